@@ -1,0 +1,42 @@
+// The plug-in's process-wide log: time-stamped UTF-16 records appended to
+// JNIWrapper0.log, rotated through JNIWrapper1.log .. JNIWrapper10.log, and
+// serialised across threads and processes by a named mutex.
+#ifndef KQ_LOG_JNIWRAPPERLOG_H_
+#define KQ_LOG_JNIWRAPPERLOG_H_
+
+#include <cstdint>
+
+#include "kq/CloudPluginInterface.h"
+#include "platform/Platform.h"
+
+class CJNIWrapperLog {
+ public:
+  // The process-wide writer.  The first folder given in a process wins; later
+  // calls return the same writer whatever folder they name.  The folder must
+  // exist.  Null only if the writer cannot be allocated.
+  static CJNIWrapperLog* GetInstance(const WString& folder);
+
+  void Write(const WString& text);
+  void WriteLevel3(const WString& text);
+
+  // Files rotate once the current one reaches this size.
+  static constexpr int64_t kRotateBytes = 10485760;
+  static constexpr int kOldestFile = 10;
+
+  const WString& folder() const { return m_folder; }
+  // Builds one record exactly as Write appends it (tests and benchmarks).
+  static WString FormatRecord(const kq::platform::LocalTime& time, uint32_t pid, uint32_t tid, const WString& text);
+
+ private:
+  explicit CJNIWrapperLog(const WString& folder);
+  WString FileName(int n) const;
+  void RotateIfNeeded(kq::platform::File& file);
+
+  int32_t m_level;
+  WString m_folder;
+  WString m_filePath;
+  kq::platform::NamedMutex m_hMutex;
+  int64_t m_fileSize;
+};
+
+#endif  // KQ_LOG_JNIWRAPPERLOG_H_
