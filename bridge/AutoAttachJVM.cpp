@@ -1,0 +1,48 @@
+#include "bridge/AutoAttachJVM.h"
+
+#include "log/JniWrapperLog.h"
+#include "platform/Platform.h"
+
+namespace {
+void WriteLine(CJNIWrapperLog* log, const WChar* text) noexcept {
+  try {
+    if (log != nullptr) log->Write(text);
+  } catch (...) {
+  }
+}
+}  // namespace
+
+AutoAttachJVM::AutoAttachJVM(JavaVM* vm, CJNIWrapperLog* log) noexcept
+    : vm_(nullptr), log_(log), env_(nullptr), attached_(false) {
+  try {
+    if (vm == nullptr) {
+      WriteLine(log_, KQ_W("JVM is passed as a NULL"));
+      return;
+    }
+    vm_ = vm;
+    void* env = nullptr;
+    const jint state = vm_->GetEnv(&env, JNI_VERSION_1_6);
+    if (state == JNI_OK && env != nullptr) {
+      env_ = static_cast<JNIEnv*>(env);
+      return;
+    }
+    if (state == JNI_EDETACHED) {
+      JNIEnv* attachedEnv = nullptr;
+      if (vm_->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&attachedEnv), nullptr) == JNI_OK &&
+          attachedEnv != nullptr) {
+        env_ = attachedEnv;
+        attached_ = true;
+        return;
+      }
+    }
+    WriteLine(log_, KQ_W("Thread is not attached properly.."));
+    env_ = nullptr;
+  } catch (...) {
+    env_ = nullptr;
+    WriteLine(log_, KQ_W("Exception is occured in the AutoAttachJVM"));
+  }
+}
+
+AutoAttachJVM::~AutoAttachJVM() {
+  if (attached_ && vm_ != nullptr) vm_->DetachCurrentThread();
+}

@@ -1,0 +1,107 @@
+// Java exceptions and CErrorValue results turned into the host's codes.
+#include "bridge/CallFrame.h"
+#include "bridge/JniWrapper.h"
+#include "log/JniWrapperLog.h"
+
+using kq::ScopedLocalRef;
+
+namespace {
+
+constexpr char kErrorValueClass[] = "com/kq/KQCloudPluginInterface/CErrorValue";
+const WChar kCantFindClassLine[] = KQ_W("Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n");
+const WChar kCantGetMethodLine[] = KQ_W("Can't GetMethod(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n");
+const WChar kNoIdentifierLine[] = KQ_W("Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)");
+
+}  // namespace
+
+int CJNIWrapper::DescribeException(JNIEnv* env) {
+  try {
+    if (!env->ExceptionCheck()) return 1;
+    ScopedLocalRef<jthrowable> thrown(env, env->ExceptionOccurred());
+    env->ExceptionClear();
+    WString description;
+    if (thrown) {
+      ScopedLocalRef<jclass> cls(env, env->GetObjectClass(thrown.get()));
+      jmethodID toString = cls ? env->GetMethodID(cls.get(), "toString", "()Ljava/lang/String;") : nullptr;
+      if (toString != nullptr) {
+        ScopedLocalRef<jstring> text(env, static_cast<jstring>(env->CallObjectMethod(thrown.get(), toString)));
+        // A toString that throws in turn leaves no description.
+        if (env->ExceptionCheck()) env->ExceptionClear();
+        kq::AssignJString(env, text.get(), &description);
+      } else if (env->ExceptionCheck()) {
+        env->ExceptionClear();
+      }
+    }
+    // The description is written whole, however long.
+    WriteLineLevel3(KQ_W("Descrption is failed"));
+    WriteLineLevel3(description);
+    return 0;
+  } catch (...) {
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    WriteLine(KQ_W("DescribeException::Exception is occured..."));
+    return 0;
+  }
+}
+
+uint32_t CJNIWrapper::GetErrorId(JNIEnv* env, jobject errorValue) {
+  try {
+    if (errorValue == nullptr) return KQ_BRIDGE_FAILURE;
+    ScopedLocalRef<jclass> cls(env, env->FindClass(kErrorValueClass));
+    if (!cls) {
+      DescribeException(env);
+      WriteLine(kCantFindClassLine);
+      return KQ_BRIDGE_FAILURE;
+    }
+    jmethodID getErrorID = env->GetMethodID(cls.get(), "getErrorID", "()Lcom/kq/KQCloudPluginInterface/ERRORID;");
+    if (getErrorID == nullptr) {
+      DescribeException(env);
+      WriteLine(kCantGetMethodLine);
+      return KQ_BRIDGE_FAILURE;
+    }
+    jmethodID getOrdinalValue = env->GetMethodID(cls.get(), "getOrdinalValue", "()I");
+    if (getOrdinalValue == nullptr) {
+      DescribeException(env);
+      WriteLine(kCantGetMethodLine);
+      return KQ_BRIDGE_FAILURE;
+    }
+    // A result of another class would make the calls below undefined: it is
+    // treated like an error object without an identifier.
+    if (!env->IsInstanceOf(errorValue, cls.get())) {
+      WriteLine(kNoIdentifierLine);
+      return KQ_BRIDGE_FAILURE;
+    }
+    ScopedLocalRef<jobject> identifier(env, env->CallObjectMethod(errorValue, getErrorID));
+    if (!identifier) {
+      DescribeException(env);
+      WriteLine(kNoIdentifierLine);
+      return KQ_BRIDGE_FAILURE;
+    }
+    const jint ordinal = env->CallIntMethod(errorValue, getOrdinalValue);
+    // A getOrdinalValue that throws has no ordinal; its 0 must not pass for
+    // success.
+    if (DescribeException(env) == 0) return KQ_BRIDGE_FAILURE;
+    return MapErrorId(ordinal);
+  } catch (...) {
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    WriteLine(KQ_W("GetErrorId:: Exception is occured"));
+    return KQ_BRIDGE_FAILURE;
+  }
+}
+
+uint32_t CJNIWrapper::MapErrorId(int32_t ordinal) {
+  // The host's codes for the library's ERRORID ordinals.  No ordinal maps to
+  // 40, which stays reserved for failures of the bridge itself.
+  if (ordinal >= 0 && ordinal <= 2) return static_cast<uint32_t>(ordinal);
+  if (ordinal == 3) return 7;
+  if (ordinal >= 4 && ordinal <= 6) return static_cast<uint32_t>(ordinal);
+  if (ordinal >= 7 && ordinal <= 26) return static_cast<uint32_t>(ordinal) + 1;
+  if (ordinal == 27) return 30;
+  if (ordinal == 28) return 29;
+  if (ordinal >= 29 && ordinal <= 37) return static_cast<uint32_t>(ordinal) + 1;
+  if (ordinal == 38 || ordinal == 39 || ordinal == 41) return 1;
+  if (ordinal == 40) return 47;
+  if (ordinal == 42 || ordinal == 43) return static_cast<uint32_t>(ordinal);
+  if (ordinal == 47) return 45;
+  if (ordinal == 48) return 46;
+  return 23;  // 44 to 46, anything larger, and negative ordinals
+}
