@@ -1,20 +1,268 @@
-// Placeholder operations: each answers 40 until its family lands.
+// The account and container operations: storage key, container name and
+// deletion, connectivity, job information, the account's size, names and
+// details, the container, archive-set, region and server-name lists, and the
+// two yes/no questions.  Each is one call of one Java method in the bridge's
+// frame; what follows is only what each does with its arguments and result.
+//
+// Outputs the host must pass are still tested: a missing one gets a scratch
+// value, so the call is made and its code answered, and nothing is written
+// through a null pointer.
+#include "bridge/CallFrame.h"
 #include "bridge/JniWrapper.h"
+#include "bridge/ResultReaders.h"
 
-uint32_t CJNIWrapper::GetKQCloudStorageKey(WString /*first*/, WString /*second*/, WString* /*key*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetContainerName(WString* /*name*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::DeleteContainerFromKQCloud() { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::AddJobInfo(JobInfoRecord /*job*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::CheckConnectivity() { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetAllObjectsSize(uint64_t* /*size*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetUniqueAccountName(WString* /*name*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetOwnerName(WString* /*name*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::IsSameAccount(WString /*first*/, WString /*second*/, uint32_t* /*same*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetListContainers(WStringList* /*containers*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetRegions(WStringList* /*regions*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetArchiveSet(WStringList* /*archiveSets*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::IsValidContainer(WString /*containerName*/, uint32_t* /*valid*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetAccountInfo(AccountInfoRecord* /*info*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetMachineNameList(WStringList* /*names*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::CanBackup(uint32_t* /*value*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::UpdateStorageKey(WString* /*key*/) { return KQ_BRIDGE_FAILURE; }
+using kq::ClassMissing;
+using kq::JavaCall;
+using kq::OperationInfo;
+
+namespace {
+
+constexpr char kErrorValueResult[] = "()Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+constexpr char kUniqueAccountResult[] = "()Lcom/kq/AzureLibrary/CUniqueAccountValue;";
+constexpr char kListContainersResult[] = "()Lcom/kq/AzureLibrary/KQListContainers;";
+
+const WChar kLibraryObjectFailed[] = KQ_W("m_ObjKQAzurePlugInLibrary is failed...");
+// GetListContainers and GetArchiveSet report an exception under one name.
+const WChar kContainersList[] = KQ_W("GetContainersList");
+
+const OperationInfo kGetKQCloudStorageKey{
+    "getStorageKey", "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/plugin/model/CString;",
+    KQ_W("GetKQCloudStorageKey")};
+const OperationInfo kGetContainerName{"GetContainerName", kUniqueAccountResult, KQ_W("GetContainerName")};
+const OperationInfo kDeleteContainerFromKQCloud{"DeleteContainer", kErrorValueResult,
+                                                KQ_W("DeleteContainerFromKQCloud")};
+const OperationInfo kAddJobInfo{"addJobInfo", "(JJJJJJ)Lcom/kq/KQCloudPluginInterface/CErrorValue;",
+                                KQ_W("AddJobInfo"), ClassMissing::kLookupFails, nullptr,
+                                KQ_W("AddJobInfo::method is not found...")};
+const OperationInfo kCheckConnectivity{"CheckConnectivity", kErrorValueResult, KQ_W("CheckConnectivity"),
+                                       ClassMissing::kFail};
+const OperationInfo kGetAllObjectsSize{"GetAllObjectsSize", "()Lcom/kq/AzureLibrary/CGetAccountSizeValue;",
+                                       KQ_W("GetAllObjectsSize")};
+const OperationInfo kGetUniqueAccountName{"GetUniqueAccountName", kUniqueAccountResult,
+                                          KQ_W("GetUniqueAccountName"), ClassMissing::kFail};
+const OperationInfo kGetOwnerName{"GetOwnerName", kUniqueAccountResult, KQ_W("GetOwnerName"), ClassMissing::kFail};
+const OperationInfo kIsSameAccount{
+    "IsSameAccount", "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;",
+    KQ_W("IsSameAccount")};
+const OperationInfo kGetListContainers{"GetListContainers", kListContainersResult, kContainersList};
+const OperationInfo kGetRegions{"GetRegions", "()Lcom/kq/AzureLibrary/KQListRegions;", KQ_W("GetRegions"),
+                                ClassMissing::kLookupFails, nullptr,
+                                KQ_W("GET_LIST_REGIONS_NAME::method is not found...")};
+const OperationInfo kGetArchiveSet{"GetArchiveSet", kListContainersResult, kContainersList};
+const OperationInfo kIsValidContainer{"IsValidContainer",
+                                      "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;",
+                                      KQ_W("IsValidContainer"), ClassMissing::kFailWithLine, kLibraryObjectFailed,
+                                      KQ_W("IS_VALIDCONTAINER_NAME is failed...")};
+const OperationInfo kGetAccountInfo{"GetAccountInfo", "()Lcom/kq/AzureLibrary/CGetAccountInfoFnValue;",
+                                    KQ_W("GetAccountInfo"), ClassMissing::kFailWithLine, kLibraryObjectFailed,
+                                    KQ_W("GET_ACCOUNT_INFO_NAME::method is not found...")};
+const OperationInfo kGetMachineNameList{"getServerNameList", "()Lcom/kq/plugin/model/CArrayOfString;",
+                                        KQ_W("GetMachineNameList"), ClassMissing::kLookupFails, nullptr,
+                                        KQ_W("GET_MACHINE_NAME_LIST_NAME::method is not found...")};
+const OperationInfo kCanBackup{"canBackup", "()Lcom/kq/plugin/model/CInt;", KQ_W("CanBackup"),
+                               ClassMissing::kLookupFails, nullptr, KQ_W("CANBACKUP_NAME::method is not found...")};
+const OperationInfo kUpdateStorageKey{"updateStorageKey", "()Lcom/kq/plugin/model/CString;",
+                                      KQ_W("UpdateStorageKey"), ClassMissing::kLookupFails, nullptr,
+                                      KQ_W("UPDATE_STORAGE_KEY_NAME::method is not found...")};
+
+template <typename T>
+T* OrScratch(T* out, T& scratch) noexcept {
+  return out != nullptr ? out : &scratch;
+}
+
+// The host's text up to its first zero, as it reaches Java and the log.
+WString Text(const WString& text) { return WString(text.c_str()); }
+
+// A Java long carries the host's 64 bits unchanged.
+jlong Long(uint64_t value) noexcept { return static_cast<jlong>(value); }
+
+}  // namespace
+
+uint32_t CJNIWrapper::GetKQCloudStorageKey(WString first, WString second, WString* key) {
+  return RunOperation(kGetKQCloudStorageKey, [&](JavaCall& call) -> uint32_t {
+    WString scratch;
+    WString* out = OrScratch(key, scratch);
+    auto a = call.String(first);
+    auto b = call.String(second);
+    call.Line(KQ_W("GetKQCloudStorageKey::Java called ..."), Text(first));
+    auto result = call.CallObject(a.get(), b.get());
+    call.Line(KQ_W("GetKQCloudStorageKey::Java ended ..."), Text(first));
+    if (!result) {
+      out->clear();
+      return KQ_BRIDGE_FAILURE;
+    }
+    int32_t error = 0;
+    kq::ReadCString(call.env(), result.get(), &error, out);
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::GetContainerName(WString* name) {
+  return RunOperation(kGetContainerName, [&](JavaCall& call) -> uint32_t {
+    call.Line(KQ_W("GetContainerName::Java called ..."));
+    auto result = call.CallObject();
+    call.Line(KQ_W("GetContainerName::Java ended ..."));
+    if (!result) return KQ_BRIDGE_FAILURE;
+    WString scratch;
+    WString* out = OrScratch(name, scratch);
+    out->clear();
+    int32_t error = 0;
+    kq::ReadUniqueAccountValue(call.env(), result.get(), &error, out);
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::DeleteContainerFromKQCloud() {
+  return RunOperation(kDeleteContainerFromKQCloud, [&](JavaCall& call) -> uint32_t {
+    call.Line(KQ_W("DeleteContainerFromKQCloud::Java called ..."));
+    auto result = call.CallObject();
+    call.Line(KQ_W("DeleteContainerFromKQCloud::Java ended ..."));
+    return GetErrorId(call.env(), result.get());
+  });
+}
+
+uint32_t CJNIWrapper::AddJobInfo(JobInfoRecord job) {
+  return RunOperation(kAddJobInfo, [&](JavaCall& call) -> uint32_t {
+    // The library takes the record's values in this order.
+    auto result = call.CallObject(Long(job.third), Long(job.fourth), Long(job.first), Long(job.second),
+                                  Long(job.sixth), Long(job.fifth));
+    call.Line(KQ_W("AddJobInfo::Java ended ..."));
+    return GetErrorId(call.env(), result.get());
+  });
+}
+
+uint32_t CJNIWrapper::CheckConnectivity() {
+  return RunOperation(kCheckConnectivity, [&](JavaCall& call) -> uint32_t {
+    auto result = call.CallObject();
+    return GetErrorId(call.env(), result.get());
+  });
+}
+
+uint32_t CJNIWrapper::GetAllObjectsSize(uint64_t* size) {
+  return RunOperation(kGetAllObjectsSize, [&](JavaCall& call) -> uint32_t {
+    auto result = call.CallObject();
+    if (!result) return KQ_BRIDGE_FAILURE;
+    uint64_t scratch = 0;
+    uint64_t* out = OrScratch(size, scratch);
+    *out = 0;
+    int32_t error = 0;
+    kq::ReadGetAccountSizeValue(call.env(), result.get(), &error, out);
+    return MapErrorId(error);
+  });
+}
+
+namespace {
+
+// GetUniqueAccountName and GetOwnerName: the name is read into a fresh string
+// that then replaces the host's, so a null Java name empties the host's.
+uint32_t ReadAccountName(JavaCall& call, WString* name) {
+  auto result = call.CallObject();
+  if (!result) return KQ_BRIDGE_FAILURE;
+  WString read;
+  int32_t error = 0;
+  kq::ReadUniqueAccountValue(call.env(), result.get(), &error, &read);
+  if (name != nullptr) *name = read;
+  return CJNIWrapper::MapErrorId(error);
+}
+
+}  // namespace
+
+uint32_t CJNIWrapper::GetUniqueAccountName(WString* name) {
+  return RunOperation(kGetUniqueAccountName, [&](JavaCall& call) { return ReadAccountName(call, name); });
+}
+
+uint32_t CJNIWrapper::GetOwnerName(WString* name) {
+  return RunOperation(kGetOwnerName, [&](JavaCall& call) { return ReadAccountName(call, name); });
+}
+
+uint32_t CJNIWrapper::IsSameAccount(WString first, WString second, uint32_t* same) {
+  return RunOperation(kIsSameAccount, [&](JavaCall& call) -> uint32_t {
+    auto a = call.String(first);
+    auto b = call.String(second);
+    auto result = call.CallObject(a.get(), b.get());
+    uint32_t flag = 0;
+    int32_t error = 0;
+    kq::ReadIsObjectExistFnValue(call.env(), result.get(), &error, &flag);
+    if (same != nullptr) *same = flag;
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::GetListContainers(WStringList* containers) {
+  return RunOperation(kGetListContainers, [&](JavaCall& call) -> uint32_t {
+    auto result = call.CallObject();
+    int32_t error = 0;
+    kq::ReadListContainers(call.env(), result.get(), &error, containers);
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::GetRegions(WStringList* regions) {
+  return RunOperation(kGetRegions, [&](JavaCall& call) -> uint32_t {
+    auto result = call.CallObject();
+    int32_t error = 0;
+    kq::ReadListRegions(call.env(), result.get(), &error, regions);
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::GetArchiveSet(WStringList* archiveSets) {
+  return RunOperation(kGetArchiveSet, [&](JavaCall& call) -> uint32_t {
+    auto result = call.CallObject();
+    int32_t error = 0;
+    kq::ReadListContainers(call.env(), result.get(), &error, archiveSets);
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::IsValidContainer(WString containerName, uint32_t* valid) {
+  return RunOperation(kIsValidContainer, [&](JavaCall& call) -> uint32_t {
+    auto name = call.String(containerName);
+    auto result = call.CallObject(name.get());
+    uint32_t flag = 0;
+    int32_t error = 0;
+    kq::ReadIsObjectExistFnValue(call.env(), result.get(), &error, &flag);
+    if (valid != nullptr) *valid = flag;
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::GetAccountInfo(AccountInfoRecord* info) {
+  return RunOperation(kGetAccountInfo, [&](JavaCall& call) -> uint32_t {
+    auto result = call.CallObject();
+    AccountInfoRecord scratch{};
+    int32_t error = 0;
+    kq::ReadGetAccountInfoFnValue(call.env(), result.get(), &error, OrScratch(info, scratch));
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::GetMachineNameList(WStringList* names) {
+  return RunOperation(kGetMachineNameList, [&](JavaCall& call) -> uint32_t {
+    auto result = call.CallObject();
+    int32_t error = 0;
+    kq::ReadArrayOfString(call.env(), result.get(), &error, names);
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::CanBackup(uint32_t* value) {
+  return RunOperation(kCanBackup, [&](JavaCall& call) -> uint32_t {
+    auto result = call.CallObject();
+    // The reader leaves the value alone when there is nothing to read.
+    int32_t read = value != nullptr ? static_cast<int32_t>(*value) : 0;
+    int32_t error = 0;
+    kq::ReadCInt(call.env(), result.get(), &error, &read);
+    if (value != nullptr) *value = static_cast<uint32_t>(read);
+    return MapErrorId(error);
+  });
+}
+
+uint32_t CJNIWrapper::UpdateStorageKey(WString* key) {
+  return RunOperation(kUpdateStorageKey, [&](JavaCall& call) -> uint32_t {
+    auto result = call.CallObject();
+    int32_t error = 0;
+    kq::ReadCString(call.env(), result.get(), &error, key);
+    return MapErrorId(error);
+  });
+}
