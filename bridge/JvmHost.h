@@ -44,6 +44,7 @@ class CJVMHost {
   WString ClassPath();
   WString InstallDir();
   int32_t RefCount();
+  JavaVM* RegisteredVM() const noexcept { return m_vm.load(); }
 
  private:
   JNIEnv* m_env;
