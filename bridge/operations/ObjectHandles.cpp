@@ -1,8 +1,67 @@
-// Placeholder operations: each answers 40 until its family lands.
+// Object open, create and close: a name in and a handle (or region) out, and
+// a handle in.  Handles are the Java library's texts; they are carried, never
+// looked at.
+#include "bridge/CallFrame.h"
 #include "bridge/JniWrapper.h"
+#include "bridge/ResultReaders.h"
 
-uint32_t CJNIWrapper::CreateObject(WString /*objectName*/, WString* /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::OpenObject(WString /*objectName*/, WString* /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::CreateCachedObject(WString /*objectName*/, WString* /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetBucketRegion(WString /*name*/, WString* /*region*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::CloseObject(WString /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
+using kq::JavaCall;
+using kq::OperationInfo;
+
+namespace {
+
+constexpr char kNameToCreateFnValue[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CCreateFnValue;";
+constexpr char kHandleToErrorValue[] = "(Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+
+// What a name-in, handle-out operation writes around its Java call.
+enum class Traces { kNone, kNameAndResult };
+
+// The call shared by the four name-in, handle-out operations.  The host's
+// string receives whatever the record carried, also when the record reports
+// a failure (a null record leaves the empty string).
+uint32_t NameToHandle(JavaCall& call, const WString& name, WString* out, Traces traces) {
+  auto javaName = call.String(name);
+  if (traces == Traces::kNameAndResult) call.bridge().WriteLineLevel3(name);
+  auto result = call.CallObject(javaName.get());
+  int32_t ordinal = 0;
+  WString handle;
+  kq::ReadCreateFnValue(call.env(), result.get(), &ordinal, &handle);
+  if (out != nullptr) *out = handle;
+  if (traces == Traces::kNameAndResult) call.bridge().WriteLineLevel3(handle);
+  return CJNIWrapper::MapErrorId(ordinal);
+}
+
+}  // namespace
+
+uint32_t CJNIWrapper::CreateObject(WString objectName, WString* objectHandle) {
+  static const OperationInfo kOp{"CreateObject", kNameToCreateFnValue, KQ_W("CreateObject")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    uint32_t code = NameToHandle(call, objectName, objectHandle, Traces::kNameAndResult);
+    WriteLineLevel3(KQ_W("CreateObject::is ended..."));
+    return code;
+  });
+}
+
+uint32_t CJNIWrapper::OpenObject(WString objectName, WString* objectHandle) {
+  static const OperationInfo kOp{"OpenObject", kNameToCreateFnValue, KQ_W("OpenObject")};
+  return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
+}
+
+uint32_t CJNIWrapper::CreateCachedObject(WString objectName, WString* objectHandle) {
+  static const OperationInfo kOp{"CreateCachedObject", kNameToCreateFnValue, KQ_W("CreateCachedObject")};
+  return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
+}
+
+uint32_t CJNIWrapper::GetBucketRegion(WString name, WString* region) {
+  static const OperationInfo kOp{"GetBucketRegion", kNameToCreateFnValue, KQ_W("GetBucketRegion")};
+  return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, name, region, Traces::kNameAndResult); });
+}
+
+uint32_t CJNIWrapper::CloseObject(WString objectHandle) {
+  static const OperationInfo kOp{"CloseObject", kHandleToErrorValue, KQ_W("CloseObject")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    auto handle = call.String(objectHandle);
+    auto result = call.CallObject(handle.get());
+    return GetErrorId(call.env(), result.get());
+  });
+}

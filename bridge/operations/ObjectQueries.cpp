@@ -1,14 +1,167 @@
-// Placeholder operations: each answers 40 until its family lands.
+// Object queries, metadata calls and deletion.
+#include "bridge/CallFrame.h"
 #include "bridge/JniWrapper.h"
+#include "bridge/MetaData.h"
+#include "bridge/ResultReaders.h"
 
-uint32_t CJNIWrapper::SetObjectMetaData(WString /*objectName*/, std::pair<WString, PluginValueRecord> /*entry*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetObjectMetaData(WString /*objectName*/, MetaDataMap* /*metaData*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetObjectMetaData(WString /*objectName*/, WString /*itemName*/, WString* /*value*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::IsObjectExist(WString /*objectName*/, uint32_t* /*exists*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::IsObjectPathSupported(const WString* /*path*/, int32_t /*kind*/, uint32_t* /*supported*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetObjectSubList(WString /*name*/, ObjectSubList** /*subList*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::DeleteObjectByName(WString /*objectName*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::DeleteObjectByHandle(WString* /*objectHandles*/, uint32_t /*count*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::DeleteObjectByHandle(WString /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::DeleteCachedObjectByName(WString /*objectName*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::GetObjectActualSize(uint64_t /*first*/, uint64_t /*second*/, uint64_t* /*actualSize*/) { return KQ_BRIDGE_FAILURE; }
+using kq::ClassMissing;
+using kq::JavaCall;
+using kq::OperationInfo;
+using kq::ScopedLocalRef;
+
+namespace {
+
+constexpr char kNameToErrorValue[] = "(Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+constexpr char kSetMetaDataSignature[] =
+    "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+constexpr char kGetMetaDataSignature[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CGObjectMetaDataFnValue;";
+constexpr char kGetMetaDataItemSignature[] =
+    "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/AzureLibrary/CGetObjectMetaData;";
+constexpr char kIsObjectExistSignature[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;";
+constexpr char kIsObjectPathSupportedSignature[] = "(Ljava/lang/String;I)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;";
+constexpr char kGetObjectSubListSignature[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CRetGetSubMetaDataList;";
+constexpr char kDeleteManySignature[] = "([Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+constexpr char kGetObjectActualSizeSignature[] = "(JJ)J";
+
+// One string in, a bare CErrorValue out: the deletions.
+uint32_t NameToErrorValue(JavaCall& call, const WString& name) {
+  auto javaName = call.String(name);
+  auto result = call.CallObject(javaName.get());
+  return call.bridge().GetErrorId(call.env(), result.get());
+}
+
+// The flag of an existence-style record goes to the host even when no record
+// came back (then 0).
+uint32_t FlagFromRecord(JavaCall& call, jobject record, uint32_t* out) {
+  int32_t ordinal = 0;
+  uint32_t flag = 0;
+  kq::ReadIsObjectExistFnValue(call.env(), record, &ordinal, &flag);
+  if (out != nullptr) *out = flag;
+  return CJNIWrapper::MapErrorId(ordinal);
+}
+
+}  // namespace
+
+uint32_t CJNIWrapper::SetObjectMetaData(WString objectName, std::pair<WString, PluginValueRecord> entry) {
+  static const OperationInfo kOp{"SetObjectMetaData", kSetMetaDataSignature, KQ_W("SetObjectMetaData")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    auto name = call.String(objectName);
+    auto property = call.String(entry.first);
+    // The property type stays on the host's side.
+    auto value = call.String(entry.second.szProperty);
+    auto result = call.CallObject(name.get(), property.get(), value.get());
+    return GetErrorId(call.env(), result.get());
+  });
+}
+
+uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, MetaDataMap* metaData) {
+  static const OperationInfo kOp{"GetObjectMetaData", kGetMetaDataSignature, KQ_W("GetObjectMetaData")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    auto name = call.String(objectName);
+    auto result = call.CallObject(name.get());
+    int32_t ordinal = 0;
+    kq::ReadGObjectMetaDataFnValue(call.env(), result.get(), &ordinal, metaData);
+    return MapErrorId(ordinal);
+  });
+}
+
+uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, WString itemName, WString* value) {
+  static const OperationInfo kOp{"GetObjectMetaData", kGetMetaDataItemSignature, KQ_W("GetObjectMetaData")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    auto name = call.String(objectName);
+    auto item = call.String(itemName);
+    call.Line(KQ_W("GetObjectMetaData::Java called ..."), objectName);
+    auto result = call.CallObject(name.get(), item.get());
+    call.Line(KQ_W("GetObjectMetaData::Java ended ..."), objectName);
+    int32_t ordinal = 0;
+    WString text;
+    kq::ReadGetObjectMetaData(call.env(), result.get(), &ordinal, &text);
+    // A failed lookup leaves the host's text as it was.
+    if (ordinal == 0 && value != nullptr) *value = text;
+    return MapErrorId(ordinal);
+  });
+}
+
+uint32_t CJNIWrapper::IsObjectExist(WString objectName, uint32_t* exists) {
+  static const OperationInfo kOp{"IsObjectExist", kIsObjectExistSignature, KQ_W("IsObjectExist"), ClassMissing::kFail};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    auto name = call.String(objectName);
+    auto result = call.CallObject(name.get());
+    return FlagFromRecord(call, result.get(), exists);
+  });
+}
+
+uint32_t CJNIWrapper::IsObjectPathSupported(const WString* path, int32_t kind, uint32_t* supported) {
+  static const OperationInfo kOp{"IsObjectPathSupported", kIsObjectPathSupportedSignature,
+                                 KQ_W("IsObjectPathSupported"), ClassMissing::kFail};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    // No path text reaches Java as the empty string.
+    auto javaPath = path != nullptr ? call.String(*path) : call.String(static_cast<const WChar*>(nullptr));
+    auto result = call.CallObject(javaPath.get(), static_cast<jint>(kind));
+    return FlagFromRecord(call, result.get(), supported);
+  });
+}
+
+uint32_t CJNIWrapper::GetObjectSubList(WString name, ObjectSubList** subList) {
+  static const OperationInfo kOp{"GetObjectSubList", kGetObjectSubListSignature, KQ_W("GetObjectSubList")};
+  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+    auto javaName = call.String(name);
+    auto result = call.CallObject(javaName.get());
+    if (!result) return KQ_BRIDGE_FAILURE;
+    int32_t ordinal = 0;
+    if (subList != nullptr) {
+      kq::ReadRetGetSubMetaDataList(call.env(), result.get(), &ordinal, subList);
+    } else {
+      // Nowhere to hand the list: it is read for its code and freed here.
+      ObjectSubList* unclaimed = nullptr;
+      kq::ReadRetGetSubMetaDataList(call.env(), result.get(), &ordinal, &unclaimed);
+      kq::FreeObjectSubList(unclaimed, log());
+    }
+    return MapErrorId(ordinal);
+  });
+}
+
+uint32_t CJNIWrapper::DeleteObjectByName(WString objectName) {
+  static const OperationInfo kOp{"DeleteObjectByName", kNameToErrorValue, KQ_W("DeleteObjectByName"),
+                                 ClassMissing::kDescribeAndFail};
+  return RunOperation(kOp, [&](JavaCall& call) { return NameToErrorValue(call, objectName); });
+}
+
+uint32_t CJNIWrapper::DeleteObjectByHandle(WString objectHandle) {
+  static const OperationInfo kOp{"DeleteObjectByHandle", kNameToErrorValue, KQ_W("DeleteObjectByHandle")};
+  return RunOperation(kOp, [&](JavaCall& call) { return NameToErrorValue(call, objectHandle); });
+}
+
+uint32_t CJNIWrapper::DeleteObjectByHandle(WString* objectHandles, uint32_t count) {
+  static const OperationInfo kOp{"DeleteObjectByHandle", kDeleteManySignature, KQ_W("DeleteObjectByHandle")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    JNIEnv* env = call.env();
+    // Counts of 2^31 and more read as negative: no array, like a count of 0.
+    ScopedLocalRef<jobjectArray> handles(
+        env, objectHandles != nullptr ? kq::NewStringArray(env, static_cast<int32_t>(count), objectHandles) : nullptr);
+    auto result = call.CallObject(handles.get());
+    int32_t ordinal = 0;
+    kq::DecodeErrorValue(env, result.get(), &ordinal);
+    return MapErrorId(ordinal);
+  });
+}
+
+uint32_t CJNIWrapper::DeleteCachedObjectByName(WString objectName) {
+  static const OperationInfo kOp{"DeleteCachedObjectByName", kNameToErrorValue, KQ_W("DeleteCachedObjectByName"),
+                                 ClassMissing::kFail};
+  return RunOperation(kOp, [&](JavaCall& call) { return NameToErrorValue(call, objectName); });
+}
+
+uint32_t CJNIWrapper::GetObjectActualSize(uint64_t first, uint64_t second, uint64_t* actualSize) {
+  static const OperationInfo kOp{"GetObjectActualSize",
+                                 kGetObjectActualSizeSignature,
+                                 KQ_W("GetObjectActualSize"),
+                                 ClassMissing::kFailWithLine,
+                                 KQ_W("m_ObjKQAzurePlugInLibrary is failed..."),
+                                 KQ_W("GET_OBJECT_ACTUAL_SIZE_NAME::method is not found...")};
+  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+    const jlong size = call.CallLong(static_cast<jlong>(first), static_cast<jlong>(second));
+    if (actualSize != nullptr) *actualSize = static_cast<uint64_t>(size);
+    return KQ_OK;
+  });
+}

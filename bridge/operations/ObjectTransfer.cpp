@@ -1,14 +1,344 @@
-// Placeholder operations: each answers 40 until its family lands.
-#include "bridge/JniWrapper.h"
+// Object data transfer: writes and updates (plain, with metadata, with an
+// object flag, cached) and reads (plain, with metadata).  Each call carries
+// its data in exactly one Java byte array, made for that call and dropped
+// after it.
+#include <algorithm>
 
-uint32_t CJNIWrapper::WriteObject(WString /*object*/, unsigned char* /*buffer*/, uint64_t /*size*/, MetaDataMap* /*metaData*/, uint64_t /*objFlag*/, WString* /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::WriteObject(WString /*object*/, unsigned char* /*buffer*/, uint64_t /*size*/, MetaDataMap* /*metaData*/, WString* /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::WriteObject(WString /*object*/, unsigned char* /*buffer*/, uint64_t /*size*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::WriteCachedObject(WString /*object*/, unsigned char* /*buffer*/, uint64_t /*size*/, MetaDataMap* /*metaData*/, WString* /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::UpdateObject(WString /*first*/, WString /*second*/, unsigned char* /*buffer*/, uint64_t /*size*/, MetaDataMap* /*metaData*/, uint64_t /*objFlag*/, WString* /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::UpdateObject(WString /*first*/, WString /*second*/, unsigned char* /*buffer*/, uint64_t /*size*/, MetaDataMap* /*metaData*/, WString* /*objectHandle*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::UpdateCachedObjectByHandle(WString /*first*/, WString /*second*/, unsigned char* /*buffer*/, uint64_t /*size*/, MetaDataMap* /*metaData*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::UpdateCachedObjectByName(WString /*object*/, unsigned char* /*buffer*/, uint64_t /*size*/, MetaDataMap* /*metaData*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::ReadObject(WString /*object*/, unsigned char* /*buffer*/, uint64_t /*offset*/, uint64_t* /*size*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::ReadObjectByHandle(WString /*object*/, unsigned char* /*buffer*/, uint64_t /*offset*/, uint64_t* /*size*/, WString* /*names*/, uint64_t /*namesCount*/, MetaDataMap* /*metaData*/) { return KQ_BRIDGE_FAILURE; }
-uint32_t CJNIWrapper::ReadObjectByName(WString /*object*/, unsigned char* /*buffer*/, uint64_t /*offset*/, uint64_t* /*size*/, WString* /*names*/, uint64_t /*namesCount*/, MetaDataMap* /*metaData*/) { return KQ_BRIDGE_FAILURE; }
+#include "bridge/ByteArrays.h"
+#include "bridge/CallFrame.h"
+#include "bridge/JniWrapper.h"
+#include "bridge/MetaData.h"
+#include "bridge/ResultReaders.h"
+
+using kq::JavaCall;
+using kq::OperationInfo;
+using kq::ScopedLocalRef;
+
+namespace {
+
+constexpr char kPlainWriteSignature[] = "(Ljava/lang/String;[BJ)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+constexpr char kWriteWithMetaDataSignature[] =
+    "(Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;)Lcom/kq/AzureLibrary/CWObjectHandleFnValue;";
+constexpr char kWriteWithFlagSignature[] =
+    "(Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;J)Lcom/kq/AzureLibrary/CWObjectHandleFnValue;";
+constexpr char kUpdateSignature[] =
+    "(Ljava/lang/String;Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;)"
+    "Lcom/kq/AzureLibrary/CCreateFnValue;";
+constexpr char kUpdateWithFlagSignature[] =
+    "(Ljava/lang/String;Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;J)"
+    "Lcom/kq/AzureLibrary/CCreateFnValue;";
+constexpr char kUpdateCachedByHandleSignature[] =
+    "(Ljava/lang/String;Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;)"
+    "Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+constexpr char kUpdateCachedByNameSignature[] =
+    "(Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+constexpr char kReadSignature[] = "(Ljava/lang/String;[BJJ)Lcom/kq/AzureLibrary/CReadObjectFnValue;";
+constexpr char kReadWithMetaDataSignature[] =
+    "(Ljava/lang/String;[BJJ[Ljava/lang/String;)Lcom/kq/AzureLibrary/CRObjectByNameFnValue;";
+
+const WChar kUnableToCopyLine[] = KQ_W("ReadObject::Unable to create memory for copying the data...");
+
+// Java longs carry the host's 64-bit values bit for bit.
+jlong JavaLong(uint64_t value) { return static_cast<jlong>(value); }
+
+// " objFlag:[0x" + 16 lower-case hex digits + "]".
+WString FlagText(uint64_t flag) {
+  static const char kDigits[] = "0123456789abcdef";
+  WString text(KQ_W(" objFlag:[0x"));
+  for (int shift = 60; shift >= 0; shift -= 4) text += static_cast<WChar>(kDigits[(flag >> shift) & 0xF]);
+  text += static_cast<WChar>(u']');
+  return text;
+}
+
+// The data array of a write that calls Java even without it: a size that
+// cannot be made into an array reaches Java as a null array, and the VM's
+// exception is dropped so that the next JNI calls are legal.
+ScopedLocalRef<jbyteArray> DataArrayOrNull(JNIEnv* env, const unsigned char* buffer, uint64_t size) {
+  ScopedLocalRef<jbyteArray> bytes(env, kq::BufferToJByteArray(env, buffer, kq::ArrayLengthOf(size)));
+  if (!bytes && env->ExceptionCheck()) env->ExceptionClear();
+  return bytes;
+}
+
+// The record of a write or update that carries the new handle: the host's
+// handle receives objHandle whatever the ordinal says.
+template <typename Reader>
+uint32_t HandleFromRecord(JNIEnv* env, jobject record, Reader reader, WString* objectHandle) {
+  int32_t ordinal = 0;
+  WString handle;
+  reader(env, record, &ordinal, &handle);
+  if (objectHandle != nullptr) *objectHandle = handle;
+  return CJNIWrapper::MapErrorId(ordinal);
+}
+
+// The empty array a read hands to Java, sized by the low 32 bits of the
+// request; null when no array can be made (any exception is dropped: the
+// read then ends without calling Java).
+ScopedLocalRef<jbyteArray> ReadArray(JNIEnv* env, const unsigned char* buffer, jsize length) {
+  // A host buffer that is missing cannot receive anything.
+  if (buffer == nullptr && length > 0) return ScopedLocalRef<jbyteArray>(env);
+  ScopedLocalRef<jbyteArray> bytes(env, kq::NewEmptyJByteArray(env, length));
+  if (!bytes && env->ExceptionCheck()) env->ExceptionClear();
+  return bytes;
+}
+
+// The count a read stores in the host's size variable.  The library must not
+// report more than was asked for; if it does, the count is cut to the request
+// so that the host never believes in bytes that were not delivered.
+uint64_t CutToRequest(uint64_t reported, uint64_t requested) { return std::min(reported, requested); }
+
+// How many bytes go from the array into the host's buffer for a count: its
+// low 32 bits, never past the array (whose length is the request's low 32
+// bits, which the host's buffer holds).
+jsize BytesToCopy(uint64_t count, jsize arrayLength) {
+  const uint32_t low = static_cast<uint32_t>(count & 0xFFFFFFFFu);
+  return static_cast<jsize>(std::min<uint64_t>(low, static_cast<uint64_t>(arrayLength)));
+}
+
+}  // namespace
+
+// ---- writes -----------------------------------------------------------------
+
+uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_t size) {
+  static const OperationInfo kOp{"WriteObject", kPlainWriteSignature, KQ_W("WriteObject")};
+  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+    JNIEnv* env = call.env();
+    call.Line(KQ_W("WriteObject::memory copy started ..."), object);
+    auto name = call.String(object);
+    ScopedLocalRef<jbyteArray> bytes(env, kq::BufferToJByteArray(env, buffer, kq::ArrayLengthOf(size)));
+    call.Line(KQ_W("WriteObject::memory copy ended ..."), object);
+    if (!bytes) {
+      DescribeException(env);
+      return KQ_ARRAY_NOT_MADE;
+    }
+    call.Line(KQ_W("WriteObject::Java called ..."), object);
+    auto result = call.CallObject(name.get(), bytes.get(), JavaLong(size));
+    call.Line(KQ_W("WriteObject::Java ended ..."), object);
+    return GetErrorId(env, result.get());
+  });
+}
+
+namespace {
+
+// WriteObject with metadata, with or without the object flag: the two differ
+// only in the signature, the last Java argument and the flag text.
+uint32_t WriteObjectWithMetaData(JavaCall& call, const WString& object, const unsigned char* buffer, uint64_t size,
+                                 const MetaDataMap* metaData, const uint64_t* objFlag, WString* objectHandle) {
+  JNIEnv* env = call.env();
+  auto name = call.String(object);
+  auto bytes = DataArrayOrNull(env, buffer, size);
+  if (metaData == nullptr) call.Line(KQ_W("WriteObject::is called wih null metadata..."), object);
+  auto values = kq::BuildMetaDataArray(env, metaData);
+  WString before = KQ_W("WriteObject::java called is occured...") + object;
+  if (objFlag != nullptr) before += FlagText(*objFlag);
+  call.Line(before);
+  // A throwing method is described below, so its exception is kept.
+  auto result = objFlag != nullptr ? call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size),
+                                                                     values.get(), JavaLong(*objFlag))
+                                   : call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size),
+                                                                     values.get());
+  call.Line(KQ_W("WriteObject::java ended is occured..."), object);
+  if (!result) {
+    call.Line(KQ_W("WriteObject::is return null..."), object);
+    call.bridge().DescribeException(env);
+    return KQ_BRIDGE_FAILURE;
+  }
+  return HandleFromRecord(env, result.get(), kq::ReadWObjectHandleFnValue, objectHandle);
+}
+
+}  // namespace
+
+uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
+                                  WString* objectHandle) {
+  static const OperationInfo kOp{"WriteObject", kWriteWithMetaDataSignature, KQ_W("WriteObject")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    return WriteObjectWithMetaData(call, object, buffer, size, metaData, nullptr, objectHandle);
+  });
+}
+
+uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
+                                  uint64_t objFlag, WString* objectHandle) {
+  static const OperationInfo kOp{"WriteObject", kWriteWithFlagSignature, KQ_W("WriteObject")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    return WriteObjectWithMetaData(call, object, buffer, size, metaData, &objFlag, objectHandle);
+  });
+}
+
+uint32_t CJNIWrapper::WriteCachedObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
+                                        WString* objectHandle) {
+  static const OperationInfo kOp{"WriteCachedObject", kWriteWithMetaDataSignature, KQ_W("WriteCachedObject")};
+  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+    JNIEnv* env = call.env();
+    auto name = call.String(object);
+    auto bytes = DataArrayOrNull(env, buffer, size);
+    if (metaData == nullptr) call.Line(KQ_W("WriteCachedObject::is called wih null metadata..."), object);
+    auto values = kq::BuildMetaDataArray(env, metaData);
+    call.Line(KQ_W("WriteCachedObject::java is called..."), object);
+    auto result = call.CallObject(name.get(), bytes.get(), JavaLong(size), values.get());
+    call.Line(KQ_W("WriteCachedObject::java is ended..."), object);
+    if (!result) {
+      call.Line(KQ_W("WriteCachedObject::java is returned NULL..."), object);
+      return KQ_BRIDGE_FAILURE;
+    }
+    return HandleFromRecord(env, result.get(), kq::ReadWObjectHandleFnValue, objectHandle);
+  });
+}
+
+// ---- updates ----------------------------------------------------------------
+
+namespace {
+
+// UpdateObject with or without the object flag; only the flagged form writes
+// a line, and a null record empties the host's handle in both.
+uint32_t UpdateObjectCall(JavaCall& call, const WString& first, const WString& second, const unsigned char* buffer,
+                          uint64_t size, const MetaDataMap* metaData, const uint64_t* objFlag, WString* objectHandle) {
+  JNIEnv* env = call.env();
+  auto firstName = call.String(first);
+  auto secondName = call.String(second);
+  auto bytes = DataArrayOrNull(env, buffer, size);
+  auto values = kq::BuildMetaDataArray(env, metaData);
+  ScopedLocalRef<jobject> result(env);
+  if (objFlag != nullptr) {
+    call.Line(KQ_W("UpdateObject::java called is occured...") + second + FlagText(*objFlag));
+    result = call.CallObject(firstName.get(), secondName.get(), bytes.get(), JavaLong(size), values.get(),
+                             JavaLong(*objFlag));
+  } else {
+    result = call.CallObject(firstName.get(), secondName.get(), bytes.get(), JavaLong(size), values.get());
+  }
+  if (!result) {
+    if (objectHandle != nullptr) objectHandle->clear();
+    return KQ_BRIDGE_FAILURE;
+  }
+  return HandleFromRecord(env, result.get(), kq::ReadCreateFnValue, objectHandle);
+}
+
+// The cached updates answer with a bare CErrorValue.
+uint32_t OrdinalOfErrorValue(JNIEnv* env, jobject errorValue) {
+  if (errorValue == nullptr) return KQ_BRIDGE_FAILURE;
+  int32_t ordinal = 0;
+  kq::DecodeErrorValue(env, errorValue, &ordinal);
+  return CJNIWrapper::MapErrorId(ordinal);
+}
+
+}  // namespace
+
+uint32_t CJNIWrapper::UpdateObject(WString first, WString second, unsigned char* buffer, uint64_t size,
+                                   MetaDataMap* metaData, WString* objectHandle) {
+  static const OperationInfo kOp{"UpdateObject", kUpdateSignature, KQ_W("UpdateObject")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    return UpdateObjectCall(call, first, second, buffer, size, metaData, nullptr, objectHandle);
+  });
+}
+
+uint32_t CJNIWrapper::UpdateObject(WString first, WString second, unsigned char* buffer, uint64_t size,
+                                   MetaDataMap* metaData, uint64_t objFlag, WString* objectHandle) {
+  static const OperationInfo kOp{"UpdateObject", kUpdateWithFlagSignature, KQ_W("UpdateObject")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    return UpdateObjectCall(call, first, second, buffer, size, metaData, &objFlag, objectHandle);
+  });
+}
+
+uint32_t CJNIWrapper::UpdateCachedObjectByHandle(WString first, WString second, unsigned char* buffer, uint64_t size,
+                                                 MetaDataMap* metaData) {
+  static const OperationInfo kOp{"UpdateCachedObjectByHandle", kUpdateCachedByHandleSignature,
+                                 KQ_W("UpdateCachedObjectByHandle"), kq::ClassMissing::kFail};
+  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+    JNIEnv* env = call.env();
+    auto firstName = call.String(first);
+    auto secondName = call.String(second);
+    auto bytes = DataArrayOrNull(env, buffer, size);
+    if (metaData == nullptr) call.Line(KQ_W("UpdateCachedObjectByHandle::is called with NULL metadata..."), first);
+    auto values = kq::BuildMetaDataArray(env, metaData);
+    call.Line(KQ_W("UpdateCachedObjectByHandle::java called is occured..."), first);
+    auto result = call.CallObject(firstName.get(), secondName.get(), bytes.get(), JavaLong(size), values.get());
+    call.Line(KQ_W("UpdateCachedObjectByHandle::java ended is occured..."), first);
+    return OrdinalOfErrorValue(env, result.get());
+  });
+}
+
+uint32_t CJNIWrapper::UpdateCachedObjectByName(WString object, unsigned char* buffer, uint64_t size,
+                                               MetaDataMap* metaData) {
+  static const OperationInfo kOp{"UpdateCachedObjectByName", kUpdateCachedByNameSignature,
+                                 KQ_W("UpdateCachedObjectByName"), kq::ClassMissing::kFail};
+  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+    JNIEnv* env = call.env();
+    auto name = call.String(object);
+    auto bytes = DataArrayOrNull(env, buffer, size);
+    auto values = kq::BuildMetaDataArray(env, metaData);
+    auto result = call.CallObject(name.get(), bytes.get(), JavaLong(size), values.get());
+    return OrdinalOfErrorValue(env, result.get());
+  });
+}
+
+// ---- reads ------------------------------------------------------------------
+
+uint32_t CJNIWrapper::ReadObject(WString object, unsigned char* buffer, uint64_t offset, uint64_t* size) {
+  static const OperationInfo kOp{"ReadObject", kReadSignature, KQ_W("ReadObject")};
+  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+    JNIEnv* env = call.env();
+    if (size == nullptr) return KQ_BRIDGE_FAILURE;
+    const uint64_t requested = *size;
+    auto name = call.String(object);
+    auto bytes = ReadArray(env, buffer, kq::ArrayLengthOf(requested));
+    if (!bytes) return KQ_BRIDGE_FAILURE;
+    call.Line(KQ_W("ReadObject::is called..."), object);
+    auto result = call.CallObject(name.get(), bytes.get(), JavaLong(requested), JavaLong(offset));
+    call.Line(KQ_W("ReadObject::is ended..."), object);
+    // Without a record the whole request is delivered (as Java left it).
+    int32_t ordinal = 0;
+    uint64_t count = requested;
+    kq::ReadReadObjectFnValue(env, result.get(), &ordinal, &count);
+    *size = CutToRequest(count, requested);
+    call.Line(KQ_W("ReadObject::buffer copy started..."), object);
+    if (!kq::CopyFromJByteArray(env, bytes.get(), BytesToCopy(*size, kq::ArrayLengthOf(requested)), buffer)) {
+      call.Line(kUnableToCopyLine);
+      return KQ_BYTES_UNAVAILABLE;
+    }
+    call.Line(KQ_W("ReadObject::buffer copy ended..."), object);
+    return MapErrorId(ordinal);
+  });
+}
+
+namespace {
+
+// ReadObjectByHandle and ReadObjectByName: the same call under two names.
+uint32_t ReadWithMetaData(JavaCall& call, const WString& object, unsigned char* buffer, uint64_t offset,
+                          uint64_t* size, const WString* names, uint64_t namesCount, MetaDataMap* metaData) {
+  JNIEnv* env = call.env();
+  if (size == nullptr) return KQ_BRIDGE_FAILURE;
+  const uint64_t requested = *size;
+  auto name = call.String(object);
+  auto bytes = ReadArray(env, buffer, kq::ArrayLengthOf(requested));
+  if (!bytes) return KQ_BRIDGE_FAILURE;
+  const int32_t nameCount = static_cast<int32_t>(static_cast<uint32_t>(namesCount & 0xFFFFFFFFu));
+  ScopedLocalRef<jobjectArray> javaNames(env, names != nullptr ? kq::NewStringArray(env, nameCount, names) : nullptr);
+  auto result = call.CallObject(name.get(), bytes.get(), JavaLong(offset), JavaLong(requested), javaNames.get());
+  if (!result) return KQ_BRIDGE_FAILURE;
+  int32_t ordinal = 0;
+  uint64_t count = requested;
+  kq::ReadRObjectByNameFnValue(env, result.get(), &ordinal, metaData, &count);
+  *size = CutToRequest(count, requested);
+  if (!kq::CopyFromJByteArray(env, bytes.get(), BytesToCopy(*size, kq::ArrayLengthOf(requested)), buffer)) {
+    call.Line(kUnableToCopyLine);
+    return KQ_BYTES_UNAVAILABLE;
+  }
+  return CJNIWrapper::MapErrorId(ordinal);
+}
+
+}  // namespace
+
+uint32_t CJNIWrapper::ReadObjectByHandle(WString object, unsigned char* buffer, uint64_t offset, uint64_t* size,
+                                         WString* names, uint64_t namesCount, MetaDataMap* metaData) {
+  static const OperationInfo kOp{"ReadObjectByHandle", kReadWithMetaDataSignature, KQ_W("ReadObjectByHandle")};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    return ReadWithMetaData(call, object, buffer, offset, size, names, namesCount, metaData);
+  });
+}
+
+uint32_t CJNIWrapper::ReadObjectByName(WString object, unsigned char* buffer, uint64_t offset, uint64_t* size,
+                                       WString* names, uint64_t namesCount, MetaDataMap* metaData) {
+  static const OperationInfo kOp{"ReadObjectByName", kReadWithMetaDataSignature, KQ_W("ReadObjectByName"),
+                                 kq::ClassMissing::kFail};
+  return RunOperation(kOp, [&](JavaCall& call) {
+    return ReadWithMetaData(call, object, buffer, offset, size, names, namesCount, metaData);
+  });
+}
