@@ -1,11 +1,292 @@
 // Object metadata between the host's MetaDataMap and the Java library's
 // CPluginMetaData arrays, and the folder sub-lists the plug-in hands out.
+//
+// Property types.  The host carries a property's type as a 32-bit number, the
+// library as a CPropertyTYPE constant.  The number is the constant's ordinal,
+// both ways: reading takes ordinal() of prpType (0 for a null prpType or when
+// the type cannot be read), writing stores CPropertyTYPE.values()[number]
+// when the number names a constant and otherwise leaves the constructor's
+// default in place.
+//
+// Conversions never fail the operation: a class or field that cannot be
+// found skips the array, and a Java exception (cleared through
+// DescribePendingException) ends the loop it happened in, keeping what was
+// converted before it.
 #include "bridge/MetaData.h"
 
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include "bridge/RecordSupport.h"
+#include "bridge/ResultReaders.h"
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
 
 namespace kq {
+
+namespace {
+
+using record::FindClass;
+using record::FindField;
+using record::ReadFailure;
+using record::TakeText;
+using record::ThrowIfPending;
+
+constexpr char kMetaDataClass[] = "com/kq/AzureLibrary/CPluginMetaData";
+constexpr char kMetaDataArrayClass[] = "[Lcom/kq/AzureLibrary/CPluginMetaData;";
+constexpr char kValueClass[] = "com/kq/AzureLibrary/CPluginValue";
+constexpr char kValueSignature[] = "Lcom/kq/AzureLibrary/CPluginValue;";
+constexpr char kTypeClass[] = "com/kq/AzureLibrary/CPropertyTYPE";
+constexpr char kTypeSignature[] = "Lcom/kq/AzureLibrary/CPropertyTYPE;";
+constexpr char kTypeValuesSignature[] = "()[Lcom/kq/AzureLibrary/CPropertyTYPE;";
+constexpr char kSubListElementClass[] = "com/kq/AzureLibrary/CObjectSubListElement";
+constexpr char kSubListArrayClass[] = "[Lcom/kq/AzureLibrary/CObjectSubListElement;";
+constexpr char kStringSignature[] = "Ljava/lang/String;";
+
+// Whether `object` is an instance of the class `className`; false (with any
+// lookup exception cleared) when the class cannot be found.
+bool IsA(JNIEnv* env, jobject object, const char* className) {
+  ScopedLocalRef<jclass> cls = FindClass(env, className);
+  return cls && env->IsInstanceOf(object, cls.get());
+}
+
+// The classes and members both directions need, looked up once per array.
+struct MetaDataShape {
+  ScopedLocalRef<jclass> metaDataClass;
+  ScopedLocalRef<jclass> valueClass;
+  jfieldID name = nullptr;      // CPluginMetaData.szPropertyName
+  jfieldID value = nullptr;     // CPluginMetaData.val
+  jfieldID text = nullptr;      // CPluginValue.szProperty
+  jfieldID type = nullptr;      // CPluginValue.prpType; null: types not carried
+  jmethodID ordinal = nullptr;  // Enum.ordinal(), for reading types
+
+  explicit MetaDataShape(JNIEnv* env)
+      : metaDataClass(FindClass(env, kMetaDataClass)), valueClass(FindClass(env, kValueClass)) {
+    name = FindField(env, metaDataClass.get(), "szPropertyName", kStringSignature);
+    value = FindField(env, metaDataClass.get(), "val", kValueSignature);
+    text = FindField(env, valueClass.get(), "szProperty", kStringSignature);
+    if (valueClass) type = FindField(env, valueClass.get(), "prpType", kTypeSignature);
+  }
+  bool usable() const { return name != nullptr && value != nullptr && text != nullptr; }
+
+  // Prepares reading types; without it every type reads as 0.
+  void FindOrdinal(JNIEnv* env) {
+    if (type == nullptr) return;
+    ScopedLocalRef<jclass> typeClass = FindClass(env, kTypeClass);
+    ScopedLocalRef<jclass> enumClass = FindClass(env, "java/lang/Enum");
+    if (!typeClass || !enumClass || !env->IsAssignableFrom(typeClass.get(), enumClass.get())) return;
+    ordinal = env->GetMethodID(enumClass.get(), "ordinal", "()I");
+    if (ordinal == nullptr) DescribePendingException(env);
+  }
+};
+
+// CPropertyTYPE.values(), or null (with the exception cleared) when the
+// constants cannot be had: types are then left at the constructor's default.
+ScopedLocalRef<jobjectArray> PropertyTypes(JNIEnv* env) {
+  ScopedLocalRef<jobjectArray> none(env);
+  ScopedLocalRef<jclass> typeClass = FindClass(env, kTypeClass);
+  if (!typeClass) return none;
+  jmethodID values = env->GetStaticMethodID(typeClass.get(), "values", kTypeValuesSignature);
+  if (values == nullptr) {
+    DescribePendingException(env);
+    return none;
+  }
+  ScopedLocalRef<jobjectArray> constants(
+      env, static_cast<jobjectArray>(env->CallStaticObjectMethod(typeClass.get(), values)));
+  if (DescribePendingException(env) == 0) return none;
+  return constants;
+}
+
+// A new CPluginMetaData from `cls` and its no-argument constructor; null
+// (described) when the constructor is missing or fails.
+jobject ConstructEntry(JNIEnv* env, jclass cls) {
+  jmethodID constructor = env->GetMethodID(cls, "<init>", "()V");
+  if (constructor == nullptr) {
+    DescribePendingException(env);
+    return nullptr;
+  }
+  jobject entry = env->NewObject(cls, constructor);
+  if (DescribePendingException(env) == 0) {
+    ScopedLocalRef<jobject> dropped(env, entry);
+    return nullptr;
+  }
+  return entry;
+}
+
+}  // namespace
+
+// ---- native to Java ----
+
+jobject NewMetaDataEntry(JNIEnv* env) {
+  if (env == nullptr) return nullptr;
+  ScopedLocalRef<jclass> cls = FindClass(env, kMetaDataClass);
+  return cls ? ConstructEntry(env, cls.get()) : nullptr;
+}
+
+jobjectArray NewMetaDataArray(JNIEnv* env, jsize length, jclass elementClass, jobject initial) {
+  if (env == nullptr || elementClass == nullptr || length < 0) return nullptr;
+  // The VM stores the initial element without a type check.
+  if (initial != nullptr && !env->IsInstanceOf(initial, elementClass)) return nullptr;
+  if (env->EnsureLocalCapacity(2) < 0) {
+    DescribePendingException(env);
+    return nullptr;
+  }
+  jobjectArray array = env->NewObjectArray(length, elementClass, initial);
+  if (DescribePendingException(env) == 0) {
+    ScopedLocalRef<jobjectArray> dropped(env, array);
+    return nullptr;
+  }
+  return array;
+}
+
+void FillMetaDataArray(JNIEnv* env, jobjectArray array, const MetaDataMap& metaData) {
+  if (env == nullptr || array == nullptr) return;
+  try {
+    MetaDataShape shape(env);
+    if (!shape.usable() || !IsA(env, array, kMetaDataArrayClass)) return;
+    ScopedLocalRef<jobjectArray> types(env);
+    jsize typeCount = 0;
+    if (shape.type != nullptr) {
+      types = PropertyTypes(env);
+      if (types) typeCount = env->GetArrayLength(types.get());
+    }
+    const jsize length = env->GetArrayLength(array);
+    ThrowIfPending(env);
+
+    jsize i = 0;
+    for (const auto& entry : metaData) {
+      if (i >= length) break;
+      // A slot whose entry cannot be made keeps what the array was made
+      // with (the initial element), and the loop ends there.
+      ScopedLocalRef<jobject> item(env, ConstructEntry(env, shape.metaDataClass.get()));
+      if (!item) break;
+      const PluginValueRecord& record = entry.second;
+
+      ScopedLocalRef<jobject> value(env, env->GetObjectField(item.get(), shape.value));
+      ThrowIfPending(env);
+      if (value) {
+        ScopedLocalRef<jstring> text(env, WideToJString(env, record.szProperty));
+        ThrowIfPending(env);
+        env->SetObjectField(value.get(), shape.text, text.get());
+        ThrowIfPending(env);
+        if (record.prpType >= 0 && record.prpType < typeCount) {
+          ScopedLocalRef<jobject> type(env, env->GetObjectArrayElement(types.get(), record.prpType));
+          ThrowIfPending(env);
+          env->SetObjectField(value.get(), shape.type, type.get());
+          ThrowIfPending(env);
+        }
+      }
+      ScopedLocalRef<jstring> name(env, WideToJString(env, entry.first));
+      ThrowIfPending(env);
+      env->SetObjectField(item.get(), shape.name, name.get());
+      ThrowIfPending(env);
+      env->SetObjectArrayElement(array, i, item.get());
+      ThrowIfPending(env);
+      ++i;
+    }
+  } catch (...) {
+    DescribePendingException(env);
+  }
+}
+
+ScopedLocalRef<jobjectArray> BuildMetaDataArray(JNIEnv* env, const MetaDataMap* metaData) {
+  if (env == nullptr || metaData == nullptr) return ScopedLocalRef<jobjectArray>(env);
+  try {
+    if (metaData->size() > static_cast<size_t>(std::numeric_limits<jsize>::max())) {
+      return ScopedLocalRef<jobjectArray>(env);
+    }
+    ScopedLocalRef<jobject> initial(env, NewMetaDataEntry(env));
+    ScopedLocalRef<jclass> cls = FindClass(env, kMetaDataClass);
+    if (!cls) return ScopedLocalRef<jobjectArray>(env);
+    ScopedLocalRef<jobjectArray> array(
+        env, NewMetaDataArray(env, static_cast<jsize>(metaData->size()), cls.get(), initial.get()));
+    if (array) FillMetaDataArray(env, array.get(), *metaData);
+    return array;
+  } catch (...) {
+    DescribePendingException(env);
+    return ScopedLocalRef<jobjectArray>(env);
+  }
+}
+
+// ---- Java to native ----
+
+void ReadMetaDataArray(JNIEnv* env, jobjectArray array, MetaDataMap* metaData) {
+  if (env == nullptr || array == nullptr || metaData == nullptr) return;
+  try {
+    MetaDataShape shape(env);
+    if (!shape.usable() || !IsA(env, array, kMetaDataArrayClass)) return;
+    shape.FindOrdinal(env);
+    const jsize length = env->GetArrayLength(array);
+    ThrowIfPending(env);
+
+    for (jsize i = 0; i < length; ++i) {
+      ScopedLocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
+      ThrowIfPending(env);
+      if (!element) continue;
+      ScopedLocalRef<jstring> name(env, static_cast<jstring>(env->GetObjectField(element.get(), shape.name)));
+      ThrowIfPending(env);
+      if (!name) continue;
+      ScopedLocalRef<jobject> value(env, env->GetObjectField(element.get(), shape.value));
+      ThrowIfPending(env);
+
+      PluginValueRecord record{};
+      if (value) {
+        ScopedLocalRef<jstring> text(env, static_cast<jstring>(env->GetObjectField(value.get(), shape.text)));
+        ThrowIfPending(env);
+        MallocedText copy = TakeText(env, text.get());
+        if (copy) record.szProperty.assign(copy.get());
+        if (shape.ordinal != nullptr) {
+          ScopedLocalRef<jobject> type(env, env->GetObjectField(value.get(), shape.type));
+          ThrowIfPending(env);
+          if (type) {
+            record.prpType = static_cast<int32_t>(env->CallIntMethod(type.get(), shape.ordinal));
+            ThrowIfPending(env);
+          }
+        }
+      }
+      MallocedText key = TakeText(env, name.get());
+      // First of equal names wins; the host's own entries are never replaced.
+      metaData->emplace(key ? WString(key.get()) : WString(), std::move(record));
+    }
+  } catch (...) {
+    DescribePendingException(env);
+  }
+}
+
+void ReadSubListArray(JNIEnv* env, jobjectArray array, ObjectSubList* subList) {
+  if (env == nullptr || array == nullptr || subList == nullptr) return;
+  try {
+    ScopedLocalRef<jclass> cls = FindClass(env, kSubListElementClass);
+    jfieldID fileName = FindField(env, cls.get(), "szFileName", kStringSignature);
+    jfieldID metaDat = FindField(env, cls.get(), "metaDat", kMetaDataArrayClass);
+    if (fileName == nullptr || metaDat == nullptr || !IsA(env, array, kSubListArrayClass)) return;
+    const jsize length = env->GetArrayLength(array);
+    ThrowIfPending(env);
+
+    for (jsize i = 0; i < length; ++i) {
+      ScopedLocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
+      ThrowIfPending(env);
+      if (!element) continue;
+      ScopedLocalRef<jstring> name(env, static_cast<jstring>(env->GetObjectField(element.get(), fileName)));
+      ThrowIfPending(env);
+      ScopedLocalRef<jobjectArray> entries(env,
+                                           static_cast<jobjectArray>(env->GetObjectField(element.get(), metaDat)));
+      ThrowIfPending(env);
+      if (!name || !entries) continue;
+
+      std::unique_ptr<MetaDataMap> map(new MetaDataMap());
+      ReadMetaDataArray(env, entries.get(), map.get());
+      MallocedText key = TakeText(env, name.get());
+      // A file name already listed keeps its first map; this one is dropped.
+      if (subList->emplace(key ? WString(key.get()) : WString(), map.get()).second) map.release();
+    }
+  } catch (...) {
+    DescribePendingException(env);
+  }
+}
+
+// ---- releasing a sub-list ----
 
 void FreeObjectSubList(ObjectSubList* subList, CJNIWrapperLog* log) noexcept {
   if (subList == nullptr) return;

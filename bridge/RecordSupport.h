@@ -1,0 +1,52 @@
+// Internal helpers shared by the result readers and the metadata conversions.
+// Not part of the bridge's interface to operations.
+#ifndef KQ_BRIDGE_RECORDSUPPORT_H_
+#define KQ_BRIDGE_RECORDSUPPORT_H_
+
+#include <jni.h>
+
+#include "bridge/JniStrings.h"
+#include "bridge/ResultReaders.h"
+#include "bridge/ScopedJni.h"
+
+namespace kq {
+namespace record {
+
+// Thrown inside a reader or a conversion loop when a JNI call left a Java
+// exception pending, or when an object is not of the class the code needs.
+// It never leaves this layer: every public function catches it, clears the
+// Java exception (DescribePendingException) and applies its failure rule.
+struct ReadFailure {};
+
+inline void ThrowIfPending(JNIEnv* env) {
+  if (env->ExceptionCheck()) throw ReadFailure();
+}
+
+// The class, or null with the lookup's exception cleared.
+inline ScopedLocalRef<jclass> FindClass(JNIEnv* env, const char* name) {
+  ScopedLocalRef<jclass> cls(env, env->FindClass(name));
+  if (!cls) DescribePendingException(env);
+  return cls;
+}
+
+// The field, or null with the lookup's exception cleared.
+inline jfieldID FindField(JNIEnv* env, jclass cls, const char* name, const char* signature) {
+  if (cls == nullptr) return nullptr;
+  jfieldID id = env->GetFieldID(cls, name, signature);
+  if (id == nullptr) DescribePendingException(env);
+  return id;
+}
+
+// A copy of a Java string's text (null for a null string or a failed
+// allocation, which callers treat alike); throws when the copy left a Java
+// exception pending.
+inline MallocedText TakeText(JNIEnv* env, jstring text) {
+  MallocedText copy(JStringToWide(env, text));
+  ThrowIfPending(env);
+  return copy;
+}
+
+}  // namespace record
+}  // namespace kq
+
+#endif  // KQ_BRIDGE_RECORDSUPPORT_H_
