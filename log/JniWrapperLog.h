@@ -31,12 +31,17 @@ class CJNIWrapperLog {
   explicit CJNIWrapperLog(const WString& folder);
   WString FileName(int n) const;
   void RotateIfNeeded(kq::platform::File& file);
+  static void AppendRecord(WString& out, const kq::platform::LocalTime& time, uint32_t pid, uint32_t tid,
+                           const WString& text);
 
   int32_t m_level;
   WString m_folder;
   WString m_filePath;
   kq::platform::NamedMutex m_hMutex;
   int64_t m_fileSize;
+  // Reused for every record while the mutex is held, so that a steady stream
+  // of messages allocates nothing.
+  WString m_record;
 };
 
 #endif  // KQ_LOG_JNIWRAPPERLOG_H_
