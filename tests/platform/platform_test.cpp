@@ -293,12 +293,15 @@ TEST(PlatformLock, OwnerThreadThatEndsAbandonsTheMutex) {
   std::atomic<bool> acquired{false};
   std::thread taker([&] {
     if (mutex.Lock()) {
-      acquired = true;
       mutex.Unlock();
+      acquired = true;
     }
   });
-  taker.detach();  // if it hangs, fail below rather than hang the test
-  EXPECT_TRUE(WaitUntil([&] { return acquired.load(); }));
+  if (!WaitUntil([&] { return acquired.load(); })) {
+    taker.detach();  // stuck for good: fail instead of hanging
+    FAIL() << "the mutex stayed with a thread that no longer exists";
+  }
+  taker.join();
 }
 #endif
 
