@@ -1,0 +1,154 @@
+package com.kq.AzureLibrary;
+
+import com.azure.core.exception.HttpResponseException;
+import com.azure.storage.blob.models.BlobErrorCode;
+import com.azure.storage.blob.models.BlobStorageException;
+import com.kq.KQCloudPluginInterface.ERRORID;
+
+import java.io.IOException;
+import java.io.UncheckedIOException;
+import java.net.SocketTimeoutException;
+import java.net.http.HttpTimeoutException;
+import java.util.concurrent.TimeoutException;
+
+/**
+ * Translates whatever a storage call threw into the one {@link ERRORID} the host sees. Each kind of storage
+ * failure has its own constant, chosen so that the native side's ordinal table gives it its own return code.
+ */
+final class ErrorMapper {
+    private ErrorMapper() {
+    }
+
+    /** Walks the cause chain (the SDK wraps transport errors in reactive and unchecked wrappers). */
+    static ERRORID classify(Throwable thrown) {
+        int depth = 0;
+        for (Throwable t = thrown; t != null && depth < 16; t = t.getCause(), depth++) {
+            if (t instanceof StorageFailure f) {
+                return f.id;
+            }
+            if (t instanceof BlobStorageException e) {
+                return fromService(e.getStatusCode(), e.getErrorCode());
+            }
+            if (t instanceof HttpResponseException e && e.getResponse() != null) {
+                return fromService(e.getResponse().getStatusCode(), null);
+            }
+            if (t instanceof OutOfMemoryError) {
+                return ERRORID.OUT_OF_MEMORY;
+            }
+            if (t instanceof HttpTimeoutException || t instanceof SocketTimeoutException
+                    || t instanceof TimeoutException) {
+                return ERRORID.TIMEOUT;
+            }
+            if (t instanceof IOException || t instanceof UncheckedIOException) {
+                // Keep looking: an IOException may wrap a more telling timeout.
+                ERRORID deeper = t.getCause() == null ? null : classifyTransport(t.getCause(), depth + 1);
+                return deeper != null ? deeper : ERRORID.NETWORK_ERROR;
+            }
+            if (t instanceof InterruptedException) {
+                return ERRORID.CANCELLED;
+            }
+        }
+        if (thrown instanceof IllegalArgumentException) {
+            return ERRORID.INVALID_ARGUMENT;
+        }
+        return ERRORID.INTERNAL_ERROR;
+    }
+
+    private static ERRORID classifyTransport(Throwable t, int depth) {
+        for (; t != null && depth < 16; t = t.getCause(), depth++) {
+            if (t instanceof HttpTimeoutException || t instanceof SocketTimeoutException
+                    || t instanceof TimeoutException) {
+                return ERRORID.TIMEOUT;
+            }
+        }
+        return null;
+    }
+
+    /** A service answer: the storage error code when the service sent one, else the HTTP status. */
+    static ERRORID fromService(int status, BlobErrorCode code) {
+        if (code != null) {
+            ERRORID byCode = fromCode(code);
+            if (byCode != null) {
+                return byCode;
+            }
+        }
+        return switch (status) {
+            case 400, 413 -> ERRORID.INVALID_ARGUMENT;
+            case 401 -> ERRORID.AUTHENTICATION_FAILED;
+            case 403 -> ERRORID.ACCESS_DENIED;
+            case 404 -> ERRORID.OBJECT_NOT_FOUND;
+            case 408, 504 -> ERRORID.TIMEOUT;
+            case 409 -> ERRORID.CONFLICT;
+            case 412 -> ERRORID.PRECONDITION_FAILED;
+            case 416 -> ERRORID.OFFSET_OUT_OF_RANGE;
+            case 429 -> ERRORID.THROTTLED;
+            case 500, 502, 503 -> ERRORID.SERVICE_UNAVAILABLE;
+            default -> ERRORID.FAILURE;
+        };
+    }
+
+    private static ERRORID fromCode(BlobErrorCode code) {
+        if (code.equals(BlobErrorCode.BLOB_NOT_FOUND)) {
+            return ERRORID.OBJECT_NOT_FOUND;
+        }
+        if (code.equals(BlobErrorCode.CONTAINER_NOT_FOUND)) {
+            return ERRORID.CONTAINER_NOT_FOUND;
+        }
+        if (code.equals(BlobErrorCode.CONTAINER_BEING_DELETED)) {
+            return ERRORID.CONTAINER_BEING_DELETED;
+        }
+        if (code.equals(BlobErrorCode.CONTAINER_ALREADY_EXISTS)) {
+            return ERRORID.CONTAINER_ALREADY_EXISTS;
+        }
+        if (code.equals(BlobErrorCode.BLOB_ALREADY_EXISTS)) {
+            return ERRORID.OBJECT_ALREADY_EXISTS;
+        }
+        if (code.equals(BlobErrorCode.AUTHENTICATION_FAILED)
+                || code.equals(BlobErrorCode.INVALID_AUTHENTICATION_INFO)
+                || code.equals(BlobErrorCode.NO_AUTHENTICATION_INFORMATION)) {
+            return ERRORID.AUTHENTICATION_FAILED;
+        }
+        if (code.equals(BlobErrorCode.AUTHORIZATION_FAILURE)
+                || code.equals(BlobErrorCode.AUTHORIZATION_PERMISSION_MISMATCH)
+                || code.equals(BlobErrorCode.AUTHORIZATION_RESOURCE_TYPE_MISMATCH)
+                || code.equals(BlobErrorCode.AUTHORIZATION_SERVICE_MISMATCH)
+                || code.equals(BlobErrorCode.AUTHORIZATION_SOURCE_IPMISMATCH)
+                || code.equals(BlobErrorCode.AUTHORIZATION_PROTOCOL_MISMATCH)
+                || code.equals(BlobErrorCode.ACCOUNT_IS_DISABLED)
+                || code.equals(BlobErrorCode.CONTAINER_DISABLED)
+                || code.equals(BlobErrorCode.INSUFFICIENT_ACCOUNT_PERMISSIONS)) {
+            return ERRORID.ACCESS_DENIED;
+        }
+        if (code.equals(BlobErrorCode.SERVER_BUSY)) {
+            return ERRORID.THROTTLED;
+        }
+        if (code.equals(BlobErrorCode.OPERATION_TIMED_OUT)) {
+            return ERRORID.TIMEOUT;
+        }
+        if (code.equals(BlobErrorCode.CONDITION_NOT_MET)) {
+            return ERRORID.PRECONDITION_FAILED;
+        }
+        if (code.equals(BlobErrorCode.INVALID_RANGE)) {
+            return ERRORID.OFFSET_OUT_OF_RANGE;
+        }
+        if (code.equals(BlobErrorCode.INVALID_METADATA) || code.equals(BlobErrorCode.METADATA_TOO_LARGE)
+                || code.equals(BlobErrorCode.EMPTY_METADATA_KEY)) {
+            return ERRORID.INVALID_METADATA;
+        }
+        if (code.equals(BlobErrorCode.INVALID_BLOCK_LIST) || code.equals(BlobErrorCode.INVALID_BLOCK_ID)
+                || code.equals(BlobErrorCode.BLOCK_COUNT_EXCEEDS_LIMIT)
+                || code.equals(BlobErrorCode.BLOCK_LIST_TOO_LONG)) {
+            return ERRORID.COMMIT_FAILED;
+        }
+        if (code.equals(BlobErrorCode.MD5MISMATCH)) {
+            return ERRORID.INTEGRITY_ERROR;
+        }
+        if (code.equals(BlobErrorCode.INVALID_RESOURCE_NAME) || code.equals(BlobErrorCode.INVALID_URI)) {
+            return ERRORID.INVALID_NAME;
+        }
+        if (code.equals(BlobErrorCode.ACCOUNT_BEING_CREATED) || code.equals(BlobErrorCode.INTERNAL_ERROR)) {
+            return ERRORID.SERVICE_UNAVAILABLE;
+        }
+        return null;
+    }
+}
