@@ -73,7 +73,11 @@ class JavaCall {
   // (bridge().DescribeException) before it makes any other JNI call.
   template <typename... Args>
   ScopedLocalRef<jobject> CallObjectKeepingException(Args... args) const {
-    return ScopedLocalRef<jobject>(env_, env_->CallObjectMethod(object_, method_, args...));
+    ScopedLocalRef<jobject> result(env_, env_->CallObjectMethod(object_, method_, args...));
+    // Checked (not cleared) so that the next JNI call is legal even when the
+    // method returned normally; -Xcheck:jni insists on it.
+    static_cast<void>(env_->ExceptionCheck());
+    return result;
   }
   template <typename... Args>
   jlong CallLong(Args... args) const {

@@ -71,7 +71,8 @@ uint32_t CJNIWrapper::GetErrorId(JNIEnv* env, jobject errorValue) {
       return KQ_BRIDGE_FAILURE;
     }
     ScopedLocalRef<jobject> identifier(env, env->CallObjectMethod(errorValue, getErrorID));
-    if (!identifier) {
+    // A getErrorID that throws answers null, and is described below.
+    if (!identifier || env->ExceptionCheck()) {
       DescribeException(env);
       WriteLine(kNoIdentifierLine);
       return KQ_BRIDGE_FAILURE;
