@@ -66,8 +66,8 @@ step() {
   local log="$1" what="$2"
   shift 2
   if ! "$@" >"$log" 2>&1; then
-    grep -E "error|Error|FAILED|undefined reference" "$log" | head -40 || true
-    tail -20 "$log"
+    grep -E "error|Error|FAILED|undefined reference" "$log" | cut -c1-400 | head -25 || true
+    tail -5 "$log" | cut -c1-400
     fail "$what (full output: $log)"
   fi
 }
@@ -104,33 +104,35 @@ configure_args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -D
 
 # 32-bit: the plug-in tree alone.
 b32="$root/build-win-i686"
-step "$b32.configure.log" "configure i686" cmake -S "$root" -B "$b32" "${generator[@]}" \
+mkdir -p "$b32"
+step "$b32/configure.log" "configure i686" cmake -S "$root" -B "$b32" "${generator[@]}" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-i686.cmake" "${configure_args[@]}"
-step "$b32.build.log" "build i686" cmake --build "$b32"
+step "$b32/build.log" "build i686" cmake --build "$b32"
 check_jni_includes "$b32"
 find_dll "$b32"
 "$root/scripts/windows-check-dll.sh" --arch i686 "$dll" || fail "i686 DLL check"
 
 # 64-bit: the Windows test project, which builds the plug-in tree below it.
 b64="$root/build-win-x86_64"
-step "$b64.configure.log" "configure x86_64" cmake -S "$root/tests/windows" -B "$b64" "${generator[@]}" \
+mkdir -p "$b64"
+step "$b64/configure.log" "configure x86_64" cmake -S "$root/tests/windows" -B "$b64" "${generator[@]}" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-x86_64.cmake" "${configure_args[@]}"
-step "$b64.build.log" "build x86_64" cmake --build "$b64"
+step "$b64/build.log" "build x86_64" cmake --build "$b64"
 check_jni_includes "$b64"
 find_dll "$b64"
 "$root/scripts/windows-check-dll.sh" --arch x86_64 "$dll" || fail "x86_64 DLL check"
 
-warnings=$(cat "$b32.build.log" "$b64.build.log" | grep -c "warning:" || true)
-[[ "$warnings" -eq 0 ]] || echo "NOTE: $warnings compiler warnings, see $b32.build.log and $b64.build.log"
+warnings=$(cat "$b32/build.log" "$b64/build.log" | grep -c "warning:" || true)
+[[ "$warnings" -eq 0 ]] || echo "NOTE: $warnings compiler warnings, see $b32/build.log and $b64/build.log"
 
 if [[ $wine_ok -eq 0 ]]; then
   echo "SKIP: Windows tests not run under Wine (wine64 not installed or --no-wine)"
   echo "OK: both DLLs built and checked"
   exit 0
 fi
-if ! ctest --test-dir "$b64" --output-on-failure >"$b64.ctest.log" 2>&1; then
-  grep -E "Failure|FAILED|Failed|Timeout|Not Run|Exception" "$b64.ctest.log" | head -60 || true
-  fail "Windows tests under Wine (full output: $b64.ctest.log)"
+if ! ctest --test-dir "$b64" --output-on-failure >"$b64/ctest.log" 2>&1; then
+  grep -E "Failure|FAILED|Failed|Timeout|Not Run|Exception" "$b64/ctest.log" | head -60 || true
+  fail "Windows tests under Wine (full output: $b64/ctest.log)"
 fi
-grep -E "tests passed|tests failed" "$b64.ctest.log"
+grep -E "tests passed|tests failed" "$b64/ctest.log"
 echo "OK: both DLLs built and checked; Windows tests passed under Wine"

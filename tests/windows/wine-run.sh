@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a 64-bit Windows program under Wine in a private prefix:
 #   tests/windows/wine-run.sh PREFIX_DIR program.exe [args...]
+#   tests/windows/wine-run.sh PREFIX_DIR --init      (only create the prefix)
 # The prefix is created on first use (serialised by a lock so that parallel
 # tests do not initialise it twice).  The program's exit status is returned.
 set -euo pipefail
@@ -42,4 +43,5 @@ mkdir -p "$prefix"
   fi
 ) 9>"$prefix.lock"
 
+[[ "$1" == "--init" ]] && exit 0
 exec "$wine" "$@"
