@@ -1,0 +1,51 @@
+#include "Host.h"
+
+#include <system_error>
+
+namespace kqhost {
+
+std::string InitArgument(const HostOptions& options) {
+  std::string arg = options.connection;
+  auto add = [&arg](const std::string& item) {
+    if (!arg.empty() && arg.back() != ';') arg.push_back(';');
+    arg += item;
+  };
+  if (!options.container.empty()) add("Container=" + options.container);
+  add("BlockSize=" + std::to_string(options.blockSize));
+  return arg;
+}
+
+Host::Host(const HostOptions& options) {
+  std::string error;
+  auto jars = LibraryJars(options.javaLibDir, &error);
+  if (jars.empty()) throw std::runtime_error(error);
+
+  std::vector<std::string> jvmOptions;
+  // -Xrs leaves Ctrl-C to kqhost, which stops between chunks and never
+  // commits a half-sent object, instead of the VM exiting under it.
+  jvmOptions.push_back("-Xrs");
+  jvmOptions.insert(jvmOptions.end(), options.jvmOptions.begin(), options.jvmOptions.end());
+  jvm_ = Jvm::Create(jars, jvmOptions, &error);
+  if (!jvm_) throw std::runtime_error(error);
+
+  // The plug-in makes only the last level of <root>/Plugin/Azure/Log itself.
+  std::error_code ec;
+  std::filesystem::create_directories(options.installRoot / "Plugin" / "Azure", ec);
+  if (ec)
+    throw std::runtime_error("cannot create the installation root " + options.installRoot.u8string() + ": " +
+                             ec.message());
+  plugin_ = std::make_unique<PluginInstance>(options.pluginPath, options.installRoot, jvm_->vm());
+  plugin_->Init(InitArgument(options));
+  store_ = std::make_unique<ObjectStore>(plugin_->get(), static_cast<size_t>(options.blockSize));
+}
+
+Host::Host(ICloudPluginInterface* plugin, size_t blockSize)
+    : external_(plugin), store_(std::make_unique<ObjectStore>(plugin, blockSize)) {}
+
+Host::~Host() {
+  store_.reset();
+  plugin_.reset();
+  jvm_.reset();
+}
+
+}  // namespace kqhost

@@ -1,0 +1,47 @@
+// The few operating-system calls kqhost needs, behind one header so the rest
+// of the tool is plain standard C++ (POSIX and Win32 bodies in HostOs.cpp).
+#ifndef KQHOST_HOST_OS_H_
+#define KQHOST_HOST_OS_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace kqhost {
+
+// A loaded shared library (dlopen / LoadLibrary).  Unloaded on destruction.
+class SharedLibrary {
+ public:
+  SharedLibrary() = default;
+  ~SharedLibrary();
+  SharedLibrary(const SharedLibrary&) = delete;
+  SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+  // Loads the library; on failure returns false and fills *error.
+  bool Open(const std::filesystem::path& path, std::string* error);
+  // The address of an exported symbol, or null (and *error filled).
+  void* Symbol(const char* name, std::string* error) const;
+  void Close();
+
+ private:
+  void* handle_ = nullptr;
+};
+
+// True when standard output is an interactive terminal.
+bool StdoutIsTerminal();
+
+// Modification time of a file as nanoseconds since 1970-01-01 UTC.
+bool GetFileMtimeNs(const std::filesystem::path& path, int64_t* mtimeNs, std::string* error);
+bool SetFileMtimeNs(const std::filesystem::path& path, int64_t mtimeNs, std::string* error);
+
+// Installs a handler for Ctrl-C / SIGTERM that only raises a flag, so running
+// transfers can stop between chunks instead of dying half-way.
+void InstallInterruptHandler();
+bool InterruptRequested();
+
+// The folder that holds the running executable (empty if unknown).
+std::filesystem::path ExecutableDir();
+
+}  // namespace kqhost
+
+#endif  // KQHOST_HOST_OS_H_

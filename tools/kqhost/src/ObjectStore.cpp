@@ -1,0 +1,203 @@
+#include "ObjectStore.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "HostOs.h"
+#include "Plugin.h"
+#include "Sha256.h"
+#include "Text.h"
+
+namespace kqhost {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+WString Wide(const std::string& utf8) {
+  auto w = Utf8ToWide(utf8);
+  if (!w) throw FileError("the name is not valid UTF-8");
+  return *w;
+}
+
+void Check(const char* operation, uint32_t rc) {
+  if (rc != KQ_OK) throw PluginError(operation, rc);
+}
+
+// A source file opened for reading, with the state it had when opened, so a
+// file that changes while it is read is caught rather than stored torn.
+class SourceReader {
+ public:
+  explicit SourceReader(const fs::path& path) : path_(path) {
+    std::error_code ec;
+    size_ = fs::file_size(path, ec);
+    if (ec) throw FileError("cannot read: " + ec.message());
+    std::string error;
+    if (!GetFileMtimeNs(path, &mtimeNs_, &error)) throw FileError("cannot read: " + error);
+    in_.open(path, std::ios::binary);
+    if (!in_) throw FileError(std::string("cannot open: ") + std::strerror(errno));
+  }
+
+  uint64_t size() const { return size_; }
+  int64_t mtimeNs() const { return mtimeNs_; }
+
+  // Fills up to `n` bytes; returns the count (0 at the end).
+  size_t Read(unsigned char* buffer, size_t n) {
+    in_.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(n));
+    if (in_.bad()) throw FileError(std::string("read failed: ") + std::strerror(errno));
+    return static_cast<size_t>(in_.gcount());
+  }
+
+  // After the last read: the file must have ended where it ended when opened
+  // and kept its modification time.
+  void CheckUnchanged(uint64_t bytesRead) {
+    unsigned char extra;
+    bool longer = Read(&extra, 1) != 0;
+    int64_t mtimeNow = 0;
+    std::string error;
+    if (bytesRead != size_ || longer || !GetFileMtimeNs(path_, &mtimeNow, &error) || mtimeNow != mtimeNs_)
+      throw FileError("the file changed while it was read; not stored");
+  }
+
+ private:
+  fs::path path_;
+  std::ifstream in_;
+  uint64_t size_ = 0;
+  int64_t mtimeNs_ = 0;
+};
+
+}  // namespace
+
+ObjectStore::ObjectStore(ICloudPluginInterface* plugin, size_t chunkSize) : plugin_(plugin), chunkSize_(chunkSize) {}
+
+FileMeta ObjectStore::PutFile(const fs::path& file, const std::string& objectName,
+                              const std::function<void(uint64_t)>& progress, const std::function<bool()>& cancelled) {
+  const WString name = Wide(objectName);
+  SourceReader reader(file);
+  FileMeta meta;
+  meta.size = reader.size();
+  meta.mtimeNs = reader.mtimeNs();
+  Sha256 hash;
+
+  if (reader.size() <= chunkSize_) {
+    // One call carries data and metadata; the object appears complete or not at all.
+    std::vector<unsigned char> data(static_cast<size_t>(reader.size()) + 1);
+    size_t n = reader.Read(data.data(), static_cast<size_t>(reader.size()));
+    reader.CheckUnchanged(n);
+    hash.Update(data.data(), n);
+    meta.sha256 = hash.FinishHex();
+    MetaDataMap map = EncodeMeta(meta);
+    WString handle;
+    Check("WriteObject", plugin_->WriteObject(name, data.data(), n, &map, &handle));
+    progress(n);
+    return meta;
+  }
+
+  // Larger files go through a write session: the chunks are staged as they
+  // come, the last one carries the metadata, and CloseObject commits.  A
+  // session that is given up is deleted by its handle, so nothing of it is
+  // ever committed.
+  WString handle;
+  Check("CreateObject", plugin_->CreateObject(name, &handle));
+  struct Abandon {
+    ICloudPluginInterface* plugin;
+    const WString& handle;
+    bool armed = true;
+    ~Abandon() {
+      if (armed) plugin->DeleteObjectByHandle(handle);
+    }
+  } abandon{plugin_, handle};
+
+  std::vector<unsigned char> current(chunkSize_), next(chunkSize_);
+  size_t have = reader.Read(current.data(), chunkSize_);
+  uint64_t total = have;
+  while (true) {
+    if (cancelled()) throw FileError("interrupted; nothing stored");
+    size_t following = have == chunkSize_ ? reader.Read(next.data(), chunkSize_) : 0;
+    hash.Update(current.data(), have);
+    if (following == 0) {
+      reader.CheckUnchanged(total);
+      meta.sha256 = hash.FinishHex();
+      MetaDataMap map = EncodeMeta(meta);
+      WString sameHandle;
+      Check("WriteObject", plugin_->WriteObject(handle, current.data(), have, &map, &sameHandle));
+      progress(have);
+      break;
+    }
+    Check("WriteObject", plugin_->WriteObject(handle, current.data(), have));
+    progress(have);
+    current.swap(next);
+    have = following;
+    total += following;
+  }
+  Check("CloseObject", plugin_->CloseObject(handle));
+  abandon.armed = false;
+  return meta;
+}
+
+FileMeta ObjectStore::GetMeta(const std::string& objectName) {
+  MetaDataMap map;
+  Check("GetObjectMetaData", plugin_->GetObjectMetaData(Wide(objectName), &map));
+  std::string problem;
+  auto meta = DecodeMeta(map, &problem);
+  if (!meta) throw FileError(problem);
+  return *meta;
+}
+
+void ObjectStore::ReadAll(const std::string& objectName, uint64_t size,
+                          const std::function<void(const unsigned char*, size_t)>& sink,
+                          const std::function<bool()>& cancelled) {
+  WString handle;
+  Check("OpenObject", plugin_->OpenObject(Wide(objectName), &handle));
+  struct Closer {
+    ICloudPluginInterface* plugin;
+    const WString& handle;
+    ~Closer() { plugin->CloseObject(handle); }
+  } closer{plugin_, handle};
+
+  std::vector<unsigned char> buffer(chunkSize_);
+  uint64_t offset = 0;
+  while (offset < size) {
+    if (cancelled()) throw FileError("interrupted");
+    uint64_t want = std::min<uint64_t>(chunkSize_, size - offset);
+    uint64_t got = want;
+    Check("ReadObject", plugin_->ReadObject(handle, buffer.data(), offset, &got));
+    if (got == 0 || got > want)
+      throw FileError("the object is shorter than its metadata says (" + std::to_string(offset) + " of " +
+                      std::to_string(size) + " bytes)");
+    sink(buffer.data(), static_cast<size_t>(got));
+    offset += got;
+  }
+}
+
+std::vector<StoredObject> ObjectStore::List(const std::string& prefix) {
+  ObjectSubList* list = nullptr;
+  uint32_t rc = plugin_->GetObjectSubList(Wide(prefix), &list);
+  struct Freer {
+    ICloudPluginInterface* plugin;
+    ObjectSubList*& list;
+    ~Freer() {
+      if (list != nullptr) plugin->FreeObjectSubListMemory(list);
+    }
+  } freer{plugin_, list};
+  Check("GetObjectSubList", rc);
+  std::vector<StoredObject> out;
+  if (list == nullptr) return out;
+  for (const auto& entry : *list) {
+    StoredObject object;
+    object.name = WideToUtf8(entry.first);
+    if (entry.second != nullptr) object.meta = DecodeMeta(*entry.second, &object.metaProblem);
+    else object.metaProblem = "no metadata";
+    out.push_back(std::move(object));
+  }
+  return out;
+}
+
+void ObjectStore::Delete(const std::string& objectName) {
+  Check("DeleteObjectByName", plugin_->DeleteObjectByName(Wide(objectName)));
+}
+
+}  // namespace kqhost
