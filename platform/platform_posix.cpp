@@ -116,9 +116,19 @@ class NativePath {
 // (and robust: an exiting owner thread abandons it) pthread mutex per name
 // picks the owning thread first, and the flock is taken on its first level.
 
+// Counts the forks that made this process.  Whatever a process caches about
+// itself (its id, its threads' ids, its lock-file descriptors) is checked
+// against it, since a child made by fork() inherits the caches but not what
+// they describe.
 std::atomic<unsigned> g_forkGeneration{0};
 
 void OnForkChild() { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+
+// Must run before anything is cached, or a fork would go unnoticed.
+void EnsureForkHook() {
+  static const int registered = pthread_atfork(nullptr, nullptr, &OnForkChild);
+  (void)registered;
+}
 
 std::string LockDirectory() {
   struct stat st;
@@ -190,7 +200,7 @@ struct MutexRegistry {
 MutexRegistry& Registry() {
   // Never destroyed: the log may be written while other statics unwind.
   static MutexRegistry* registry = [] {
-    pthread_atfork(nullptr, nullptr, &OnForkChild);
+    EnsureForkHook();
     return new MutexRegistry;
   }();
   return *registry;
@@ -436,9 +446,25 @@ LocalTime Now() {
   return t;
 }
 
-uint32_t ProcessId() { return static_cast<uint32_t>(getpid()); }
+// Both identifiers are asked for on every log record; each is a system call
+// that only a fork can change the answer of, so they are kept.
 
-uint32_t ThreadId() {
+uint32_t ProcessId() {
+  // (fork generation + 1) << 32 | pid; 0 means not known yet.
+  static std::atomic<uint64_t> cached{0};
+  const uint64_t generation = g_forkGeneration.load(std::memory_order_relaxed) + 1ull;
+  uint64_t value = cached.load(std::memory_order_relaxed);
+  if ((value >> 32) != generation) {
+    EnsureForkHook();
+    value = (generation << 32) | static_cast<uint32_t>(getpid());
+    cached.store(value, std::memory_order_relaxed);
+  }
+  return static_cast<uint32_t>(value);
+}
+
+namespace {
+
+uint32_t QueryThreadId() {
 #if defined(__linux__)
   return static_cast<uint32_t>(syscall(SYS_gettid));
 #elif defined(__APPLE__)
@@ -448,6 +474,20 @@ uint32_t ThreadId() {
 #else
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pthread_self()));
 #endif
+}
+
+}  // namespace
+
+uint32_t ThreadId() {
+  thread_local unsigned cachedGeneration = 0;
+  thread_local uint32_t cachedId = 0;
+  const unsigned generation = g_forkGeneration.load(std::memory_order_relaxed) + 1u;
+  if (cachedGeneration != generation) {
+    EnsureForkHook();
+    cachedId = QueryThreadId();
+    cachedGeneration = generation;
+  }
+  return cachedId;
 }
 
 // ---------------------------------------------------------------------------

@@ -303,6 +303,45 @@ TEST(PlatformLock, OwnerThreadThatEndsAbandonsTheMutex) {
   }
   taker.join();
 }
+
+// A child made by fork() inherits the parent's caches and descriptors; it
+// must still report its own ids and be excluded by the parent's lock.
+TEST(PlatformLock, ForkedChildHasItsOwnIdsAndLock) {
+  TempDir dir;
+  const std::string name = UniqueName("kq-test-fork");
+  const fs::path marker = dir / "child-locked";
+  NamedMutex mutex(name.c_str());
+  ASSERT_TRUE(mutex.Lock());  // primes the lock file descriptor
+  mutex.Unlock();
+  const uint32_t parentPid = ProcessId(), parentTid = ThreadId();
+
+  int go[2];
+  ASSERT_EQ(0, pipe(go));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char byte;
+    if (read(go[0], &byte, 1) != 1) _exit(10);
+    if (ProcessId() != static_cast<uint32_t>(getpid()) || ProcessId() == parentPid) _exit(11);
+    if (ThreadId() == parentTid) _exit(12);
+    if (!mutex.Lock()) _exit(13);
+    { std::ofstream(marker.string()) << "x"; }
+    mutex.Unlock();
+    _exit(0);
+  }
+  ASSERT_TRUE(mutex.Lock());
+  ASSERT_EQ(1, write(go[1], "g", 1));
+  std::this_thread::sleep_for(kGrace);
+  EXPECT_FALSE(fs::exists(marker)) << "the child shared the parent's lock";
+  mutex.Unlock();
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_TRUE(fs::exists(marker));
+  close(go[0]);
+  close(go[1]);
+}
 #endif
 
 // Children and threads add one to a shared number under the mutex; any gap
