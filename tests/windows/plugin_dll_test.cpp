@@ -62,7 +62,10 @@ class PluginDll : public ::testing::Test {
   static void SetUpTestSuite() {
     wchar_t temp[MAX_PATH + 1];
     DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    root_ = std::wstring(temp, n) + L"kq_plugin_" + std::to_wstring(GetCurrentProcessId());
+    // Process identifiers come round again under Wine: the tick count keeps
+    // an earlier run's log out of this one.
+    root_ = std::wstring(temp, n) + L"kq_plugin_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+            std::to_wstring(GetTickCount64());
     // The plug-in creates only the last level, Log, itself.
     CreateDirectoryW(root_.c_str(), nullptr);
     CreateDirectoryW((root_ + L"\\Plugin").c_str(), nullptr);
@@ -71,6 +74,10 @@ class PluginDll : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     if (module_ != nullptr) FreeLibrary(module_);
+    DeleteFileW((root_ + L"\\Plugin\\Azure\\Log\\JNIWrapper0.log").c_str());
+    for (const wchar_t* dir : {L"\\Plugin\\Azure\\Log", L"\\Plugin\\Azure", L"\\Plugin", L""}) {
+      RemoveDirectoryW((root_ + dir).c_str());
+    }
   }
 
   static std::wstring LogText() { return ReadUtf16File(root_ + L"\\Plugin\\Azure\\Log\\JNIWrapper0.log"); }
