@@ -1,0 +1,44 @@
+// The native side of com.kq.testdouble.Script: scripts the test library and
+// reads its journal (see Script.java for keys, value forms and the journal's
+// format).  Works on any thread; a thread that is not attached is attached
+// for the call.  A Java exception (a bad value, an unknown class) fails the
+// current test with its text.
+#ifndef KQ_TESTS_SUPPORT_SCRIPT_H_
+#define KQ_TESTS_SUPPORT_SCRIPT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kq {
+namespace test {
+
+class Script {
+ public:
+  // Forgets every answer and the journal.
+  static void Reset();
+  // The method of `key` answers the value written as text: "ord:3",
+  // "noid:0", "s:text", "null", "j:42" (for GetObjectActualSize), ...
+  static void Returns(const std::string& key, const std::string& value);
+  static void ReturnsNull(const std::string& key);
+  // The method of `key` answers a record: ReturnsBuilt("CreateObject/1",
+  // "CCreateFnValue", {"errorValue=ord:0", "objHandle=s:h"}).
+  static void ReturnsBuilt(const std::string& key, const std::string& className,
+                           const std::vector<std::string>& assignments);
+  // The method of `key` throws a RuntimeException with `message`.
+  static void Throws(const std::string& key, const std::string& message);
+  static void SetReadCount(const std::string& key, int64_t count);
+  static void SetReadData(const std::string& key, const std::vector<uint8_t>& data);
+
+  static std::vector<std::string> Journal();
+  static void ClearJournal();
+
+  // How the journal shows a byte array: "bytes(len=N,crc=xxxxxxxx)".
+  static std::string Bytes(const void* data, size_t size);
+};
+
+}  // namespace test
+}  // namespace kq
+
+#endif  // KQ_TESTS_SUPPORT_SCRIPT_H_
