@@ -102,25 +102,24 @@ find_dll() {
 configure_args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DKQ_JDK_HOME="$jdk"
                 -DKQ_BUILD_TESTS=OFF -DKQ_BUILD_BENCH=OFF -DKQ_BUILD_TOOLS=OFF)
 
-# 32-bit: the plug-in tree alone.
-b32="$root/build-win-i686"
-mkdir -p "$b32"
-step "$b32/configure.log" "configure i686" cmake -S "$root" -B "$b32" "${generator[@]}" \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-i686.cmake" "${configure_args[@]}"
-step "$b32/build.log" "build i686" cmake --build "$b32"
-check_jni_includes "$b32"
-find_dll "$b32"
-"$root/scripts/windows-check-dll.sh" --arch i686 "$dll" || fail "i686 DLL check"
+# Configures, builds and checks one architecture: build_arch ARCH SOURCE_DIR.
+build_arch() {
+  local arch="$1" source="$2" dir="$root/build-win-$1"
+  mkdir -p "$dir"
+  step "$dir/configure.log" "configure $arch" cmake -S "$source" -B "$dir" "${generator[@]}" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-$arch.cmake" "${configure_args[@]}"
+  step "$dir/build.log" "build $arch" cmake --build "$dir"
+  check_jni_includes "$dir"
+  find_dll "$dir"
+  "$root/scripts/windows-check-dll.sh" --arch "$arch" "$dll" || fail "$arch DLL check"
+}
 
-# 64-bit: the Windows test project, which builds the plug-in tree below it.
+# 32-bit: the plug-in tree alone.  64-bit: the Windows test project, which
+# builds the plug-in tree below it.
+b32="$root/build-win-i686"
 b64="$root/build-win-x86_64"
-mkdir -p "$b64"
-step "$b64/configure.log" "configure x86_64" cmake -S "$root/tests/windows" -B "$b64" "${generator[@]}" \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-x86_64.cmake" "${configure_args[@]}"
-step "$b64/build.log" "build x86_64" cmake --build "$b64"
-check_jni_includes "$b64"
-find_dll "$b64"
-"$root/scripts/windows-check-dll.sh" --arch x86_64 "$dll" || fail "x86_64 DLL check"
+build_arch i686 "$root"
+build_arch x86_64 "$root/tests/windows"
 
 warnings=$(cat "$b32/build.log" "$b64/build.log" | grep -c "warning:" || true)
 [[ "$warnings" -eq 0 ]] || echo "NOTE: $warnings compiler warnings, see $b32/build.log and $b64/build.log"
