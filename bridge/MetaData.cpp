@@ -27,11 +27,7 @@ namespace kq {
 
 namespace {
 
-using record::FindClass;
-using record::FindField;
-using record::ReadFailure;
-using record::TakeText;
-using record::ThrowIfPending;
+using namespace record;
 
 constexpr char kMetaDataClass[] = "com/kq/AzureLibrary/CPluginMetaData";
 constexpr char kMetaDataArrayClass[] = "[Lcom/kq/AzureLibrary/CPluginMetaData;";
@@ -163,8 +159,7 @@ void FillMetaDataArray(JNIEnv* env, jobjectArray array, const MetaDataMap& metaD
       if (!item) break;
       const PluginValueRecord& record = entry.second;
 
-      ScopedLocalRef<jobject> value(env, env->GetObjectField(item.get(), shape.value));
-      ThrowIfPending(env);
+      ScopedLocalRef<jobject> value = ObjectField(env, item.get(), shape.value);
       if (value) {
         ScopedLocalRef<jstring> text(env, WideToJString(env, record.szProperty));
         ThrowIfPending(env);
@@ -217,28 +212,18 @@ void ReadMetaDataArray(JNIEnv* env, jobjectArray array, MetaDataMap* metaData) {
     MetaDataShape shape(env);
     if (!shape.usable() || !IsA(env, array, kMetaDataArrayClass)) return;
     shape.FindOrdinal(env);
-    const jsize length = env->GetArrayLength(array);
-    ThrowIfPending(env);
 
-    for (jsize i = 0; i < length; ++i) {
-      ScopedLocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
-      ThrowIfPending(env);
-      if (!element) continue;
-      ScopedLocalRef<jstring> name(env, static_cast<jstring>(env->GetObjectField(element.get(), shape.name)));
-      ThrowIfPending(env);
-      if (!name) continue;
-      ScopedLocalRef<jobject> value(env, env->GetObjectField(element.get(), shape.value));
-      ThrowIfPending(env);
-
+    ForEachElement(env, array, [&](jobject element) {
+      ScopedLocalRef<jstring> name = ObjectField<jstring>(env, element, shape.name);
+      if (!name) return;
+      ScopedLocalRef<jobject> value = ObjectField(env, element, shape.value);
       PluginValueRecord record{};
       if (value) {
-        ScopedLocalRef<jstring> text(env, static_cast<jstring>(env->GetObjectField(value.get(), shape.text)));
-        ThrowIfPending(env);
+        ScopedLocalRef<jstring> text = ObjectField<jstring>(env, value.get(), shape.text);
         MallocedText copy = TakeText(env, text.get());
         if (copy) record.szProperty.assign(copy.get());
         if (shape.ordinal != nullptr) {
-          ScopedLocalRef<jobject> type(env, env->GetObjectField(value.get(), shape.type));
-          ThrowIfPending(env);
+          ScopedLocalRef<jobject> type = ObjectField(env, value.get(), shape.type);
           if (type) {
             record.prpType = static_cast<int32_t>(env->CallIntMethod(type.get(), shape.ordinal));
             ThrowIfPending(env);
@@ -248,7 +233,7 @@ void ReadMetaDataArray(JNIEnv* env, jobjectArray array, MetaDataMap* metaData) {
       MallocedText key = TakeText(env, name.get());
       // First of equal names wins; the host's own entries are never replaced.
       metaData->emplace(key ? WString(key.get()) : WString(), std::move(record));
-    }
+    });
   } catch (...) {
     DescribePendingException(env);
   }
@@ -261,26 +246,17 @@ void ReadSubListArray(JNIEnv* env, jobjectArray array, ObjectSubList* subList) {
     jfieldID fileName = FindField(env, cls.get(), "szFileName", kStringSignature);
     jfieldID metaDat = FindField(env, cls.get(), "metaDat", kMetaDataArrayClass);
     if (fileName == nullptr || metaDat == nullptr || !IsA(env, array, kSubListArrayClass)) return;
-    const jsize length = env->GetArrayLength(array);
-    ThrowIfPending(env);
 
-    for (jsize i = 0; i < length; ++i) {
-      ScopedLocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
-      ThrowIfPending(env);
-      if (!element) continue;
-      ScopedLocalRef<jstring> name(env, static_cast<jstring>(env->GetObjectField(element.get(), fileName)));
-      ThrowIfPending(env);
-      ScopedLocalRef<jobjectArray> entries(env,
-                                           static_cast<jobjectArray>(env->GetObjectField(element.get(), metaDat)));
-      ThrowIfPending(env);
-      if (!name || !entries) continue;
-
+    ForEachElement(env, array, [&](jobject element) {
+      ScopedLocalRef<jstring> name = ObjectField<jstring>(env, element, fileName);
+      ScopedLocalRef<jobjectArray> entries = ObjectField<jobjectArray>(env, element, metaDat);
+      if (!name || !entries) return;
       std::unique_ptr<MetaDataMap> map(new MetaDataMap());
       ReadMetaDataArray(env, entries.get(), map.get());
       MallocedText key = TakeText(env, name.get());
       // A file name already listed keeps its first map; this one is dropped.
       if (subList->emplace(key ? WString(key.get()) : WString(), map.get()).second) map.release();
-    }
+    });
   } catch (...) {
     DescribePendingException(env);
   }

@@ -37,6 +37,29 @@ inline jfieldID FindField(JNIEnv* env, jclass cls, const char* name, const char*
   return id;
 }
 
+// An object field as a scoped reference of type T; throws when reading it
+// left a Java exception pending.
+template <typename T = jobject>
+ScopedLocalRef<T> ObjectField(JNIEnv* env, jobject object, jfieldID id) {
+  ScopedLocalRef<T> value(env, static_cast<T>(env->GetObjectField(object, id)));
+  ThrowIfPending(env);
+  return value;
+}
+
+// Calls visit(element) for each non-null element of `array` in index order.
+// Each element's reference is dropped before the next is taken, so arrays of
+// any length keep the same few references alive.
+template <typename Visit>
+void ForEachElement(JNIEnv* env, jobjectArray array, Visit&& visit) {
+  const jsize length = env->GetArrayLength(array);
+  ThrowIfPending(env);
+  for (jsize i = 0; i < length; ++i) {
+    ScopedLocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
+    ThrowIfPending(env);
+    if (element) visit(element.get());
+  }
+}
+
 // A copy of a Java string's text (null for a null string or a failed
 // allocation, which callers treat alike); throws when the copy left a Java
 // exception pending.

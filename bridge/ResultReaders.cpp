@@ -30,11 +30,7 @@ namespace kq {
 
 namespace {
 
-using record::FindClass;
-using record::FindField;
-using record::ReadFailure;
-using record::TakeText;
-using record::ThrowIfPending;
+using namespace record;
 
 constexpr int32_t kReadFailedOrdinal = 40;
 
@@ -165,33 +161,21 @@ void ResetOutput(const Field& field) {
 }
 
 // Appends the text of every non-null element; for container arrays the text
-// is each element's `nameField`.  Each element's references are dropped
-// before the next is taken, so any length keeps a constant number alive.
+// is each element's `nameField`.
 void AppendTexts(JNIEnv* env, jobjectArray array, jfieldID nameField, WStringList* out) {
-  const jsize length = env->GetArrayLength(array);
-  ThrowIfPending(env);
-  for (jsize i = 0; i < length; ++i) {
-    ScopedLocalRef<jobject> element(env, env->GetObjectArrayElement(array, i));
-    ThrowIfPending(env);
-    if (!element) continue;
+  ForEachElement(env, array, [&](jobject element) {
     ScopedLocalRef<jstring> name(env);
-    jstring text = static_cast<jstring>(element.get());
-    if (nameField != nullptr) {
-      name.reset(static_cast<jstring>(env->GetObjectField(element.get(), nameField)));
-      ThrowIfPending(env);
-      text = name.get();
-    }
-    MallocedText copy = TakeText(env, text);
+    if (nameField != nullptr) name = ObjectField<jstring>(env, element, nameField);
+    MallocedText copy = TakeText(env, nameField != nullptr ? name.get() : static_cast<jstring>(element));
     if (copy) out->emplace_back(copy.get());
-  }
+  });
 }
 
 void ReadField(JNIEnv* env, jobject result, jfieldID id, const Field& field) {
   if (field.out == nullptr) return;
   switch (field.kind) {
     case FieldKind::kText: {
-      ScopedLocalRef<jstring> text(env, static_cast<jstring>(env->GetObjectField(result, id)));
-      ThrowIfPending(env);
+      ScopedLocalRef<jstring> text = ObjectField<jstring>(env, result, id);
       MallocedText copy = TakeText(env, text.get());
       if (copy) static_cast<WString*>(field.out)->assign(copy.get());
       return;
@@ -218,8 +202,7 @@ void ReadField(JNIEnv* env, jobject result, jfieldID id, const Field& field) {
       break;
   }
 
-  ScopedLocalRef<jobjectArray> array(env, static_cast<jobjectArray>(env->GetObjectField(result, id)));
-  ThrowIfPending(env);
+  ScopedLocalRef<jobjectArray> array = ObjectField<jobjectArray>(env, result, id);
   if (!array) return;
   switch (field.kind) {
     case FieldKind::kTextList:
@@ -283,8 +266,7 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
     if (missing && rules.lookupFailure == L::kReadNothing) return;
 
     if (errorId != nullptr) {
-      ScopedLocalRef<jobject> errorValue(env, env->GetObjectField(result, errorId));
-      ThrowIfPending(env);
+      ScopedLocalRef<jobject> errorValue = ObjectField(env, result, errorId);
       if (!errorValue && rules.nullError == N::kStop) {
         *ordinal = 0;
         return;

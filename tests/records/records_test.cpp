@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -192,100 +193,68 @@ std::vector<std::string> With(const std::string& errorValue, std::vector<std::st
   return fields;
 }
 
-// What one reading gave: the outcome and what it printed.
-struct Reading {
-  std::string outcome;
-  std::string printed;
-};
-
-Reading Read(JNIEnv* env, const Case& c, jobject result) {
-  testing::internal::CaptureStdout();
-  Reading r;
-  r.outcome = c.read(env, result);
-  r.printed = testing::internal::GetCapturedStdout();
-  EXPECT_FALSE(env->ExceptionCheck()) << "a Java exception was left pending";
-  if (env->ExceptionCheck()) env->ExceptionClear();
-  return r;
-}
+using Fault = std::unique_ptr<ScopedJniFault>;
 
 class RecordColumns : public testing::Test {
  protected:
+  // Reads each class's result (made by `result`, under the fault made by
+  // `fault`) and compares with the class's entry of `column`.
+  void CheckColumn(const char* Case::*column, const std::string& printed,
+                   const std::function<ScopedLocalRef<jobject>(const Case&)>& result,
+                   const std::function<Fault(const Case&)>& fault = nullptr) {
+    for (const Case& c : Cases()) {
+      SCOPED_TRACE(c.javaClass);
+      ScopedLocalRef<jobject> record = result(c);
+      std::string outcome;
+      testing::internal::CaptureStdout();
+      {
+        Fault injected = fault ? fault(c) : nullptr;
+        outcome = c.read(env_, record.get());
+        if (injected) {
+          EXPECT_EQ(injected->failures(), 1);
+        }
+      }
+      EXPECT_EQ(testing::internal::GetCapturedStdout(), printed);
+      EXPECT_FALSE(env_->ExceptionCheck()) << "a Java exception was left pending";
+      EXPECT_EQ(outcome, c.*column);
+    }
+  }
+
+  std::function<ScopedLocalRef<jobject>(const Case&)> Records(const std::string& errorValue) {
+    return [this, errorValue](const Case& c) { return Build(env_, Dotted(c.javaClass), With(errorValue, c.fields)); };
+  }
+
   JNIEnv* env_ = CurrentEnv();
   LocalFrame frame_{env_, 64};
 };
 
-TEST_F(RecordColumns, EveryFieldSet) {
-  for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.javaClass);
-    auto result = Build(env_, Dotted(c.javaClass), With("ord:5", c.fields));
-    const Reading r = Read(env_, c, result.get());
-    EXPECT_EQ(r.outcome, c.ok);
-    EXPECT_EQ(r.printed, "");
-  }
-}
+TEST_F(RecordColumns, EveryFieldSet) { CheckColumn(&Case::ok, "", Records("ord:5")); }
 
 TEST_F(RecordColumns, NullResult) {
-  for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.javaClass);
-    const Reading r = Read(env_, c, nullptr);
-    EXPECT_EQ(r.outcome, c.nullResult);
-    EXPECT_EQ(r.printed, "");
-  }
+  CheckColumn(&Case::nullResult, "", [this](const Case&) { return ScopedLocalRef<jobject>(env_); });
 }
 
 TEST_F(RecordColumns, FieldIdentifierMissing) {
-  for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.javaClass);
-    auto result = Build(env_, Dotted(c.javaClass), With("ord:5", c.fields));
-    Reading r;
-    {
-      ScopedJniFault fault(env_, Call::kGetFieldID, c.missingField);
-      r = Read(env_, c, result.get());
-      EXPECT_EQ(fault.failures(), 1);
-    }
-    EXPECT_EQ(r.outcome, c.missingId);
-    EXPECT_EQ(r.printed, kDescribed);
-  }
+  CheckColumn(&Case::missingId, kDescribed, Records("ord:5"), [this](const Case& c) {
+    return Fault(new ScopedJniFault(env_, Call::kGetFieldID, c.missingField));
+  });
 }
 
-TEST_F(RecordColumns, NullErrorValue) {
-  for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.javaClass);
-    auto result = Build(env_, Dotted(c.javaClass), With("null", c.fields));
-    const Reading r = Read(env_, c, result.get());
-    EXPECT_EQ(r.outcome, c.nullError);
-    EXPECT_EQ(r.printed, "");
-  }
-}
+TEST_F(RecordColumns, NullErrorValue) { CheckColumn(&Case::nullError, "", Records("null")); }
 
 TEST_F(RecordColumns, JavaExceptionWhileReading) {
-  for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.javaClass);
-    auto result = Build(env_, Dotted(c.javaClass), With("ord:5", c.fields));
+  CheckColumn(&Case::readFailure, kDescribed, Records("ord:5"), [this](const Case& c) {
+    if (c.failField == nullptr) return Fault(new ScopedJniFault(env_, Call::kStringChars, std::string(), c.failString));
     ScopedLocalRef<jclass> cls(env_, env_->FindClass(c.javaClass));
-    Reading r;
-    {
-      std::unique_ptr<ScopedJniFault> fault(
-          c.failField != nullptr ? new ScopedJniFault(env_, cls.get(), c.failField, c.failSignature)
-                                 : new ScopedJniFault(env_, Call::kStringChars, std::string(), c.failString));
-      r = Read(env_, c, result.get());
-      EXPECT_EQ(fault->failures(), 1);
-    }
-    EXPECT_EQ(r.outcome, c.readFailure);
-    EXPECT_EQ(r.printed, kDescribed);
-  }
+    return Fault(new ScopedJniFault(env_, cls.get(), c.failField, c.failSignature));
+  });
 }
 
 // A result of the wrong class is never read as if it were the right one; it
 // counts as a failure while reading, found before anything is decoded.
 TEST_F(RecordColumns, ResultOfAnotherClass) {
-  auto stranger = Build(env_, "KQAzureContainer", {"containerName=s:x"});
-  for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.javaClass);
-    const Reading r = Read(env_, c, stranger.get());
-    EXPECT_EQ(r.outcome, c.wrongClass);
-    EXPECT_EQ(r.printed, "");
-  }
+  CheckColumn(&Case::wrongClass, "",
+              [this](const Case&) { return Build(env_, "KQAzureContainer", {"containerName=s:x"}); });
 }
 
 // Every reader, on every path, gives back each reference it takes: a
