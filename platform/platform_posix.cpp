@@ -185,10 +185,11 @@ struct MutexEntry {
   unsigned generation = 0;        // fork generation fd was opened in
   int depth = 0;                  // recursion depth of the owner
   std::atomic<std::thread::id> owner{};
+  bool madeInProcess = false;
 
   ~MutexEntry() {
     if (fd >= 0) close(fd);
-    pthread_mutex_destroy(&inProcess);
+    if (madeInProcess) pthread_mutex_destroy(&inProcess);
   }
 };
 
@@ -221,14 +222,9 @@ std::shared_ptr<MutexEntry> OpenEntry(const char* name) {
 #if defined(__GLIBC__) || defined(__FreeBSD__)
   pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
 #endif
-  int rc = pthread_mutex_init(&entry->inProcess, &attr);
+  entry->madeInProcess = pthread_mutex_init(&entry->inProcess, &attr) == 0;
   pthread_mutexattr_destroy(&attr);
-  if (rc != 0) {
-    // The destructor must not destroy a mutex that was never made.
-    entry->fd = -1;
-    pthread_mutex_init(&entry->inProcess, nullptr);
-    return nullptr;
-  }
+  if (!entry->madeInProcess) return nullptr;
   entry->fd = OpenLockFile(entry->path);
   if (entry->fd < 0) return nullptr;
   entry->generation = g_forkGeneration.load(std::memory_order_relaxed);
