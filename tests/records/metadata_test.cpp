@@ -117,14 +117,6 @@ TEST_F(MetaData, ArraysOfAnotherClassAreLeftAlone) {
   EXPECT_FALSE(env_->ExceptionCheck());
 }
 
-TEST_F(MetaData, NewEntryHoldsAValueObject) {
-  ScopedLocalRef<jobject> entry(env_, NewMetaDataEntry(env_));
-  ASSERT_TRUE(entry);
-  ScopedLocalRef<jclass> cls(env_, env_->FindClass("com/kq/AzureLibrary/CPluginMetaData"));
-  ScopedLocalRef<jobjectArray> array(env_, NewMetaDataArray(env_, 2, cls.get(), entry.get()));
-  EXPECT_EQ(ShowMetaDataArray(env_, array.get()), "<null>=<null>:STRING,<null>=<null>:STRING");
-}
-
 // A failure half-way leaves what was converted before it: written entries
 // stay in the Java array (later slots keep the initial element), read ones
 // stay in the host map.

@@ -427,18 +427,6 @@ TEST(StringLists, ElementsAppendInOrderSkippingNullsAndKeepingEmptyTexts) {
   }
 }
 
-TEST(StringLists, NoListStillDecodesTheError) {
-  JNIEnv* env = CurrentEnv();
-  LocalFrame frame(env, 32);
-  auto regions = Build(env, "KQListRegions", {"errorValue=ord:12", "regionsList=sa:a"});
-  auto containers = Build(env, "KQListContainers", {"errorValue=ord:13", "containers=ct:a"});
-  int32_t ordinal = kSeedOrdinal;
-  ReadListRegions(env, regions.get(), &ordinal, nullptr);
-  EXPECT_EQ(ordinal, 12);
-  ReadListContainers(env, containers.get(), &ordinal, nullptr);
-  EXPECT_EQ(ordinal, 13);
-}
-
 TEST(StringLists, TenThousandElementsInASmallFrame) {
   JNIEnv* env = CurrentEnv();
   std::string texts;
@@ -493,6 +481,12 @@ TEST(Readers, AbsentOutputsAreNotWrittenButTheErrorIsDecoded) {
   auto sub = Build(env, "CRetGetSubMetaDataList", {"errorValue=ord:8", "metaDat=sub:f{a=1}"});
   ReadRetGetSubMetaDataList(env, sub.get(), &ordinal, nullptr);
   EXPECT_EQ(ordinal, 8);
+  auto regions = Build(env, "KQListRegions", {"errorValue=ord:12", "regionsList=sa:a"});
+  ReadListRegions(env, regions.get(), &ordinal, nullptr);
+  EXPECT_EQ(ordinal, 12);
+  auto containers = Build(env, "KQListContainers", {"errorValue=ord:13", "containers=ct:a"});
+  ReadListContainers(env, containers.get(), &ordinal, nullptr);
+  EXPECT_EQ(ordinal, 13);
   ReadCInt(env, nullptr, nullptr, nullptr);
   EXPECT_FALSE(env->ExceptionCheck());
 }
