@@ -69,7 +69,7 @@ int Finish(const char* command, const char* noun, const Tally& tally, uint64_t t
   uint64_t failed = tally.failed.load() + extraFailures;
   uint64_t notTried = total - std::min<uint64_t>(total, tally.done.load() + tally.failed.load());
   std::string line = std::string(command) + ": " + std::to_string(tally.done.load()) + " " + noun + ", " +
-                     FormatBytes(tally.bytes.load()) + " in " + FormatDuration(seconds) + " (" +
+                     FormatBytes(tally.bytes.load()) + " in " + FormatSeconds(seconds) + " (" +
                      FormatRate(tally.bytes.load(), seconds) + ")";
   if (failed > 0) line += ", " + std::to_string(failed) + " failed";
   if (notTried > 0) line += ", " + std::to_string(notTried) + " not attempted";
@@ -255,6 +255,10 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
       totalBytes += object.meta->size;
     }
   }
+  if (objects.empty()) {
+    Console::Error("restore: no objects under '" + normalized + "' (wrong --prefix or container?)");
+    return kExitFailed;
+  }
   std::stable_sort(jobs.begin(), jobs.end(),
                    [](const Job& a, const Job& b) { return a.object->meta->size > b.object->meta->size; });
 
@@ -427,7 +431,7 @@ int RunInfo(const HostOptions& options, const HostFactory& hosts) {
   rc = p->GetDefaultObjectSizeRange(&minSize, &defSize, &maxSize);
   show("object sizes", rc,
        "min " + FormatBytes(minSize) + ", default " + FormatBytes(defSize) + ", max " + FormatBytes(maxSize));
-  show("block size", KQ_OK, FormatBytes(options.blockSize));
+  show("block size", KQ_OK, std::to_string(options.blockSize) + " bytes");
   return connectivity == KQ_OK ? kExitOk : kExitFailed;
 }
 

@@ -24,6 +24,7 @@ struct HostOptions {
   std::string container;   // empty: the library's default
   uint64_t blockSize = 8u << 20;
   std::vector<std::string> jvmOptions;
+  std::vector<std::filesystem::path> extraClassPath;  // after the library's jars
   unsigned threads = 2;
   bool showProgress = false;
 };

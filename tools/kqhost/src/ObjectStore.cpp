@@ -171,6 +171,11 @@ void ObjectStore::ReadAll(const std::string& objectName, uint64_t size,
     sink(buffer.data(), static_cast<size_t>(got));
     offset += got;
   }
+  // A read at the end answers 0 bytes; anything more means the object grew
+  // past what its metadata describes.
+  uint64_t extra = 1;
+  Check("ReadObject", plugin_->ReadObject(handle, buffer.data(), size, &extra));
+  if (extra != 0) throw FileError("the object is longer than its metadata says (" + std::to_string(size) + " bytes)");
 }
 
 std::vector<StoredObject> ObjectStore::List(const std::string& prefix) {
@@ -183,8 +188,10 @@ std::vector<StoredObject> ObjectStore::List(const std::string& prefix) {
       if (list != nullptr) plugin->FreeObjectSubListMemory(list);
     }
   } freer{plugin_, list};
-  Check("GetObjectSubList", rc);
   std::vector<StoredObject> out;
+  // The library creates the container with the first write: until then there is nothing to list.
+  if (rc == 5 /* CONTAINER_NOT_FOUND */) return out;
+  Check("GetObjectSubList", rc);
   if (list == nullptr) return out;
   for (const auto& entry : *list) {
     StoredObject object;

@@ -122,6 +122,14 @@ std::string FormatDuration(double seconds) {
   return buf;
 }
 
+std::string FormatSeconds(double seconds) {
+  if (!(seconds >= 0)) seconds = 0;
+  if (seconds >= 60) return FormatDuration(seconds);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.2f s", seconds);
+  return buf;
+}
+
 std::string FormatRate(uint64_t bytes, double seconds) {
   char buf[32];
   double rate = seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0;

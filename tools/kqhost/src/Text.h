@@ -24,6 +24,8 @@ std::string ToHex(const unsigned char* data, size_t size);
 std::string FormatBytes(uint64_t bytes);
 // "0:07", "12:34", "1:02:03".
 std::string FormatDuration(double seconds);
+// "4.31 s" below a minute, "1:02" and longer as FormatDuration.
+std::string FormatSeconds(double seconds);
 // Megabytes (10^6 bytes) per second, one decimal.
 std::string FormatRate(uint64_t bytes, double seconds);
 
