@@ -106,18 +106,6 @@ TEST(JvmHost, AcquisitionBuildsClassPathAndHandsNothingOut) {
   }
 }
 
-TEST(JvmHost, ClassPathTextLetterForLetter) {
-  CJVMHost host;
-  Acquire(host, W(u"R"));
-  const std::string sep(1, static_cast<char>(kPathSeparator));
-  const std::string dir = "R" + sep + "Plugin" + sep + "Azure" + sep;
-  EXPECT_EQ(WideToAnsi(host.ClassPath()),
-            "-Djava.class.path=.;" + dir + "KQAzurePlugIn.jar;" + dir + "log4j-1.2.15.jar;" + dir +
-                "commons-logging-1.1.1.jar;" + dir + "KQ-AWSSDK.jar;" + dir + "httpclient-4.1.1.jar;" + dir +
-                "commons-codec-1.4.jar;" + dir + "jackson-core-asl-1.9.2.jar;" + dir + "stax-1.2.0.jar;" + dir +
-                "stax-api-1.0.1.jar;");
-}
-
 // The root is the host's text up to its first zero.
 TEST(JvmHost, RootStopsAtFirstZero) {
   CJVMHost host;
