@@ -6,6 +6,7 @@ set -euo pipefail
 port="${AZURITE_BLOB_PORT:-10000}"
 state="${AZURITE_STATE_DIR:-${TMPDIR:-/tmp}/kq-azurite}"
 pidfile="$state/azurite-$port.pid"
+logfile="$state/azurite-$port.log"
 
 [[ -f "$pidfile" ]] || exit 0
 pid="$(cat "$pidfile")"
@@ -16,7 +17,11 @@ if [[ -z "$pid" || ! -r "/proc/$pid/cmdline" ]] || ! tr '\0' ' ' <"/proc/$pid/cm
 fi
 kill -TERM "$pid" 2>/dev/null || exit 0
 for _ in $(seq 1 50); do
-    kill -0 "$pid" 2>/dev/null || exit 0
+    if ! kill -0 "$pid" 2>/dev/null; then
+        rm -f "$logfile"
+        exit 0
+    fi
     sleep 0.1
 done
 kill -KILL "$pid" 2>/dev/null || true
+rm -f "$logfile"
