@@ -76,6 +76,25 @@ WString Text(const WString& text) { return WString(text.c_str()); }
 // A Java long carries the host's 64 bits unchanged.
 jlong Long(uint64_t value) noexcept { return static_cast<jlong>(value); }
 
+template <typename Out>
+using Reader = void (*)(JNIEnv*, jobject, int32_t*, Out*);
+
+// Reads a result record (null included) into `out`; the code is the record's
+// ordinal, mapped.
+template <typename Out>
+uint32_t Read(const JavaCall& call, Reader<Out> reader, jobject result, Out* out) {
+  int32_t error = 0;
+  reader(call.env(), result, &error, out);
+  return CJNIWrapper::MapErrorId(error);
+}
+
+// Calls the method with `args` and reads whatever it answered.
+template <typename Out, typename... Args>
+uint32_t CallAndRead(const JavaCall& call, Reader<Out> reader, Out* out, Args... args) {
+  auto result = call.CallObject(args...);
+  return Read(call, reader, result.get(), out);
+}
+
 }  // namespace
 
 uint32_t CJNIWrapper::GetKQCloudStorageKey(WString first, WString second, WString* key) {
@@ -91,9 +110,7 @@ uint32_t CJNIWrapper::GetKQCloudStorageKey(WString first, WString second, WStrin
       out->clear();
       return KQ_BRIDGE_FAILURE;
     }
-    int32_t error = 0;
-    kq::ReadCString(call.env(), result.get(), &error, out);
-    return MapErrorId(error);
+    return Read(call, kq::ReadCString, result.get(), out);
   });
 }
 
@@ -106,9 +123,7 @@ uint32_t CJNIWrapper::GetContainerName(WString* name) {
     WString scratch;
     WString* out = OrScratch(name, scratch);
     out->clear();
-    int32_t error = 0;
-    kq::ReadUniqueAccountValue(call.env(), result.get(), &error, out);
-    return MapErrorId(error);
+    return Read(call, kq::ReadUniqueAccountValue, result.get(), out);
   });
 }
 
@@ -145,9 +160,7 @@ uint32_t CJNIWrapper::GetAllObjectsSize(uint64_t* size) {
     uint64_t scratch = 0;
     uint64_t* out = OrScratch(size, scratch);
     *out = 0;
-    int32_t error = 0;
-    kq::ReadGetAccountSizeValue(call.env(), result.get(), &error, out);
-    return MapErrorId(error);
+    return Read(call, kq::ReadGetAccountSizeValue, result.get(), out);
   });
 }
 
@@ -159,10 +172,9 @@ uint32_t ReadAccountName(JavaCall& call, WString* name) {
   auto result = call.CallObject();
   if (!result) return KQ_BRIDGE_FAILURE;
   WString read;
-  int32_t error = 0;
-  kq::ReadUniqueAccountValue(call.env(), result.get(), &error, &read);
+  const uint32_t code = Read(call, kq::ReadUniqueAccountValue, result.get(), &read);
   if (name != nullptr) *name = read;
-  return CJNIWrapper::MapErrorId(error);
+  return code;
 }
 
 }  // namespace
@@ -179,90 +191,59 @@ uint32_t CJNIWrapper::IsSameAccount(WString first, WString second, uint32_t* sam
   return RunOperation(kIsSameAccount, [&](JavaCall& call) -> uint32_t {
     auto a = call.String(first);
     auto b = call.String(second);
-    auto result = call.CallObject(a.get(), b.get());
     uint32_t flag = 0;
-    int32_t error = 0;
-    kq::ReadIsObjectExistFnValue(call.env(), result.get(), &error, &flag);
+    const uint32_t code = CallAndRead(call, kq::ReadIsObjectExistFnValue, &flag, a.get(), b.get());
     if (same != nullptr) *same = flag;
-    return MapErrorId(error);
+    return code;
   });
 }
 
 uint32_t CJNIWrapper::GetListContainers(WStringList* containers) {
-  return RunOperation(kGetListContainers, [&](JavaCall& call) -> uint32_t {
-    auto result = call.CallObject();
-    int32_t error = 0;
-    kq::ReadListContainers(call.env(), result.get(), &error, containers);
-    return MapErrorId(error);
-  });
+  return RunOperation(kGetListContainers,
+                      [&](JavaCall& call) { return CallAndRead(call, kq::ReadListContainers, containers); });
 }
 
 uint32_t CJNIWrapper::GetRegions(WStringList* regions) {
-  return RunOperation(kGetRegions, [&](JavaCall& call) -> uint32_t {
-    auto result = call.CallObject();
-    int32_t error = 0;
-    kq::ReadListRegions(call.env(), result.get(), &error, regions);
-    return MapErrorId(error);
-  });
+  return RunOperation(kGetRegions, [&](JavaCall& call) { return CallAndRead(call, kq::ReadListRegions, regions); });
 }
 
 uint32_t CJNIWrapper::GetArchiveSet(WStringList* archiveSets) {
-  return RunOperation(kGetArchiveSet, [&](JavaCall& call) -> uint32_t {
-    auto result = call.CallObject();
-    int32_t error = 0;
-    kq::ReadListContainers(call.env(), result.get(), &error, archiveSets);
-    return MapErrorId(error);
-  });
+  return RunOperation(kGetArchiveSet,
+                      [&](JavaCall& call) { return CallAndRead(call, kq::ReadListContainers, archiveSets); });
 }
 
 uint32_t CJNIWrapper::IsValidContainer(WString containerName, uint32_t* valid) {
   return RunOperation(kIsValidContainer, [&](JavaCall& call) -> uint32_t {
     auto name = call.String(containerName);
-    auto result = call.CallObject(name.get());
     uint32_t flag = 0;
-    int32_t error = 0;
-    kq::ReadIsObjectExistFnValue(call.env(), result.get(), &error, &flag);
+    const uint32_t code = CallAndRead(call, kq::ReadIsObjectExistFnValue, &flag, name.get());
     if (valid != nullptr) *valid = flag;
-    return MapErrorId(error);
+    return code;
   });
 }
 
 uint32_t CJNIWrapper::GetAccountInfo(AccountInfoRecord* info) {
-  return RunOperation(kGetAccountInfo, [&](JavaCall& call) -> uint32_t {
-    auto result = call.CallObject();
+  return RunOperation(kGetAccountInfo, [&](JavaCall& call) {
     AccountInfoRecord scratch{};
-    int32_t error = 0;
-    kq::ReadGetAccountInfoFnValue(call.env(), result.get(), &error, OrScratch(info, scratch));
-    return MapErrorId(error);
+    return CallAndRead(call, kq::ReadGetAccountInfoFnValue, OrScratch(info, scratch));
   });
 }
 
 uint32_t CJNIWrapper::GetMachineNameList(WStringList* names) {
-  return RunOperation(kGetMachineNameList, [&](JavaCall& call) -> uint32_t {
-    auto result = call.CallObject();
-    int32_t error = 0;
-    kq::ReadArrayOfString(call.env(), result.get(), &error, names);
-    return MapErrorId(error);
-  });
+  return RunOperation(kGetMachineNameList,
+                      [&](JavaCall& call) { return CallAndRead(call, kq::ReadArrayOfString, names); });
 }
 
 uint32_t CJNIWrapper::CanBackup(uint32_t* value) {
   return RunOperation(kCanBackup, [&](JavaCall& call) -> uint32_t {
-    auto result = call.CallObject();
     // The reader leaves the value alone when there is nothing to read.
     int32_t read = value != nullptr ? static_cast<int32_t>(*value) : 0;
-    int32_t error = 0;
-    kq::ReadCInt(call.env(), result.get(), &error, &read);
+    const uint32_t code = CallAndRead(call, kq::ReadCInt, &read);
     if (value != nullptr) *value = static_cast<uint32_t>(read);
-    return MapErrorId(error);
+    return code;
   });
 }
 
 uint32_t CJNIWrapper::UpdateStorageKey(WString* key) {
-  return RunOperation(kUpdateStorageKey, [&](JavaCall& call) -> uint32_t {
-    auto result = call.CallObject();
-    int32_t error = 0;
-    kq::ReadCString(call.env(), result.get(), &error, key);
-    return MapErrorId(error);
-  });
+  return RunOperation(kUpdateStorageKey, [&](JavaCall& call) { return CallAndRead(call, kq::ReadCString, key); });
 }
