@@ -119,7 +119,7 @@ public class KQAzurePlugInLibrary {
             if (old != null) {
                 old.close();
             }
-            LOG.log(System.Logger.Level.INFO, "Azure library initialised: account {0}, container {1}{2}",
+            LOG.log(System.Logger.Level.DEBUG, "Azure library initialised: account {0}, container {1}{2}",
                     fresh.accountUrl(), config.containerName, config.developmentStore ? " (development store)" : "");
             return success();
         });
