@@ -9,6 +9,7 @@ namespace kqhost {
 namespace {
 std::mutex g_out;
 size_t g_progressWidth = 0;  // characters of progress line now on screen
+bool g_quiet = false;
 
 void WipeLocked() {
   if (g_progressWidth == 0) return;
@@ -25,8 +26,14 @@ void Console::Error(const std::string& message) {
   std::fflush(stderr);
 }
 
+void Console::SetQuiet(bool quiet) {
+  std::lock_guard<std::mutex> lock(g_out);
+  g_quiet = quiet;
+}
+
 void Console::Out(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_out);
+  if (g_quiet) return;
   WipeLocked();
   std::fprintf(stdout, "%s\n", line.c_str());
   std::fflush(stdout);

@@ -20,6 +20,8 @@ class Console {
   static void Out(const std::string& line);       // a line on stdout
   static void Progress(const std::string& line);  // redraws the terminal line (no newline)
   static void ClearProgress();
+  // Drops Out lines (errors still show); for callers that time the commands.
+  static void SetQuiet(bool quiet);
 };
 
 // Counts work done and, when enabled, redraws "files a/b, bytes, MB/s, ETA"

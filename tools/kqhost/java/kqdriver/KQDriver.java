@@ -55,7 +55,7 @@ public final class KQDriver {
         }
     }
 
-    /** The outcome of one backup run; seconds count the transfers only, not the library's start. */
+    /** The outcome of one backup run; seconds count the walk and the transfers, not the library's start. */
     public static final class Result {
         public final long files;
         public final long bytes;
@@ -74,6 +74,7 @@ public final class KQDriver {
         KQAzurePlugInLibrary library = new KQAzurePlugInLibrary(System.getProperty("java.io.tmpdir"));
         check("AzureInit", library.AzureInit(config, ""));
         try {
+            long start = System.nanoTime();
             Path root = Path.of(source);
             List<Path> files = new ArrayList<>();
             try (Stream<Path> walk = Files.walk(root)) {
@@ -81,7 +82,6 @@ public final class KQDriver {
             }
             files.sort(Comparator.comparingLong(KQDriver::sizeOf).reversed());
             String base = prefix.isEmpty() ? "" : prefix.replaceAll("/+$", "") + "/";
-            long start = System.nanoTime();
             ExecutorService pool = Executors.newFixedThreadPool(Math.max(1, threads));
             List<Future<Long>> done = new ArrayList<>();
             for (Path file : files) {

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs the end-to-end backup benchmark: starts Azurite (in memory, on a free port), compiles the direct Java
+# driver against the library's jars, runs kqhost_e2e_bench, stops Azurite.
+#
+#   run-e2e-bench.sh BUILD_DIR [benchmark options...]
+#
+# Set AZURE_STORAGE_CONNECTION_STRING to measure against a real account instead (no Azurite is started).
+set -euo pipefail
+
+build="${1:?usage: run-e2e-bench.sh BUILD_DIR [benchmark options]}"
+shift
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)"
+bench="$build/tools/kqhost/bench/kqhost_e2e_bench"
+javalib="${KQHOST_JAVA_LIB:-$repo/java/azure/target/dist}"
+java_home="${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}"
+[[ -x "$bench" ]] || { echo "missing $bench: build with Google Benchmark installed" >&2; exit 1; }
+[[ -f "$javalib/KQAzurePlugIn.jar" ]] || { echo "missing $javalib/KQAzurePlugIn.jar: build java/azure" >&2; exit 1; }
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/kqhost-bench.XXXXXX")"
+pid=""
+cleanup() {
+    [[ -n "$pid" ]] && { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$java_home/bin/javac" --release 17 -nowarn -cp "$javalib/*" -d "$work/driver" \
+    "$repo/tools/kqhost/java/kqdriver/KQDriver.java"
+
+if [[ -z "${AZURE_STORAGE_CONNECTION_STRING:-}" ]]; then
+    port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+    port=$((20000 + RANDOM % 20000))
+    while port_answers "$port"; do port=$((20000 + RANDOM % 20000)); done
+    setsid "$repo/node_modules/.bin/azurite-blob" --blobHost 127.0.0.1 --blobPort "$port" --inMemoryPersistence \
+        --skipApiVersionCheck --disableTelemetry --silent </dev/null >"$work/azurite.log" 2>&1 &
+    pid=$!
+    until port_answers "$port"; do kill -0 "$pid" || { cat "$work/azurite.log"; exit 1; }; sleep 0.2; done
+    export AZURE_STORAGE_CONNECTION_STRING="DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw==;BlobEndpoint=http://127.0.0.1:$port/devstoreaccount1;"
+fi
+KQ_BENCH_DRIVER="$work/driver" KQHOST_JAVA_LIB="$javalib" "$bench" "$@"
