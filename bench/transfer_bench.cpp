@@ -205,8 +205,8 @@ void PartLogWriterLine(benchmark::State& state) {
 
 // The bridge's plain WriteObject and ReadObject with no log: the JNI work of
 // the frame, the call and the result decoding on top of the data floor.
-void PartBridgeWrite(benchmark::State& state, int64_t size) {
-  RunThread thread(true);
+void PartBridgeWrite(benchmark::State& state, int64_t size, bool attached) {
+  RunThread thread(attached);
   auto buffer = TouchedBuffer(size, 0x11);
   const WString name = KQ_W("bench-object");
   for (auto _ : state) {
@@ -217,8 +217,8 @@ void PartBridgeWrite(benchmark::State& state, int64_t size) {
   }
 }
 
-void PartBridgeRead(benchmark::State& state, int64_t size) {
-  RunThread thread(true);
+void PartBridgeRead(benchmark::State& state, int64_t size, bool attached) {
+  RunThread thread(attached);
   auto buffer = TouchedBuffer(size, 0x11);
   const WString name = KQ_W("bench-object");
   for (auto _ : state) {
@@ -227,6 +227,23 @@ void PartBridgeRead(benchmark::State& state, int64_t size) {
       state.SkipWithError("ReadObject failed");
       break;
     }
+  }
+}
+
+// What an unattached call pays for its thread: attaching, one Java call on
+// the fresh thread (its first allocation takes a new TLAB), detaching.
+void PartAttachCallDetach(benchmark::State& state) {
+  for (auto _ : state) {
+    JNIEnv* env = nullptr;
+    if (g.vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), nullptr) != JNI_OK) {
+      state.SkipWithError("attach failed");
+      break;
+    }
+    jbyteArray array = env->NewByteArray(0);
+    jobject result = env->CallObjectMethod(g.library, g.writeObject, nullptr, array, static_cast<jlong>(0));
+    env->DeleteLocalRef(result);
+    env->DeleteLocalRef(array);
+    g.vm->DetachCurrentThread();
   }
 }
 
@@ -335,20 +352,33 @@ void PrintSummary(const CollectingReporter& r) {
   }
 
   const double writerLine = r.Cpu("part/log-writer-line");
-  const double bridgeWrite = r.Cpu("part/bridge-write-no-log/4KiB");
-  const double bridgeRead = r.Cpu("part/bridge-read-no-log/4KiB");
-  const double callWrite = r.Cpu("plugin/write/4KiB/attached");
-  if (writerLine < 0 || bridgeWrite < 0 || bridgeRead < 0 || callWrite < 0) return;
-  std::printf("\nWhere a 4 KiB WriteObject on an attached thread spends its time (us)\n\n");
-  std::printf("| part | time | its floor |\n|---|---|---|\n");
-  std::printf("| %d lines through the log writer | %s | %s |\n", kLogLinesPerCall,
-              Micro(kLogLinesPerCall * writerLine).c_str(), Micro(kLogLinesPerCall * logLine).c_str());
-  std::printf("| bridge without log (frame, lookups, call, decoding, data) | %s | %s |\n", Micro(bridgeWrite).c_str(),
-              Micro(r.Cpu(DataFloorName(true, 4 * kKiB)) + javaCall).c_str());
-  std::printf("| the rest (interface, manager, argument copies) | %s | 0 |\n",
-              Micro(callWrite - kLogLinesPerCall * writerLine - bridgeWrite).c_str());
-  std::printf("| bridge ReadObject without log | %s | %s |\n", Micro(bridgeRead).c_str(),
-              Micro(r.Cpu(DataFloorName(false, 4 * kKiB))).c_str());
+  std::printf("\nWhere a 4 KiB call spends its time: its parts measured apart (us)\n\n");
+  std::printf("| part | attached | unattached | its floor (attached / unattached) |\n|---|---|---|---|\n");
+  if (writerLine >= 0) {
+    std::printf("| %d lines through the log writer | %s | %s | %s |\n", kLogLinesPerCall,
+                Micro(kLogLinesPerCall * writerLine).c_str(), Micro(kLogLinesPerCall * writerLine).c_str(),
+                Micro(kLogLinesPerCall * logLine).c_str());
+  }
+  const double attachCall = r.Cpu("part/attach+java-call+detach");
+  for (bool write : {true, false}) {
+    const std::string part = std::string("part/bridge-") + (write ? "write" : "read") + "-no-log/4KiB/";
+    const double on = r.Cpu(part + "attached");
+    const double off = r.Cpu(part + "unattached");
+    const double floor = r.Cpu(DataFloorName(write, 4 * kKiB)) + (write ? javaCall : 0.0);
+    if (on < 0 || off < 0) continue;
+    std::printf("| bridge %s without log (frame, lookups, call, decoding, data) | %s | %s | %s / %s |\n",
+                write ? "WriteObject" : "ReadObject", Micro(on).c_str(), Micro(off).c_str(), Micro(floor).c_str(),
+                Micro(floor + attach).c_str());
+    const double call = r.Cpu(std::string("plugin/") + (write ? "write" : "read") + "/4KiB/attached");
+    if (call >= 0 && writerLine >= 0) {
+      std::printf("| %s: the rest (interface, manager, argument copies) | %s | | 0 |\n",
+                  write ? "WriteObject" : "ReadObject", Micro(call - kLogLinesPerCall * writerLine - on).c_str());
+    }
+  }
+  if (attachCall >= 0) {
+    std::printf("| attach + one Java call + detach | | %s | %s |\n", Micro(attachCall).c_str(),
+                Micro(attach + javaCall).c_str());
+  }
 }
 
 // ---- set-up -----------------------------------------------------------------
@@ -447,8 +477,18 @@ void Register() {
   benchmark::RegisterBenchmark("floor/java-call", FloorJavaCall)->Unit(us)->UseRealTime();
   benchmark::RegisterBenchmark("floor/log-line", FloorLogLine)->Unit(us)->UseRealTime();
   benchmark::RegisterBenchmark("part/log-writer-line", PartLogWriterLine)->Unit(us)->UseRealTime();
-  benchmark::RegisterBenchmark("part/bridge-write-no-log/4KiB", PartBridgeWrite, 4 * kKiB)->Unit(us)->UseRealTime();
-  benchmark::RegisterBenchmark("part/bridge-read-no-log/4KiB", PartBridgeRead, 4 * kKiB)->Unit(us)->UseRealTime();
+  for (bool attached : {true, false}) {
+    const std::string thread = attached ? "attached" : "unattached";
+    benchmark::RegisterBenchmark(("part/bridge-write-no-log/4KiB/" + thread).c_str(), PartBridgeWrite, 4 * kKiB,
+                                 attached)
+        ->Unit(us)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(("part/bridge-read-no-log/4KiB/" + thread).c_str(), PartBridgeRead, 4 * kKiB,
+                                 attached)
+        ->Unit(us)
+        ->UseRealTime();
+  }
+  benchmark::RegisterBenchmark("part/attach+java-call+detach", PartAttachCallDetach)->Unit(us)->UseRealTime();
 }
 
 }  // namespace
