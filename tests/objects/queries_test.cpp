@@ -83,18 +83,6 @@ TEST_F(ObjectsTest, AMissingPathIsAskedAboutAsTheEmptyPath) {
   EXPECT_EQ(Script::Journal(), Lines{"IsObjectPathSupported/2(\"\", 4)"});
 }
 
-// Texts reach Java up to their first zero code unit, and handles come back
-// unchanged whatever they hold.
-TEST_F(ObjectsTest, TextsCrossUpToTheirFirstZero) {
-  const WString withZero(u"ab\0cd", 5);
-  Script::ReturnsBuilt("OpenObject/1", "CCreateFnValue", {"errorValue=ord:0", "objHandle=s:h\u00e9=/\u6570"});
-  WString handle;
-  EXPECT_EQ(plugin().OpenObject(withZero, &handle), 0u);
-  EXPECT_EQ(handle, u"h\u00e9=/\u6570");
-  EXPECT_EQ(plugin().CloseObject(handle), 0u);
-  EXPECT_EQ(Script::Journal(), (Lines{"OpenObject/1(\"ab\")", "CloseObject/1(\"h\u00e9=/\u6570\")"}));
-}
-
 }  // namespace
 }  // namespace test
 }  // namespace kq

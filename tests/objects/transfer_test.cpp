@@ -2,7 +2,6 @@
 // read reaches the host's buffer, and the metadata and flag arguments.
 #include <algorithm>
 #include <cstring>
-#include <map>
 
 #include "tests/objects/objects_test_util.h"
 
@@ -13,61 +12,72 @@ namespace {
 constexpr uint64_t k2G = 2147483648ULL;          // 2^31: no array has that length
 constexpr uint64_t k4GPlus10 = 4294967306ULL;    // 2^32 + 10: an array of 10
 
-using WriteCall = std::function<uint32_t(ICloudPluginInterface&, unsigned char*, uint64_t)>;
+// A write form, called with the host's bytes, size and metadata (the plain
+// write has no metadata; an empty map is used where none is given).
+using WriteCall = std::function<uint32_t(ICloudPluginInterface&, unsigned char*, uint64_t, MetaDataMap*)>;
 
 struct WriteForm {
   std::string name;
   std::string key;
   WriteCall call;
-  // The journal entry before and after "<array>, <size>".
+  // The journal entry before and after "<array>, <size>" when the map is
+  // empty; the line the form writes when there is no map (empty: none).
   std::string before;
   std::string after;
+  std::string nullMetaDataLine;
 };
 
 const std::vector<WriteForm>& WriteForms() {
-  static MetaDataMap empty;
   using P = ICloudPluginInterface;
+  using M = MetaDataMap;
   static const std::vector<WriteForm> forms = {
-      {"WriteObject(plain)", "WriteObject/3", [](P& p, unsigned char* b, uint64_t n) { return p.WriteObject(u"o", b, n); },
-       "WriteObject/3(\"o\", ", ")"},
+      {"WriteObject(plain)", "WriteObject/3",
+       [](P& p, unsigned char* b, uint64_t n, M*) { return p.WriteObject(u"o", b, n); }, "WriteObject/3(\"o\", ", ")",
+       ""},
       {"WriteObject(metadata)", "WriteObject/4",
-       [](P& p, unsigned char* b, uint64_t n) {
+       [](P& p, unsigned char* b, uint64_t n, M* m) {
          WString out;
-         return p.WriteObject(u"o", b, n, &empty, &out);
+         return p.WriteObject(u"o", b, n, m, &out);
        },
-       "WriteObject/4(\"o\", ", ", {})"},
+       "WriteObject/4(\"o\", ", ", {})", "WriteObject::is called wih null metadata...o"},
       {"WriteObject(flag)", "WriteObject/5",
-       [](P& p, unsigned char* b, uint64_t n) {
+       [](P& p, unsigned char* b, uint64_t n, M* m) {
          WString out;
-         return p.WriteObject(u"o", b, n, &empty, 1, &out);
+         return p.WriteObject(u"o", b, n, m, 1, &out);
        },
-       "WriteObject/5(\"o\", ", ", {}, 1)"},
+       "WriteObject/5(\"o\", ", ", {}, 1)", "WriteObject::is called wih null metadata...o"},
       {"WriteCachedObject", "WriteCachedObject/4",
-       [](P& p, unsigned char* b, uint64_t n) {
+       [](P& p, unsigned char* b, uint64_t n, M* m) {
          WString out;
-         return p.WriteCachedObject(u"o", b, n, &empty, &out);
+         return p.WriteCachedObject(u"o", b, n, m, &out);
        },
-       "WriteCachedObject/4(\"o\", ", ", {})"},
+       "WriteCachedObject/4(\"o\", ", ", {})", "WriteCachedObject::is called wih null metadata...o"},
       {"UpdateObject", "UpdateObject/5",
-       [](P& p, unsigned char* b, uint64_t n) {
+       [](P& p, unsigned char* b, uint64_t n, M* m) {
          WString out;
-         return p.UpdateObject(u"o", u"t", b, n, &empty, &out);
+         return p.UpdateObject(u"o", u"t", b, n, m, &out);
        },
-       "UpdateObject/5(\"o\", \"t\", ", ", {})"},
+       "UpdateObject/5(\"o\", \"t\", ", ", {})", ""},
       {"UpdateObject(flag)", "UpdateObject/6",
-       [](P& p, unsigned char* b, uint64_t n) {
+       [](P& p, unsigned char* b, uint64_t n, M* m) {
          WString out;
-         return p.UpdateObject(u"o", u"t", b, n, &empty, 1, &out);
+         return p.UpdateObject(u"o", u"t", b, n, m, 1, &out);
        },
-       "UpdateObject/6(\"o\", \"t\", ", ", {}, 1)"},
+       "UpdateObject/6(\"o\", \"t\", ", ", {}, 1)", ""},
       {"UpdateCachedObjectByHandle", "UpdateCachedObjectByHandle/5",
-       [](P& p, unsigned char* b, uint64_t n) { return p.UpdateCachedObjectByHandle(u"o", u"t", b, n, &empty); },
-       "UpdateCachedObjectByHandle/5(\"o\", \"t\", ", ", {})"},
+       [](P& p, unsigned char* b, uint64_t n, M* m) { return p.UpdateCachedObjectByHandle(u"o", u"t", b, n, m); },
+       "UpdateCachedObjectByHandle/5(\"o\", \"t\", ", ", {})",
+       "UpdateCachedObjectByHandle::is called with NULL metadata...o"},
       {"UpdateCachedObjectByName", "UpdateCachedObjectByName/4",
-       [](P& p, unsigned char* b, uint64_t n) { return p.UpdateCachedObjectByName(u"o", b, n, &empty); },
-       "UpdateCachedObjectByName/4(\"o\", ", ", {})"},
+       [](P& p, unsigned char* b, uint64_t n, M* m) { return p.UpdateCachedObjectByName(u"o", b, n, m); },
+       "UpdateCachedObjectByName/4(\"o\", ", ", {})", ""},
   };
   return forms;
+}
+
+uint32_t Write(ICloudPluginInterface& p, const WriteForm& form, unsigned char* buffer, uint64_t size) {
+  MetaDataMap empty;
+  return form.call(p, buffer, size, &empty);
 }
 
 using ReadCall = std::function<uint32_t(ICloudPluginInterface&, unsigned char*, uint64_t*)>;
@@ -114,7 +124,7 @@ TEST_F(ObjectsTest, AWritesArrayHasTheLow32BitsOfItsSizeAndTheLongAll64) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.size);
       Script::ClearJournal();
-      const uint32_t code = form.call(plugin(), data.data(), c.size);
+      const uint32_t code = Write(plugin(), form, data.data(), c.size);
       if (c.size == k2G && form.key == "WriteObject/3") {
         EXPECT_EQ(code, 41u);
         EXPECT_TRUE(Script::Journal().empty()) << "no Java call without an array";
@@ -222,6 +232,34 @@ TEST_F(ObjectsTest, APlainReadWithoutRecordDeliversTheUntouchedArray) {
   EXPECT_EQ(buffer, expected);
 }
 
+// Host buffers or size variables that are missing get answers, not crashes:
+// a write without bytes is a write whose array could not be made, a read
+// without a buffer or size variable does not call Java.
+TEST_F(ObjectsTest, MissingBuffersAndSizesAreRefused) {
+  for (const WriteForm& form : WriteForms()) {
+    SCOPED_TRACE(form.name);
+    Script::ClearJournal();
+    const uint32_t code = Write(plugin(), form, nullptr, 5);
+    if (form.key == "WriteObject/3") {
+      EXPECT_EQ(code, 41u);
+      EXPECT_TRUE(Script::Journal().empty());
+    } else {
+      EXPECT_EQ(code, 0u);
+      EXPECT_EQ(Script::Journal(), Lines{form.before + "null, 5" + form.after});
+    }
+  }
+  for (const ReadForm& form : ReadForms()) {
+    SCOPED_TRACE(form.name);
+    Script::ClearJournal();
+    uint64_t size = 5;
+    EXPECT_EQ(form.call(plugin(), nullptr, &size), 40u);
+    EXPECT_EQ(size, 5u);
+    unsigned char buffer[4] = {};
+    EXPECT_EQ(form.call(plugin(), buffer, nullptr), 40u);
+    EXPECT_TRUE(Script::Journal().empty());
+  }
+}
+
 // ---- names, metadata, flags ------------------------------------------------------
 
 TEST_F(ObjectsTest, TheNamesOfAMetadataReadUseTheLow32BitsOfTheirCount) {
@@ -258,64 +296,20 @@ TEST_F(ObjectsTest, TheNamesOfAMetadataReadUseTheLow32BitsOfTheirCount) {
 // No map: Java gets null and the write says so where it has the line; an
 // empty map is an empty array and no such line.
 TEST_F(ObjectsTest, AbsentMetadataIsNullAndEmptyMetadataAnEmptyArray) {
-  struct Row {
-    std::string form;
-    std::string nullLine;  // empty: the form has none
-  };
-  const Row rows[] = {
-      {"WriteObject(metadata)", "WriteObject::is called wih null metadata...o"},
-      {"WriteObject(flag)", "WriteObject::is called wih null metadata...o"},
-      {"WriteCachedObject", "WriteCachedObject::is called wih null metadata...o"},
-      {"UpdateObject", ""},
-      {"UpdateObject(flag)", ""},
-      {"UpdateCachedObjectByHandle", "UpdateCachedObjectByHandle::is called with NULL metadata...o"},
-      {"UpdateCachedObjectByName", ""},
-  };
-  using P = ICloudPluginInterface;
-  const std::map<std::string, std::function<uint32_t(P&, MetaDataMap*)>> calls = {
-      {"WriteObject(metadata)",
-       [](P& p, MetaDataMap* m) {
-         WString out;
-         return p.WriteObject(u"o", nullptr, 0, m, &out);
-       }},
-      {"WriteObject(flag)",
-       [](P& p, MetaDataMap* m) {
-         WString out;
-         return p.WriteObject(u"o", nullptr, 0, m, 0, &out);
-       }},
-      {"WriteCachedObject",
-       [](P& p, MetaDataMap* m) {
-         WString out;
-         return p.WriteCachedObject(u"o", nullptr, 0, m, &out);
-       }},
-      {"UpdateObject",
-       [](P& p, MetaDataMap* m) {
-         WString out;
-         return p.UpdateObject(u"o", u"t", nullptr, 0, m, &out);
-       }},
-      {"UpdateObject(flag)",
-       [](P& p, MetaDataMap* m) {
-         WString out;
-         return p.UpdateObject(u"o", u"t", nullptr, 0, m, 0, &out);
-       }},
-      {"UpdateCachedObjectByHandle",
-       [](P& p, MetaDataMap* m) { return p.UpdateCachedObjectByHandle(u"o", u"t", nullptr, 0, m); }},
-      {"UpdateCachedObjectByName", [](P& p, MetaDataMap* m) { return p.UpdateCachedObjectByName(u"o", nullptr, 0, m); }},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.form);
+  for (const WriteForm& form : WriteForms()) {
+    if (form.key == "WriteObject/3") continue;
+    SCOPED_TRACE(form.name);
     for (bool absent : {true, false}) {
       MetaDataMap empty;
       Script::ClearJournal();
       log.Mark();
-      EXPECT_EQ(calls.at(row.form)(plugin(), absent ? nullptr : &empty), 0u);
+      EXPECT_EQ(form.call(plugin(), nullptr, 0, absent ? nullptr : &empty), 0u);
       const Lines journal = Script::Journal();
       ASSERT_EQ(journal.size(), 1u);
-      const std::string metaArg = absent ? ", null" : ", {}";
-      EXPECT_NE(journal[0].find(ZeroBytes(0) + ", 0" + metaArg), std::string::npos) << journal[0];
+      EXPECT_NE(journal[0].find(ZeroBytes(0) + ", 0" + (absent ? ", null" : ", {}")), std::string::npos) << journal[0];
       const Lines lines = log.Since();
-      const bool hasNullLine = std::find(lines.begin(), lines.end(), row.nullLine) != lines.end();
-      EXPECT_EQ(hasNullLine, absent && !row.nullLine.empty()) << ::testing::PrintToString(lines);
+      const bool hasNullLine = std::find(lines.begin(), lines.end(), form.nullMetaDataLine) != lines.end();
+      EXPECT_EQ(hasNullLine, absent && !form.nullMetaDataLine.empty()) << ::testing::PrintToString(lines);
     }
   }
 }
