@@ -230,6 +230,28 @@ void PartBridgeRead(benchmark::State& state, int64_t size, bool attached) {
   }
 }
 
+// The bridge's write and four log lines in turn, without the interface and
+// the manager: set against the plug-in's call, it shows whether "the rest"
+// is code of its own or the parts slowing each other down when they alternate
+// (the log's system calls leave the caches cold for the JNI work).
+void PartLinesThenBridgeWrite(benchmark::State& state) {
+  RunThread thread(true);
+  CJNIWrapperLog* log = CJNIWrapperLog::GetInstance(g.partsLogFolder);
+  auto buffer = TouchedBuffer(4 * kKiB, 0x11);
+  const WString name = KQ_W("bench-object");
+  const WString text = KQ_W("WriteObject::Java called ...bench-object");
+  for (auto _ : state) {
+    log->Write(text);
+    log->Write(text);
+    if (g.bridge->WriteObject(name, buffer.data(), 4 * kKiB) != 0) {
+      state.SkipWithError("WriteObject failed");
+      break;
+    }
+    log->Write(text);
+    log->Write(text);
+  }
+}
+
 // What an unattached call pays for its thread: attaching, one Java call on
 // the fresh thread (its first allocation takes a new TLAB), detaching.
 void PartAttachCallDetach(benchmark::State& state) {
@@ -371,9 +393,16 @@ void PrintSummary(const CollectingReporter& r) {
                 Micro(floor + attach).c_str());
     const double call = r.Cpu(std::string("plugin/") + (write ? "write" : "read") + "/4KiB/attached");
     if (call >= 0 && writerLine >= 0) {
-      std::printf("| %s: the rest (interface, manager, argument copies) | %s | | 0 |\n",
+      std::printf("| %s: the rest (interface, manager, and the parts slowing each other when they alternate) "
+                  "| %s | | 0 |\n",
                   write ? "WriteObject" : "ReadObject", Micro(call - kLogLinesPerCall * writerLine - on).c_str());
     }
+  }
+  const double alternating = r.Cpu("part/4-lines-and-bridge-write/4KiB");
+  const double pluginWrite = r.Cpu("plugin/write/4KiB/attached");
+  if (alternating >= 0 && pluginWrite >= 0) {
+    std::printf("| the same lines and bridge write, in turn, without interface and manager | %s | | %s |\n",
+                Micro(alternating).c_str(), Micro(pluginWrite).c_str());
   }
   if (attachCall >= 0) {
     std::printf("| attach + one Java call + detach | | %s | %s |\n", Micro(attachCall).c_str(),
@@ -489,6 +518,9 @@ void Register() {
         ->UseRealTime();
   }
   benchmark::RegisterBenchmark("part/attach+java-call+detach", PartAttachCallDetach)->Unit(us)->UseRealTime();
+  benchmark::RegisterBenchmark("part/4-lines-and-bridge-write/4KiB", PartLinesThenBridgeWrite)
+      ->Unit(us)
+      ->UseRealTime();
 }
 
 }  // namespace
