@@ -22,6 +22,8 @@ class SharedLibrary {
   // The address of an exported symbol, or null (and *error filled).
   void* Symbol(const char* name, std::string* error) const;
   void Close();
+  // Forgets the handle without unloading: the library stays mapped until the process ends.
+  void KeepLoaded() { handle_ = nullptr; }
 
  private:
   void* handle_ = nullptr;

@@ -91,6 +91,9 @@ PluginInstance::~PluginInstance() {
     if (initialised_) plugin_->DeInit();
     plugin_->Release();
   }
+  // The plug-in's log writer belongs to the process, not to the instance:
+  // unloading the library would pull it from under its own clean-up.
+  library_.KeepLoaded();
 }
 
 void PluginInstance::Init(const std::string& connection) {

@@ -32,7 +32,7 @@ class PluginInstance {
   // Loads the library, calls CreateInstance(installRoot, jvm).  Throws
   // std::runtime_error with a plain message on failure.
   PluginInstance(const std::filesystem::path& library, const std::filesystem::path& installRoot, JavaVM* vm);
-  // DeInit (when InitLibrary succeeded), Release, unload.
+  // DeInit (when InitLibrary succeeded) and Release; the library stays loaded.
   ~PluginInstance();
   PluginInstance(const PluginInstance&) = delete;
   PluginInstance& operator=(const PluginInstance&) = delete;
