@@ -134,7 +134,7 @@ roundtrip)
     same_tree "$work/src" "$work/dst"
     kq verify verify --prefix rt
     expect_rc verify 0
-    expect_text verify out "verify: 15 objects intact"
+    expect_text verify out "verify: 15 intact objects"
     # A prefix with nothing under it restores nothing, and says so.
     kq empty restore "$work/nothing" --prefix no-such-prefix
     expect_rc empty 1

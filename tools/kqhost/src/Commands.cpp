@@ -63,12 +63,16 @@ struct Tally {
   std::atomic<uint64_t> done{0}, failed{0}, bytes{0};
 };
 
-// "backup: 12 files, 200.1 MB in 4.3 s (46.5 MB/s)" plus what went wrong.
+std::string Count(uint64_t n, const char* noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
+// "backup: 12 files, 200.1 MB in 4.30 s (46.5 MB/s)" plus what went wrong.
 int Finish(const char* command, const char* noun, const Tally& tally, uint64_t total, uint64_t extraFailures,
            double seconds, const RunControl& control) {
   uint64_t failed = tally.failed.load() + extraFailures;
   uint64_t notTried = total - std::min<uint64_t>(total, tally.done.load() + tally.failed.load());
-  std::string line = std::string(command) + ": " + std::to_string(tally.done.load()) + " " + noun + ", " +
+  std::string line = std::string(command) + ": " + Count(tally.done.load(), noun) + ", " +
                      FormatBytes(tally.bytes.load()) + " in " + FormatSeconds(seconds) + " (" +
                      FormatRate(tally.bytes.load(), seconds) + ")";
   if (failed > 0) line += ", " + std::to_string(failed) + " failed";
@@ -204,7 +208,7 @@ int RunBackup(const HostOptions& options, const fs::path& source, const std::str
       },
       cancelled);
   meter.Stop();
-  return Finish("backup", "files", tally, tree.files.size(), tree.errors.size(), meter.ElapsedSeconds(), control);
+  return Finish("backup", "file", tally, tree.files.size(), tree.errors.size(), meter.ElapsedSeconds(), control);
 }
 
 namespace {
@@ -283,7 +287,7 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
       },
       cancelled);
   meter.Stop();
-  return Finish("restore", "files", tally, jobs.size(), refused, meter.ElapsedSeconds(), control);
+  return Finish("restore", "file", tally, jobs.size(), refused, meter.ElapsedSeconds(), control);
 }
 
 int RunVerify(const HostOptions& options, const std::string& prefix, const HostFactory& hosts) {
@@ -335,7 +339,7 @@ int RunVerify(const HostOptions& options, const std::string& prefix, const HostF
       },
       cancelled);
   meter.Stop();
-  return Finish("verify", "objects intact", tally, jobs.size(), refused, meter.ElapsedSeconds(), control);
+  return Finish("verify", "intact object", tally, jobs.size(), refused, meter.ElapsedSeconds(), control);
 }
 
 int RunList(const HostOptions& options, const std::string& prefix, bool longFormat, const HostFactory& hosts) {
@@ -360,7 +364,7 @@ int RunList(const HostOptions& options, const std::string& prefix, bool longForm
                    object.name);
     }
   }
-  if (longFormat) Console::Out(std::to_string(objects.size()) + " objects, " + FormatBytes(total));
+  if (longFormat) Console::Out(Count(objects.size(), "object") + ", " + FormatBytes(total));
   return kExitOk;
 }
 
@@ -384,7 +388,7 @@ int RunRemove(const HostOptions& options, const std::string& name, bool recursiv
       ++failed;
     }
   }
-  if (recursive) Console::Out("rm: " + std::to_string(names.size() - failed) + " objects deleted");
+  if (recursive) Console::Out("rm: " + Count(names.size() - failed, "object") + " deleted");
   return failed == 0 ? kExitOk : kExitFailed;
 }
 
