@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12.  Idempotent: when
+# every package is present nothing is fetched (no apt-get update either).
+#   scripts/setup.sh
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++              # the native build
+  openjdk-17-jdk-headless maven      # the Java side (JDK 17 exactly)
+  googletest libgtest-dev            # native tests (sources for the cross build, the library here)
+  libbenchmark-dev                   # benchmarks
+  libcli11-dev libssl-dev            # the host tool (kqhost)
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64   # the Windows cross build and its tests
+)
+# Node and npm (the storage emulator) may come from elsewhere than Debian.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [[ ${#missing[@]} -gt 0 ]]; then
+  echo "setup: installing ${missing[*]}"
+  sudo=()
+  if [[ "$(id -u)" -ne 0 ]]; then
+    sudo=(sudo)
+  fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [[ ! -x /usr/lib/jvm/java-17-openjdk-amd64/bin/javac ]]; then
+  echo "setup: JDK 17 not found at /usr/lib/jvm/java-17-openjdk-amd64" >&2
+  exit 1
+fi
+echo "setup: everything needed is installed"
