@@ -11,7 +11,9 @@ class SharedLibrary : public SpineTest {
  protected:
   void SetUp() override {
     SpineTest::SetUp();
-    handle_ = dlopen(KQ_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    // Loaded for the rest of the process, as a host keeps it: the log
+    // writer, made once per process, outlives an unloaded library.
+    handle_ = dlopen(KQ_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(handle_, nullptr) << dlerror();
   }
   void TearDown() override {
