@@ -134,7 +134,9 @@ TEST_F(Lifecycle, AHostThreadIsAttachedForTheCallAndDetachedAfterIt) {
     EXPECT_EQ(plugin->InitLibrary(W("from a host thread")), 0u);
     EXPECT_EQ(TestVm()->GetEnv(&env, JNI_VERSION_1_6), JNI_EDETACHED);
   });
-  EXPECT_EQ(Script::Journal().back(), "AzureInit/2(\"from a host thread\", " + Root() + ")");
+  const Lines journal = Script::Journal();
+  ASSERT_FALSE(journal.empty());
+  EXPECT_EQ(journal.back(), "AzureInit/2(\"from a host thread\", " + Root() + ")");
 }
 
 TEST_F(Lifecycle, AThreadTheHostAttachedStaysAttached) {
