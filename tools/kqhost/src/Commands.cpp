@@ -67,27 +67,69 @@ std::string Count(uint64_t n, const char* noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
-// "backup: 12 files, 200.1 MB in 4.30 s (46.5 MB/s)" plus what went wrong.
-int Finish(const char* command, const char* noun, const Tally& tally, uint64_t total, uint64_t extraFailures,
-           double seconds, const RunControl& control) {
-  uint64_t failed = tally.failed.load() + extraFailures;
-  uint64_t notTried = total - std::min<uint64_t>(total, tally.done.load() + tally.failed.load());
-  std::string line = std::string(command) + ": " + Count(tally.done.load(), noun) + ", " +
-                     FormatBytes(tally.bytes.load()) + " in " + FormatSeconds(seconds) + " (" +
-                     FormatRate(tally.bytes.load(), seconds) + ")";
-  if (failed > 0) line += ", " + std::to_string(failed) + " failed";
-  if (notTried > 0) line += ", " + std::to_string(notTried) + " not attempted";
-  Console::Out(line);
-  if (InterruptRequested()) {
-    Console::Error(std::string(command) + ": interrupted");
-    return kExitInterrupted;
+// One backup, restore or verify over a list of items: the progress meter,
+// the early stop, the counts and the summary line.
+class Run {
+ public:
+  Run(const char* command, ICloudPluginInterface* plugin, uint64_t items, uint64_t bytes, bool showProgress)
+      : command_(command), items_(items), meter_(command, items, bytes, showProgress), control_(plugin, command) {}
+
+  ProgressMeter& meter() { return meter_; }
+  std::function<bool()> Cancelled() {
+    return [this] { return control_.Cancelled(); };
   }
-  if (failed > 0 || notTried > 0 || control.Unreachable()) {
-    Console::Error(std::string(command) + ": FAILED");
-    return kExitFailed;
+
+  // Runs work(k) for every item on `threads` threads.  work returns the
+  // bytes it handled; a throw is that item's failure, reported under label(k).
+  template <typename Work, typename Label>
+  void Items(unsigned threads, Work work, Label label) {
+    RunParallel(
+        items_, threads,
+        [&](size_t k) {
+          try {
+            tally_.bytes += work(k);
+            ++tally_.done;
+            meter_.FileDone();
+          } catch (const std::exception& e) {
+            ++tally_.failed;
+            Console::Error(std::string(command_) + ": " + label(k) + ": " + e.what());
+            control_.AfterFailure();
+          }
+        },
+        Cancelled());
   }
-  return kExitOk;
-}
+
+  // "backup: 12 files, 200.1 MB in 4.30 s (46.5 MB/s)" plus what went wrong;
+  // returns the exit status.  `refused` counts items failed before the run.
+  int Finish(const char* noun, uint64_t refused) {
+    meter_.Stop();
+    const double seconds = meter_.ElapsedSeconds();
+    uint64_t failed = tally_.failed.load() + refused;
+    uint64_t notTried = items_ - std::min<uint64_t>(items_, tally_.done.load() + tally_.failed.load());
+    std::string line = std::string(command_) + ": " + Count(tally_.done.load(), noun) + ", " +
+                       FormatBytes(tally_.bytes.load()) + " in " + FormatSeconds(seconds) + " (" +
+                       FormatRate(tally_.bytes.load(), seconds) + ")";
+    if (failed > 0) line += ", " + std::to_string(failed) + " failed";
+    if (notTried > 0) line += ", " + std::to_string(notTried) + " not attempted";
+    Console::Out(line);
+    if (InterruptRequested()) {
+      Console::Error(std::string(command_) + ": interrupted");
+      return kExitInterrupted;
+    }
+    if (failed > 0 || notTried > 0 || control_.Unreachable()) {
+      Console::Error(std::string(command_) + ": FAILED");
+      return kExitFailed;
+    }
+    return kExitOk;
+  }
+
+ private:
+  const char* command_;
+  uint64_t items_;
+  ProgressMeter meter_;
+  RunControl control_;
+  Tally tally_;
+};
 
 // Removes a partly written file unless it was handed over.
 class PartFile {
@@ -186,29 +228,19 @@ int RunBackup(const HostOptions& options, const fs::path& source, const std::str
   uint64_t totalBytes = 0;
   for (const auto& f : tree.files) totalBytes += f.size;
 
-  ProgressMeter meter("backup", tree.files.size(), totalBytes, options.showProgress);
-  RunControl control(host->plugin(), "backup");
-  auto cancelled = [&control] { return control.Cancelled(); };
-  Tally tally;
-  RunParallel(
-      order.size(), options.threads,
+  Run run("backup", host->plugin(), order.size(), totalBytes, options.showProgress);
+  auto cancelled = run.Cancelled();
+  run.Items(
+      options.threads,
       [&](size_t k) {
         const SourceFile& file = tree.files[order[k]];
-        try {
-          FileMeta meta = host->store().PutFile(file.path, ObjectNameFor(normalized, file.rel),
-                                                [&meter](uint64_t n) { meter.AddBytes(n); }, cancelled);
-          tally.bytes += meta.size;
-          ++tally.done;
-          meter.FileDone();
-        } catch (const std::exception& e) {
-          ++tally.failed;
-          Console::Error("backup: " + file.rel + ": " + e.what());
-          control.AfterFailure();
-        }
+        return host->store()
+            .PutFile(file.path, ObjectNameFor(normalized, file.rel),
+                     [&run](uint64_t n) { run.meter().AddBytes(n); }, cancelled)
+            .size;
       },
-      cancelled);
-  meter.Stop();
-  return Finish("backup", "file", tally, tree.files.size(), tree.errors.size(), meter.ElapsedSeconds(), control);
+      [&](size_t k) { return tree.files[order[k]].rel; });
+  return run.Finish("file", tree.errors.size());
 }
 
 namespace {
@@ -266,28 +298,16 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
   std::stable_sort(jobs.begin(), jobs.end(),
                    [](const Job& a, const Job& b) { return a.object->meta->size > b.object->meta->size; });
 
-  ProgressMeter meter("restore", jobs.size(), totalBytes, options.showProgress);
-  RunControl control(host->plugin(), "restore");
-  auto cancelled = [&control] { return control.Cancelled(); };
-  Tally tally;
-  RunParallel(
-      jobs.size(), options.threads,
+  Run run("restore", host->plugin(), jobs.size(), totalBytes, options.showProgress);
+  auto cancelled = run.Cancelled();
+  run.Items(
+      options.threads,
       [&](size_t k) {
-        const Job& job = jobs[k];
-        try {
-          RestoreOne(host->store(), *job.object, job.target, meter, cancelled);
-          tally.bytes += job.object->meta->size;
-          ++tally.done;
-          meter.FileDone();
-        } catch (const std::exception& e) {
-          ++tally.failed;
-          Console::Error("restore: " + job.object->name + ": " + e.what());
-          control.AfterFailure();
-        }
+        RestoreOne(host->store(), *jobs[k].object, jobs[k].target, run.meter(), cancelled);
+        return jobs[k].object->meta->size;
       },
-      cancelled);
-  meter.Stop();
-  return Finish("restore", "file", tally, jobs.size(), refused, meter.ElapsedSeconds(), control);
+      [&](size_t k) { return jobs[k].object->name; });
+  return run.Finish("file", refused);
 }
 
 int RunVerify(const HostOptions& options, const std::string& prefix, const HostFactory& hosts) {
@@ -308,38 +328,27 @@ int RunVerify(const HostOptions& options, const std::string& prefix, const HostF
       totalBytes += object.meta->size;
     }
   }
-  ProgressMeter meter("verify", jobs.size(), totalBytes, options.showProgress);
-  RunControl control(host->plugin(), "verify");
-  auto cancelled = [&control] { return control.Cancelled(); };
-  Tally tally;
-  RunParallel(
-      jobs.size(), options.threads,
+  Run run("verify", host->plugin(), jobs.size(), totalBytes, options.showProgress);
+  auto cancelled = run.Cancelled();
+  run.Items(
+      options.threads,
       [&](size_t k) {
         const StoredObject& object = *jobs[k];
-        try {
-          Sha256 hash;
-          uint64_t got = 0;
-          host->store().ReadAll(
-              object.name, object.meta->size,
-              [&](const unsigned char* data, size_t n) {
-                hash.Update(data, n);
-                got += n;
-                meter.AddBytes(n);
-              },
-              cancelled);
-          CheckDigest(*object.meta, got, hash.FinishHex());
-          tally.bytes += object.meta->size;
-          ++tally.done;
-          meter.FileDone();
-        } catch (const std::exception& e) {
-          ++tally.failed;
-          Console::Error("verify: " + object.name + ": " + e.what());
-          control.AfterFailure();
-        }
+        Sha256 hash;
+        uint64_t got = 0;
+        host->store().ReadAll(
+            object.name, object.meta->size,
+            [&](const unsigned char* data, size_t n) {
+              hash.Update(data, n);
+              got += n;
+              run.meter().AddBytes(n);
+            },
+            cancelled);
+        CheckDigest(*object.meta, got, hash.FinishHex());
+        return object.meta->size;
       },
-      cancelled);
-  meter.Stop();
-  return Finish("verify", "intact object", tally, jobs.size(), refused, meter.ElapsedSeconds(), control);
+      [&](size_t k) { return jobs[k]->name; });
+  return run.Finish("intact object", refused);
 }
 
 int RunList(const HostOptions& options, const std::string& prefix, bool longFormat, const HostFactory& hosts) {
