@@ -138,15 +138,6 @@ FileMeta ObjectStore::PutFile(const fs::path& file, const std::string& objectNam
   return meta;
 }
 
-FileMeta ObjectStore::GetMeta(const std::string& objectName) {
-  MetaDataMap map;
-  Check("GetObjectMetaData", plugin_->GetObjectMetaData(Wide(objectName), &map));
-  std::string problem;
-  auto meta = DecodeMeta(map, &problem);
-  if (!meta) throw FileError(problem);
-  return *meta;
-}
-
 void ObjectStore::ReadAll(const std::string& objectName, uint64_t size,
                           const std::function<void(const unsigned char*, size_t)>& sink,
                           const std::function<bool()>& cancelled) {

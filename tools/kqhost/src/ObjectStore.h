@@ -42,9 +42,6 @@ class ObjectStore {
   FileMeta PutFile(const std::filesystem::path& file, const std::string& objectName,
                    const std::function<void(uint64_t)>& progress, const std::function<bool()>& cancelled);
 
-  // Metadata of one object (throws PluginError; FileError when not kqhost's).
-  FileMeta GetMeta(const std::string& objectName);
-
   // Reads `size` bytes of an object in ranges of chunkSize, handing each to
   // `sink`.  Throws PluginError, or FileError when the object is shorter.
   void ReadAll(const std::string& objectName, uint64_t size,
