@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# End-to-end tests of kqhost -> plug-in -> Java library -> Azurite.  One scenario per run:
-#
+# End-to-end tests of kqhost -> plug-in -> Java library -> Azurite, one scenario per run:
 #   kqhost_e2e.sh roundtrip|threads|killed|corrupt
-#
-# Environment (set by CMake): KQHOST (the binary), KQ_JAVA_LIB (the library's jar folder), KQ_REPO (repository
-# root, for node_modules and the sample-tree script), JAVA and JAVAC (JDK 17 tools, for the direct Java driver).
-# Each run starts its own Azurite on a free port and stops it by PID.  Exits 77 (skipped) when Azurite or the
-# Java library is not there.  KQ_E2E_KEEP=1 keeps the work folder.
+# CMake sets KQHOST, KQ_JAVA_LIB (the jars), KQ_REPO (for node_modules and the sample-tree script), JAVA and JAVAC.
+# Each run starts its own Azurite on a free port; exits 77 (skipped) without Azurite or the Java library.
+# KQ_E2E_KEEP=1 keeps the work folder.
 set -uo pipefail
 
 scenario="${1:?scenario}"
@@ -23,35 +20,22 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 work="$(mktemp -d "${TMPDIR:-/tmp}/kqhost-e2e-$scenario.XXXXXX")"
 azurite_pid=""
 failures=0
-
 stop_azurite() {
-    if [[ -n "$azurite_pid" ]]; then
-        kill -TERM "$azurite_pid" 2>/dev/null
-        for _ in $(seq 1 50); do kill -0 "$azurite_pid" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$azurite_pid" 2>/dev/null
-        wait "$azurite_pid" 2>/dev/null
-        azurite_pid=""
-    fi
+    [[ -n "$azurite_pid" ]] && { kill -KILL "$azurite_pid"; wait "$azurite_pid"; } 2>/dev/null
+    azurite_pid=""
 }
 cleanup() {
     stop_azurite
     if [[ "${KQ_E2E_KEEP:-0}" == 1 ]]; then echo "work folder kept: $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-port=""
-pick_port() {
-    for _ in $(seq 1 50); do
-        port=$((20000 + RANDOM % 20000))
-        port_answers "$port" || return 0
-    done
-    echo "no free port found" >&2
-    exit 1
-}
-
+for _ in $(seq 1 50); do
+    port=$((20000 + RANDOM % 20000))
+    port_answers "$port" || break
+done
 # start_azurite [LOCATION]: in memory, or persisted in LOCATION (so that it survives a kill).
 start_azurite() {
     local persistence=(--inMemoryPersistence)
@@ -64,57 +48,36 @@ start_azurite() {
         kill -0 "$azurite_pid" 2>/dev/null || break
         sleep 0.2
     done
-    echo "Azurite did not start on port $port:"
-    tail -n 20 "$work/azurite.log"
+    echo "Azurite did not start on port $port: $(tail -n 20 "$work/azurite.log")"
     exit 1
 }
 
-pick_port
 export AZURE_STORAGE_CONNECTION_STRING="DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=$dev_key;BlobEndpoint=http://127.0.0.1:$port/devstoreaccount1;"
 export KQHOST_HOME="$work/home"
 unset KQHOST_JVM_OPTIONS KQHOST_CONTAINER
 
 # kq NAME ARGS...: runs kqhost with -Xcheck:jni, output in $work/NAME.out and .err; sets $rc.
-rc=0
 kq() {
-    local name="$1"
+    local name="$1" jni='(WARNING|FATAL ERROR) in native method'
     shift
     "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --jvm-option=-Xcheck:jni "$@" >"$work/$name.out" 2>"$work/$name.err"
     rc=$?
-    if grep -q -E '(WARNING|FATAL ERROR) in native method' "$work/$name.out" "$work/$name.err"; then
-        fail "$name: JNI check reported:"
-        grep -h -E -A3 '(WARNING|FATAL ERROR) in native method' "$work/$name.out" "$work/$name.err" | head -20
-    fi
+    grep -q -E "$jni" "$work/$name.out" "$work/$name.err" &&
+        fail "$name: JNI check reported: $(grep -h -E -A3 "$jni" "$work/$name.out" "$work/$name.err" | head -20)"
 }
 expect_rc() {  # NAME EXPECTED
-    if [[ "$rc" != "$2" ]]; then
-        fail "$1 exited $rc, expected $2"
-        sed 's/^/    /' "$work/$1.out" "$work/$1.err" | tail -n 20
-    fi
+    [[ "$rc" == "$2" ]] || fail "$1 exited $rc, expected $2: $(tail -n 20 "$work/$1.out" "$work/$1.err")"
 }
 expect_text() {  # NAME FILE-SUFFIX TEXT
     grep -q -F -- "$3" "$work/$1.$2" || fail "$1: '$3' missing from its $2: $(tail -n 5 "$work/$1.$2")"
 }
-
 # Same files, same bytes, same modification times (to the nanosecond), nothing else.
 same_tree() {  # A B
-    local listing_a listing_b
     diff -r "$1" "$2" >"$work/diff.txt" 2>&1 || { fail "trees differ: $(head -n 5 "$work/diff.txt")"; return; }
-    listing_a="$(cd "$1" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
-    listing_b="$(cd "$2" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
-    [[ "$listing_a" == "$listing_b" ]] || fail "sizes or modification times differ: $(diff <(echo "$listing_a") <(echo "$listing_b") | head -n 5)"
-}
-
-no_key_printed() {
-    if grep -r -q -F -- "$dev_key" "$work"/*.out "$work"/*.err "$work/home" 2>/dev/null; then
-        fail "the account key appears in: $(grep -r -l -F -- "$dev_key" "$work"/*.out "$work"/*.err "$work/home")"
-    fi
-}
-
-build_driver() {
-    mkdir -p "$work/driver"
-    "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/driver" \
-        "$KQ_REPO/tools/kqhost/java/kqdriver/KQDriver.java" || { fail "the Java driver did not compile"; exit 1; }
+    local a b
+    a="$(cd "$1" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
+    b="$(cd "$2" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
+    [[ "$a" == "$b" ]] || fail "sizes or modification times differ: $(diff <(echo "$a") <(echo "$b") | head -n 5)"
 }
 
 case "$scenario" in
@@ -135,11 +98,10 @@ roundtrip)
     kq verify verify --prefix rt
     expect_rc verify 0
     expect_text verify out "verify: 15 intact objects"
-    # A prefix with nothing under it restores nothing, and says so.
     kq empty restore "$work/nothing" --prefix no-such-prefix
     expect_rc empty 1
     expect_text empty err "no objects under 'no-such-prefix/'"
-    no_key_printed
+    ! grep -r -q -F -- "$dev_key" "$work"/*.out "$work"/*.err "$work/home" || fail "the account key was printed"
     ;;
 threads)
     start_azurite
@@ -166,29 +128,25 @@ killed)
     kq_pid=$!
     # Kill Azurite once a good part of the file has been staged, mid-session.
     for _ in $(seq 1 600); do
-        now=$(du -sb "$work/azurite-data" | cut -f1)
-        ((now - base > 33554432)) && break
+        (($(du -sb "$work/azurite-data" | cut -f1) - base > 33554432)) && break
         kill -0 "$kq_pid" 2>/dev/null || break
         sleep 0.1
     done
     kill -0 "$kq_pid" 2>/dev/null || fail "the backup ended before Azurite could be killed"
-    kill -KILL "$azurite_pid"
-    wait "$azurite_pid" 2>/dev/null
-    azurite_pid=""
+    stop_azurite
     SECONDS=0
     wait "$kq_pid"
     rc=$?
     ((SECONDS < 120)) || fail "kqhost took ${SECONDS}s to give up"
     expect_rc backup 1
-    expect_text backup err "big.bin"
-    expect_text backup err "NETWORK_ERROR"
-    expect_text backup err "storage does not answer"
-    expect_text backup err "backup: FAILED"
-    # Back up again: the object of the interrupted session was never committed.
+    for text in "big.bin" "NETWORK_ERROR" "storage does not answer" "backup: FAILED"; do
+        expect_text backup err "$text"
+    done
+    # The object of the interrupted session was never committed; what was committed before is intact.
     start_azurite "$work/azurite-data"
     kq ls ls -l
     expect_rc ls 0
-    if grep -q -F "big/big.bin" "$work/ls.out"; then fail "the interrupted object was committed: $(cat "$work/ls.out")"; fi
+    ! grep -q -F "big/big.bin" "$work/ls.out" || fail "the interrupted object was committed: $(cat "$work/ls.out")"
     kq verify verify
     expect_rc verify 0
     ;;
@@ -197,8 +155,10 @@ corrupt)
     "$make_tree" "$work/src" 1048576 3000000
     kq backup --block-size 1M backup "$work/src" --prefix c
     expect_rc backup 0
-    build_driver
     victim="c/boundary/block-plus-1.bin"
+    mkdir -p "$work/driver"
+    "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/driver" \
+        "$KQ_REPO/tools/kqhost/java/kqdriver/KQDriver.java" || { fail "the Java driver did not compile"; exit 1; }
     "$JAVA" -cp "$KQ_JAVA_LIB/*:$work/driver" kqdriver.KQDriver corrupt "$victim" >"$work/corrupt.out" 2>&1 ||
         { fail "the driver could not corrupt $victim: $(tail -n 5 "$work/corrupt.out")"; exit 1; }
     kq restore --block-size 1M restore "$work/dst" --prefix c
@@ -207,22 +167,15 @@ corrupt)
     expect_text restore out "restore: 14 files"
     expect_text restore out "1 failed"
     [[ -e "$work/dst/boundary/block-plus-1.bin" ]] && fail "the corrupt object was restored"
-    leftovers="$(find "$work/dst" -name '*.kqhost-part')"
-    [[ -z "$leftovers" ]] || fail "partial files left: $leftovers"
+    [[ -z "$(find "$work/dst" -name '*.kqhost-part')" ]] || fail "partial files left in $work/dst"
     rm -f "$work/src/boundary/block-plus-1.bin"
     same_tree "$work/src" "$work/dst"
     kq verify verify --prefix c
     expect_rc verify 1
     expect_text verify err "$victim: SHA-256 mismatch"
     ;;
-*)
-    echo "unknown scenario $scenario" >&2
-    exit 2
-    ;;
+*) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac
 
-if ((failures > 0)); then
-    echo "$scenario: $failures check(s) failed"
-    exit 1
-fi
+((failures == 0)) || { echo "$scenario: $failures check(s) failed"; exit 1; }
 echo "$scenario: passed"
