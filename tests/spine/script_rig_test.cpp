@@ -61,6 +61,66 @@ class ScriptRig : public SpineTest {
   ScopedLocalRef<jobject> library{nullptr, nullptr};
 };
 
+TEST_F(ScriptRig, EveryLibraryMethodHasTheSignatureThePluginAsksFor) {
+  const std::string error = "Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+  const std::string s = "Ljava/lang/String;";
+  const std::string md = "[Lcom/kq/AzureLibrary/CPluginMetaData;";
+  const std::string lib = "Lcom/kq/AzureLibrary/";
+  const std::pair<const char*, std::string> methods[] = {
+      {"AzureInit", "(" + s + s + ")" + error},
+      {"AzureDeInit", "()" + error},
+      {"CreateObject", "(" + s + ")" + lib + "CCreateFnValue;"},
+      {"OpenObject", "(" + s + ")" + lib + "CCreateFnValue;"},
+      {"CreateCachedObject", "(" + s + ")" + lib + "CCreateFnValue;"},
+      {"GetBucketRegion", "(" + s + ")" + lib + "CCreateFnValue;"},
+      {"CloseObject", "(" + s + ")" + error},
+      {"WriteObject", "(" + s + "[BJ)" + error},
+      {"WriteObject", "(" + s + "[BJ" + md + ")" + lib + "CWObjectHandleFnValue;"},
+      {"WriteObject", "(" + s + "[BJ" + md + "J)" + lib + "CWObjectHandleFnValue;"},
+      {"WriteCachedObject", "(" + s + "[BJ" + md + ")" + lib + "CWObjectHandleFnValue;"},
+      {"UpdateObject", "(" + s + s + "[BJ" + md + ")" + lib + "CCreateFnValue;"},
+      {"UpdateObject", "(" + s + s + "[BJ" + md + "J)" + lib + "CCreateFnValue;"},
+      {"UpdateCachedObjectByHandle", "(" + s + s + "[BJ" + md + ")" + error},
+      {"UpdateCachedObjectByName", "(" + s + "[BJ" + md + ")" + error},
+      {"ReadObject", "(" + s + "[BJJ)" + lib + "CReadObjectFnValue;"},
+      {"ReadObjectByHandle", "(" + s + "[BJJ[" + s + ")" + lib + "CRObjectByNameFnValue;"},
+      {"ReadObjectByName", "(" + s + "[BJJ[" + s + ")" + lib + "CRObjectByNameFnValue;"},
+      {"SetObjectMetaData", "(" + s + s + s + ")" + error},
+      {"GetObjectMetaData", "(" + s + ")" + lib + "CGObjectMetaDataFnValue;"},
+      {"GetObjectMetaData", "(" + s + s + ")" + lib + "CGetObjectMetaData;"},
+      {"IsObjectExist", "(" + s + ")" + lib + "CIsObjectExistFnValue;"},
+      {"IsObjectPathSupported", "(" + s + "I)" + lib + "CIsObjectExistFnValue;"},
+      {"GetObjectSubList", "(" + s + ")" + lib + "CRetGetSubMetaDataList;"},
+      {"DeleteObjectByName", "(" + s + ")" + error},
+      {"DeleteObjectByHandle", "(" + s + ")" + error},
+      {"DeleteObjectByHandle", "([" + s + ")" + error},
+      {"DeleteCachedObjectByName", "(" + s + ")" + error},
+      {"GetObjectActualSize", "(JJ)J"},
+      {"IsValidContainer", "(" + s + ")" + lib + "CIsObjectExistFnValue;"},
+      {"GetListContainers", "()" + lib + "KQListContainers;"},
+      {"GetArchiveSet", "()" + lib + "KQListContainers;"},
+      {"GetRegions", "()" + lib + "KQListRegions;"},
+      {"GetContainerName", "()" + lib + "CUniqueAccountValue;"},
+      {"DeleteContainer", "()" + error},
+      {"GetAccountInfo", "()" + lib + "CGetAccountInfoFnValue;"},
+      {"GetAllObjectsSize", "()" + lib + "CGetAccountSizeValue;"},
+      {"GetUniqueAccountName", "()" + lib + "CUniqueAccountValue;"},
+      {"GetOwnerName", "()" + lib + "CUniqueAccountValue;"},
+      {"IsSameAccount", "(" + s + s + ")" + lib + "CIsObjectExistFnValue;"},
+      {"CheckConnectivity", "()" + error},
+      {"getStorageKey", "(" + s + s + ")Lcom/kq/plugin/model/CString;"},
+      {"updateStorageKey", "()Lcom/kq/plugin/model/CString;"},
+      {"getServerNameList", "()Lcom/kq/plugin/model/CArrayOfString;"},
+      {"canBackup", "()Lcom/kq/plugin/model/CInt;"},
+      {"addJobInfo", "(JJJJJJ)" + error},
+  };
+  for (const auto& method : methods) {
+    EXPECT_NE(env->GetMethodID(cls.get(), method.first, method.second.c_str()), nullptr)
+        << method.first << method.second;
+    if (env->ExceptionCheck()) env->ExceptionClear();
+  }
+}
+
 TEST_F(ScriptRig, TheJournalShowsEveryKindOfArgument) {
   jmethodID write = env->GetMethodID(
       cls.get(), "WriteObject",
