@@ -3,6 +3,7 @@
 # every package is present nothing is fetched (no apt-get update either).
 #   scripts/setup.sh
 set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 packages=(
   cmake ninja-build g++              # the native build
@@ -36,5 +37,10 @@ fi
 if [[ ! -x /usr/lib/jvm/java-17-openjdk-amd64/bin/javac ]]; then
   echo "setup: JDK 17 not found at /usr/lib/jvm/java-17-openjdk-amd64" >&2
   exit 1
+fi
+# The storage emulator (Azurite), pinned in package.json.
+if [[ ! -x node_modules/.bin/azurite-blob ]]; then
+  echo "setup: installing Azurite (npm ci)"
+  (cd "$(dirname "${BASH_SOURCE[0]}")/.." && npm ci --no-audit --no-fund --loglevel=error)
 fi
 echo "setup: everything needed is installed"

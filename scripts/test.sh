@@ -35,13 +35,24 @@ build_and_test() {
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
+# The Java library first: its JUnit tests run against their own Azurite, and
+# the jars it lays out are what the end-to-end tests of the native build use.
+echo "== Java library (Maven: build and JUnit tests)"
+mvn -B -f java/azure/pom.xml package >build-maven.log 2>&1 || {
+  grep -E "Tests run|FAIL|ERROR" build-maven.log | head -60
+  echo "Java library build or tests failed (log: build-maven.log)" >&2
+  exit 1
+}
+grep -E "Tests run: [0-9]+, Failures" build-maven.log | tail -1 || true
+
 mkdir -p build build-asan
 build_and_test build
 # The JVM tests get their sanitizer options from CTest (tests/CMakeLists.txt).
 build_and_test build-asan -DKQ_SANITIZE=ON
 
-# ---- hook: the Java library's own tests (Maven/JUnit) ----
-
-# ---- hook: the Windows cross build and its tests under Wine ----
+# The Windows DLLs (i686 and x86_64, MinGW), their export/import checks, and
+# the platform, log and DLL tests under Wine.
+echo "== Windows cross build"
+bash scripts/windows-build.sh
 
 echo "== all tests passed"
