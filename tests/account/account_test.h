@@ -1,5 +1,5 @@
 // The account and container operations as the host calls them, shared by the
-// test programs with the scripted library and with the broken one.
+// program with the scripted library and the one with the broken library.
 #ifndef KQ_TESTS_ACCOUNT_ACCOUNT_TEST_H_
 #define KQ_TESTS_ACCOUNT_ACCOUNT_TEST_H_
 
@@ -21,104 +21,122 @@ using Lines = std::vector<std::string>;
 
 // Every output an operation could write, preset so that a write shows.
 struct Outputs {
-  WString text = u"host text";
+  WString text = u"host";
   WStringList list{u"kept"};
   uint32_t flag = 7;
-  uint64_t size = 0x5a5a5a5a5a5a5a5aull;
+  uint64_t size = 5;
   AccountInfoRecord info{-9, u"a", u"b", u"c", u"d", 2, 3};
-
-  bool operator==(const Outputs& o) const {
-    return text == o.text && list == o.list && flag == o.flag && size == o.size && info.reserved == o.info.reserved &&
-           info.accountIndentity == o.info.accountIndentity && info.accountType == o.info.accountType &&
-           info.displayName == o.info.displayName && info.emailAddress == o.info.emailAddress &&
-           info.usedSizeInByteTotal == o.info.usedSizeInByteTotal &&
-           info.remainedSizeInByteTotal == o.info.remainedSizeInByteTotal;
-  }
+  bool absent = false;  // the host passes null pointers instead
+  template <typename T> T* At(T& output) { return absent ? nullptr : &output; }
 };
 
-inline void PrintTo(const Outputs& o, std::ostream* out) {
-  *out << "{text=\"" << U8(o.text) << "\", list=[";
-  for (const WString& entry : o.list) *out << "\"" << U8(entry) << "\" ";
-  *out << "], flag=" << o.flag << ", size=" << o.size << ", info={" << o.info.reserved << ", "
-       << U8(o.info.accountIndentity) << ", " << U8(o.info.accountType) << ", " << U8(o.info.displayName) << ", "
-       << U8(o.info.emailAddress) << ", " << o.info.usedSizeInByteTotal << ", " << o.info.remainedSizeInByteTotal
-       << "}}";
+// The outputs that differ from their preset: " text=key:A flag=1".
+inline std::string Changes(const Outputs& o) {
+  const auto info = [](const AccountInfoRecord& i) {
+    return std::to_string(i.reserved) + "," + U8(i.accountIndentity) + "," + U8(i.accountType) + "," +
+           U8(i.displayName) + "," + U8(i.emailAddress) + "," + std::to_string(i.usedSizeInByteTotal) + "," +
+           std::to_string(i.remainedSizeInByteTotal);
+  };
+  const Outputs preset;
+  std::string out;
+  if (o.text != preset.text) out += " text=" + U8(o.text);
+  std::string list;
+  for (const WString& entry : o.list) list += U8(entry) + ";";
+  if (o.list != preset.list) out += " list=" + list;
+  if (o.flag != preset.flag) out += " flag=" + std::to_string(o.flag);
+  if (o.size != preset.size) out += " size=" + std::to_string(o.size);
+  if (info(o.info) != info(preset.info)) out += " info=" + info(o.info);
+  return out;
 }
 
-using Call = std::function<uint32_t(ICloudPluginInterface&, Outputs&)>;
-
-// One operation: how the host calls it, the Java method it must reach and
-// the record class that method returns (empty for a bare CErrorValue).
 struct Operation {
   const char* name;
-  Call call;
-  std::string key;          // the test library's script key
-  std::string resultClass;  // for Script::ReturnsBuilt
-  std::string method;       // Java name and signature, as the lookup logs them
-  std::string signature;
+  std::function<uint32_t(ICloudPluginInterface&, Outputs&)> call;
+  std::string journal;    // the library's record of the call: "Method/arity(args)"
+  std::string signature;  // of the Java method
+  Lines lines;            // written around the Java call
+  const char* changes;    // on the library's default answer
+  Lines answer;           // a record's fields besides errorValue: nulls, extreme values
+  const char* answered;   // after reading that record twice into the same outputs
+  uint32_t nullCode;      // when the method answers null or throws
+  const char* nullChanges;
+  const char* missingLine;  // the operation's own line when the method is missing
 };
+
+// The scripted library's key ("Method/arity"), the Java method name, and the
+// result class ("" for a bare CErrorValue).
+inline std::string Key(const Operation& op) { return op.journal.substr(0, op.journal.find('(')); }
+inline std::string Method(const Operation& op) { return op.journal.substr(0, op.journal.find('/')); }
+inline std::string ResultClass(const Operation& op) {
+  const std::string cls = op.signature.substr(op.signature.rfind('/') + 1);
+  return cls == "CErrorValue;" ? "" : cls.substr(0, cls.size() - 1);
+}
 
 inline const std::vector<Operation>& Operations() {
   using P = ICloudPluginInterface;
   using O = Outputs;
+  const std::string s = "Ljava/lang/String;", lib = "Lcom/kq/AzureLibrary/", model = "Lcom/kq/plugin/model/";
+  const std::string error = "Lcom/kq/KQCloudPluginInterface/CErrorValue;";
   static const std::vector<Operation> ops = {
-      {"GetKQCloudStorageKey", [](P& p, O& o) { return p.GetKQCloudStorageKey(u"A", u"B", &o.text); },
-       "getStorageKey/2", "CString", "getStorageKey",
-       "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/plugin/model/CString;"},
-      {"GetContainerName", [](P& p, O& o) { return p.GetContainerName(&o.text); }, "GetContainerName/0",
-       "CUniqueAccountValue", "GetContainerName", "()Lcom/kq/AzureLibrary/CUniqueAccountValue;"},
-      {"DeleteContainerFromKQCloud", [](P& p, O&) { return p.DeleteContainerFromKQCloud(); }, "DeleteContainer/0",
-       "", "DeleteContainer", "()Lcom/kq/KQCloudPluginInterface/CErrorValue;"},
-      {"AddJobInfo", [](P& p, O&) { return p.AddJobInfo(JobInfoRecord{1, 2, 3, 4, 5, 6}); }, "addJobInfo/6", "",
-       "addJobInfo", "(JJJJJJ)Lcom/kq/KQCloudPluginInterface/CErrorValue;"},
-      {"CheckConnectivity", [](P& p, O&) { return p.CheckConnectivity(); }, "CheckConnectivity/0", "",
-       "CheckConnectivity", "()Lcom/kq/KQCloudPluginInterface/CErrorValue;"},
-      {"GetAllObjectsSize", [](P& p, O& o) { return p.GetAllObjectsSize(&o.size); }, "GetAllObjectsSize/0",
-       "CGetAccountSizeValue", "GetAllObjectsSize", "()Lcom/kq/AzureLibrary/CGetAccountSizeValue;"},
-      {"GetUniqueAccountName", [](P& p, O& o) { return p.GetUniqueAccountName(&o.text); },
-       "GetUniqueAccountName/0", "CUniqueAccountValue", "GetUniqueAccountName",
-       "()Lcom/kq/AzureLibrary/CUniqueAccountValue;"},
-      {"GetOwnerName", [](P& p, O& o) { return p.GetOwnerName(&o.text); }, "GetOwnerName/0", "CUniqueAccountValue",
-       "GetOwnerName", "()Lcom/kq/AzureLibrary/CUniqueAccountValue;"},
-      {"IsSameAccount", [](P& p, O& o) { return p.IsSameAccount(u"A", u"B", &o.flag); }, "IsSameAccount/2",
-       "CIsObjectExistFnValue", "IsSameAccount",
-       "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;"},
-      {"GetListContainers", [](P& p, O& o) { return p.GetListContainers(&o.list); }, "GetListContainers/0",
-       "KQListContainers", "GetListContainers", "()Lcom/kq/AzureLibrary/KQListContainers;"},
-      {"GetRegions", [](P& p, O& o) { return p.GetRegions(&o.list); }, "GetRegions/0", "KQListRegions", "GetRegions",
-       "()Lcom/kq/AzureLibrary/KQListRegions;"},
-      {"GetArchiveSet", [](P& p, O& o) { return p.GetArchiveSet(&o.list); }, "GetArchiveSet/0", "KQListContainers",
-       "GetArchiveSet", "()Lcom/kq/AzureLibrary/KQListContainers;"},
-      {"IsValidContainer", [](P& p, O& o) { return p.IsValidContainer(u"box", &o.flag); }, "IsValidContainer/1",
-       "CIsObjectExistFnValue", "IsValidContainer",
-       "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;"},
-      {"GetAccountInfo", [](P& p, O& o) { return p.GetAccountInfo(&o.info); }, "GetAccountInfo/0",
-       "CGetAccountInfoFnValue", "GetAccountInfo", "()Lcom/kq/AzureLibrary/CGetAccountInfoFnValue;"},
-      {"GetMachineNameList", [](P& p, O& o) { return p.GetMachineNameList(&o.list); }, "getServerNameList/0",
-       "CArrayOfString", "getServerNameList", "()Lcom/kq/plugin/model/CArrayOfString;"},
-      {"CanBackup", [](P& p, O& o) { return p.CanBackup(&o.flag); }, "canBackup/0", "CInt", "canBackup",
-       "()Lcom/kq/plugin/model/CInt;"},
-      {"UpdateStorageKey", [](P& p, O& o) { return p.UpdateStorageKey(&o.text); }, "updateStorageKey/0", "CString",
-       "updateStorageKey", "()Lcom/kq/plugin/model/CString;"},
+      {"GetKQCloudStorageKey", [](P& p, O& o) { return p.GetKQCloudStorageKey(u"A", u"B", o.At(o.text)); },
+       "getStorageKey/2(\"A\", \"B\")", "(" + s + s + ")" + model + "CString;",
+       {"GetKQCloudStorageKey::Java called ...A", "GetKQCloudStorageKey::Java ended ...A"}, " text=key:A",
+       {"value=null"}, "", 40, " text=", ""},
+      {"GetContainerName", [](P& p, O& o) { return p.GetContainerName(o.At(o.text)); }, "GetContainerName/0()",
+       "()" + lib + "CUniqueAccountValue;", {"GetContainerName::Java called ...", "GetContainerName::Java ended ..."},
+       " text=container", {"accountName=null"}, " text=", 40, "", ""},
+      {"DeleteContainerFromKQCloud", [](P& p, O&) { return p.DeleteContainerFromKQCloud(); }, "DeleteContainer/0()",
+       "()" + error, {"DeleteContainerFromKQCloud::Java called ...", "DeleteContainerFromKQCloud::Java ended ..."},
+       "", {}, "", 40, "", ""},
+      // The record's values reach Java as third, fourth, first, second, sixth, fifth.
+      {"AddJobInfo", [](P& p, O&) { return p.AddJobInfo(JobInfoRecord{1, 2, 3, 4, 5, 6}); },
+       "addJobInfo/6(3, 4, 1, 2, 6, 5)", "(JJJJJJ)" + error, {"AddJobInfo::Java ended ..."}, "", {}, "", 40, "",
+       "AddJobInfo::method is not found..."},
+      {"CheckConnectivity", [](P& p, O&) { return p.CheckConnectivity(); }, "CheckConnectivity/0()", "()" + error, {},
+       "", {}, "", 40, "", ""},
+      {"GetAllObjectsSize", [](P& p, O& o) { return p.GetAllObjectsSize(o.At(o.size)); }, "GetAllObjectsSize/0()",
+       "()" + lib + "CGetAccountSizeValue;", {}, " size=0", {"size=j:9223372036854775809"},
+       " size=9223372036854775809", 40, "", ""},
+      {"GetUniqueAccountName", [](P& p, O& o) { return p.GetUniqueAccountName(o.At(o.text)); },
+       "GetUniqueAccountName/0()", "()" + lib + "CUniqueAccountValue;", {}, " text=account", {"accountName=null"},
+       " text=", 40, "", ""},
+      {"GetOwnerName", [](P& p, O& o) { return p.GetOwnerName(o.At(o.text)); }, "GetOwnerName/0()",
+       "()" + lib + "CUniqueAccountValue;", {}, " text=owner", {"accountName=null"}, " text=", 40, "", ""},
+      {"IsSameAccount", [](P& p, O& o) { return p.IsSameAccount(u"A", u"B", o.At(o.flag)); },
+       "IsSameAccount/2(\"A\", \"B\")", "(" + s + s + ")" + lib + "CIsObjectExistFnValue;", {}, " flag=1", {}, "",
+       0, " flag=0", ""},
+      {"GetListContainers", [](P& p, O& o) { return p.GetListContainers(o.At(o.list)); }, "GetListContainers/0()",
+       "()" + lib + "KQListContainers;", {}, "", {"containers=ct:a|<null>|<nullname>|b"}, " list=kept;a;b;a;b;", 0,
+       "", ""},
+      {"GetRegions", [](P& p, O& o) { return p.GetRegions(o.At(o.list)); }, "GetRegions/0()",
+       "()" + lib + "KQListRegions;", {}, "", {"regionsList=sa:east|<null>|west"}, " list=kept;east;west;east;west;",
+       0, "", "GET_LIST_REGIONS_NAME::method is not found..."},
+      {"GetArchiveSet", [](P& p, O& o) { return p.GetArchiveSet(o.At(o.list)); }, "GetArchiveSet/0()",
+       "()" + lib + "KQListContainers;", {}, "", {"containers=ct:<nullname>|s1|<null>|s2"}, " list=kept;s1;s2;s1;s2;",
+       0, "", ""},
+      {"IsValidContainer", [](P& p, O& o) { return p.IsValidContainer(u"box", o.At(o.flag)); },
+       "IsValidContainer/1(\"box\")", "(" + s + ")" + lib + "CIsObjectExistFnValue;", {}, " flag=1", {}, "", 0,
+       " flag=0", "IS_VALIDCONTAINER_NAME is failed..."},
+      {"GetAccountInfo", [](P& p, O& o) { return p.GetAccountInfo(o.At(o.info)); }, "GetAccountInfo/0()",
+       "()" + lib + "CGetAccountInfoFnValue;", {}, " info=-9,id,type,name,mail,1,2",
+       {"accountIndentity=s:id", "usedSizeInByteTotal=j:18446744073709551615"},
+       " info=-9,id,b,c,d,18446744073709551615,0", 0, "", "GET_ACCOUNT_INFO_NAME::method is not found..."},
+      {"GetMachineNameList", [](P& p, O& o) { return p.GetMachineNameList(o.At(o.list)); }, "getServerNameList/0()",
+       "()" + model + "CArrayOfString;", {}, "", {"arrayOfString=sa:m1|<null>|<empty>|m2"},
+       " list=kept;m1;;m2;m1;;m2;", 0, "", "GET_MACHINE_NAME_LIST_NAME::method is not found..."},
+      {"CanBackup", [](P& p, O& o) { return p.CanBackup(o.At(o.flag)); }, "canBackup/0()", "()" + model + "CInt;", {},
+       " flag=1", {"value=i:-1"}, " flag=4294967295", 0, "", "CANBACKUP_NAME::method is not found..."},
+      {"UpdateStorageKey", [](P& p, O& o) { return p.UpdateStorageKey(o.At(o.text)); }, "updateStorageKey/0()",
+       "()" + model + "CString;", {}, " text=key", {"value=null"}, "", 0, "",
+       "UPDATE_STORAGE_KEY_NAME::method is not found..."},
   };
   return ops;
 }
 
-// Every test starts with a clean script and a log mark, and must leave no
-// Java exception on its thread.
-class AccountTest : public ::testing::Test {
+// No test may leave a Java exception on its thread.
+class NoPendingException : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Script::Reset();
-    log.Mark();
-  }
-  void TearDown() override {
-    JNIEnv* env = CurrentEnv();
-    ASSERT_NE(env, nullptr);
-    EXPECT_FALSE(env->ExceptionCheck()) << "a Java exception was left pending";
-  }
-
-  LogReader log;
+  void TearDown() override { EXPECT_FALSE(CurrentEnv()->ExceptionCheck()) << "a Java exception was left pending"; }
 };
 
 }  // namespace test

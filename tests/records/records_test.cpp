@@ -1,494 +1,481 @@
-// The result readers, one failure column at a time: each test reads every
-// record class in one situation (all fields set, null result, a field
-// identifier missing, null errorValue, a JNI failure while reading, an object
-// of another class) and compares the ordinal, the host outputs and what was
-// printed.  Outputs start from recognisable values (ordinal 99, text "old",
-// numbers 7, lists ["old"], maps {old=o}) so that "unchanged", "reset" and
-// "read" differ.
+// The result readers (every record class against every failure column), the
+// error decoding, string arrays and lists; metadata between host maps and
+// CPluginMetaData arrays, the folder sub-list and its release.  Outputs start
+// from recognisable values (ordinal 99, text "old", numbers 7, lists ["old"],
+// maps {old=o}) so that "unchanged", "reset" and "read" differ.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdarg>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
-#include "tests/records/JniFaults.h"
-#include "tests/records/RecordsTestSupport.h"
 #include "tests/support/TestJvm.h"
 
 namespace kq {
 namespace test {
 namespace {
 
+// Makes chosen JNI calls of this thread fail as the VM fails them: null (or
+// 0) with a Java exception pending.  The JNIEnv keeps its address (HotSpot
+// finds the thread from it); its function table is swapped for a copy whose
+// hooks pass on to the original (checked) functions but for the failing call.
+class ScopedJniFault {
+ public:
+  enum Call { kFindClass, kGetFieldID, kGetMethodID, kGetField, kStringChars, kCallInt };
+
+  // Fails the `nth` call (1-based; 0: every one) of FindClass, GetFieldID or
+  // GetMethodID with `name` (empty: any name); of Get<Object|Long|Boolean|
+  // Int>Field reading the field `name`; of GetStringChars; of CallIntMethod.
+  ScopedJniFault(JNIEnv* env, Call call, std::string name = "", int nth = 0) : env_(env) {
+    s = State{env->functions, *env->functions, call, std::move(name), nullptr, nth, 0, 0};
+    JNINativeInterface_& t = s.table;
+    t.FindClass = [](JNIEnv* e, const char* n) { return Fail(e, kFindClass, n) ? nullptr : s.real->FindClass(e, n); };
+    t.GetFieldID = [](JNIEnv* e, jclass c, const char* n, const char* sig) {
+      if (Fail(e, kGetFieldID, n)) return jfieldID{};
+      const jfieldID id = s.real->GetFieldID(e, c, n, sig);
+      if (s.call == kGetField && s.name == n) s.field = id;  // the field to fail reading
+      return id;
+    };
+    t.GetMethodID = [](JNIEnv* e, jclass c, const char* n, const char* sig) {
+      return Fail(e, kGetMethodID, n) ? nullptr : s.real->GetMethodID(e, c, n, sig);
+    };
+    t.GetObjectField = [](JNIEnv* e, jobject o, jfieldID f) {
+      return Fail(e, f) ? nullptr : s.real->GetObjectField(e, o, f);
+    };
+    t.GetLongField = [](JNIEnv* e, jobject o, jfieldID f) { return Fail(e, f) ? 0 : s.real->GetLongField(e, o, f); };
+    t.GetBooleanField = [](JNIEnv* e, jobject o, jfieldID f) {
+      return Fail(e, f) ? jboolean{JNI_FALSE} : s.real->GetBooleanField(e, o, f);
+    };
+    t.GetIntField = [](JNIEnv* e, jobject o, jfieldID f) { return Fail(e, f) ? 0 : s.real->GetIntField(e, o, f); };
+    t.GetStringChars = [](JNIEnv* e, jstring text, jboolean* copy) {
+      return Fail(e, kStringChars, "") ? nullptr : s.real->GetStringChars(e, text, copy);
+    };
+    t.CallIntMethodV = [](JNIEnv* e, jobject o, jmethodID m, va_list args) {
+      return Fail(e, kCallInt, "") ? 0 : s.real->CallIntMethodV(e, o, m, args);
+    };
+    env->functions = &t;
+  }
+  ~ScopedJniFault() { env_->functions = s.real; }
+  ScopedJniFault(const ScopedJniFault&) = delete;
+  ScopedJniFault& operator=(const ScopedJniFault&) = delete;
+
+  // How many calls were made to fail.
+  int failures() const { return s.failures; }
+
+ private:
+  // Whether this call is to fail; if so, throws the injected exception.
+  static bool Fail(JNIEnv* env, Call call, const char* name) {
+    if (call != s.call || (!s.name.empty() && s.name != name)) return false;
+    if (++s.seen != s.nth && s.nth != 0) return false;
+    ++s.failures;
+    ScopedLocalRef<jclass> error(env, s.real->FindClass(env, "java/lang/IllegalStateException"));
+    s.real->ThrowNew(env, error.get(), "injected JNI failure");
+    return true;
+  }
+  static bool Fail(JNIEnv* env, jfieldID field) { return field == s.field && Fail(env, kGetField, s.name.c_str()); }
+
+  struct State {
+    const JNINativeInterface_* real;
+    JNINativeInterface_ table;
+    Call call;
+    std::string name;
+    jfieldID field;
+    int nth, seen, failures;
+  };
+  static inline State s;
+  JNIEnv* env_;
+};
 using Call = ScopedJniFault::Call;
 
-constexpr int32_t kSeedOrdinal = 99;
+// What DescribePendingException prints for each exception it clears.
+const std::string kDescribed = "\nException in finding the WebServiceClient class\n";
+
+// A local frame of `capacity` references for the scope.  -Xcheck:jni warns
+// (and so fails the run) when more references are alive in it, which makes
+// a reader that keeps references per element or per call show up.
+struct LocalFrame {
+  LocalFrame(JNIEnv* env, jint capacity) : env(env) { EXPECT_EQ(env->PushLocalFrame(capacity), 0); }
+  ~LocalFrame() { env->PopLocalFrame(nullptr); }
+  JNIEnv* env;
+};
+
+// A static method of the test double's com.kq.testdouble.Script.
+template <typename... Args>
+ScopedLocalRef<jobject> CallScript(JNIEnv* env, const char* method, const char* signature, Args... args) {
+  ScopedLocalRef<jclass> script(env, env->FindClass("com/kq/testdouble/Script"));
+  jmethodID id = env->GetStaticMethodID(script.get(), method, signature);
+  ScopedLocalRef<jobject> out(env, env->CallStaticObjectMethod(script.get(), id, args...));
+  if (env->ExceptionCheck()) {  // a broken test, not a finding
+    env->ExceptionDescribe();
+    env->ExceptionClear();
+    ADD_FAILURE() << "Java exception in Script." << method;
+  }
+  return out;
+}
+
+// A value in the Script's text forms ("ord:3", "md:a=1|b=2", ...).
+ScopedLocalRef<jobject> Parse(JNIEnv* env, const std::string& value) {
+  ScopedLocalRef<jstring> text(env, env->NewStringUTF(value.c_str()));
+  return CallScript(env, "parse", "(Ljava/lang/String;)Ljava/lang/Object;", text.get());
+}
+
+// A record of the model classes with the given "field=VALUE" assignments.
+ScopedLocalRef<jobject> Build(JNIEnv* env, const std::string& cls, const std::vector<std::string>& fields) {
+  ScopedLocalRef<jclass> string(env, env->FindClass("java/lang/String"));
+  const jsize count = static_cast<jsize>(fields.size());
+  ScopedLocalRef<jobjectArray> texts(env, env->NewObjectArray(count, string.get(), nullptr));
+  for (jsize i = 0; i < count; ++i) {
+    ScopedLocalRef<jstring> text(env, env->NewStringUTF(fields[static_cast<size_t>(i)].c_str()));
+    env->SetObjectArrayElement(texts.get(), i, text.get());
+  }
+  ScopedLocalRef<jstring> name(env, env->NewStringUTF(cls.c_str()));
+  return CallScript(env, "build", "(Ljava/lang/String;[Ljava/lang/String;)Ljava/lang/Object;", name.get(), texts.get());
+}
+
+// A Java array as the Script's journal shows it: {a=1, b=<noval>, null}.
+std::string ShowArray(JNIEnv* env, jobject array) {
+  const auto text = CallScript(env, "describe", "(Ljava/lang/Object;)Ljava/lang/String;", array);
+  const auto string = static_cast<jstring>(text.get());
+  const jchar* chars = env->GetStringChars(string, nullptr);
+  const WString copy(reinterpret_cast<const WChar*>(chars), static_cast<size_t>(env->GetStringLength(string)));
+  env->ReleaseStringChars(string, chars);
+  return U8(copy);
+}
+
+template <typename Items, typename ShowItem>
+std::string Join(const Items& items, const char* separator, ShowItem show) {
+  std::string out;
+  for (const auto& item : items) out += (&item == &*items.begin() ? "" : separator) + show(item);
+  return out;
+}
+std::string Show(const WStringList& list) { return Join(list, ",", U8); }  // a,b
+std::string Show(const MetaDataMap& map) {                                  // k=v,k2=v2
+  return Join(map, ",", [](const auto& e) { return U8(e.first) + "=" + U8(e.second.szProperty); });
+}
+std::string Show(const ObjectSubList& list) {  // f1{k=v};f2{}
+  return Join(list, ";", [](const auto& e) { return U8(e.first) + "{" + (e.second ? Show(*e.second) : "-") + "}"; });
+}
 
 // Reads a result into seeded outputs; answers "ordinal|outputs".
 using Reader = std::function<std::string(JNIEnv*, jobject)>;
 
-std::string Outcome(int32_t ordinal, const std::string& outputs) {
-  return std::to_string(ordinal) + "|" + outputs;
-}
-
-Reader TextReader(void (*read)(JNIEnv*, jobject, int32_t*, WString*)) {
-  return [read](JNIEnv* env, jobject result) {
-    int32_t ordinal = kSeedOrdinal;
-    WString text = Wide("old");
-    read(env, result, &ordinal, &text);
-    return Outcome(ordinal, Show(text));
-  };
-}
-
-template <typename T>
-Reader NumberReader(void (*read)(JNIEnv*, jobject, int32_t*, T*)) {
-  return [read](JNIEnv* env, jobject result) {
-    int32_t ordinal = kSeedOrdinal;
-    T value = 7;
+template <typename T, typename ShowOutput>
+Reader Seeded(void (*read)(JNIEnv*, jobject, int32_t*, T*), T seed, ShowOutput show) {
+  return [=](JNIEnv* env, jobject result) {
+    int32_t ordinal = 99;
+    T value = seed;
     read(env, result, &ordinal, &value);
-    return Outcome(ordinal, std::to_string(value));
+    return std::to_string(ordinal) + "|" + show(value);
   };
 }
-
-Reader ListReader(void (*read)(JNIEnv*, jobject, int32_t*, WStringList*)) {
-  return [read](JNIEnv* env, jobject result) {
-    int32_t ordinal = kSeedOrdinal;
-    WStringList list{Wide("old")};
-    read(env, result, &ordinal, &list);
-    return Outcome(ordinal, Show(list));
-  };
+template <typename T>
+Reader Number(void (*read)(JNIEnv*, jobject, int32_t*, T*)) {
+  return Seeded<T>(read, 7, [](T n) { return std::to_string(n); });
 }
-
-MetaDataMap SeededMap() {
-  MetaDataMap map;
-  map[Wide("old")] = PluginValueRecord{Wide("o"), 0};
-  return map;
+Reader Text(void (*read)(JNIEnv*, jobject, int32_t*, WString*)) { return Seeded(read, WString(u"old"), U8); }
+Reader List(void (*read)(JNIEnv*, jobject, int32_t*, WStringList*)) {
+  return Seeded(read, WStringList{u"old"}, [](const WStringList& list) { return Show(list); });
 }
+const MetaDataMap kSeedMap{{u"old", PluginValueRecord{u"o", 0}}};
 
-std::string ReadAccountInfo(JNIEnv* env, jobject result) {
-  int32_t ordinal = kSeedOrdinal;
-  AccountInfoRecord info{7, Wide("old"), Wide("old"), Wide("old"), Wide("old"), 7, 7};
-  ReadGetAccountInfoFnValue(env, result, &ordinal, &info);
-  return Outcome(ordinal, Show(info.accountIndentity) + "," + Show(info.accountType) + "," + Show(info.displayName) +
-                              "," + Show(info.emailAddress) + "," + std::to_string(info.usedSizeInByteTotal) + "," +
-                              std::to_string(info.remainedSizeInByteTotal));
-}
-
-std::string ReadObjectMetaData(JNIEnv* env, jobject result) {
-  int32_t ordinal = kSeedOrdinal;
-  MetaDataMap map = SeededMap();
-  ReadGObjectMetaDataFnValue(env, result, &ordinal, &map);
-  return Outcome(ordinal, Show(map));
+std::string ShowInfo(const AccountInfoRecord& i) {
+  return U8(i.accountIndentity) + "," + U8(i.accountType) + "," + U8(i.displayName) + "," + U8(i.emailAddress) + "," +
+         std::to_string(i.usedSizeInByteTotal) + "," + std::to_string(i.remainedSizeInByteTotal);
 }
 
 std::string ReadObjectByName(JNIEnv* env, jobject result) {
-  int32_t ordinal = kSeedOrdinal;
-  MetaDataMap map = SeededMap();
+  int32_t ordinal = 99;
+  MetaDataMap map = kSeedMap;
   uint64_t bytesRead = 7;
   ReadRObjectByNameFnValue(env, result, &ordinal, &map, &bytesRead);
-  return Outcome(ordinal, Show(map) + ";" + std::to_string(bytesRead));
+  return std::to_string(ordinal) + "|" + Show(map) + ";" + std::to_string(bytesRead);
 }
 
+// Every reading hands out a list of its own, freed here (a list handed out
+// twice would be freed twice, which AddressSanitizer reports).
 std::string ReadSubList(JNIEnv* env, jobject result) {
-  static ObjectSubList untouchedMarker;
-  int32_t ordinal = kSeedOrdinal;
-  ObjectSubList* list = &untouchedMarker;
+  int32_t ordinal = 99;
+  ObjectSubList* list = nullptr;
   ReadRetGetSubMetaDataList(env, result, &ordinal, &list);
-  if (list == &untouchedMarker) return Outcome(ordinal, "untouched");
-  const std::string shown = list != nullptr ? Show(*list) : "<null>";
+  const std::string shown = list ? Show(*list) : "untouched";
   FreeObjectSubList(list, nullptr);
-  return Outcome(ordinal, shown);
+  return std::to_string(ordinal) + "|" + shown;
 }
 
-// One record class and what each column must give.
 struct Case {
   const char* javaClass;
   std::vector<std::string> fields;  // besides errorValue
   Reader read;
-  // The failure while reading: reading this field throws, or when it is
-  // null, the failString-th string copy does.
-  const char* failField;
-  const char* failSignature;
-  int failString;
-  const char* missingField;  // the field whose identifier is missing
-  const char* ok;
-  const char* nullResult;
-  const char* missingId;
-  const char* nullError;
-  const char* readFailure;
-  const char* wrongClass;
+  const char* field;  // whose identifier goes missing, and whose reading throws
+  int failingCopy;    // unless this string copy throws instead
+  // "ordinal|outputs" per column: ok, null result, identifier missing, null
+  // errorValue, exception while reading, another class.
+  const char* expected[6];
 };
 
-const char kMax[] = "18446744073709551615";
 
 const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
-      // class, fields, reader, failing read, missing id,
-      //   ok, null result, missing id, null errorValue, read failure, wrong class
-      {"com/kq/AzureLibrary/CCreateFnValue", {"objHandle=s:h1"}, TextReader(&ReadCreateFnValue),
-       "objHandle", "Ljava/lang/String;", 0, "objHandle",
-       "5|h1", "0|", "0|", "40|h1", "40|", "40|"},
-      {"com/kq/AzureLibrary/CWObjectHandleFnValue", {"objHandle=s:h1"}, TextReader(&ReadWObjectHandleFnValue),
-       "objHandle", "Ljava/lang/String;", 0, "objHandle",
-       "5|h1", "0|", "40|", "40|h1", "40|", "40|"},
-      {"com/kq/AzureLibrary/CGetObjectMetaData", {"value=s:v1"}, TextReader(&ReadGetObjectMetaData),
-       "value", "Ljava/lang/String;", 0, "value",
-       "5|v1", "0|", "40|", "40|v1", "40|", "40|"},
-      {"com/kq/AzureLibrary/CUniqueAccountValue", {"accountName=s:acct"}, TextReader(&ReadUniqueAccountValue),
-       "accountName", "Ljava/lang/String;", 0, "accountName",
-       "5|acct", "0|", "40|", "40|acct", "40|", "40|"},
-      {"com/kq/plugin/model/CString", {"value=s:key"}, TextReader(&ReadCString),
-       "value", "Ljava/lang/String;", 0, "value",
-       "5|key", "0|old", "0|old", "40|key", "5|old", "0|old"},
-      {"com/kq/AzureLibrary/CIsObjectExistFnValue", {"isExist=z:true"}, NumberReader(&ReadIsObjectExistFnValue),
-       "isExist", "Z", 0, "isExist",
-       "5|1", "0|7", "40|7", "40|1", "40|7", "40|7"},
-      {"com/kq/AzureLibrary/CGetAccountSizeValue", {std::string("size=j:") + kMax},
-       NumberReader(&ReadGetAccountSizeValue), "size", "J", 0, "size",
-       "5|18446744073709551615", "0|0", "40|0", "40|18446744073709551615", "40|0", "40|0"},
-      {"com/kq/AzureLibrary/CReadObjectFnValue", {"sizeRead=j:4096"}, NumberReader(&ReadReadObjectFnValue),
-       "sizeRead", "J", 0, "sizeRead",
-       "5|4096", "99|7", "40|7", "40|4096", "40|7", "40|7"},
-      {"com/kq/plugin/model/CInt", {"value=i:-3"}, NumberReader(&ReadCInt),
-       "value", "I", 0, "value",
-       "5|-3", "0|7", "0|7", "0|-3", "5|7", "0|7"},
-      {"com/kq/AzureLibrary/KQListRegions", {"regionsList=sa:east|<null>|west"}, ListReader(&ReadListRegions),
-       nullptr, nullptr, 2, "regionsList",
-       "5|old,east,west", "0|old", "0|old", "40|old,east,west", "5|old,east", "0|old"},
-      {"com/kq/plugin/model/CArrayOfString", {"arrayOfString=sa:m1|<null>|m2"}, ListReader(&ReadArrayOfString),
-       nullptr, nullptr, 2, "arrayOfString",
-       "5|old,m1,m2", "0|old", "0|old", "40|old,m1,m2", "5|old,m1", "0|old"},
-      {"com/kq/AzureLibrary/KQListContainers", {"containers=ct:c1|<null>|<nullname>|c2"},
-       ListReader(&ReadListContainers), nullptr, nullptr, 2, "containers",
-       "5|old,c1,c2", "0|old", "5|old", "0|old", "40|old,c1", "40|old"},
-      {"com/kq/AzureLibrary/CGetAccountInfoFnValue",
+      // The handle is h, U+1F600 (a surrogate pair), a zero unit and t, in
+      // modified UTF-8: the host's text stops at the zero.
+      {"CCreateFnValue", {"objHandle=s:h\xED\xA0\xBD\xED\xB8\x80\xC0\x80t"}, Text(&ReadCreateFnValue), "objHandle", 0,
+       {"5|h\U0001F600", "0|", "0|", "40|h\U0001F600", "40|", "40|"}},
+      {"CWObjectHandleFnValue", {"objHandle=s:h1"}, Text(&ReadWObjectHandleFnValue), "objHandle", 0,
+       {"5|h1", "0|", "40|", "40|h1", "40|", "40|"}},
+      {"CGetObjectMetaData", {"value=s:v1"}, Text(&ReadGetObjectMetaData), "value", 0,
+       {"5|v1", "0|", "40|", "40|v1", "40|", "40|"}},
+      {"CUniqueAccountValue", {"accountName=s:acct"}, Text(&ReadUniqueAccountValue), "accountName", 0,
+       {"5|acct", "0|", "40|", "40|acct", "40|", "40|"}},
+      {"CString", {"value=s:key"}, Text(&ReadCString), "value", 0,
+       {"5|key", "0|old", "0|old", "40|key", "5|old", "0|old"}},
+      {"CIsObjectExistFnValue", {"isExist=z:true"}, Number(&ReadIsObjectExistFnValue), "isExist", 0,
+       {"5|1", "0|7", "40|7", "40|1", "40|7", "40|7"}},
+      {"CGetAccountSizeValue", {"size=j:18446744073709551615"}, Number(&ReadGetAccountSizeValue), "size", 0,
+       {"5|18446744073709551615", "0|0", "40|0", "40|18446744073709551615", "40|0", "40|0"}},
+      {"CReadObjectFnValue", {"sizeRead=j:4096"}, Number(&ReadReadObjectFnValue), "sizeRead", 0,
+       {"5|4096", "99|7", "40|7", "40|4096", "40|7", "40|7"}},
+      {"CInt", {"value=i:-3"}, Number(&ReadCInt), "value", 0, {"5|-3", "0|7", "0|7", "0|-3", "5|7", "0|7"}},
+      {"KQListRegions", {"regionsList=sa:east|<null>|west"}, List(&ReadListRegions), "regionsList", 2,
+       {"5|old,east,west", "0|old", "0|old", "40|old,east,west", "5|old,east", "0|old"}},
+      {"CArrayOfString", {"arrayOfString=sa:m1|<null>|m2"}, List(&ReadArrayOfString), "arrayOfString", 2,
+       {"5|old,m1,m2", "0|old", "0|old", "40|old,m1,m2", "5|old,m1", "0|old"}},
+      {"KQListContainers", {"containers=ct:c1|<null>|<nullname>|c2"}, List(&ReadListContainers), "containers", 2,
+       {"5|old,c1,c2", "0|old", "5|old", "0|old", "40|old,c1", "40|old"}},
+      {"CGetAccountInfoFnValue",
        {"accountIndentity=s:id", "accountType=s:type", "displayName=null", "emailAddress=s:mail",
         "usedSizeInByteTotal=j:1", "remainedSizeInByteTotal=j:2"},
-       &ReadAccountInfo, "accountType", "Ljava/lang/String;", 0, "accountType",
-       "5|id,type,old,mail,1,2", "99|old,old,old,old,7,7", "99|old,old,old,old,7,7", "40|id,type,old,mail,1,2",
-       "5|id,old,old,old,7,7", "99|old,old,old,old,7,7"},
-      {"com/kq/AzureLibrary/CGObjectMetaDataFnValue", {"values=md:b=2|a=1|old=new"}, &ReadObjectMetaData,
-       "values", "[Lcom/kq/AzureLibrary/CPluginMetaData;", 0, "values",
-       "5|a=1,b=2,old=o", "99|old=o", "40|old=o", "40|a=1,b=2,old=o", "40|old=o", "40|old=o"},
-      {"com/kq/AzureLibrary/CRObjectByNameFnValue", {"values=md:b=2|a=1|old=new", "bytesRead=j:10"},
-       &ReadObjectByName, "values", "[Lcom/kq/AzureLibrary/CPluginMetaData;", 0, "values",
-       "5|a=1,b=2,old=o;10", "99|old=o;7", "40|old=o;7", "40|a=1,b=2,old=o;10", "40|old=o;10", "40|old=o;7"},
-      {"com/kq/AzureLibrary/CRetGetSubMetaDataList", {"metaDat=sub:f2{k=v}|f1{a=1;b=2}"}, &ReadSubList,
-       "metaDat", "[Lcom/kq/AzureLibrary/CObjectSubListElement;", 0, "metaDat",
-       "5|f1{a=1,b=2};f2{k=v}", "99|untouched", "40|", "99|f1{a=1,b=2};f2{k=v}", "40|", "40|"},
+       Seeded(&ReadGetAccountInfoFnValue, AccountInfoRecord{7, u"old", u"old", u"old", u"old", 7, 7}, ShowInfo),
+       "accountType", 0,
+       {"5|id,type,old,mail,1,2", "99|old,old,old,old,7,7", "99|old,old,old,old,7,7", "40|id,type,old,mail,1,2",
+        "5|id,old,old,old,7,7", "99|old,old,old,old,7,7"}},
+      {"CGObjectMetaDataFnValue", {"values=md:b=2|a=1|old=new"},
+       Seeded(&ReadGObjectMetaDataFnValue, kSeedMap, [](const MetaDataMap& map) { return Show(map); }), "values", 0,
+       {"5|a=1,b=2,old=o", "99|old=o", "40|old=o", "40|a=1,b=2,old=o", "40|old=o", "40|old=o"}},
+      {"CRObjectByNameFnValue", {"values=md:b=2|a=1|old=new", "bytesRead=j:10"}, &ReadObjectByName, "values", 0,
+       {"5|a=1,b=2,old=o;10", "99|old=o;7", "40|old=o;7", "40|a=1,b=2,old=o;10", "40|old=o;10", "40|old=o;7"}},
+      {"CRetGetSubMetaDataList", {"metaDat=sub:f2{k=v}|f1{a=1;b=2}"}, &ReadSubList, "metaDat", 0,
+       {"5|f1{a=1,b=2};f2{k=v}", "99|untouched", "40|", "99|f1{a=1,b=2};f2{k=v}", "40|", "40|"}},
   };
   return cases;
 }
 
-std::string Dotted(const char* javaClass) {
-  std::string name = javaClass;
-  for (char& c : name) c = c == '/' ? '.' : c;
-  return name;
-}
-
-std::vector<std::string> With(const std::string& errorValue, std::vector<std::string> fields) {
-  fields.insert(fields.begin(), "errorValue=" + errorValue);
-  return fields;
-}
-
-using Fault = std::unique_ptr<ScopedJniFault>;
-
-class RecordColumns : public testing::Test {
- protected:
-  // Reads each class's result (made by `result`, under the fault made by
-  // `fault`) and compares with the class's entry of `column`.
-  void CheckColumn(const char* Case::*column, const std::string& printed,
-                   const std::function<ScopedLocalRef<jobject>(const Case&)>& result,
-                   const std::function<Fault(const Case&)>& fault = nullptr) {
-    for (const Case& c : Cases()) {
-      SCOPED_TRACE(c.javaClass);
-      ScopedLocalRef<jobject> record = result(c);
-      std::string outcome;
-      testing::internal::CaptureStdout();
-      {
-        Fault injected = fault ? fault(c) : nullptr;
-        outcome = c.read(env_, record.get());
-        if (injected) {
-          EXPECT_EQ(injected->failures(), 1);
-        }
-      }
-      EXPECT_EQ(testing::internal::GetCapturedStdout(), printed);
-      EXPECT_FALSE(env_->ExceptionCheck()) << "a Java exception was left pending";
-      EXPECT_EQ(outcome, c.*column);
-    }
-  }
-
-  std::function<ScopedLocalRef<jobject>(const Case&)> Records(const std::string& errorValue) {
-    return [this, errorValue](const Case& c) { return Build(env_, Dotted(c.javaClass), With(errorValue, c.fields)); };
-  }
-
-  JNIEnv* env_ = CurrentEnv();
-  LocalFrame frame_{env_, 64};
-};
-
-TEST_F(RecordColumns, EveryFieldSet) { CheckColumn(&Case::ok, "", Records("ord:5")); }
-
-TEST_F(RecordColumns, NullResult) {
-  CheckColumn(&Case::nullResult, "", [this](const Case&) { return ScopedLocalRef<jobject>(env_); });
-}
-
-TEST_F(RecordColumns, FieldIdentifierMissing) {
-  CheckColumn(&Case::missingId, kDescribed, Records("ord:5"), [this](const Case& c) {
-    return Fault(new ScopedJniFault(env_, Call::kGetFieldID, c.missingField));
-  });
-}
-
-TEST_F(RecordColumns, NullErrorValue) { CheckColumn(&Case::nullError, "", Records("null")); }
-
-TEST_F(RecordColumns, JavaExceptionWhileReading) {
-  CheckColumn(&Case::readFailure, kDescribed, Records("ord:5"), [this](const Case& c) {
-    if (c.failField == nullptr) return Fault(new ScopedJniFault(env_, Call::kStringChars, std::string(), c.failString));
-    ScopedLocalRef<jclass> cls(env_, env_->FindClass(c.javaClass));
-    return Fault(new ScopedJniFault(env_, cls.get(), c.failField, c.failSignature));
-  });
-}
-
-// A result of the wrong class is never read as if it were the right one; it
-// counts as a failure while reading, found before anything is decoded.
-TEST_F(RecordColumns, ResultOfAnotherClass) {
-  CheckColumn(&Case::wrongClass, "",
-              [this](const Case&) { return Build(env_, "KQAzureContainer", {"containerName=s:x"}); });
-}
-
-// Every reader, on every path, gives back each reference it takes: a
-// hundred readings in a frame of sixteen would otherwise overflow it and
-// -Xcheck:jni would say so.
-TEST_F(RecordColumns, NoReaderKeepsLocalReferences) {
-  const size_t before = JvmOutput().size();
+// Each reading is repeated fifty times in a frame of sixteen references (and
+// the thirty-two -Xcheck:jni tolerates beyond): a reader that keeps one per
+// reading or per element, on any path, overflows it and -Xcheck:jni says so.
+TEST(Records, EveryClassInEveryFailureColumn) {
+  JNIEnv* env = CurrentEnv();
   for (const Case& c : Cases()) {
-    SCOPED_TRACE(c.javaClass);
-    auto full = Build(env_, Dotted(c.javaClass), With("ord:5", c.fields));
-    auto noError = Build(env_, Dotted(c.javaClass), With("null", c.fields));
-    ScopedLocalRef<jclass> cls(env_, env_->FindClass(c.javaClass));
-    LocalFrame frame(env_, 16);
-    testing::internal::CaptureStdout();
-    for (int i = 0; i < 100; ++i) {
-      c.read(env_, full.get());
-      c.read(env_, noError.get());
-      c.read(env_, cls.get());  // another class
-      if (c.failField != nullptr) {
-        ScopedJniFault fault(env_, cls.get(), c.failField, c.failSignature);
-        c.read(env_, full.get());
+    std::vector<std::string> fields = c.fields;
+    fields.push_back("errorValue=ord:5");
+    const auto full = Build(env, c.javaClass, fields);
+    fields.back() = "errorValue=null";
+    const auto noError = Build(env, c.javaClass, fields);
+    const auto other = Build(env, "KQAzureContainer", {"containerName=s:x"});
+    const std::tuple<const char*, jobject, std::optional<Call>> columns[] = {
+        {"ok", full.get(), {}},
+        {"null result", nullptr, {}},
+        {"field identifier missing", full.get(), Call::kGetFieldID},
+        {"null errorValue", noError.get(), {}},
+        {"exception while reading", full.get(), c.failingCopy ? Call::kStringChars : Call::kGetField},
+        {"another class", other.get(), {}},
+    };
+    for (size_t column = 0; column < 6; ++column) {
+      const auto& [name, result, call] = columns[column];
+      SCOPED_TRACE(std::string(c.javaClass) + ": " + name);
+      std::string outcome, printed;
+      int failures = 1;
+      LocalFrame frame(env, 16);
+      for (int i = 0; i < 50; ++i) {
+        testing::internal::CaptureStdout();
+        std::optional<ScopedJniFault> fault;
+        if (call == Call::kStringChars) fault.emplace(env, *call, "", c.failingCopy);
+        else if (call) fault.emplace(env, *call, c.field);
+        outcome = c.read(env, result);
+        if (fault) failures = fault->failures();
+        fault.reset();
+        printed = testing::internal::GetCapturedStdout();
       }
+      EXPECT_EQ(outcome, c.expected[column]);
+      EXPECT_EQ(printed, call ? kDescribed : "");
+      EXPECT_EQ(failures, 1);
+      EXPECT_FALSE(env->ExceptionCheck()) << "a Java exception was left pending";
     }
-    testing::internal::GetCapturedStdout();
-  }
-  EXPECT_EQ(JvmOutput().find("JNI local refs", before), std::string::npos);
-}
-
-TEST(ListContainers, LookupFailuresEachHaveTheirOwnAnswer) {
-  JNIEnv* env = CurrentEnv();
-  LocalFrame frame(env, 32);
-  auto result = Build(env, "KQListContainers", {"errorValue=ord:5", "containers=ct:c1|c2"});
-  struct {
-    Call call;
-    const char* name;
-    const char* outcome;
-  } const cases[] = {
-      {Call::kFindClass, "com/kq/AzureLibrary/KQListContainers", "0|old"},  // nothing read
-      {Call::kGetFieldID, "errorValue", "0|old,c1,c2"},                     // not decoded, elements read
-      {Call::kGetFieldID, "containers", "5|old"},                           // decoded, no element
-      {Call::kFindClass, "com/kq/AzureLibrary/KQAzureContainer", "40|old"},  // elements unreadable
-      {Call::kGetFieldID, "containerName", "40|old"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string outcome;
-    testing::internal::CaptureStdout();
-    {
-      ScopedJniFault fault(env, c.call, c.name);
-      outcome = ListReader(&ReadListContainers)(env, result.get());
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), kDescribed);
-    EXPECT_FALSE(env->ExceptionCheck());
-    EXPECT_EQ(outcome, c.outcome);
   }
 }
 
-TEST(DecodeErrorValue, OrdinalsAndDiagnostics) {
+TEST(Records, DecodeErrorValueOrdinalsAndDiagnostics) {
   JNIEnv* env = CurrentEnv();
-  LocalFrame frame(env, 32);
   const std::string cantFindClass = "Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n";
   const std::string cantGetMethod = "Can't GetMethod(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n";
-  struct {
-    const char* value;  // Script value form
-    Call faultCall;
-    const char* faultName;  // null: no fault
-    int32_t ordinal;
-    std::string printed;
-  } const cases[] = {
-      {"ord:7", Call::kFindClass, nullptr, 7, ""},
-      {"ord:100", Call::kFindClass, nullptr, 100, ""},  // raw: mapping is the caller's
-      {"ord:-1", Call::kFindClass, nullptr, -1, ""},
-      {"noid:9", Call::kFindClass, nullptr, 9, ""},  // the identifier is not asked for
-      {"null", Call::kFindClass, nullptr, 40, ""},
-      {"s:not an error", Call::kFindClass, nullptr, 40, cantFindClass},  // another class
+  // The error value, the call made to fail, the ordinal, what is printed.
+  const std::tuple<const char*, std::optional<Call>, const char*, int32_t, std::string> cases[] = {
+      {"ord:100", {}, "", 100, ""},  // raw: mapping is the caller's
+      {"ord:-1", {}, "", -1, ""},
+      {"noid:9", {}, "", 9, ""},  // the identifier is not asked for
+      {"null", {}, "", 40, ""},
+      {"s:not an error", {}, "", 40, cantFindClass},  // another class
       {"ord:7", Call::kFindClass, "com/kq/KQCloudPluginInterface/CErrorValue", 40, kDescribed + cantFindClass},
       {"ord:7", Call::kGetMethodID, "getErrorID", 40, kDescribed + cantGetMethod},
       {"ord:7", Call::kGetMethodID, "getOrdinalValue", 40, kDescribed + cantGetMethod},
       {"ord:7", Call::kCallInt, "", 40, kDescribed + cantFindClass},
       {"null", Call::kGetMethodID, "getOrdinalValue", 40, kDescribed + cantGetMethod},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.value) + " / " + (c.faultName ? c.faultName : "no fault"));
-    auto errorValue = Parse(env, c.value);
-    int32_t ordinal = kSeedOrdinal;
+  for (const auto& [value, call, name, expected, printed] : cases) {
+    SCOPED_TRACE(std::string(value) + " / " + name);
+    const auto errorValue = Parse(env, value);
+    int32_t ordinal = 99;
     testing::internal::CaptureStdout();
     {
-      std::unique_ptr<ScopedJniFault> fault(c.faultName ? new ScopedJniFault(env, c.faultCall, c.faultName) : nullptr);
+      std::optional<ScopedJniFault> fault;
+      if (call) fault.emplace(env, *call, name);
       DecodeErrorValue(env, errorValue.get(), &ordinal);
     }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), printed);
     EXPECT_FALSE(env->ExceptionCheck());
-    EXPECT_EQ(ordinal, c.ordinal);
+    EXPECT_EQ(ordinal, expected);
   }
 }
 
-TEST(DescribePendingException, ClearsAndPrintsOnlyWhenPending) {
+// One Java string per host string, up to its first zero; nothing for a count
+// below one or no strings; ten thousand in a frame of sixteen.
+TEST(Records, NewStringArray) {
   JNIEnv* env = CurrentEnv();
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(DescribePendingException(env), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-
-  ScopedLocalRef<jclass> error(env, env->FindClass("java/lang/IllegalStateException"));
-  env->ThrowNew(error.get(), "pending");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(DescribePendingException(env), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), kDescribed);
-  EXPECT_FALSE(env->ExceptionCheck());
-}
-
-std::vector<std::string> JavaStrings(JNIEnv* env, jobjectArray array) {
-  std::vector<std::string> out;
-  for (jsize i = 0; i < env->GetArrayLength(array); ++i) {
-    ScopedLocalRef<jstring> text(env, static_cast<jstring>(env->GetObjectArrayElement(array, i)));
-    out.push_back(Show(env, text.get()));
-  }
-  return out;
-}
-
-TEST(NewStringArray, OneJavaStringPerHostStringUpToItsFirstZero) {
-  JNIEnv* env = CurrentEnv();
-  LocalFrame frame(env, 16);
-  WString strings[] = {Wide("a"), WString(), WString(Wide("x")) + WChar(0) + Wide("y"), Wide("\\uD83D\\uDE00")};
-  ScopedLocalRef<jobjectArray> array(env, NewStringArray(env, 4, strings));
-  ASSERT_TRUE(array);
-  EXPECT_EQ(JavaStrings(env, array.get()), (std::vector<std::string>{"a", "", "x", "\\uD83D\\uDE00"}));
-
-  EXPECT_EQ(NewStringArray(env, 0, strings), nullptr);
-  EXPECT_EQ(NewStringArray(env, -1, strings), nullptr);
+  std::vector<WString> strings{u"a", u"", WString(u"x\0y", 3), u"\U0001F600"};
+  ScopedLocalRef<jobjectArray> array(env, NewStringArray(env, 4, strings.data()));
+  EXPECT_EQ(ShowArray(env, array.get()), "[\"a\", \"\", \"x\", \"\U0001F600\"]");
+  EXPECT_EQ(NewStringArray(env, 0, strings.data()), nullptr);
+  EXPECT_EQ(NewStringArray(env, -1, strings.data()), nullptr);
   EXPECT_EQ(NewStringArray(env, 2, nullptr), nullptr);
-  {
-    ScopedJniFault fault(env, Call::kFindClass, "java/lang/String");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(NewStringArray(env, 4, strings), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), kDescribed);
+  strings.resize(10000, u"n");
+  LocalFrame frame(env, 16);
+  ScopedLocalRef<jobjectArray> big(env, NewStringArray(env, 10000, strings.data()));
+  EXPECT_EQ(env->GetArrayLength(big.get()), 10000);
+}
+
+// The list readers append in order, skipping null elements and keeping empty
+// texts; ten thousand elements are read in a frame of sixteen.
+TEST(Records, StringLists) {
+  JNIEnv* env = CurrentEnv();
+  std::string many;
+  for (int i = 0; i < 10000; ++i) many += (i ? "|" : "") + std::to_string(i);
+  std::string manyRead = "0|old," + many;
+  std::replace(manyRead.begin() + 6, manyRead.end(), '|', ',');
+  const std::tuple<const char*, const char*, Reader> readers[] = {
+      {"KQListRegions", "regionsList=sa:", List(&ReadListRegions)},
+      {"CArrayOfString", "arrayOfString=sa:", List(&ReadArrayOfString)},
+      {"KQListContainers", "containers=ct:", List(&ReadListContainers)}};
+  const std::pair<std::string, std::string> rows[] = {
+      {"", "0|old"}, {"<null>|<null>", "0|old"}, {"b|<empty>|a|b", "0|old,b,,a,b"}, {many, manyRead}};
+  for (const auto& [cls, field, read] : readers) {
+    for (const auto& [value, outcome] : rows) {
+      const auto result = Build(env, cls, {"errorValue=ord:0", field + value});
+      LocalFrame frame(env, 16);
+      EXPECT_EQ(read(env, result.get()), outcome) << cls << ": " << value.substr(0, 20);
+    }
+    const auto noArray = Build(env, cls, {"errorValue=ord:0"});
+    EXPECT_EQ(read(env, noArray.get()), "0|old") << cls;
   }
+}
+
+MetaDataMap Map(const std::vector<std::pair<std::string, std::string>>& entries) {
+  MetaDataMap map;
+  for (const auto& [key, value] : entries) map[W(key)] = PluginValueRecord{W(value), 0};
+  return map;
+}
+
+// Keys go to Java in the host map's order: UTF-16 code units compared as
+// unsigned numbers, a prefix before what it starts.  An empty map gives an
+// empty array, no map none.
+TEST(MetaData, ArrayFollowsCodeUnitOrder) {
+  JNIEnv* env = CurrentEnv();
+  const MetaDataMap map = Map({{"b", "1"}, {"a", "2"}, {"ab", "3"}, {"", "4"}, {"\uFFFF", "5"}, {"\U0001F600", "6"},
+                               {"\u00E9", "7"}, {"B", "8"}});
+  EXPECT_EQ(ShowArray(env, BuildMetaDataArray(env, &map).get()),
+            "{=4, B=8, a=2, ab=3, b=1, \u00E9=7, \U0001F600=6, \uFFFF=5}");
+  const MetaDataMap empty;
+  EXPECT_EQ(ShowArray(env, BuildMetaDataArray(env, &empty).get()), "{}");
+  EXPECT_EQ(BuildMetaDataArray(env, nullptr).get(), nullptr);
   EXPECT_FALSE(env->ExceptionCheck());
 }
 
-TEST(NewStringArray, TenThousandStringsInASmallFrame) {
+// Reading inserts: the first of equal names wins, the host's entries stay,
+// null elements and names are skipped, null values give empty texts; a
+// failure half-way keeps what was read before it.
+TEST(MetaData, ReadingIntoAHostMap) {
   JNIEnv* env = CurrentEnv();
-  std::vector<WString> strings;
-  for (int i = 0; i < 10000; ++i) strings.push_back(Wide("n" + std::to_string(i)));
-  LocalFrame frame(env, 16);
-  ScopedLocalRef<jobjectArray> array(env, NewStringArray(env, static_cast<int32_t>(strings.size()), strings.data()));
-  ASSERT_TRUE(array);
-  const std::vector<std::string> back = JavaStrings(env, array.get());
-  ASSERT_EQ(back.size(), 10000u);
-  EXPECT_EQ(back[9999], "n9999");
-}
-
-TEST(StringLists, ElementsAppendInOrderSkippingNullsAndKeepingEmptyTexts) {
-  JNIEnv* env = CurrentEnv();
-  LocalFrame frame(env, 32);
-  struct {
-    const char* value;
-    const char* outcome;
-  } const cases[] = {
-      {"sa:", "0|old"},
-      {"sa:<null>|<null>", "0|old"},
-      {"sa:b|<empty>|a|b", "0|old,b,,a,b"},
-      {"null", "0|old"},
+  // The array, the host's map, the outcome, the string copy that fails (each
+  // element copies its value text, then its name).
+  const std::tuple<const char*, MetaDataMap, const char*, int> cases[] = {
+      {"md:a=first|b=2|a=second", {}, "a=first,b=2", 0},
+      {"md:a=java|c=3", Map({{"a", "host"}}), "a=host,c=3", 0},
+      {"md:z=1|y=2|\u00E9=3", {}, "y=2,z=1,\u00E9=3", 0},
+      {"md:<null>|<nullname>=x|a=<null>|b=<noval>|c=<empty>|<empty>=e", {}, "=e,a=,b=,c=", 0},
+      {"md:", {}, "", 0},
+      {"null", Map({{"k", "v"}}), "k=v", 0},
+      {"md:a=1|b=2|c=3", {}, "a=1", 3},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    auto regions = Build(env, "KQListRegions", {"errorValue=ord:0", std::string("regionsList=") + c.value});
-    auto names = Build(env, "CArrayOfString", {"errorValue=ord:0", std::string("arrayOfString=") + c.value});
-    EXPECT_EQ(ListReader(&ReadListRegions)(env, regions.get()), c.outcome);
-    EXPECT_EQ(ListReader(&ReadArrayOfString)(env, names.get()), c.outcome);
+  for (const auto& [value, host, outcome, failingCopy] : cases) {
+    SCOPED_TRACE(value);
+    const auto array = Parse(env, value);
+    MetaDataMap map = host;
+    testing::internal::CaptureStdout();
+    {
+      std::optional<ScopedJniFault> fault;
+      if (failingCopy) fault.emplace(env, Call::kStringChars, "", failingCopy);
+      ReadMetaDataArray(env, static_cast<jobjectArray>(array.get()), &map);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), failingCopy ? kDescribed : "");
+    EXPECT_EQ(Show(map), outcome);
+    EXPECT_FALSE(env->ExceptionCheck());
   }
 }
 
-TEST(StringLists, TenThousandElementsInASmallFrame) {
+TEST(MetaData, SubListSkipsElementsWithoutNameOrMetadata) {
   JNIEnv* env = CurrentEnv();
-  std::string texts;
-  for (int i = 0; i < 10000; ++i) texts += (i ? "|" : "") + std::to_string(i);
-  auto regions = Build(env, "KQListRegions", {"errorValue=ord:0", "regionsList=sa:" + texts});
-  auto containers = Build(env, "KQListContainers", {"errorValue=ord:0", "containers=ct:" + texts});
-  const size_t before = JvmOutput().size();
+  for (const auto& [value, outcome] : {std::pair<std::string, std::string>{
+                                           "sub:b{x=1}|<null>|<nullname>{y=2}|c<nometa>|a{}|b{x=2}", "0|a{};b{x=1}"},
+                                       {"sub:f{k=1;k=2;<nullname>=3;j=<noval>}", "0|f{j=,k=1}"},
+                                       {"sub:", "0|"},
+                                       {"null", "0|"}}) {
+    const auto result = Build(env, "CRetGetSubMetaDataList", {"errorValue=ord:0", "metaDat=" + value});
+    EXPECT_EQ(ReadSubList(env, result.get()), outcome) << value;
+  }
+}
+
+// Ten thousand entries each way, and a sub-list of two thousand files, in a
+// frame of sixteen references; the property type crosses both ways.
+TEST(MetaData, BigArraysInASmallFrame) {
+  JNIEnv* env = CurrentEnv();
+  MetaDataMap map, back;
+  for (int i = 0; i < 10000; ++i) map[W("k" + std::to_string(i))] = PluginValueRecord{u"v", i % 5};
+  std::string files = "metaDat=sub:";
+  for (int i = 0; i < 2000; ++i) files += (i ? "|f" : "f") + std::to_string(i) + "{a=1;b=2}";
+  const auto subList = Build(env, "CRetGetSubMetaDataList", {"errorValue=ord:0", files});
+  std::string subListRead;
   {
     LocalFrame frame(env, 16);
-    WStringList regionList;
-    WStringList containerList;
-    int32_t ordinal = kSeedOrdinal;
-    ReadListRegions(env, regions.get(), &ordinal, &regionList);
-    ReadListContainers(env, containers.get(), &ordinal, &containerList);
-    ASSERT_EQ(regionList.size(), 10000u);
-    ASSERT_EQ(containerList.size(), 10000u);
-    EXPECT_EQ(Show(regionList.back()), "9999");
-    EXPECT_EQ(Show(containerList.back()), "9999");
+    ReadMetaDataArray(env, BuildMetaDataArray(env, &map).get(), &back);
+    subListRead = ReadSubList(env, subList.get());
   }
-  EXPECT_EQ(JvmOutput().find("JNI local refs", before), std::string::npos);
+  ASSERT_EQ(back.size(), map.size());
+  for (const auto& [key, value] : map) EXPECT_EQ(back[key].prpType, value.prpType);
+  EXPECT_EQ(std::count(subListRead.begin(), subListRead.end(), '{'), 2000);
 }
 
-// The host's string gets the Java text up to its first zero unit, and every
-// unit of it, surrogates included, as it is.
-TEST(Texts, CopiedUnitForUnitUpToTheFirstZero) {
-  JNIEnv* env = CurrentEnv();
-  LocalFrame frame(env, 16);
-  auto result = Build(env, "CCreateFnValue", {"errorValue=ord:0"});
-  ScopedLocalRef<jclass> cls(env, env->GetObjectClass(result.get()));
-  jfieldID handle = env->GetFieldID(cls.get(), "objHandle", "Ljava/lang/String;");
-  const jchar units[] = {'h', 0xD83D, 0xDE00, 0, 't'};
-  ScopedLocalRef<jstring> text(env, env->NewString(units, 5));
-  env->SetObjectField(result.get(), handle, text.get());
-  EXPECT_EQ(TextReader(&ReadCreateFnValue)(env, result.get()), "0|h\\uD83D\\uDE00");
-}
-
-TEST(Readers, AbsentOutputsAreNotWrittenButTheErrorIsDecoded) {
-  JNIEnv* env = CurrentEnv();
-  LocalFrame frame(env, 32);
-  int32_t ordinal = kSeedOrdinal;
-  auto text = Build(env, "CString", {"errorValue=ord:3", "value=s:k"});
-  ReadCString(env, text.get(), &ordinal, nullptr);
-  EXPECT_EQ(ordinal, 3);
-  auto info = Build(env, "CGetAccountInfoFnValue", {"errorValue=ord:4", "accountType=s:t"});
-  ReadGetAccountInfoFnValue(env, info.get(), &ordinal, nullptr);
-  EXPECT_EQ(ordinal, 4);
-  auto meta = Build(env, "CRObjectByNameFnValue", {"errorValue=ord:6", "values=md:a=1", "bytesRead=j:3"});
-  uint64_t bytesRead = 0;
-  ReadRObjectByNameFnValue(env, meta.get(), &ordinal, nullptr, &bytesRead);
-  EXPECT_EQ(ordinal, 6);
-  EXPECT_EQ(bytesRead, 3u);
-  auto sub = Build(env, "CRetGetSubMetaDataList", {"errorValue=ord:8", "metaDat=sub:f{a=1}"});
-  ReadRetGetSubMetaDataList(env, sub.get(), &ordinal, nullptr);
-  EXPECT_EQ(ordinal, 8);
-  auto regions = Build(env, "KQListRegions", {"errorValue=ord:12", "regionsList=sa:a"});
-  ReadListRegions(env, regions.get(), &ordinal, nullptr);
-  EXPECT_EQ(ordinal, 12);
-  auto containers = Build(env, "KQListContainers", {"errorValue=ord:13", "containers=ct:a"});
-  ReadListContainers(env, containers.get(), &ordinal, nullptr);
-  EXPECT_EQ(ordinal, 13);
-  ReadCInt(env, nullptr, nullptr, nullptr);
-  EXPECT_FALSE(env->ExceptionCheck());
+// Under AddressSanitizer this also shows that every map is freed once.
+TEST(MetaData, FreeObjectSubListNullPopulatedAndHoley) {
+  FreeObjectSubList(nullptr, nullptr);
+  FreeObjectSubList(new ObjectSubList(), nullptr);
+  auto* list = new ObjectSubList();
+  for (int i = 0; i < 100; ++i) list->emplace(W("f" + std::to_string(i)), new MetaDataMap(Map({{"k", "value"}})));
+  (*list)[u"no map"] = nullptr;
+  FreeObjectSubList(list, nullptr);
 }
 
 }  // namespace
