@@ -3,36 +3,81 @@ package com.kq.AzureLibrary;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
-import java.util.Random;
-import java.util.UUID;
-import java.util.concurrent.atomic.AtomicInteger;
+import java.io.*;
+import java.net.InetAddress;
+import java.net.ServerSocket;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.*;
+import java.util.concurrent.TimeUnit;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertNotNull;
 
-/** Shared helpers of the library tests. */
+/** Shared helpers of the library tests, and the Azurite they run against. */
 final class TestSupport {
-    private static final AtomicInteger CONTAINERS = new AtomicInteger();
+    /** Azurite on a free port of its own (never a developer's on 10000), run through the repository's scripts. */
+    record Azurite(int port, boolean owned) {
+        private static Azurite shared;
 
-    private TestSupport() {
+        /** The run's Azurite, stopped when the run ends; KQ_AZURITE_PORT names a running one, which is left alone. */
+        static synchronized Azurite shared() {
+            if (shared == null) {
+                String external = System.getenv("KQ_AZURITE_PORT");
+                shared = external == null ? start() : new Azurite(Integer.parseInt(external), false);
+                Runtime.getRuntime().addShutdownHook(new Thread(shared::close));
+            }
+            return shared;
+        }
+
+        static Azurite start() {
+            int port;
+            try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
+                port = s.getLocalPort();
+            } catch (IOException e) {
+                throw new UncheckedIOException(e);
+            }
+            return new Azurite(port, true).script("azurite-start.sh");
+        }
+
+        String connectionString() {
+            return "AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKey=" + StorageConfig.DEV_KEY
+                    + ";BlobEndpoint=http://127.0.0.1:" + port + "/" + StorageConfig.DEV_ACCOUNT + ";";
+        }
+
+        void close() {
+            if (owned) {
+                script("azurite-stop.sh");
+            }
+        }
+
+        private Azurite script(String name) {
+            Path state = Path.of(System.getProperty("java.io.tmpdir"), "kq-azurite-tests");
+            Path script = Path.of(System.getProperty("kq.repoRoot", "../.."), "scripts", name).toAbsolutePath();
+            try {
+                Path log = Files.createDirectories(state).resolve("script-" + port + ".log");
+                ProcessBuilder pb = new ProcessBuilder("bash", script.toString())
+                        .redirectErrorStream(true).redirectOutput(log.toFile());
+                pb.environment().putAll(Map.of("AZURITE_BLOB_PORT", "" + port, "AZURITE_STATE_DIR", state.toString()));
+                Process process = pb.start();
+                if (!process.waitFor(90, TimeUnit.SECONDS) || process.exitValue() != 0) {
+                    throw new IllegalStateException(name + " failed: " + Files.readString(log));
+                }
+                Files.delete(log);
+                return this;
+            } catch (IOException | InterruptedException e) {
+                throw new IllegalStateException(name + " could not run", e);
+            }
+        }
     }
 
-    /** A container name no other test uses. */
-    static String uniqueContainer(String purpose) {
-        return ("t-" + purpose + "-" + CONTAINERS.incrementAndGet() + "-"
-                + UUID.randomUUID().toString().substring(0, 8)).toLowerCase();
-    }
-
-    /** A library initialised on Azurite with its own container and the given extra configuration items. */
-    static KQAzurePlugInLibrary library(AzuriteProcess azurite, String purpose, String extraItems) {
+    static KQAzurePlugInLibrary library(Azurite azurite, String purpose, String extraItems) {
         KQAzurePlugInLibrary lib = new KQAzurePlugInLibrary("/opt/kq");
-        String config = azurite.connectionString() + "Container=" + uniqueContainer(purpose) + ";" + extraItems;
-        expect(ERRORID.SUCCESS, lib.AzureInit(config, "/opt/kq"));
+        String container = "t-" + purpose + "-" + UUID.randomUUID().toString().substring(0, 8);
+        ok(lib.AzureInit(azurite.connectionString() + "Container=" + container + ";" + extraItems, "/opt/kq"));
         return lib;
     }
 
     static void expect(ERRORID expected, CErrorValue actual) {
-        assertNotNull(actual, "no error value");
         assertEquals(expected, actual.getErrorID());
         assertEquals(expected.ordinal(), actual.getOrdinalValue());
     }
@@ -41,7 +86,6 @@ final class TestSupport {
         expect(ERRORID.SUCCESS, actual);
     }
 
-    /** Reproducible bytes: the same seed and size give the same data. */
     static byte[] data(long seed, int size) {
         byte[] out = new byte[size];
         new Random(seed).nextBytes(out);
@@ -50,47 +94,36 @@ final class TestSupport {
 
     static CPluginMetaData[] meta(String... namesAndValues) {
         CPluginMetaData[] out = new CPluginMetaData[namesAndValues.length / 2];
-        for (int i = 0; i < out.length; i++) {
-            out[i] = new CPluginMetaData(namesAndValues[2 * i], namesAndValues[2 * i + 1]);
-        }
+        Arrays.setAll(out, i -> new CPluginMetaData(namesAndValues[2 * i], namesAndValues[2 * i + 1]));
         return out;
     }
 
-    static java.util.Map<String, String> asMap(CPluginMetaData[] entries) {
-        java.util.Map<String, String> out = new java.util.TreeMap<>();
-        for (CPluginMetaData e : entries) {
-            out.put(e.szPropertyName, e.val.szProperty);
-        }
+    static Map<String, String> asMap(CPluginMetaData[] entries) {
+        Map<String, String> out = new TreeMap<>();
+        Arrays.stream(entries).forEach(e -> out.put(e.szPropertyName, e.val.szProperty));
         return out;
     }
 
-    /** Writes through a write session in chunks of {@code chunk} bytes and commits it. */
     static void writeInChunks(KQAzurePlugInLibrary lib, String name, byte[] content, int chunk) {
         CCreateFnValue created = lib.CreateObject(name);
         ok(created.errorValue);
         for (int off = 0; off < content.length; off += chunk) {
             int n = Math.min(chunk, content.length - off);
-            byte[] piece = java.util.Arrays.copyOfRange(content, off, off + n);
-            ok(lib.WriteObject(created.objHandle, piece, n));
+            ok(lib.WriteObject(created.objHandle, Arrays.copyOfRange(content, off, off + n), n));
         }
         ok(lib.CloseObject(created.objHandle));
     }
 
-    /** Reads a whole object through a read session in chunks of {@code chunk} bytes. */
+    /** Reads a whole object through a read session in chunks of {@code chunk} bytes, up to the 0-byte read. */
     static byte[] readInChunks(KQAzurePlugInLibrary lib, String name, int chunk) {
         CCreateFnValue opened = lib.OpenObject(name);
         ok(opened.errorValue);
-        java.io.ByteArrayOutputStream out = new java.io.ByteArrayOutputStream();
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
         byte[] buf = new byte[chunk];
-        long offset = 0;
-        while (true) {
-            CReadObjectFnValue r = lib.ReadObject(opened.objHandle, buf, chunk, offset);
+        for (long n = -1; n != 0; out.write(buf, 0, (int) n)) {
+            CReadObjectFnValue r = lib.ReadObject(opened.objHandle, buf, chunk, out.size());
             ok(r.errorValue);
-            if (r.sizeRead == 0) {
-                break;
-            }
-            out.write(buf, 0, (int) r.sizeRead);
-            offset += r.sizeRead;
+            n = r.sizeRead;
         }
         ok(lib.CloseObject(opened.objHandle));
         return out.toByteArray();

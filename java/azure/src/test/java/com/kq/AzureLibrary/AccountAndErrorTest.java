@@ -1,0 +1,233 @@
+package com.kq.AzureLibrary;
+
+import com.kq.KQCloudPluginInterface.CErrorValue;
+import com.kq.KQCloudPluginInterface.ERRORID;
+import org.junit.jupiter.api.*;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.*;
+
+import java.io.ByteArrayOutputStream;
+import java.lang.reflect.Method;
+import java.util.*;
+import java.util.function.Supplier;
+import java.util.logging.*;
+import java.util.stream.Stream;
+
+import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
+import static com.kq.AzureLibrary.TestSupport.*;
+import static com.kq.KQCloudPluginInterface.ERRORID.*;
+import static org.junit.jupiter.api.Assertions.*;
+
+/** Listings, account questions, and every failure: an answer with its own error identifier, never an exception. */
+class AccountAndErrorTest {
+    private static final Map<String, Integer> OBJECTS =
+            Map.of("set1/a", 10, "set1/b", 20, "set1/sub/c", 30, "set1x", 40, "set2/d", 50, "top", 0);
+    private static final String DEAD = KQAzurePlugInLibrary.HANDLE_PREFIX + "0".repeat(32);
+    private static final Azurite AZURITE = Azurite.shared();
+    private static final String URL = "http://127.0.0.1:" + AZURITE.port() + "/" + DEV_ACCOUNT;
+    private static final KQAzurePlugInLibrary lib = library(AZURITE, "account", "");
+    private static String reader;
+    private static String writer;
+
+    @BeforeAll
+    static void setUp() {
+        OBJECTS.forEach((name, size) -> ok(lib.WriteObject(name, data(size, size), size, meta("n", name)).errorValue));
+        reader = lib.OpenObject("set1/a").objHandle;
+        writer = lib.CreateObject("set1/open").objHandle; // never committed, never listed
+    }
+
+    @AfterAll
+    static void tearDown() {
+        ok(lib.AzureDeInit());
+    }
+
+    private static CErrorValue errorOf(Object result) throws ReflectiveOperationException {
+        return result instanceof CErrorValue e ? e : (CErrorValue) result.getClass().getField("errorValue").get(result);
+    }
+
+    @ParameterizedTest(name = "prefix \"{0}\"")
+    @CsvSource(value = {"'' | set1/a,set1/b,set1/sub/c,set1x,set2/d,top", "set1/ | set1/a,set1/b,set1/sub/c",
+            "set1 | set1/a,set1/b,set1/sub/c,set1x", "set1/sub/ | set1/sub/c", "set2/d | set2/d", "nothing | ''"},
+            delimiter = '|')
+    void subListHoldsTheCommittedObjectsUnderThePrefixWithMetadata(String prefix, String expected) {
+        CRetGetSubMetaDataList r = lib.GetObjectSubList(prefix);
+        ok(r.errorValue);
+        Map<String, Map<String, String>> got = new TreeMap<>();
+        Arrays.stream(r.metaDat).forEach(e -> got.put(e.szFileName, asMap(e.metaDat)));
+        Map<String, Map<String, String>> want = new TreeMap<>();
+        Arrays.stream(expected.split(",")).filter(n -> !n.isEmpty()).forEach(n -> want.put(n, Map.of("n", n)));
+        assertEquals(want, got);
+    }
+
+    @Test
+    void archiveSetsStorageKeysAndAccount() {
+        List<String> sets = Arrays.stream(lib.GetArchiveSet().containers).map(c -> c.containerName).toList();
+        assertEquals(List.of("set1", "set2"), sets);
+        for (String[] k : new String[][] {{"s", "a", "s/a"}, {"s/", "/a", "s/a"}, {"\\s\\", "d\\f", "s/d/f"},
+                {"", "a", "a"}}) {
+            assertEquals(k[2], lib.getStorageKey(k[0], k[1]).value, Arrays.toString(k));
+        }
+        long used = OBJECTS.values().stream().mapToLong(Integer::longValue).sum();
+        CGetAccountInfoFnValue info = lib.GetAccountInfo();
+        assertEquals(List.of(used, used, KQAzurePlugInLibrary.ACCOUNT_CAPACITY_BYTES - used),
+                List.of(lib.GetAllObjectsSize().size, info.usedSizeInByteTotal, info.remainedSizeInByteTotal));
+        assertEquals(List.of(DEV_ACCOUNT, DEV_ACCOUNT + "/" + lib.GetContainerName().accountName, URL, DEV_ACCOUNT),
+                List.of(info.accountIndentity, info.displayName, lib.GetUniqueAccountName().accountName,
+                        lib.GetOwnerName().accountName));
+        assertTrue(info.accountType.contains("/") && lib.canBackup().value == 1, info.accountType);
+    }
+
+    @Test
+    void sameAccountSupportedPathsAndJobInfo() {
+        Object[][] same = {{"", URL, true}, {URL + "/", "DEVSTOREACCOUNT1", true}, {"", "otheraccount", false},
+                {AZURITE.connectionString(), "", true}, {"http://127.0.0.1:1/" + DEV_ACCOUNT, URL, false}};
+        for (Object[] c : same) {
+            assertEquals(c[2], lib.IsSameAccount((String) c[0], (String) c[1]).isExist, Arrays.toString(c));
+        }
+        assertTrue(lib.IsObjectPathSupported("set1/deep/", 1014).isExist, "1024 characters in all");
+        assertFalse(lib.IsObjectPathSupported("set1/deep/", 1015).isExist);
+        assertFalse(lib.IsObjectPathSupported("a/".repeat(254) + "b", 0).isExist, "255 segments");
+        assertFalse(lib.IsObjectPathSupported(DEAD, 0).isExist, "handle-shaped names are reserved");
+        ok(lib.addJobInfo(3, 4, 1, 2, 6, Long.MIN_VALUE));
+        StorageConnection c = StorageConnection.open(StorageConfig.parse(AZURITE.connectionString()));
+        Map<String, String> stored =
+                c.service.getBlobContainerClient(lib.GetContainerName().accountName).getProperties().getMetadata();
+        c.close();
+        assertEquals("3,4,1,2,6," + Long.MIN_VALUE, stored.get(KQAzurePlugInLibrary.JOB_INFO_KEY), "as received");
+    }
+
+    private static Arguments row(String what, ERRORID expected, Supplier<Object> call) {
+        return Arguments.of(what, expected, call);
+    }
+
+    static Stream<Arguments> failures() {
+        byte[] b = new byte[10];
+        String dev = AZURITE.connectionString();
+        return Stream.of( // first, as a refused configuration leaves the library and its sessions as they were
+                row("malformed", INVALID_CONNECTION_STRING, () -> lib.AzureInit("garbage", "")),
+                row("container name", INVALID_CONNECTION_STRING, () -> lib.AzureInit(dev + "Container=UP", "")),
+                row("block size 0", INVALID_CONNECTION_STRING, () -> lib.AzureInit("BlockSize=0", "")),
+                row("99 tries", INVALID_CONNECTION_STRING, () -> lib.AzureInit(dev + "MaxTries=99", "")),
+                row("no development", INVALID_CONNECTION_STRING, () -> lib.AzureInit("UseDevelopmentStorage=no", "")),
+                row("refused by the SDK", INVALID_CONNECTION_STRING,
+                        () -> lib.AzureInit("AccountName=a;AccountKey=not base64!;BlobEndpoint=notaurl", "")),
+                row("read session kept", SUCCESS, () -> lib.ReadObject(reader, b, 10, 0)),
+                row("negative write size", INVALID_ARGUMENT, () -> lib.WriteObject(writer, b, -1)),
+                row("null data with a size", INVALID_ARGUMENT, () -> lib.WriteObject(writer, null, 1)),
+                row("write size beyond the array", SIZE_MISMATCH, () -> lib.WriteObject(writer, b, 11)),
+                row("4 GiB + 10, short array", SIZE_MISMATCH, () -> lib.WriteObject("x", b, 4294967306L, null)),
+                row("read size beyond the array", SIZE_MISMATCH, () -> lib.ReadObject("top", b, 11, 0)),
+                row("negative offset", INVALID_ARGUMENT, () -> lib.ReadObjectByName("top", b, -5, 1, null)),
+                row("null property value", INVALID_ARGUMENT, () -> lib.SetObjectMetaData("top", "a", null)),
+                row("empty name", INVALID_NAME, () -> lib.CreateObject("")),
+                row("name too long", INVALID_NAME, () -> lib.OpenObject("n".repeat(1025))),
+                row("control character", INVALID_NAME, () -> lib.WriteObject("bad\u0001name", b, 1)),
+                row("backslash", INVALID_NAME, () -> lib.WriteObject("back\\slash", b, 1)),
+                row("container name Azure refuses", INVALID_NAME, () -> lib.GetBucketRegion("No_Such")),
+                row("close an unknown handle", INVALID_HANDLE, () -> lib.CloseObject(DEAD)),
+                row("close an object name", INVALID_HANDLE, () -> lib.CloseObject("top")),
+                row("write a read session", INVALID_HANDLE, () -> lib.WriteObject(reader, b, 4)),
+                row("read a write session", INVALID_HANDLE, () -> lib.ReadObjectByHandle(writer, b, 0, 4, null)),
+                row("append to an object", INVALID_HANDLE, () -> lib.UpdateCachedObjectByHandle("top", "", b, 1, null)),
+                row("open a missing object", OBJECT_NOT_FOUND, () -> lib.OpenObject("missing")),
+                row("read 0 bytes of one", OBJECT_NOT_FOUND, () -> lib.ReadObject("missing", b, 0, 0)),
+                row("delete it", OBJECT_NOT_FOUND, () -> lib.DeleteObjectByName("missing")),
+                row("a missing container", CONTAINER_NOT_FOUND, () -> lib.GetBucketRegion("no-such-one")),
+                row("malformed account", INVALID_CONNECTION_STRING, () -> lib.IsSameAccount("AccountName=a;x", "")),
+                row("key rotation", NOT_SUPPORTED, () -> lib.updateStorageKey()));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("failures")
+    void eachFailureHasItsOwnIdentifier(String what, ERRORID expected, Supplier<Object> call) throws Exception {
+        expect(expected, errorOf(call.get()));
+    }
+
+    @Test
+    void nullsAndAnUninitialisedLibraryAreAnswersNotExceptions() throws ReflectiveOperationException {
+        KQAzurePlugInLibrary fresh = new KQAzurePlugInLibrary(null);
+        int checked = 0;
+        for (Method m : KQAzurePlugInLibrary.class.getMethods()) {
+            if (m.getDeclaringClass() != KQAzurePlugInLibrary.class || m.getName().startsWith("Azure")) {
+                continue;
+            }
+            Object[] args = Arrays.stream(m.getParameterTypes()).map(t -> t.isPrimitive() ? 0 : null).toArray();
+            if (m.getReturnType() == long.class) { // GetObjectActualSize: the object size, bit for bit, always
+                assertEquals(-1L, m.invoke(fresh, 5L, -1L));
+                continue;
+            }
+            if (Arrays.asList(args).contains(null)) {
+                expect(INVALID_ARGUMENT, errorOf(m.invoke(lib, args)));
+            }
+            ERRORID id = errorOf(m.invoke(fresh, args)).getErrorID();
+            assertTrue(id == NOT_INITIALIZED || id == INVALID_ARGUMENT, m + " gave " + id);
+            checked++;
+        }
+        assertTrue(checked > 40, "every method of the contract is reached: " + checked);
+    }
+
+    @Test
+    void aMissingContainerIsReportedByReadsAndCreatedByWrites() throws Exception {
+        KQAzurePlugInLibrary empty = library(AZURITE, "nocontainer", "BlockSize=1024");
+        for (Object r : new Object[] {empty.ReadObject("any", new byte[4], 4, 0), empty.OpenObject("any"),
+                empty.GetObjectSubList(""), empty.GetArchiveSet(), empty.GetBucketRegion(""),
+                empty.DeleteContainer()}) {
+            expect(CONTAINER_NOT_FOUND, errorOf(r));
+        }
+        assertEquals(0, empty.GetAllObjectsSize().size, "nothing stored yet");
+        CCreateFnValue session = empty.CreateObject("first");
+        ok(empty.WriteObject(session.objHandle, data(2, 3000), 3000)); // stages blocks into the missing container
+        ok(empty.CloseObject(session.objHandle));
+        assertTrue(empty.IsValidContainer(empty.GetContainerName().accountName).isExist);
+        ok(empty.DeleteContainer());
+        ok(empty.WriteObject("again", data(3, 10), 10)); // a one-shot write creates it again
+        assertEquals(1, empty.GetObjectSubList("").metaDat.length);
+        CCreateFnValue dropped = empty.CreateObject("never");
+        ok(empty.AzureDeInit());
+        expect(NOT_INITIALIZED, empty.CloseObject(dropped.objHandle));
+        assertEquals(0, empty.openSessionCount(), "sessions end with the library");
+    }
+
+    @Test
+    void aStoppedServiceIsANetworkError() {
+        Azurite own = Azurite.start();
+        KQAzurePlugInLibrary lost = library(own, "stopped", "MaxTries=1;BlockSize=1024");
+        try {
+            CCreateFnValue session = lost.CreateObject("during");
+            ok(lost.WriteObject(session.objHandle, data(6, 1500), 1500)); // one block staged
+            own.close();
+            expect(NETWORK_ERROR, lost.WriteObject(session.objHandle, data(7, 1024), 1024));
+            expect(NETWORK_ERROR, lost.WriteObject(session.objHandle, data(7, 10), 10)); // spoilt from now on
+            expect(NETWORK_ERROR, lost.CloseObject(session.objHandle));
+            expect(INVALID_HANDLE, lost.CloseObject(session.objHandle));
+            expect(NETWORK_ERROR, lost.OpenObject("any").errorValue);
+            expect(NETWORK_ERROR, lost.canBackup().errorValue);
+        } finally {
+            own.close();
+            ok(lost.AzureDeInit());
+        }
+    }
+
+    @Test
+    void secretsNeverAppearInAnswersOrLogLines() {
+        String key = "c2VjcmV0LWtleS10aGF0LW11c3Qtbm90LWxlYWstYW55d2hlcmU=";
+        String config = "AccountName=acct;AccountKey=" + key + ";BlobEndpoint=http://127.0.0.1:1/acct;MaxTries=1";
+        ByteArrayOutputStream log = new ByteArrayOutputStream();
+        StreamHandler capture = new StreamHandler(log, new SimpleFormatter());
+        capture.setLevel(Level.ALL);
+        Logger logger = Logger.getLogger("com.kq.AzureLibrary");
+        logger.setLevel(Level.ALL);
+        logger.addHandler(capture);
+        KQAzurePlugInLibrary other = new KQAzurePlugInLibrary("");
+        ok(other.AzureInit(config, ""));
+        expect(NETWORK_ERROR, other.CheckConnectivity());
+        logger.removeHandler(capture);
+        logger.setLevel(null);
+        capture.flush();
+        assertTrue(log.toString().contains("NETWORK_ERROR"), "the failure is logged: " + log);
+        String told = String.join("\n", log.toString(), other.GetUniqueAccountName().accountName,
+                other.GetOwnerName().accountName, StorageConfig.parse(config).redact(config + key + "&sig=SECRETSIG"));
+        ok(other.AzureDeInit());
+        assertFalse(told.contains(key) || told.contains("SECRETSIG"), told);
+    }
+}

@@ -1,0 +1,239 @@
+package com.kq.AzureLibrary;
+
+import org.junit.jupiter.api.*;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+
+import java.util.*;
+import java.util.concurrent.*;
+import java.util.function.IntFunction;
+import java.util.stream.IntStream;
+
+import static com.kq.AzureLibrary.TestSupport.*;
+import static com.kq.KQCloudPluginInterface.ERRORID.*;
+import static org.junit.jupiter.api.Assertions.*;
+
+/** Data and metadata come back exactly as written, through every path, from any thread, only once committed. */
+class ObjectTest {
+    private static final int BLOCK = 16 * 1024;
+    /** Names Azure forbids or folds (case twins, hyphen, ...), values it refuses, look-alikes of the encoding. */
+    private static final String[] AWKWARD = {"size", "12", "Size", "upper-case twin", "SIZE", "third twin",
+            "Content-Type", "hyphen", "1st", "leading digit", "with space", " leading and trailing blanks ",
+            "ünïcödé", "välüé ✓", "emoji\uD83D\uDE00", "\uD83D\uDE00", "", "empty name", "kq_lookalike",
+            "kqb64:not really encoded", "kq_", "", "tab\tname", "line\nbreak", "_under", "ok"};
+    private static final KQAzurePlugInLibrary lib = library(Azurite.shared(), "objects", "BlockSize=" + BLOCK);
+
+    @AfterAll
+    static void tearDown() {
+        ok(lib.AzureDeInit());
+    }
+
+    private static boolean exists(String name) {
+        CIsObjectExistFnValue r = lib.IsObjectExist(name);
+        ok(r.errorValue);
+        return r.isExist;
+    }
+
+    @ParameterizedTest(name = "{0} bytes in chunks of {1}")
+    @CsvSource({"0, 1000", "1, 1000", "16383, 16383", "16384, 16384", "16385, 16384", "16385, 1000",
+            "32767, 20000", "32768, 32768", "32769, 50000", "49157, 4096"})
+    void sessionWritesReadBackExactly(int size, int chunk) {
+        byte[] content = data(size * 31L + chunk, size);
+        writeInChunks(lib, "session/" + size + "-" + chunk, content, chunk);
+        assertArrayEquals(content, readInChunks(lib, "session/" + size + "-" + chunk, 7777));
+    }
+
+    @Test
+    void largeObjectAcrossManyDefaultBlocks() {
+        KQAzurePlugInLibrary big = library(Azurite.shared(), "large", "");
+        byte[] content = data(64, 64 * 1024 * 1024 + 1);
+        writeInChunks(big, "large", content, 3 * 1024 * 1024 + 7);
+        assertArrayEquals(content, readInChunks(big, "large", 8 * 1024 * 1024));
+        ok(big.AzureDeInit());
+    }
+
+    @Test
+    void oneShotWritesAndUpdatesReplaceTheWholeObject() {
+        byte[] array = data(5, 1000);
+        assertEquals("oneshot", lib.WriteObject("oneshot", array, 600, meta("old", "1"), -1L).objHandle, "its name");
+        assertArrayEquals(Arrays.copyOf(array, 600), readInChunks(lib, "oneshot", 4096));
+        assertEquals("18446744073709551615", lib.GetObjectMetaData("oneshot", "objFlag").value, "unsigned");
+        assertEquals("oneshot", lib.UpdateObject("oneshot", "oneshot", array, 50, meta("new", "2"), 7L).objHandle);
+        assertArrayEquals(Arrays.copyOf(array, 50), readInChunks(lib, "oneshot", 64));
+        assertEquals(Map.of("new", "2", "objFlag", "7"), asMap(lib.GetObjectMetaData("oneshot").values));
+        expect(INVALID_HANDLE, lib.UpdateObject("oneshot", "other", array, 5, null).errorValue);
+        expect(OBJECT_NOT_FOUND, lib.UpdateObject("missing", "", array, 50, null).errorValue);
+        assertFalse(exists("missing"), "an update creates nothing");
+    }
+
+    @Test
+    void readsAtTheEndAnswerAlikeThroughASessionAndByName() {
+        byte[] content = data(9, 1000);
+        ok(lib.WriteObject("ranges", content, 1000, null).errorValue);
+        CCreateFnValue opened = lib.OpenObject("ranges");
+        for (String target : new String[] {opened.objHandle, "ranges"}) {
+            byte[] buf = new byte[300];
+            Arrays.fill(buf, (byte) 0x55);
+            CReadObjectFnValue tail = lib.ReadObject(target, buf, 300, 900);
+            assertEquals(100, tail.sizeRead);
+            assertArrayEquals(Arrays.copyOfRange(content, 900, 1000), Arrays.copyOf(buf, 100));
+            assertEquals(0x55, buf[100], "bytes past the read are left alone");
+            CReadObjectFnValue atEnd = lib.ReadObject(target, buf, 300, 1000);
+            ok(atEnd.errorValue);
+            assertEquals(0, atEnd.sizeRead);
+            expect(OFFSET_OUT_OF_RANGE, lib.ReadObject(target, buf, 300, 1001).errorValue);
+            assertEquals(5, lib.ReadObjectByHandle(target, buf, 10, 5, null).bytesRead, "offset first, then size");
+            assertArrayEquals(Arrays.copyOfRange(content, 10, 15), Arrays.copyOf(buf, 5));
+        }
+        ok(lib.CloseObject(opened.objHandle));
+    }
+
+    @Test
+    void nothingIsVisibleBeforeTheClose() {
+        byte[] earlier = data(2, 100);
+        byte[] content = data(1, 3 * BLOCK + 5); // several staged blocks plus a rest
+        ok(lib.WriteObject("visible/old", earlier, 100));
+        CCreateFnValue created = lib.CreateObject("visible/new");
+        CCreateFnValue replacing = lib.CreateObject("visible/old");
+        ok(lib.WriteObject(created.objHandle, content, content.length, meta("stage", "one")).errorValue);
+        ok(lib.SetObjectMetaData(created.objHandle, "late", "two"));
+        ok(lib.WriteObject(replacing.objHandle, content, content.length));
+        assertFalse(exists("visible/new"));
+        expect(OBJECT_NOT_FOUND, lib.ReadObject("visible/new", new byte[10], 10, 0).errorValue);
+        assertArrayEquals(earlier, readInChunks(lib, "visible/old", 64));
+        Map<String, String> committed = Map.of("stage", "one", "late", "two");
+        assertEquals(committed, asMap(lib.GetObjectMetaData(created.objHandle).values), "what the close commits");
+        ok(lib.CloseObject(created.objHandle));
+        ok(lib.CloseObject(replacing.objHandle));
+        assertArrayEquals(content, readInChunks(lib, "visible/new", 10_000));
+        assertArrayEquals(content, readInChunks(lib, "visible/old", 10_000));
+        assertEquals(committed, asMap(lib.GetObjectMetaData("visible/new").values));
+    }
+
+    @Test
+    void cachedObjectsCollectDataByNameOrHandleUntilTheClose() {
+        byte[] all = data(4, 2 * BLOCK + 4);
+        CWObjectHandleFnValue first = lib.WriteCachedObject("cached", all, BLOCK - 1, meta("x", "1"));
+        byte[] second = Arrays.copyOfRange(all, BLOCK - 1, BLOCK + 1);
+        assertEquals(first.objHandle, lib.WriteCachedObject("cached", second, 2, null).objHandle, "found by name");
+        ok(lib.UpdateCachedObjectByName("cached", Arrays.copyOfRange(all, BLOCK + 1, all.length), BLOCK + 3, null));
+        ok(lib.UpdateCachedObjectByHandle(first.objHandle, "cached", new byte[0], 0, meta("x", "3", "y", "2")));
+        expect(INVALID_HANDLE, lib.UpdateCachedObjectByHandle(first.objHandle, "other", all, 1, null));
+        ok(lib.CloseObject(first.objHandle));
+        assertArrayEquals(all, readInChunks(lib, "cached", 5000));
+        assertEquals(Map.of("x", "3", "y", "2"), asMap(lib.GetObjectMetaData("cached").values));
+    }
+
+    @Test
+    void discardingAndDeleting() {
+        CWObjectHandleFnValue cached = lib.WriteCachedObject("del/cached", data(7, 2 * BLOCK), 2 * BLOCK, null);
+        ok(lib.DeleteCachedObjectByName("del/cached"));
+        expect(INVALID_HANDLE, lib.CloseObject(cached.objHandle));
+        CCreateFnValue created = lib.CreateObject("del/created");
+        ok(lib.WriteObject(created.objHandle, data(8, 2 * BLOCK), 2 * BLOCK));
+        ok(lib.DeleteObjectByHandle(created.objHandle));
+        expect(INVALID_HANDLE, lib.CloseObject(created.objHandle));
+        List.of("del/a", "del/b", "del/c").forEach(n -> ok(lib.WriteObject(n, new byte[1], 1)));
+        CCreateFnValue opened = lib.OpenObject("del/a");
+        ok(lib.DeleteObjectByHandle(opened.objHandle)); // a read session: ended, and its object deleted
+        expect(INVALID_HANDLE, lib.CloseObject(opened.objHandle));
+        ok(lib.DeleteObjectByName("del/b"));
+        expect(OBJECT_NOT_FOUND, lib.DeleteObjectByHandle(new String[] {"del/b", "del/c"})); // all tried
+        assertEquals(0, lib.GetObjectSubList("del/").metaDat.length, "nothing left, nothing discarded committed");
+    }
+
+    @Test
+    void readSessionsStayOnTheVersionTheyOpened() {
+        ok(lib.WriteObject("pinned", data(9, 500), 500, meta("m", "1")).errorValue);
+        CCreateFnValue opened = lib.OpenObject("pinned");
+        byte[] buf = new byte[500];
+        ok(lib.SetObjectMetaData(opened.objHandle, "n", "2")); // the holder's own change keeps it usable...
+        CRObjectByNameFnValue read = lib.ReadObjectByHandle(opened.objHandle, buf, 0, 9, null);
+        assertEquals(Map.of("m", "1", "n", "2"), asMap(read.values));
+        ok(lib.WriteObject("pinned", data(10, 500), 500, null).errorValue); // ...a new version does not mix in
+        expect(PRECONDITION_FAILED, lib.ReadObject(opened.objHandle, buf, 500, 0).errorValue);
+        ok(lib.CloseObject(opened.objHandle));
+    }
+
+    @Test
+    void awkwardMetadataIsStoredAsDistinctIdentifiersAndSurvivesEveryPath() {
+        Map<String, String> expected = asMap(meta(AWKWARD));
+        Set<String> stored = new HashSet<>();
+        expected.forEach((name, value) -> {
+            String n = MetadataCodec.encodeName(name);
+            String v = MetadataCodec.encodeValue(value);
+            assertTrue(n.matches("[a-z_][a-z0-9_]*") && stored.add(n), n); // lower case: distinct regardless of it
+            assertTrue(v.matches("[\\x21-\\x7e]([\\x20-\\x7e]*[\\x21-\\x7e])?"), v);
+        });
+        assertEquals("size12", MetadataCodec.encodeName("size") + MetadataCodec.encodeValue("12"), "plain as is");
+        ok(lib.WriteObject("awkward/oneshot", data(1, 10), 10, meta(AWKWARD)).errorValue);
+        CCreateFnValue session = lib.CreateObject("awkward/session");
+        ok(lib.WriteObject(session.objHandle, data(2, 10), 10, meta(AWKWARD)).errorValue);
+        ok(lib.CloseObject(session.objHandle));
+        for (String name : new String[] {"awkward/oneshot", "awkward/session"}) {
+            assertEquals(expected, asMap(lib.GetObjectMetaData(name).values), name);
+            assertEquals(expected, asMap(lib.ReadObjectByName(name, new byte[10], 0, 10, null).values), name);
+            expected.forEach((k, v) -> assertEquals(v, lib.GetObjectMetaData(name, k).value, k));
+        }
+        CObjectSubListElement[] listed = lib.GetObjectSubList("awkward/").metaDat;
+        assertEquals(List.of(expected, expected), Arrays.stream(listed).map(e -> asMap(e.metaDat)).toList());
+        String[] chosen = {"Size", null, "ünïcödé", "absent"};
+        assertEquals(Map.of("Size", "upper-case twin", "ünïcödé", "välüé ✓"),
+                asMap(lib.ReadObjectByName("awkward/oneshot", new byte[4], 0, 4, chosen).values));
+        for (String foreign : new String[] {"kq_1", "kq_a", "kq_aaa", "kq_ab", "kqb64:%%%", "kqb64:/w=="}) {
+            assertEquals(foreign, foreign.startsWith("kq_") ? MetadataCodec.decodeName(foreign)
+                    : MetadataCodec.decodeValue(foreign), "stored by another tool: handed back unchanged");
+        }
+    }
+
+    @Test
+    void settingOnePropertyKeepsTheOthersAndBadEntriesAreRefused() {
+        ok(lib.WriteObject("meta/set", data(4, 4), 4, meta("a", "1", "B", "2")).errorValue);
+        ok(lib.SetObjectMetaData("meta/set", "B", "two"));
+        ok(lib.SetObjectMetaData("meta/set", "new one", ""));
+        assertEquals(Map.of("a", "1", "B", "two", "new one", ""), asMap(lib.GetObjectMetaData("meta/set").values));
+        expect(METADATA_NOT_FOUND, lib.GetObjectMetaData("meta/set", "b").errorValue);
+        for (CPluginMetaData[] bad : new CPluginMetaData[][] {{new CPluginMetaData("a", "1"), null},
+                {new CPluginMetaData()}, meta("lone\uD800surrogate", "x")}) {
+            expect(INVALID_METADATA, lib.WriteObject("meta/bad", data(5, 1), 1, bad).errorValue);
+        }
+        assertFalse(exists("meta/bad"), "a refused write stores nothing");
+    }
+
+    /** Runs task(0) .. task(7) on threads of their own, released together, and answers their results. */
+    private static <T> List<T> eightThreads(IntFunction<T> task) throws Exception {
+        ExecutorService pool = Executors.newFixedThreadPool(8);
+        CyclicBarrier start = new CyclicBarrier(8);
+        List<T> out = new ArrayList<>();
+        for (Future<T> f : pool.invokeAll(IntStream.range(0, 8).<Callable<T>>mapToObj(t -> () -> {
+            start.await();
+            return task.apply(t);
+        }).toList(), 120, TimeUnit.SECONDS)) {
+            out.add(f.get());
+        }
+        pool.shutdown();
+        return out;
+    }
+
+    @Test
+    void eightThreadsWriteReadAndTagTheirOwnSessionsAtOnce() throws Exception {
+        List<String> owners = eightThreads(t -> {
+            byte[] content = data(t, 3 * BLOCK + t * 7 + 1);
+            writeInChunks(lib, "threads/" + t, content, 5000 + t * 333); // every chunk a call of its own
+            ok(lib.SetObjectMetaData("threads/" + t, "owner", "thread " + t));
+            assertArrayEquals(content, readInChunks(lib, "threads/" + t, 9000 + t));
+            return lib.GetObjectMetaData("threads/" + t, "owner").value;
+        });
+        assertEquals(IntStream.range(0, 8).mapToObj(t -> "thread " + t).toList(), owners);
+    }
+
+    @Test
+    void racingWritersOfOneNameGetOneSessionAndOneCommit() throws Exception {
+        List<CCreateFnValue> opened =
+                eightThreads(t -> t % 2 == 0 ? lib.CreateObject("race") : lib.CreateCachedObject("race"));
+        List<String> won = opened.stream().filter(r -> r.errorValue.isSuccess()).map(r -> r.objHandle).toList();
+        assertEquals(1, won.size());
+        opened.stream().filter(r -> !r.errorValue.isSuccess()).forEach(r -> expect(HANDLE_IN_USE, r.errorValue));
+        assertEquals(1, eightThreads(t -> lib.CloseObject(won.get(0)).isSuccess()).stream().filter(b -> b).count());
+    }
+}
