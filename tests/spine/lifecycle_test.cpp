@@ -1,178 +1,157 @@
-// An instance's life: creation with and without a JVM, InitLibrary and the
-// manager's Init, DeInit, Release; and the threads the bridge runs on.
-#include <atomic>
-#include <filesystem>
-#include <thread>
-#include <vector>
+// An instance's life with and without a JVM, the bridge's thread scope
+// (through a fake JavaVM), how Java's answers become the host's codes, and
+// the rig's watch for JNI warnings.
+#include <climits>
+#include <string>
 
+#include "bridge/JniWrapper.h"
+#include "bridge/ScopedJni.h"
 #include "tests/spine/spine_test_util.h"
 
 namespace kq {
 namespace test {
 namespace {
 
-const std::string kNotInitialised = "jniObj is not instaialized";
 const std::string kInitIsCalled = "KQAzureCommunicationMgr::Init is Called";
+const std::string kNotInitialised = "jniObj is not instaialized";
+const std::string kNotAttached = "Thread is not attached properly..";
 
-class Lifecycle : public SpineTest {
- protected:
-  std::string Root() const { return Quoted(InstallRoot()); }
-};
-
-TEST_F(Lifecycle, AnUnusableJvmHandleGivesAnInstanceWithoutBridge) {
+TEST_F(SpineTest, AnUnusableJvmHandleGivesAnInstanceWithoutBridge) {
   for (int level = 0; level < 3; ++level) {
     SCOPED_TRACE("null at level " + std::to_string(level));
     log.Mark();
     Instance plugin = Instance::WithNullHandleAt(level);
-    EXPECT_EQ(log.Since(), (Lines{kInitIsCalled, "JVM is NULL"}));
-
-    log.Mark();
     EXPECT_EQ(plugin->InitLibrary(W("arg")), 2u);
     EXPECT_EQ(plugin->DeInit(), 2u);
     plugin.Release();
-    EXPECT_EQ(log.Since(), (Lines{kNotInitialised, kNotInitialised, kNotInitialised}));
+    EXPECT_EQ(log.Since(), (Lines{kInitIsCalled, "JVM is NULL", kNotInitialised, kNotInitialised, kNotInitialised}));
   }
   EXPECT_TRUE(Script::Journal().empty());
 }
 
-TEST_F(Lifecycle, InitLibraryHandsAzureInitTheArgumentAndTheInstallRoot) {
+TEST_F(SpineTest, InitLibraryHandsAzureInitTheArgumentAndTheRootUntilDeInit) {
   Instance plugin = Instance::WithTestVm();
-  EXPECT_EQ(log.Since(), Lines{kInitIsCalled});
   EXPECT_EQ(plugin->InitLibrary(W("first")), 0u);
-  // Again: every InitLibrary reaches Java.
-  EXPECT_EQ(plugin->InitLibrary(W("")), 0u);
-  EXPECT_EQ(Script::Journal(), (Lines{"<init>/1(" + Root() + ")", "AzureInit/2(\"first\", " + Root() + ")",
-                                      "AzureInit/2(\"\", " + Root() + ")"}));
-  EXPECT_EQ(log.Since(), Lines{kInitIsCalled});
-}
-
-TEST_F(Lifecycle, AfterDeInitTheBridgeNoLongerCallsJava) {
-  Instance plugin = Instance::WithTestVm();
-  Script::ClearJournal();
-  log.Mark();
+  EXPECT_EQ(plugin->InitLibrary(W("")), 0u);  // every InitLibrary reaches Java
   EXPECT_EQ(plugin->DeInit(), 0u);
-  EXPECT_EQ(log.Since(), Lines{"DeInit Vm called..."});
   EXPECT_EQ(plugin->InitLibrary(W("arg")), 40u);
   EXPECT_EQ(plugin->DeInit(), 40u);
   plugin.Release();
-  EXPECT_EQ(Script::Journal(), Lines{"AzureDeInit/0()"});
-  EXPECT_EQ(log.Since(), Lines{"DeInit Vm called..."});
+  const std::string root = "\"" + InstallRoot() + "\"";
+  EXPECT_EQ(Script::Journal(), (Lines{"<init>/1(" + root + ")", "AzureInit/2(\"first\", " + root + ")",
+                                      "AzureInit/2(\"\", " + root + ")", "AzureDeInit/0()"}));
+  EXPECT_EQ(log.Since(), (Lines{kInitIsCalled, "DeInit Vm called..."}));
 }
 
-TEST_F(Lifecycle, DeInitDecodesTheAnswerAndLetsGoOfTheLibraryWhateverItSays) {
+// A JavaVM whose invocation functions answer as told, for what a real JVM
+// will not do on demand: refuse an attach, hand out no environment, or give
+// a thread it calls unattached the caller's own environment.
+struct FakeVm {
+  FakeVm(jint getEnv, jint attach, JNIEnv* env) : getEnvResult(getEnv), attachResult(attach), env(env) {
+    functions.reserved0 = this;
+    functions.GetEnv = [](JavaVM* vm, void** env, jint) { return Of(vm).Answer(Of(vm).getEnvResult, env); };
+    functions.AttachCurrentThread = functions.AttachCurrentThreadAsDaemon = [](JavaVM* vm, void** env, void*) {
+      return ++Of(vm).attaches, Of(vm).Answer(Of(vm).attachResult, env);
+    };
+    functions.DetachCurrentThread = [](JavaVM* vm) { return ++Of(vm).detaches, JNI_OK; };
+    functions.DestroyJavaVM = [](JavaVM* vm) { return ++Of(vm).destroys, JNI_ERR; };
+  }
+  static FakeVm& Of(JavaVM* vm) { return *static_cast<FakeVm*>(vm->functions->reserved0); }
+  jint Answer(jint result, void** out) {
+    *out = result == JNI_OK ? env : nullptr;
+    return result;
+  }
+  jint getEnvResult, attachResult;
+  JNIEnv* env;  // what a GetEnv or an attach that answers JNI_OK hands out
+  int attaches = 0, detaches = 0, destroys = 0;
+  JNIInvokeInterface_ functions{};
+  JavaVM vm{&functions};
+};
+
+TEST_F(SpineTest, TheBridgeDetachesOnlyTheThreadsItAttached) {
   struct Case {
-    const char* answer;
+    const char* thread;
+    jint getEnv, attach;
+    bool env;
     uint32_t code;
+    int attaches, detaches;  // over the creation and one InitLibrary
   };
-  for (const Case& c : {Case{"ord:3", 7u}, Case{"null", 40u}}) {
-    SCOPED_TRACE(c.answer);
-    Instance plugin = Instance::WithTestVm();
-    Script::Returns("AzureDeInit/0", c.answer);
-    EXPECT_EQ(plugin->DeInit(), c.code);
-    EXPECT_EQ(plugin->InitLibrary(W("arg")), 40u);
+  const Case cases[] = {
+      {"attach refused", JNI_EDETACHED, JNI_ERR, false, 40, 2, 0},
+      {"attach without environment", JNI_EDETACHED, JNI_OK, false, 40, 2, 0},
+      {"version refused", JNI_EVERSION, JNI_OK, true, 40, 0, 0},
+      {"not attached", JNI_EDETACHED, JNI_OK, true, 0, 2, 2},
+      {"attached by the host", JNI_OK, JNI_ERR, true, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.thread);
+    FakeVm fake(c.getEnv, c.attach, c.env ? CurrentEnv() : nullptr);
+    log.Mark();
+    {
+      Instance plugin = Instance::WithVm(&fake.vm);
+      EXPECT_EQ(plugin->InitLibrary(W("arg")), c.code);
+      EXPECT_EQ(plugin->CheckBridge(), 0u);  // answered without Java
+    }
+    EXPECT_EQ(log.Since(), c.code == 0 ? Lines{kInitIsCalled} : (Lines{kInitIsCalled, kNotAttached, kNotAttached}));
+    EXPECT_EQ(std::make_pair(fake.attaches, fake.detaches), std::make_pair(c.attaches, c.detaches));
+    EXPECT_EQ(fake.destroys, 0) << "the plug-in never destroys the host's VM";
   }
 }
 
-TEST_F(Lifecycle, AzureDeInitThatThrowsIsDescribedAndStillEndsTheJavaSide) {
-  Instance plugin = Instance::WithTestVm();
-  Script::Throws("AzureDeInit/0", "deinit failed");
-  log.Mark();
-  EXPECT_EQ(plugin->DeInit(), 40u);
-  EXPECT_EQ(log.Since(), (Lines{"Descrption is failed", "java.lang.RuntimeException: deinit failed"}));
-  EXPECT_EQ(plugin->InitLibrary(W("arg")), 40u);
-}
+// The host's code for each Java ordinal from -1 to 60.
+const uint32_t kCodeOfOrdinal[] = {
+    23,                                                                      // -1
+    0,  1,  2,  7,  4,  5,  6,                                               // 0..6
+    8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25,  // 7..24
+    26, 27, 30, 29,                                                          // 25..28
+    30, 31, 32, 33, 34, 35, 36, 37, 38,                                      // 29..37
+    1,  1,  47, 1,  42, 43,                                                  // 38..43
+    23, 23, 23, 45, 46,                                                      // 44..48
+    23, 23, 23, 23, 23, 23, 23, 23, 23, 23, 23, 23,                          // 49..60
+};
+static_assert(std::size(kCodeOfOrdinal) == 62, "one per ordinal");
 
-TEST_F(Lifecycle, ReleaseMakesNoJavaCall) {
+TEST_F(SpineTest, EveryOrdinalReachesTheHostMapped) {
   Instance plugin = Instance::WithTestVm();
-  Script::ClearJournal();
   log.Mark();
-  plugin.Release();
-  EXPECT_TRUE(Script::Journal().empty());
+  for (int ordinal = -1; ordinal <= 60; ++ordinal) {
+    EXPECT_EQ(CJNIWrapper::MapErrorId(ordinal), kCodeOfOrdinal[ordinal + 1]) << "ordinal " << ordinal;
+    Script::Returns("AzureInit/2", "ord:" + std::to_string(ordinal));
+    EXPECT_EQ(plugin->InitLibrary(W("arg")), kCodeOfOrdinal[ordinal + 1]) << "ordinal " << ordinal;
+  }
+  for (int32_t far : {INT_MIN, -2, 61, INT_MAX}) EXPECT_EQ(CJNIWrapper::MapErrorId(far), 23u) << far;
   EXPECT_TRUE(log.Since().empty());
 }
 
-TEST_F(Lifecycle, AnotherRootGetsItsFolderButTheProcessKeepsItsFirstLog) {
-  namespace fs = std::filesystem;
-  const fs::path other = fs::path(InstallRoot()) / "other-root";
-  fs::create_directories(other / "Plugin" / "Azure");
-  {
-    Instance plugin = Instance::WithTestVmAt(W(other.string()));
-    EXPECT_EQ(plugin->InitLibrary(W("arg")), 0u);
+TEST_F(SpineTest, AnAnswerWithoutUsableErrorObjectIsABridgeFailure) {
+  Instance plugin = Instance::WithTestVm();
+  const std::string text = "no account " + std::string(3000, 'x');  // written whole, however long
+  const Lines noClass{"Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)"};
+  const std::pair<std::string, Lines> cases[] = {
+      {"null", {"Init:: Could not get the error object"}},
+      {"noid:0", noClass},  // an error object without identifier, whatever its ordinal
+      {"noid:3", noClass},
+      {"throw", {"Descrption is failed", "java.lang.RuntimeException: " + text, "Init:: Could not get the error object"}},
+  };
+  for (const auto& [answer, lines] : cases) {
+    SCOPED_TRACE(answer);
+    if (answer == "throw") {
+      Script::Throws("AzureInit/2", text);
+    } else {
+      Script::Returns("AzureInit/2", answer);
+    }
+    log.Mark();
+    EXPECT_EQ(plugin->InitLibrary(W("arg")), 40u);
+    EXPECT_EQ(log.Since(), lines);
   }
-  EXPECT_TRUE(fs::is_directory(other / "Plugin" / "Azure" / "Log"));
-  EXPECT_FALSE(fs::exists(other / "Plugin" / "Azure" / "Log" / "JNIWrapper0.log"));
-  EXPECT_EQ(log.Since(), Lines{kInitIsCalled});
-  const std::string root = Quoted(other.string());
-  EXPECT_EQ(Script::Journal(), (Lines{"<init>/1(" + root + ")", "AzureInit/2(\"arg\", " + root + ")"}));
 }
 
-TEST_F(Lifecycle, ManagerInitTakesTheLogButCallsJavaOnlyWithAReadyJvmHolder) {
-  Instance plugin = Instance::WithTestVm();
-  Script::ClearJournal();
-  log.Mark();
-  // The process-wide JVM holder never has a VM of its own, so this Init
-  // does not reach Java and reports nothing to do.
-  EXPECT_EQ(plugin->Init(W("arg"), InstallRootW()), 0u);
-  EXPECT_TRUE(Script::Journal().empty());
-  const Lines lines = log.Since();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.front(), kInitIsCalled);
-}
-
-TEST_F(Lifecycle, ManagerInitWithoutBridgeAnswers2AfterTakingTheLog) {
-  Instance plugin = Instance::WithVm(nullptr);
-  log.Mark();
-  EXPECT_EQ(plugin->Init(W("arg"), InstallRootW()), 2u);
-  EXPECT_EQ(log.Since(), (Lines{kInitIsCalled, kNotInitialised}));
-}
-
-TEST_F(Lifecycle, AHostThreadIsAttachedForTheCallAndDetachedAfterIt) {
-  Instance plugin = Instance::WithTestVm();
-  RunOnNewThread([&] {
-    void* env = nullptr;
-    ASSERT_EQ(TestVm()->GetEnv(&env, JNI_VERSION_1_6), JNI_EDETACHED);
-    EXPECT_EQ(plugin->InitLibrary(W("from a host thread")), 0u);
-    EXPECT_EQ(TestVm()->GetEnv(&env, JNI_VERSION_1_6), JNI_EDETACHED);
-  });
-  const Lines journal = Script::Journal();
-  ASSERT_FALSE(journal.empty());
-  EXPECT_EQ(journal.back(), "AzureInit/2(\"from a host thread\", " + Root() + ")");
-}
-
-TEST_F(Lifecycle, AThreadTheHostAttachedStaysAttached) {
-  // The test's main thread made the JVM and is attached; the plug-in must
-  // not detach it under the host's feet.
-  Instance plugin = Instance::WithTestVm();
-  EXPECT_EQ(plugin->InitLibrary(W("arg")), 0u);
-  void* env = nullptr;
-  EXPECT_EQ(TestVm()->GetEnv(&env, JNI_VERSION_1_6), JNI_OK);
-  EXPECT_EQ(env, CurrentEnv());
-}
-
-TEST_F(Lifecycle, OneInstanceServesManyThreadsAtOnce) {
-  Instance plugin = Instance::WithTestVm();
-  Script::ClearJournal();
-  constexpr int kThreads = 4;
-  constexpr int kCalls = 25;
-  std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < kCalls; ++i) {
-        if (plugin->InitLibrary(W("concurrent")) != 0u) ++failures;
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(Script::Journal().size(), static_cast<size_t>(kThreads * kCalls));
-}
-
-TEST(FreshLog, TheFileStartsWithTheFirstInstancesRecords) {
-  // The rig made an instance without JVM before the first test.
-  const Lines all = LogReader().All();
-  ASSERT_GE(all.size(), 3u);
-  EXPECT_EQ(Lines(all.begin(), all.begin() + 3), (Lines{kInitIsCalled, "JVM is NULL", kNotInitialised}));
+TEST_F(SpineTest, TheRigSeesAJniWarning) {
+  JNIEnv* env = CurrentEnv();
+  ScopedLocalRef<jclass> missing(env, env->FindClass("no/Such"));
+  ScopedLocalRef<jclass> string(env, env->FindClass("java/lang/String"));  // with the lookup's error pending
+  env->ExceptionClear();
+  EXPECT_EQ(TakeJniWarnings(), "WARNING in native method");
 }
 
 }  // namespace

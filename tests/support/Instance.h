@@ -1,39 +1,44 @@
-// A plug-in instance made through CreateInstance, released at scope end.
+// A plug-in instance made through CreateInstance under InstallRoot(),
+// released at scope end.
 #ifndef KQ_TESTS_SUPPORT_INSTANCE_H_
 #define KQ_TESTS_SUPPORT_INSTANCE_H_
 
+#include <gtest/gtest.h>
 #include <jni.h>
 
 #include "kq/CloudPluginInterface.h"
+#include "tests/support/TestJvm.h"
 
 namespace kq {
 namespace test {
 
 class Instance {
  public:
-  // With the test JVM, under InstallRoot().
-  static Instance WithTestVm();
-  // With this VM pointer (a fake one, or null), under InstallRoot().
-  static Instance WithVm(JavaVM* vm);
+  // With the test JVM, or with this VM pointer (a fake one, or null).
+  static Instance WithTestVm() { return WithVm(TestVm()); }
+  static Instance WithVm(JavaVM* vm) {
+    JavaVM** inner = &vm;
+    return Instance(CreateInstance(InstallRootW(), &inner));
+  }
   // With a jvmHandle that stops at the given level: 0 = the handle itself is
   // null, 1 = it points at a null pointer, 2 = the JavaVM pointer is null.
-  static Instance WithNullHandleAt(int level);
-  // With the test JVM under another root.
-  static Instance WithTestVmAt(const WString& root);
+  static Instance WithNullHandleAt(int level) {
+    JavaVM* vm = nullptr;
+    JavaVM** inner = level >= 2 ? &vm : nullptr;
+    return Instance(CreateInstance(InstallRootW(), level >= 1 ? &inner : nullptr));
+  }
 
-  Instance(Instance&& other) noexcept;
-  Instance& operator=(Instance&&) = delete;
-  Instance(const Instance&) = delete;
-  Instance& operator=(const Instance&) = delete;
-  ~Instance();
-
+  Instance(Instance&& other) noexcept : plugin_(other.plugin_) { other.plugin_ = nullptr; }
+  ~Instance() { Release(); }
   ICloudPluginInterface* get() const { return plugin_; }
   ICloudPluginInterface* operator->() const { return plugin_; }
-  // Releases now (the destructor then does nothing).
-  void Release();
+  void Release() {  // now; the destructor then does nothing
+    if (plugin_ != nullptr) plugin_->Release();
+    plugin_ = nullptr;
+  }
 
  private:
-  explicit Instance(ICloudPluginInterface* plugin) : plugin_(plugin) {}
+  explicit Instance(ICloudPluginInterface* plugin) : plugin_(plugin) { EXPECT_NE(plugin, nullptr); }
   ICloudPluginInterface* plugin_;
 };
 

@@ -11,34 +11,21 @@ namespace kq {
 namespace test {
 namespace {
 
-// "YYYY-MM-DD HH:MM:SS.mmm  [pppppppp] [tttttttt] :"
-constexpr size_t kStampLength = 48;
+// What starts a record: d is a digit, h a hexadecimal digit or a space.
+constexpr char kStart[] = "\r\ndddd-dd-dd dd:dd:dd.ddd  [hhhhhhhh] [hhhhhhhh] :";
+constexpr size_t kStartLength = sizeof kStart - 1;
 
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsHexOrSpace(char16_t c) { return IsDigit(c) || (c >= u'a' && c <= u'f') || c == u' '; }
-
-// Whether a record starts at `at` (its "\r\n").
 bool RecordStartsAt(const std::u16string& text, size_t at) {
-  if (text.compare(at, 2, u"\r\n") != 0 || at + 2 + kStampLength > text.size()) return false;
-  const char16_t* s = text.data() + at + 2;
-  static const char kShape[] = "dddd-dd-dd dd:dd:dd.ddd  [hhhhhhhh] [hhhhhhhh] :";
-  for (size_t i = 0; i < kStampLength; ++i) {
-    const char want = kShape[i];
-    if (want == 'd' ? !IsDigit(s[i]) : want == 'h' ? !IsHexOrSpace(s[i]) : s[i] != static_cast<char16_t>(want)) {
-      return false;
-    }
+  for (size_t i = 0; i < kStartLength; ++i) {
+    const char16_t c = at + i < text.size() ? text[at + i] : u'\0';
+    const bool digit = c >= u'0' && c <= u'9', hex = digit || (c >= u'a' && c <= u'f') || c == u' ';
+    if (kStart[i] == 'd' ? !digit : kStart[i] == 'h' ? !hex : c != static_cast<char16_t>(kStart[i])) return false;
   }
   return true;
 }
 
-}  // namespace
-
-LogReader::LogReader() : LogReader(LogFolder()) {}
-
-LogReader::LogReader(std::string folder) : file_(std::move(folder) + "/JNIWrapper0.log") {}
-
-std::u16string LogReader::Content() const {
-  std::ifstream in(file_, std::ios::binary);
+std::u16string Content() {
+  std::ifstream in(LogFolder() + "/JNIWrapper0.log", std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::u16string text(bytes.size() / 2, u'\0');
   for (size_t i = 0; i < text.size(); ++i) {
@@ -48,29 +35,23 @@ std::u16string LogReader::Content() const {
   return text;
 }
 
+}  // namespace
+
 void LogReader::Mark() { mark_ = Content().size(); }
 
 std::vector<std::string> LogReader::Since() const {
-  const std::u16string content = Content();
-  return Messages(content.size() >= mark_ ? content.substr(mark_) : content);
-}
-
-std::vector<std::string> LogReader::All() const { return Messages(Content()); }
-
-std::vector<std::string> LogReader::Messages(const std::u16string& content) {
+  std::u16string content = Content();
+  content.erase(0, content.size() >= mark_ ? mark_ : 0);  // all of it if the log rotated
   std::vector<std::string> messages;
-  if (content.empty()) return messages;
-  if (!RecordStartsAt(content, 0)) {
-    ADD_FAILURE() << "the log does not start with a record: " << U8(content.substr(0, 60));
+  if (!content.empty() && !RecordStartsAt(content, 0)) {
+    ADD_FAILURE() << "the log does not go on with a record: " << U8(content.substr(0, 60));
     return messages;
   }
-  size_t start = 0;
-  while (start < content.size()) {
+  for (size_t start = 0; start < content.size();) {
     size_t next = content.find(u"\r\n", start + 2);
     while (next != std::u16string::npos && !RecordStartsAt(content, next)) next = content.find(u"\r\n", next + 1);
-    const size_t textStart = start + 2 + kStampLength;
     const size_t end = next == std::u16string::npos ? content.size() : next;
-    messages.push_back(U8(content.substr(textStart, end - textStart)));
+    messages.push_back(U8(content.substr(start + kStartLength, end - start - kStartLength)));
     start = end;
   }
   return messages;

@@ -1,8 +1,7 @@
 // The native side of com.kq.testdouble.Script: scripts the test library and
 // reads its journal (see Script.java for keys, value forms and the journal's
-// format).  Works on any thread; a thread that is not attached is attached
-// for the call.  A Java exception (a bad value, an unknown class) fails the
-// current test with its text.
+// format).  Called on the main thread (or another attached one).  A Java
+// exception (a bad value, an unknown class) fails the current test with its text.
 #ifndef KQ_TESTS_SUPPORT_SCRIPT_H_
 #define KQ_TESTS_SUPPORT_SCRIPT_H_
 
@@ -14,26 +13,21 @@
 namespace kq {
 namespace test {
 
-class Script {
- public:
-  // Forgets every answer and the journal.
-  static void Reset();
+struct Script {
+  static void Reset();  // forgets every answer and the journal
   // The method of `key` answers the value written as text: "ord:3",
   // "noid:0", "s:text", "null", "j:42" (for GetObjectActualSize), ...
   static void Returns(const std::string& key, const std::string& value);
-  static void ReturnsNull(const std::string& key);
+  static void ReturnsNull(const std::string& key) { Returns(key, "null"); }
   // The method of `key` answers a record: ReturnsBuilt("CreateObject/1",
   // "CCreateFnValue", {"errorValue=ord:0", "objHandle=s:h"}).
   static void ReturnsBuilt(const std::string& key, const std::string& className,
                            const std::vector<std::string>& assignments);
-  // The method of `key` throws a RuntimeException with `message`.
-  static void Throws(const std::string& key, const std::string& message);
+  static void Throws(const std::string& key, const std::string& message);  // a RuntimeException(message)
   static void SetReadCount(const std::string& key, int64_t count);
-  static void SetReadData(const std::string& key, const std::vector<uint8_t>& data);
 
   static std::vector<std::string> Journal();
   static void ClearJournal();
-
   // How the journal shows a byte array: "bytes(len=N,crc=xxxxxxxx)".
   static std::string Bytes(const void* data, size_t size);
 };

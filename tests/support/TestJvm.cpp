@@ -5,10 +5,9 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -21,75 +20,60 @@ namespace fs = std::filesystem;
 
 JavaVM* g_vm = nullptr;
 std::string g_root;
-
 std::mutex g_outputMutex;
-std::string g_output;
+std::string g_output;  // what the JVM printed (since the last TakeJniWarnings)
 
-// The texts that make a run fail when the JVM prints them.
-const char* const kJniWarnings[] = {"WARNING in native method", "JNI local refs"};
-
-// HotSpot prints through this hook (its tty and the -Xcheck:jni warnings);
-// the text is kept for the checks and passed on to stderr.
-jint JNICALL CaptureOutput(FILE* stream, const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  char small[1024];
-  const int needed = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  std::string text;
-  if (needed >= 0 && static_cast<size_t>(needed) < sizeof small) {
-    text.assign(small, static_cast<size_t>(needed));
-  } else if (needed >= 0) {
-    std::vector<char> big(static_cast<size_t>(needed) + 1);
-    va_copy(copy, args);
-    std::vsnprintf(big.data(), big.size(), format, copy);
-    va_end(copy);
-    text.assign(big.data(), static_cast<size_t>(needed));
-  }
-  {
-    std::lock_guard<std::mutex> lock(g_outputMutex);
-    g_output += text;
-  }
-  std::fputs(text.c_str(), stream == stdout ? stdout : stderr);
-  return static_cast<jint>(text.size());
-}
-
-std::string WarningsIn(const std::string& output) {
+// The warnings in `text` that end after its first `seen` characters.
+std::string WarningsIn(const std::string& text, size_t seen) {
   std::string found;
-  for (const char* warning : kJniWarnings) {
-    if (output.find(warning) != std::string::npos) found += std::string(found.empty() ? "" : ", ") + warning;
+  for (const std::string warning : {"WARNING in native method", "JNI local refs"}) {
+    const size_t from = seen >= warning.size() ? seen - warning.size() + 1 : 0;
+    if (text.find(warning, from) != std::string::npos) found += (found.empty() ? "" : ", ") + warning;
   }
   return found;
 }
 
-std::string ProgramName() {
-  std::error_code ignored;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ignored);
-  return self.empty() ? std::string("test") : self.filename().string();
+// HotSpot prints its tty, the -Xcheck:jni warnings included, through this
+// hook: the text is passed on, kept for the checks, and a warning is
+// charged to the test that is running.
+jint JNICALL CaptureOutput(FILE* stream, const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length < 0) return length;
+  std::vector<char> text(static_cast<size_t>(length) + 1);
+  std::vsnprintf(text.data(), text.size(), format, args);
+  std::fputs(text.data(), stream == stdout ? stdout : stderr);
+  std::lock_guard<std::mutex> lock(g_outputMutex);
+  const size_t seen = g_output.size();  // a warning may come in pieces
+  g_output.append(text.data(), static_cast<size_t>(length));
+  const std::string found = WarningsIn(g_output, seen);
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  if (!found.empty() && test != nullptr) {
+    std::fprintf(stderr, "[  JNI    ] %s.%s made the JVM print: %s\n", test->test_suite_name(), test->name(),
+                 found.c_str());
+  }
+  return length;
 }
 
-// Names the tests during which the JVM printed a JNI warning.
-class JniWarningListener : public ::testing::EmptyTestEventListener {
- public:
-  void OnTestStart(const ::testing::TestInfo& /*info*/) override { seen_ = JvmOutput().size(); }
-  void OnTestEnd(const ::testing::TestInfo& info) override {
-    const std::string output = JvmOutput();
-    const std::string found = WarningsIn(output.substr(std::min(seen_, output.size())));
-    if (!found.empty()) {
-      std::fprintf(stderr, "[  JNI    ] %s.%s made the JVM print: %s\n", info.test_suite_name(), info.name(),
-                   found.c_str());
-    }
-  }
-
- private:
-  size_t seen_ = 0;
-};
-
 class JvmEnvironment : public ::testing::Environment {
- public:
   void SetUp() override {
-    MakeInstallRoot();
-    StartJvm();
+    const std::string program = fs::read_symlink("/proc/self/exe").filename().string();
+    g_root = (fs::temp_directory_path() / ("kq-" + program + "-XXXXXX")).string();
+    ASSERT_NE(mkdtemp(g_root.data()), nullptr) << g_root;
+    fs::create_directories(fs::path(g_root) / "Plugin" / "Azure");
+
+    std::string classPath = std::string("-Djava.class.path=") + TestClassPath();
+    char checkJni[] = "-Xcheck:jni", hook[] = "vfprintf";
+    // A small, quick JVM: the tests need no throughput.
+    char heap[] = "-Xmx128m", gc[] = "-XX:+UseSerialGC", jit[] = "-XX:TieredStopAtLevel=1";
+    JavaVMOption options[] = {{classPath.data(), nullptr}, {checkJni, nullptr}, {heap, nullptr}, {gc, nullptr},
+                              {jit, nullptr}, {hook, reinterpret_cast<void*>(&CaptureOutput)}};
+    JavaVMInitArgs args{JNI_VERSION_1_8, static_cast<jint>(std::size(options)), options, JNI_FALSE};
+    void* env = nullptr;
+    ASSERT_EQ(JNI_CreateJavaVM(&g_vm, &env, &args), JNI_OK) << "JNI_CreateJavaVM failed";
+
     // Pin the process's log to this root before any test can name another.
     ICloudPluginInterface* pin = CreateInstance(InstallRootW(), nullptr);
     ASSERT_NE(pin, nullptr);
@@ -98,51 +82,14 @@ class JvmEnvironment : public ::testing::Environment {
   }
 
   void TearDown() override {
-    const std::string found = WarningsIn(JvmOutput());
+    const std::string found = TakeJniWarnings();
     EXPECT_TRUE(found.empty()) << "the JVM printed JNI warnings (" << found << "); see the output above";
-    const ::testing::UnitTest& unit = *::testing::UnitTest::GetInstance();
-    if (unit.Passed() && found.empty() && std::getenv("KQ_KEEP_TEST_ROOT") == nullptr) {
+    if (::testing::UnitTest::GetInstance()->Passed() && std::getenv("KQ_KEEP_TEST_ROOT") == nullptr) {
       std::error_code ignored;
       fs::remove_all(g_root, ignored);
     } else {
       std::fprintf(stderr, "test installation root kept: %s\n", g_root.c_str());
     }
-  }
-
- private:
-  static void MakeInstallRoot() {
-    std::string pattern = (fs::temp_directory_path() / ("kq-" + ProgramName() + "-XXXXXX")).string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    ASSERT_NE(mkdtemp(buffer.data()), nullptr) << pattern;
-    g_root = buffer.data();
-    fs::create_directories(fs::path(g_root) / "Plugin" / "Azure");
-  }
-
-  static void StartJvm() {
-    std::string classPath = std::string("-Djava.class.path=") + TestClassPath();
-    std::vector<JavaVMOption> options;
-    auto add = [&options](const char* text, void* extra = nullptr) {
-      JavaVMOption option;
-      option.optionString = const_cast<char*>(text);
-      option.extraInfo = extra;
-      options.push_back(option);
-    };
-    add(classPath.c_str());
-    add("-Xcheck:jni");
-    add("vfprintf", reinterpret_cast<void*>(&CaptureOutput));
-    // A small, quick JVM: the tests need no throughput.
-    add("-Xmx128m");
-    add("-XX:+UseSerialGC");
-    add("-XX:TieredStopAtLevel=1");
-    JavaVMInitArgs args;
-    args.version = JNI_VERSION_1_8;
-    args.nOptions = static_cast<jint>(options.size());
-    args.options = options.data();
-    args.ignoreUnrecognized = JNI_FALSE;
-    JNIEnv* env = nullptr;
-    const jint rc = JNI_CreateJavaVM(&g_vm, reinterpret_cast<void**>(&env), &args);
-    ASSERT_EQ(rc, JNI_OK) << "JNI_CreateJavaVM failed";
   }
 };
 
@@ -160,14 +107,11 @@ const std::string& InstallRoot() { return g_root; }
 WString InstallRootW() { return W(g_root); }
 std::string LogFolder() { return (fs::path(g_root) / "Plugin" / "Azure" / "Log").string(); }
 
-std::string JvmOutput() {
+std::string TakeJniWarnings() {
   std::lock_guard<std::mutex> lock(g_outputMutex);
-  return g_output;
-}
-
-void RunOnNewThread(const std::function<void()>& body) {
-  std::thread thread(body);
-  thread.join();
+  const std::string found = WarningsIn(g_output, 0);
+  g_output.clear();
+  return found;
 }
 
 WString W(const std::string& utf8) { return platform::Widen(utf8); }
@@ -179,6 +123,5 @@ std::string U8(const WString& text) { return platform::WideToAnsi(text); }
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new kq::test::JvmEnvironment);
-  ::testing::UnitTest::GetInstance()->listeners().Append(new kq::test::JniWarningListener);
   return RUN_ALL_TESTS();
 }

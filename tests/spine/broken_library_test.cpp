@@ -1,14 +1,23 @@
-// A library that can be made but lacks the methods asked for (kq-broken.jar,
-// in a process of its own).
+// The lookup failures, against libraries of the wrong shape, each in a
+// process of its own: kq-broken.jar lacks methods, kq-broken-noctor.jar the
+// constructor the plug-in calls.
 #include "tests/spine/spine_test_util.h"
 
 namespace kq {
 namespace test {
 namespace {
 
-class BrokenMethods : public LoggedTest {};
-
-TEST_F(BrokenMethods, AMissingMethodIsNamedWithItsSignatureAndFails) {
+#ifdef KQ_BROKEN_CONSTRUCTOR
+TEST_F(LoggedTest, WithoutConstructorTheInstanceIsMadeButEveryJavaCallFails) {
+  Instance plugin = Instance::WithTestVm();
+  EXPECT_EQ(plugin->InitLibrary(W("arg")), 40u);
+  EXPECT_EQ(plugin->DeInit(), 40u);
+  EXPECT_EQ(plugin->CheckBridge(), 0u);
+  EXPECT_EQ(log.Since(), (Lines{"KQAzureCommunicationMgr::Init is Called",
+                                "StartCommunication::Failed to get the constructor method..."}));
+}
+#else
+TEST_F(LoggedTest, AMissingMethodIsNamedWithItsSignatureAndFails) {
   Instance plugin = Instance::WithTestVm();
   log.Mark();
   EXPECT_EQ(plugin->InitLibrary(W("arg")), 40u);
@@ -21,12 +30,9 @@ TEST_F(BrokenMethods, AMissingMethodIsNamedWithItsSignatureAndFails) {
             (Lines{"GetAzurePlugInObjectMethod::Method is not got... Method Name:- ", "AzureInit",
                    "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;",
                    "Init:: Could not get the error object"}));
+  EXPECT_EQ(plugin->DeInit(), 0u);  // the methods that exist still work
 }
-
-TEST_F(BrokenMethods, TheMethodsThatExistStillWork) {
-  Instance plugin = Instance::WithTestVm();
-  EXPECT_EQ(plugin->DeInit(), 0u);
-}
+#endif
 
 }  // namespace
 }  // namespace test
