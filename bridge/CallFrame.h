@@ -14,6 +14,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <new>
 #include <utility>
 
@@ -35,6 +36,40 @@ enum class ClassMissing {
   kDescribeAndFail,  // DescribeException, then classMissingLine if any, 40
 };
 
+// The Java method an operation found, kept with the class it was found on.
+// The library's class is not unloaded while its object is referenced, so the
+// next call on that class would find the same method again; a call on any
+// other class looks it up afresh.  Only a successful lookup is kept.
+class MethodCache {
+ public:
+  MethodCache() = default;
+  MethodCache(const MethodCache&) = delete;
+  MethodCache& operator=(const MethodCache&) = delete;
+
+  jmethodID Find(JNIEnv* env, jclass cls) const noexcept {
+    const Entry* entry = entry_.load(std::memory_order_acquire);
+    return entry != nullptr && env->IsSameObject(entry->cls, cls) ? entry->method : nullptr;
+  }
+  void Keep(JNIEnv* env, jclass cls, jmethodID method) const noexcept {
+    if (entry_.load(std::memory_order_acquire) != nullptr) return;
+    jclass global = static_cast<jclass>(env->NewGlobalRef(cls));
+    Entry* entry = global != nullptr ? new (std::nothrow) Entry{global, method} : nullptr;
+    const Entry* expected = nullptr;
+    if (entry == nullptr || !entry_.compare_exchange_strong(expected, entry, std::memory_order_acq_rel)) {
+      if (global != nullptr) env->DeleteGlobalRef(global);
+      delete entry;
+    }
+  }
+
+ private:
+  // Lives as long as the process: the operation descriptions are static.
+  struct Entry {
+    jclass cls;  // global reference
+    jmethodID method;
+  };
+  mutable std::atomic<const Entry*> entry_{nullptr};
+};
+
 struct OperationInfo {
   const char* method;     // Java method name
   const char* signature;  // its JNI signature
@@ -43,6 +78,7 @@ struct OperationInfo {
   const WChar* classMissingLine = nullptr;
   // Written after the lookup's own lines when the method is not found.
   const WChar* methodMissingLine = nullptr;
+  MethodCache methodCache{};
 };
 
 // The state of one operation inside the frame, handed to its body.
@@ -130,10 +166,14 @@ uint32_t CJNIWrapper::RunOperation(const kq::OperationInfo& op, Body&& body) noe
             return KQ_BRIDGE_FAILURE;
         }
       }
-      jmethodID method = GetAzurePlugInObjectMethod(env, cls.get(), op.method, op.signature);
+      jmethodID method = cls ? op.methodCache.Find(env, cls.get()) : nullptr;
       if (method == nullptr) {
-        if (op.methodMissingLine != nullptr) WriteLine(op.methodMissingLine);
-        return KQ_BRIDGE_FAILURE;
+        method = GetAzurePlugInObjectMethod(env, cls.get(), op.method, op.signature);
+        if (method == nullptr) {
+          if (op.methodMissingLine != nullptr) WriteLine(op.methodMissingLine);
+          return KQ_BRIDGE_FAILURE;
+        }
+        op.methodCache.Keep(env, cls.get(), method);
       }
       kq::JavaCall call(*this, env, m_ObjKQAzurePlugInLibrary, method);
       return std::forward<Body>(body)(call);

@@ -1,4 +1,7 @@
 // Java exceptions and CErrorValue results turned into the host's codes.
+#include <atomic>
+#include <new>
+
 #include "bridge/CallFrame.h"
 #include "bridge/JniWrapper.h"
 #include "log/JniWrapperLog.h"
@@ -43,30 +46,68 @@ int CJNIWrapper::DescribeException(JNIEnv* env) {
   }
 }
 
+namespace {
+
+// CErrorValue and its two methods, kept once found: every result of every
+// operation is decoded through them, and a class of the application's class
+// loader is never unloaded, so a later lookup would find the same again.
+// Only a complete, successful lookup is kept.
+struct ErrorValueClass {
+  jclass cls;  // global reference
+  jmethodID getErrorID;
+  jmethodID getOrdinalValue;
+};
+std::atomic<const ErrorValueClass*> g_errorValueClass{nullptr};
+
+void KeepErrorValueClass(JNIEnv* env, jclass cls, jmethodID getErrorID, jmethodID getOrdinalValue) noexcept {
+  jclass global = static_cast<jclass>(env->NewGlobalRef(cls));
+  if (global == nullptr) return;
+  auto* kept = new (std::nothrow) ErrorValueClass{global, getErrorID, getOrdinalValue};
+  const ErrorValueClass* expected = nullptr;
+  if (kept == nullptr || !g_errorValueClass.compare_exchange_strong(expected, kept, std::memory_order_acq_rel)) {
+    env->DeleteGlobalRef(global);
+    delete kept;
+  }
+}
+
+}  // namespace
+
 uint32_t CJNIWrapper::GetErrorId(JNIEnv* env, jobject errorValue) {
   try {
     if (errorValue == nullptr) return KQ_BRIDGE_FAILURE;
-    ScopedLocalRef<jclass> cls(env, env->FindClass(kErrorValueClass));
-    if (!cls) {
-      DescribeException(env);
-      WriteLine(kCantFindClassLine);
-      return KQ_BRIDGE_FAILURE;
-    }
-    jmethodID getErrorID = env->GetMethodID(cls.get(), "getErrorID", "()Lcom/kq/KQCloudPluginInterface/ERRORID;");
-    if (getErrorID == nullptr) {
-      DescribeException(env);
-      WriteLine(kCantGetMethodLine);
-      return KQ_BRIDGE_FAILURE;
-    }
-    jmethodID getOrdinalValue = env->GetMethodID(cls.get(), "getOrdinalValue", "()I");
-    if (getOrdinalValue == nullptr) {
-      DescribeException(env);
-      WriteLine(kCantGetMethodLine);
-      return KQ_BRIDGE_FAILURE;
+    ScopedLocalRef<jclass> found(env);
+    jclass cls = nullptr;
+    jmethodID getErrorID = nullptr;
+    jmethodID getOrdinalValue = nullptr;
+    if (const ErrorValueClass* kept = g_errorValueClass.load(std::memory_order_acquire)) {
+      cls = kept->cls;
+      getErrorID = kept->getErrorID;
+      getOrdinalValue = kept->getOrdinalValue;
+    } else {
+      found.reset(env->FindClass(kErrorValueClass));
+      if (!found) {
+        DescribeException(env);
+        WriteLine(kCantFindClassLine);
+        return KQ_BRIDGE_FAILURE;
+      }
+      cls = found.get();
+      getErrorID = env->GetMethodID(cls, "getErrorID", "()Lcom/kq/KQCloudPluginInterface/ERRORID;");
+      if (getErrorID == nullptr) {
+        DescribeException(env);
+        WriteLine(kCantGetMethodLine);
+        return KQ_BRIDGE_FAILURE;
+      }
+      getOrdinalValue = env->GetMethodID(cls, "getOrdinalValue", "()I");
+      if (getOrdinalValue == nullptr) {
+        DescribeException(env);
+        WriteLine(kCantGetMethodLine);
+        return KQ_BRIDGE_FAILURE;
+      }
+      KeepErrorValueClass(env, cls, getErrorID, getOrdinalValue);
     }
     // A result of another class would make the calls below undefined: it is
     // treated like an error object without an identifier.
-    if (!env->IsInstanceOf(errorValue, cls.get())) {
+    if (!env->IsInstanceOf(errorValue, cls)) {
       WriteLine(kNoIdentifierLine);
       return KQ_BRIDGE_FAILURE;
     }
