@@ -91,6 +91,8 @@ FileMeta ObjectStore::PutFile(const fs::path& file, const std::string& objectNam
     meta.sha256 = hash.FinishHex();
     MetaDataMap map = EncodeMeta(meta);
     WString handle;
+    // This call commits: nothing may be committed once an interrupt was seen.
+    if (cancelled()) throw FileError("interrupted; nothing stored");
     Check("WriteObject", plugin_->WriteObject(name, data.data(), n, &map, &handle));
     progress(n);
     return meta;
@@ -133,6 +135,7 @@ FileMeta ObjectStore::PutFile(const fs::path& file, const std::string& objectNam
     have = following;
     total += following;
   }
+  if (cancelled()) throw FileError("interrupted; nothing stored");
   Check("CloseObject", plugin_->CloseObject(handle));
   abandon.armed = false;
   return meta;
@@ -187,8 +190,12 @@ std::vector<StoredObject> ObjectStore::List(const std::string& prefix) {
   for (const auto& entry : *list) {
     StoredObject object;
     object.name = WideToUtf8(entry.first);
-    if (entry.second != nullptr) object.meta = DecodeMeta(*entry.second, &object.metaProblem);
-    else object.metaProblem = "no metadata";
+    if (entry.second != nullptr) {
+      object.folderMarker = IsFolderMarker(*entry.second);
+      object.meta = DecodeMeta(*entry.second, &object.metaProblem);
+    } else {
+      object.metaProblem = "no metadata";
+    }
     out.push_back(std::move(object));
   }
   return out;
