@@ -206,7 +206,7 @@ void Watchdog() {
   if (count > 0) {
     std::string line = "kqhost: interrupted; abandoned " + std::to_string(count) +
                        (count == 1 ? " transfer" : " transfers") + " still waiting for storage (" + names +
-                       (count > 5 ? ", ..." : "") + "); nothing of them is committed\n";
+                       (count > 5 ? ", ..." : "") + "); their partial data is discarded\n";
     std::fputs(line.c_str(), stderr);
   } else {
     std::fputs("kqhost: interrupted\n", stderr);
