@@ -14,6 +14,7 @@ import java.util.Map;
  *
  * <pre>
  *   Plant put CONTAINER NAME [KEY=VALUE...]   a small block blob with exactly that metadata
+ *   Plant page CONTAINER NAME                 an empty page blob of 512 bytes
  *   Plant etags CONTAINER PREFIX              "NAME ETAG" per object (an upload always changes the ETag)
  * </pre>
  * The connection string comes from AZURE_STORAGE_CONNECTION_STRING.
@@ -37,12 +38,15 @@ public final class Plant {
             container.getBlobClient(args[2]).getBlockBlobClient().uploadWithResponse(
                     new BlockBlobSimpleUploadOptions(BinaryData.fromString("foreign\n")).setMetadata(metadata),
                     null, null);
+        } else if (args[0].equals("page")) {
+            container.createIfNotExists();
+            container.getBlobClient(args[2]).getPageBlobClient().create(512);
         } else if (args[0].equals("etags")) {
             for (BlobItem item : container.listBlobs(new ListBlobsOptions().setPrefix(args[2]), null)) {
                 System.out.println(item.getName() + " " + item.getProperties().getETag());
             }
         } else {
-            System.err.println("usage: Plant put CONTAINER NAME [KEY=VALUE...] | etags CONTAINER PREFIX");
+            System.err.println("usage: Plant put CONTAINER NAME [KEY=VALUE...] | page CONTAINER NAME | etags CONTAINER PREFIX");
             System.exit(2);
         }
     }

@@ -201,7 +201,7 @@ corrupt)
     expect_text restore out "restore: 14 files"
     expect_text restore out "1 failed"
     [[ -e "$work/dst/boundary/block-plus-1.bin" ]] && fail "the corrupt object was restored"
-    [[ -z "$(find "$work/dst" -name '*.kqhost-part')" ]] || fail "partial files left in $work/dst"
+    [[ -z "$(find "$work/dst" -name '.kqhost-*')" ]] || fail "partial files left in $work/dst"
     rm -f "$work/src/boundary/block-plus-1.bin"
     same_tree "$work/src" "$work/dst"
     kq verify verify --prefix c
@@ -316,6 +316,12 @@ foreign)
     same_tree "$work/src" "$work/dst"
     kq ls ls -l f/
     expect_text ls out "folder"
+    # A file that needs a write session, over a page blob of the same name.
+    plant page kq-backup f/big.bin
+    head -c 3000000 /dev/urandom >"$work/src/big.bin"
+    kq over --block-size 1M backup "$work/src" --prefix f
+    expect_rc over 1
+    expect_text over err "big.bin: WriteObject failed: plug-in code 26 (CONFLICT), the store refused to replace the existing object"
     ;;
 interrupt)
     # Ctrl-C while storage hangs: out within 2 s, no partial local file, nothing committed.

@@ -361,8 +361,9 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
   std::vector<StoredObject> objects;
   if (!ListObjects(*host, "restore", normalized, &objects)) return kExitFailed;
   Selection selected = Select("restore", objects, flags.strict);
-  if (selected.objects.empty() && selected.foreign == 0) {
-    Console::Error("restore: no objects under '" + Printable(normalized) + "' (wrong --prefix or container?)");
+  if (selected.objects.empty()) {
+    Console::Error("restore: no objects " + std::string(selected.foreign > 0 ? "written by kqhost " : "") + "under '" +
+                   Printable(normalized) + "' (wrong --prefix or container?)");
     return kExitFailed;
   }
 
@@ -393,7 +394,7 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
           throw FileError("a file of that name exists; kept (--overwrite replaces it)");
         return jobs[k].object->meta->size;
       },
-      [&](size_t k) { return jobs[k].rel; });
+      [&](size_t k) { return jobs[k].object->name; });
   std::vector<std::string> notes;
   if (selected.foreign > 0) notes.push_back(ForeignNote(selected.foreign));
   return run.Finish("file", refused, notes);
@@ -408,8 +409,9 @@ int RunVerify(const HostOptions& options, const std::string& prefix, const Comma
   std::vector<StoredObject> objects;
   if (!ListObjects(*host, "verify", normalized, &objects)) return kExitFailed;
   Selection selected = Select("verify", objects, flags.strict);
-  if (selected.objects.empty() && selected.foreign == 0) {
-    Console::Error("verify: no objects under '" + Printable(normalized) + "' (wrong --prefix or container?)");
+  if (selected.objects.empty()) {
+    Console::Error("verify: no objects " + std::string(selected.foreign > 0 ? "written by kqhost " : "") + "under '" +
+                   Printable(normalized) + "' (wrong --prefix or container?)");
     return kExitFailed;
   }
   const auto& jobs = selected.objects;

@@ -227,8 +227,6 @@ void InstallInterruptHandler() {
 
 bool InterruptRequested() { return g_interrupted.load(); }
 
-void RequestInterrupt() { g_interrupted.store(true); }
-
 WorkInProgress::WorkInProgress(std::string label) {
   Registry& r = Reg();
   std::lock_guard<std::timed_mutex> lock(r.mu);

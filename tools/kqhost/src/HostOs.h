@@ -46,8 +46,6 @@ bool SetFileMtimeNs(const std::filesystem::path& path, int64_t mtimeNs, std::str
 inline constexpr int kInterruptGraceMs = 1000;
 void InstallInterruptHandler();
 bool InterruptRequested();
-// Raises the flag as the signal handler does (tests).
-void RequestInterrupt();
 
 // Work in progress, named in the message of an abandoned run.
 class WorkInProgress {
