@@ -316,6 +316,13 @@ foreign)
     same_tree "$work/src" "$work/dst"
     kq ls ls -l f/
     expect_text ls out "folder"
+    # --delete removes kqhost's object of a deleted file, and nothing of the other tool's.
+    rm "$work/src/one.txt"
+    kq del backup "$work/src" --prefix f --delete
+    expect_rc del 0
+    expect_text del out "1 deleted"
+    [[ "$(plant etags kq-backup f/ | cut -d' ' -f1 | tr '\n' ' ')" == "f/other.txt f/sub f/sub/two.txt " ]] ||
+        fail "--delete left the wrong objects: $(plant etags kq-backup f/)"
     # A file that needs a write session, over a page blob of the same name.
     plant page kq-backup f/big.bin
     head -c 3000000 /dev/urandom >"$work/src/big.bin"
