@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End-to-end tests of kqhost -> plug-in -> Java library -> Azurite, one scenario per run:
-#   kqhost_e2e.sh roundtrip|threads|killed|corrupt
+#   kqhost_e2e.sh roundtrip|threads|killed|corrupt|names|foreign|interrupt
 # CMake sets KQHOST, KQ_JAVA_LIB (the jars), KQ_REPO (for node_modules and the sample-tree script), JAVA and JAVAC.
 # Each run starts its own Azurite on a free port; exits 77 (skipped) without Azurite or the Java library.
 # KQ_E2E_KEEP=1 keeps the work folder.
@@ -78,6 +78,40 @@ same_tree() {  # A B
     a="$(cd "$1" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
     b="$(cd "$2" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
     [[ "$a" == "$b" ]] || fail "sizes or modification times differ: $(diff <(echo "$a") <(echo "$b") | head -n 5)"
+}
+
+# plant ARGS...: the plain Azure client, playing another tool (tests/e2e/Plant.java).
+plant() {
+    if [[ ! -f "$work/plant/Plant.class" ]]; then
+        mkdir -p "$work/plant"
+        "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/plant" "$KQ_REPO/tests/e2e/Plant.java" ||
+            { fail "Plant.java did not compile"; exit 1; }
+    fi
+    "$JAVA" -cp "$KQ_JAVA_LIB/*:$work/plant" Plant "$@"
+}
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# interrupt_after NAME PID CONDITION...: once CONDITION holds, stalls Azurite, sends Ctrl-C and
+# checks that kqhost ends with 130 within 2 s and says so.
+interrupt_after() {
+    local name="$1" pid="$2" started
+    shift 2
+    for _ in $(seq 1 600); do
+        "$@" && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -0 "$pid" 2>/dev/null || { fail "$name ended before it could be interrupted"; return; }
+    kill -STOP "$azurite_pid"  # every request now hangs
+    sleep 0.5
+    started=$(now_ms)
+    kill -INT "$pid"
+    wait "$pid"
+    rc=$?
+    local took=$(($(now_ms) - started))
+    kill -CONT "$azurite_pid"
+    ((took <= 2000)) || fail "$name took ${took} ms to end after Ctrl-C"
+    expect_rc "$name" 130
+    expect_text "$name" err "interrupted"
 }
 
 case "$scenario" in
@@ -167,12 +201,166 @@ corrupt)
     expect_text restore out "restore: 14 files"
     expect_text restore out "1 failed"
     [[ -e "$work/dst/boundary/block-plus-1.bin" ]] && fail "the corrupt object was restored"
-    [[ -z "$(find "$work/dst" -name '*.kqhost-part')" ]] || fail "partial files left in $work/dst"
+    [[ -z "$(find "$work/dst" -name '.kqhost-*')" ]] || fail "partial files left in $work/dst"
     rm -f "$work/src/boundary/block-plus-1.bin"
     same_tree "$work/src" "$work/dst"
     kq verify verify --prefix c
     expect_rc verify 1
     expect_text verify err "$victim: SHA-256 mismatch"
+    ;;
+names)
+    # Every name a Linux file can have, and a destination that tries to lead the restore astray.
+    start_azurite
+    long="$(printf 'n%.0s' $(seq 1 250))"
+    names=(x x.kqhost-part y "$long" trailing. dir./inner 'back\slash' $'ctl\x01name' $'bad\xffbyte' 100%.txt a%20b
+           evil/pwned.txt)
+    for n in "${names[@]}"; do
+        mkdir -p "$work/src/$(dirname -- "$n")"
+        printf '%s\n' "$n" >"$work/src/$n"
+    done
+    kq backup backup "$work/src" --prefix s
+    expect_rc backup 0
+    expect_text backup out "backup: ${#names[@]} files"
+    kq restore restore "$work/dst" --prefix s
+    expect_rc restore 0
+    same_tree "$work/src" "$work/dst"
+    kq verify verify --prefix s
+    expect_rc verify 0
+    kq ls ls -l s/
+    ! grep -q $'\x01' "$work/ls.out" || fail "ls printed a control character raw"
+    expect_text ls out 'ctl%01name'
+
+    # Unchanged files are not sent again; a changed one (same size and time) is.
+    plant etags kq-backup s/ >"$work/etags-1"
+    kq again backup "$work/src" --prefix s
+    expect_rc again 0
+    expect_text again out "backup: ${#names[@]} files, 0 B"
+    expect_text again out "${#names[@]} unchanged"
+    plant etags kq-backup s/ >"$work/etags-2"
+    cmp -s "$work/etags-1" "$work/etags-2" || fail "an unchanged tree was sent again: $(diff "$work/etags-1" "$work/etags-2")"
+    stamp="$(stat -c %y "$work/src/y")"
+    printf 'Y\n' >"$work/src/y"
+    touch -d "$stamp" "$work/src/y"
+    kq changed backup "$work/src" --prefix s
+    expect_text changed out "$((${#names[@]} - 1)) unchanged"
+    plant etags kq-backup s/ >"$work/etags-3"
+    [[ "$(diff "$work/etags-2" "$work/etags-3" | grep -c '^>')" == 1 ]] ||
+        fail "expected exactly s/y sent again: $(diff "$work/etags-2" "$work/etags-3")"
+
+    # A destination with links planted in it and a file of its own.
+    mkdir -p "$work/dst2" "$work/outside"
+    printf 'victim\n' >"$work/outside/victim"
+    ln -s "$work/outside" "$work/dst2/evil"
+    ln -s "$work/outside/victim" "$work/dst2/y.kqhost-part"
+    printf 'mine\n' >"$work/dst2/x"
+    kq planted restore "$work/dst2" --prefix s
+    expect_rc planted 1
+    expect_text planted err "evil is a symbolic link in the destination; not followed"
+    expect_text planted err "x: a file of that name exists; kept"
+    [[ "$(ls -A "$work/outside")" == victim && "$(cat "$work/outside/victim")" == victim ]] ||
+        fail "the restore wrote outside its folder: $(ls -lA "$work/outside")"
+    [[ "$(cat "$work/dst2/x")" == mine ]] || fail "an existing file was replaced without --overwrite"
+    cmp -s "$work/src/y" "$work/dst2/y" || fail "y was not restored beside a link named like its old temporary file"
+    kq overwrite restore --overwrite "$work/dst2" --prefix s
+    cmp -s "$work/src/x" "$work/dst2/x" || fail "--overwrite did not replace x"
+
+    # Nothing found is a failure; what the user types is checked before it reaches the library.
+    for cmd in verify restore; do
+        args=("$cmd" --prefix no-such-prefix)
+        [[ "$cmd" == restore ]] && args=(restore "$work/none" --prefix no-such-prefix)
+        kq "empty-$cmd" "${args[@]}"
+        expect_rc "empty-$cmd" 1
+        expect_text "empty-$cmd" err "no objects under 'no-such-prefix/'"
+    done
+    while IFS='|' read -r name expect args; do
+        read -r -a argv <<<"$args"
+        kq "$name" "${argv[@]}"
+        expect_rc "$name" 2
+        expect_text "$name" err "$expect"
+    done <<'ROWS'
+inject|is not a container name|--container x;BlobEndpoint=http://127.0.0.1:1/devstoreaccount1 ls
+upper|is not a container name|--container Backups verify
+dotdot|has a '..' segment|verify --prefix ../../x
+dotted|cannot end with '.'|backup . --prefix set.
+ROWS
+
+    # A top-level file whose name starts like a library handle.
+    mkdir -p "$work/kqh"
+    printf 'top\n' >"$work/kqh/kqh-top"
+    kq kqh-backup --container kqh-names backup "$work/kqh"
+    expect_rc kqh-backup 0
+    kq kqh-restore --container kqh-names restore "$work/kqh-dst"
+    expect_rc kqh-restore 0
+    same_tree "$work/kqh" "$work/kqh-dst"
+    ;;
+foreign)
+    # Objects other tools put beside kqhost's.
+    start_azurite
+    mkdir -p "$work/src/sub"
+    printf 'one\n' >"$work/src/one.txt"
+    printf 'two\n' >"$work/src/sub/two.txt"
+    kq backup backup "$work/src" --prefix f
+    expect_rc backup 0
+    plant put kq-backup f/sub hdi_isfolder=true
+    plant put kq-backup f/other.txt
+    kq verify verify --prefix f
+    expect_rc verify 0
+    expect_text verify out "verify: 2 intact objects"
+    expect_text verify out "1 object without kqhost metadata skipped"
+    expect_text verify err "f/other.txt: metadata lacks"
+    ! grep -q "f/sub:" "$work/verify.err" || fail "the folder marker was reported: $(cat "$work/verify.err")"
+    kq strict verify --strict --prefix f
+    expect_rc strict 1
+    kq restore restore "$work/dst" --prefix f
+    expect_rc restore 0
+    same_tree "$work/src" "$work/dst"
+    kq ls ls -l f/
+    expect_text ls out "folder"
+    # --delete removes kqhost's object of a deleted file, and nothing of the other tool's.
+    rm "$work/src/one.txt"
+    kq del backup "$work/src" --prefix f --delete
+    expect_rc del 0
+    expect_text del out "1 deleted"
+    [[ "$(plant etags kq-backup f/ | cut -d' ' -f1 | tr '\n' ' ')" == "f/other.txt f/sub f/sub/two.txt " ]] ||
+        fail "--delete left the wrong objects: $(plant etags kq-backup f/)"
+    # A file that needs a write session, over a page blob of the same name.
+    plant page kq-backup f/big.bin
+    head -c 3000000 /dev/urandom >"$work/src/big.bin"
+    kq over --block-size 1M backup "$work/src" --prefix f
+    expect_rc over 1
+    expect_text over err "big.bin: WriteObject failed: plug-in code 26 (CONFLICT), the store refused to replace the existing object"
+    ;;
+interrupt)
+    # Ctrl-C while storage hangs: out within 2 s, no partial local file, nothing committed.
+    start_azurite
+    mkdir -p "$work/src" "$work/big"
+    head -c 67108864 /dev/urandom >"$work/src/big.bin"
+    kq backup --block-size 1M backup "$work/src" --prefix i
+    expect_rc backup 0
+    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M restore "$work/dst" --prefix i \
+        >"$work/restore.out" 2>"$work/restore.err" &
+    part_grew() { [[ -n "$(find "$work/dst" -name '.kqhost-*.part' -size +1M 2>/dev/null)" ]]; }
+    interrupt_after restore $! part_grew
+    [[ -z "$(find "$work/dst" -name '.kqhost-*' 2>/dev/null)" ]] || fail "partial files left in $work/dst"
+    [[ ! -e "$work/dst/big.bin" ]] || fail "an interrupted restore left big.bin"
+
+    head -c 268435456 /dev/urandom >"$work/big/big2.bin"
+    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M backup "$work/big" --prefix j \
+        >"$work/backup2.out" 2>"$work/backup2.err" &
+    backup_pid=$!
+    sending() {  # kqhost has read 16 MiB of the file: the session is well under way
+        local fd
+        for fd in /proc/"$backup_pid"/fd/*; do
+            [[ "$(readlink "$fd" 2>/dev/null)" == */big2.bin ]] || continue
+            (($(awk '/^pos:/ {print $2}' "/proc/$backup_pid/fdinfo/${fd##*/}" 2>/dev/null || echo 0) > 16777216)) &&
+                return 0
+        done
+        return 1
+    }
+    interrupt_after backup2 "$backup_pid" sending
+    kq ls ls j/
+    expect_rc ls 0
+    [[ ! -s "$work/ls.out" ]] || fail "an interrupted backup committed: $(cat "$work/ls.out")"
     ;;
 *) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <set>
 #include <mutex>
 #include <numeric>
 #include <system_error>
@@ -75,6 +77,8 @@ class Run {
       : command_(command), items_(items), meter_(command, items, bytes, showProgress), control_(plugin, command) {}
 
   ProgressMeter& meter() { return meter_; }
+  // After Items: whether any item failed or was never tried.
+  bool AnyFailed() const { return tally_.failed.load() > 0 || tally_.done.load() < items_; }
   std::function<bool()> Cancelled() {
     return [this] { return control_.Cancelled(); };
   }
@@ -87,12 +91,13 @@ class Run {
         items_, threads,
         [&](size_t k) {
           try {
+            WorkInProgress busy(Printable(label(k)));
             tally_.bytes += work(k);
             ++tally_.done;
             meter_.FileDone();
           } catch (const std::exception& e) {
             ++tally_.failed;
-            Console::Error(std::string(command_) + ": " + label(k) + ": " + e.what());
+            Console::Error(std::string(command_) + ": " + Printable(label(k)) + ": " + e.what());
             control_.AfterFailure();
           }
         },
@@ -100,8 +105,9 @@ class Run {
   }
 
   // "backup: 12 files, 200.1 MB in 4.30 s (46.5 MB/s)" plus what went wrong;
-  // returns the exit status.  `refused` counts items failed before the run.
-  int Finish(const char* noun, uint64_t refused) {
+  // returns the exit status.  `refused` counts items failed before the run;
+  // `notes` are shown after the counts ("3 unchanged").
+  int Finish(const char* noun, uint64_t refused, const std::vector<std::string>& notes = {}) {
     meter_.Stop();
     const double seconds = meter_.ElapsedSeconds();
     uint64_t failed = tally_.failed.load() + refused;
@@ -109,6 +115,7 @@ class Run {
     std::string line = std::string(command_) + ": " + Count(tally_.done.load(), noun) + ", " +
                        FormatBytes(tally_.bytes.load()) + " in " + FormatSeconds(seconds) + " (" +
                        FormatRate(tally_.bytes.load(), seconds) + ")";
+    for (const auto& note : notes) line += ", " + note;
     if (failed > 0) line += ", " + std::to_string(failed) + " failed";
     if (notTried > 0) line += ", " + std::to_string(notTried) + " not attempted";
     Console::Out(line);
@@ -131,24 +138,6 @@ class Run {
   Tally tally_;
 };
 
-// Removes a partly written file unless it was handed over.
-class PartFile {
- public:
-  explicit PartFile(fs::path path) : path_(std::move(path)) {}
-  ~PartFile() {
-    if (!kept_) {
-      std::error_code ec;
-      fs::remove(path_, ec);
-    }
-  }
-  const fs::path& path() const { return path_; }
-  void Keep() { kept_ = true; }
-
- private:
-  fs::path path_;
-  bool kept_ = false;
-};
-
 void CheckDigest(const FileMeta& meta, uint64_t got, const std::string& sha) {
   if (got != meta.size)
     throw FileError("size mismatch: metadata says " + std::to_string(meta.size) + " bytes, read " +
@@ -158,38 +147,59 @@ void CheckDigest(const FileMeta& meta, uint64_t got, const std::string& sha) {
                     "..., data " + sha.substr(0, 16) + "...)");
 }
 
-void RestoreOne(ObjectStore& store, const StoredObject& object, const fs::path& target, ProgressMeter& meter,
-                const std::function<bool()>& cancelled) {
+// Restores one object; false when an existing file was kept.
+bool RestoreOne(ObjectStore& store, const StoredObject& object, const RestoreRoot& root, const std::string& rel,
+                bool overwrite, ProgressMeter& meter, const std::function<bool()>& cancelled) {
   const FileMeta& meta = *object.meta;
-  std::error_code ec;
-  fs::create_directories(target.parent_path(), ec);
-  if (ec) throw FileError("cannot create folder " + target.parent_path().u8string() + ": " + ec.message());
-  fs::path partPath = target;
-  partPath += ".kqhost-part";
-  PartFile part(partPath);
-  std::ofstream out(part.path(), std::ios::binary | std::ios::trunc);
-  if (!out) throw FileError("cannot create " + part.path().u8string() + ": " + std::strerror(errno));
+  RestoreFile file(root, rel);
+  // Checked before the transfer as well as at the move, so that a kept file costs no download.
+  if (!overwrite && file.TargetExists()) return false;
   Sha256 hash;
   uint64_t got = 0;
   store.ReadAll(
       object.name, meta.size,
       [&](const unsigned char* data, size_t n) {
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(n));
-        if (!out) throw FileError("write to " + part.path().u8string() + " failed: " + std::strerror(errno));
+        file.Write(data, n);
         hash.Update(data, n);
         got += n;
         meter.AddBytes(n);
       },
       cancelled);
-  out.close();
-  if (!out) throw FileError("write to " + part.path().u8string() + " failed: " + std::strerror(errno));
   CheckDigest(meta, got, hash.FinishHex());
-  fs::rename(part.path(), target, ec);
-  if (ec) throw FileError("cannot move the restored file into place: " + ec.message());
-  part.Keep();
-  std::string error;
-  if (!SetFileMtimeNs(target, meta.mtimeNs, &error)) throw FileError("cannot set the modification time: " + error);
+  return file.Commit(meta.mtimeNs, overwrite);
 }
+
+// SHA-256 of a local file (read to tell an unchanged file from a changed one).
+std::string HashFile(const fs::path& path, ProgressMeter& meter, const std::function<bool()>& cancelled) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw FileError(std::string("cannot open: ") + std::strerror(errno));
+  std::vector<char> buffer(1 << 20);
+  Sha256 hash;
+  while (in) {
+    if (cancelled()) throw FileError("interrupted");
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    if (in.bad()) throw FileError(std::string("read failed: ") + std::strerror(errno));
+    hash.Update(buffer.data(), static_cast<size_t>(in.gcount()));
+    meter.AddBytes(static_cast<uint64_t>(in.gcount()));
+  }
+  return hash.FinishHex();
+}
+
+// Refuses a prefix the store cannot hold as it is, with the reason.
+bool PrefixUsable(const char* command, const std::string& prefix) {
+  std::string problem = CheckPrefix(prefix);
+  if (problem.empty()) return true;
+  Console::Error(std::string(command) + ": --prefix '" + Printable(prefix) + "': " + problem);
+  return false;
+}
+
+// UTF-16 length, as the store counts a name.
+size_t NameLength(const std::string& name) {
+  auto wide = Utf8ToWide(name);
+  return wide ? wide->size() : name.size();
+}
+
+constexpr size_t kMaxObjectName = 1024;
 
 std::string FormatTime(int64_t ns) {
   std::time_t secs = static_cast<std::time_t>(ns / 1000000000LL - (ns % 1000000000LL < 0 ? 1 : 0));
@@ -204,20 +214,73 @@ std::string FormatTime(int64_t ns) {
 
 std::unique_ptr<Host> StartRealHost(const HostOptions& options) { return std::make_unique<Host>(options); }
 
+namespace {
+
+// Lists the objects under a prefix, reporting a failure as a message.
+bool ListObjects(Host& host, const char* command, const std::string& prefix, std::vector<StoredObject>* out) {
+  try {
+    *out = host.store().List(prefix);
+    return true;
+  } catch (const std::exception& e) {
+    Console::Error(std::string(command) + ": cannot list '" + Printable(prefix) + "': " + e.what());
+    return false;
+  }
+}
+
+// Objects a restore or verify works on: folder markers are dropped, objects
+// without kqhost's metadata reported (failing the run only with --strict).
+struct Selection {
+  std::vector<const StoredObject*> objects;
+  uint64_t foreign = 0, bytes = 0;
+};
+
+Selection Select(const char* command, const std::vector<StoredObject>& objects, bool strict) {
+  Selection out;
+  for (const auto& object : objects) {
+    if (object.folderMarker) continue;
+    if (!object.meta) {
+      Console::Error(std::string(command) + ": " + (strict ? "" : "note: ") + Printable(object.name) + ": " +
+                     object.metaProblem + "; skipped");
+      ++out.foreign;
+      continue;
+    }
+    out.objects.push_back(&object);
+    out.bytes += object.meta->size;
+  }
+  return out;
+}
+
+std::string ForeignNote(uint64_t foreign) {
+  return std::to_string(foreign) + (foreign == 1 ? " object" : " objects") + " without kqhost metadata skipped";
+}
+
+}  // namespace
+
 int RunBackup(const HostOptions& options, const fs::path& source, const std::string& prefix,
-              const HostFactory& hosts) {
+              const CommandFlags& flags, const HostFactory& hosts) {
+  if (!PrefixUsable("backup", prefix)) return kExitUsage;
+  const std::string normalized = NormalizePrefix(prefix);
+  if (flags.deleteMissing && normalized.empty()) {
+    Console::Error("backup: --delete needs a --prefix (it never deletes across a whole container)");
+    return kExitUsage;
+  }
   std::error_code ec;
   if (!fs::is_directory(source, ec)) {
-    Console::Error("backup: " + source.u8string() + ": not a folder");
+    Console::Error("backup: " + Printable(source.u8string()) + ": not a folder");
     return kExitFailed;
   }
   TreeListing tree = ListTree(source);
-  for (const auto& note : tree.skipped) Console::Error("backup: note: skipped " + note);
-  for (const auto& error : tree.errors) Console::Error("backup: " + error);
+  for (const auto& note : tree.skipped) Console::Error("backup: note: skipped " + Printable(note));
+  for (const auto& error : tree.errors) Console::Error("backup: " + Printable(error));
 
   auto host = StartHost(hosts, options, "backup");
   if (!host) return kExitSetup;
-  const std::string normalized = NormalizePrefix(prefix);
+
+  // One listing tells which files are stored already, and with what.
+  std::vector<StoredObject> stored;
+  if (!ListObjects(*host, "backup", normalized, &stored)) return kExitFailed;
+  std::map<std::string, const StoredObject*> byName;
+  for (const auto& object : stored) byName.emplace(object.name, &object);
 
   // Largest first: with several threads the long uploads start at once and
   // the small files fill the gaps, instead of one big file running alone at the end.
@@ -228,42 +291,68 @@ int RunBackup(const HostOptions& options, const fs::path& source, const std::str
   uint64_t totalBytes = 0;
   for (const auto& f : tree.files) totalBytes += f.size;
 
+  std::atomic<uint64_t> unchanged{0};
   Run run("backup", host->plugin(), order.size(), totalBytes, options.showProgress);
   auto cancelled = run.Cancelled();
   run.Items(
       options.threads,
-      [&](size_t k) {
+      [&](size_t k) -> uint64_t {
         const SourceFile& file = tree.files[order[k]];
+        const std::string name = ObjectNameFor(normalized, file.rel);
+        if (NameLength(name) > kMaxObjectName)
+          throw FileError("the object name would be " + std::to_string(NameLength(name)) +
+                          " characters; the store holds at most " + std::to_string(kMaxObjectName));
+        // Unchanged when size and modification time agree and the content
+        // hashes to the stored SHA-256: read locally, nothing sent.
+        auto it = byName.find(name);
+        if (!flags.full && it != byName.end() && it->second->meta && it->second->meta->size == file.size) {
+          int64_t mtime = 0;
+          std::string error;
+          if (GetFileMtimeNs(file.path, &mtime, &error) && mtime == it->second->meta->mtimeNs &&
+              HashFile(file.path, run.meter(), cancelled) == it->second->meta->sha256) {
+            ++unchanged;
+            return 0;
+          }
+        }
         return host->store()
-            .PutFile(file.path, ObjectNameFor(normalized, file.rel),
-                     [&run](uint64_t n) { run.meter().AddBytes(n); }, cancelled)
+            .PutFile(file.path, name, [&run](uint64_t n) { run.meter().AddBytes(n); }, cancelled)
             .size;
       },
       [&](size_t k) { return tree.files[order[k]].rel; });
-  return run.Finish("file", tree.errors.size());
-}
 
-namespace {
-
-// Lists the objects under a prefix, reporting a failure as a message.
-bool ListObjects(Host& host, const char* command, const std::string& prefix, std::vector<StoredObject>* out) {
-  try {
-    *out = host.store().List(prefix);
-    return true;
-  } catch (const std::exception& e) {
-    Console::Error(std::string(command) + ": cannot list '" + prefix + "': " + e.what());
-    return false;
+  std::vector<std::string> notes;
+  if (unchanged > 0) notes.push_back(std::to_string(unchanged.load()) + " unchanged");
+  uint64_t deleteFailures = 0;
+  if (flags.deleteMissing && tree.errors.empty() && !run.Cancelled()() && !run.AnyFailed()) {
+    // Only kqhost's own objects under the prefix whose file is gone; never
+    // when part of the tree could not be read (its files would look gone).
+    std::set<std::string> present;
+    for (const auto& file : tree.files) present.insert(ObjectNameFor(normalized, file.rel));
+    uint64_t deleted = 0;
+    for (const auto& object : stored) {
+      if (!object.meta || present.count(object.name) != 0) continue;
+      try {
+        host->store().Delete(object.name);
+        ++deleted;
+      } catch (const std::exception& e) {
+        Console::Error("backup: --delete: " + Printable(object.name) + ": " + e.what());
+        ++deleteFailures;
+      }
+    }
+    notes.push_back(std::to_string(deleted) + " deleted");
+  } else if (flags.deleteMissing) {
+    Console::Error("backup: --delete: nothing deleted, the backup was not complete");
   }
+  return run.Finish("file", tree.errors.size() + deleteFailures, notes);
 }
-
-}  // namespace
 
 int RunRestore(const HostOptions& options, const fs::path& dest, const std::string& prefix,
-              const HostFactory& hosts) {
-  std::error_code ec;
-  fs::create_directories(dest, ec);
-  if (ec || !fs::is_directory(dest, ec)) {
-    Console::Error("restore: cannot create the folder " + dest.u8string() + (ec ? ": " + ec.message() : ""));
+               const CommandFlags& flags, const HostFactory& hosts) {
+  if (!PrefixUsable("restore", prefix)) return kExitUsage;
+  RestoreRoot root;
+  std::string error;
+  if (!root.Open(dest, &error)) {
+    Console::Error("restore: cannot open the folder " + Printable(dest.u8string()) + ": " + error);
     return kExitFailed;
   }
   auto host = StartHost(hosts, options, "restore");
@@ -271,64 +360,62 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
   const std::string normalized = NormalizePrefix(prefix);
   std::vector<StoredObject> objects;
   if (!ListObjects(*host, "restore", normalized, &objects)) return kExitFailed;
+  Selection selected = Select("restore", objects, flags.strict);
+  if (selected.objects.empty()) {
+    Console::Error("restore: no objects " + std::string(selected.foreign > 0 ? "written by kqhost " : "") + "under '" +
+                   Printable(normalized) + "' (wrong --prefix or container?)");
+    return kExitFailed;
+  }
 
   struct Job {
     const StoredObject* object;
-    fs::path target;
+    std::string rel;
   };
   std::vector<Job> jobs;
-  uint64_t refused = 0, totalBytes = 0;
-  for (const auto& object : objects) {
-    auto rel = RelativePathOf(normalized, object.name);
+  uint64_t refused = flags.strict ? selected.foreign : 0;
+  for (const StoredObject* object : selected.objects) {
+    auto rel = RelativePathOf(normalized, object->name);
     if (!rel) {
-      Console::Error("restore: " + object.name + ": the name is not a safe relative path; not restored");
-      ++refused;
-    } else if (!object.meta) {
-      Console::Error("restore: " + object.name + ": " + object.metaProblem + "; not restored");
+      Console::Error("restore: " + Printable(object->name) + ": the name is not a safe relative path; not restored");
       ++refused;
     } else {
-      jobs.push_back(Job{&object, dest / fs::u8path(*rel)});
-      totalBytes += object.meta->size;
+      jobs.push_back(Job{object, *rel});
     }
-  }
-  if (objects.empty()) {
-    Console::Error("restore: no objects under '" + normalized + "' (wrong --prefix or container?)");
-    return kExitFailed;
   }
   std::stable_sort(jobs.begin(), jobs.end(),
                    [](const Job& a, const Job& b) { return a.object->meta->size > b.object->meta->size; });
 
-  Run run("restore", host->plugin(), jobs.size(), totalBytes, options.showProgress);
+  Run run("restore", host->plugin(), jobs.size(), selected.bytes, options.showProgress);
   auto cancelled = run.Cancelled();
   run.Items(
       options.threads,
-      [&](size_t k) {
-        RestoreOne(host->store(), *jobs[k].object, jobs[k].target, run.meter(), cancelled);
+      [&](size_t k) -> uint64_t {
+        if (!RestoreOne(host->store(), *jobs[k].object, root, jobs[k].rel, flags.overwrite, run.meter(), cancelled))
+          throw FileError("a file of that name exists; kept (--overwrite replaces it)");
         return jobs[k].object->meta->size;
       },
       [&](size_t k) { return jobs[k].object->name; });
-  return run.Finish("file", refused);
+  std::vector<std::string> notes;
+  if (selected.foreign > 0) notes.push_back(ForeignNote(selected.foreign));
+  return run.Finish("file", refused, notes);
 }
 
-int RunVerify(const HostOptions& options, const std::string& prefix, const HostFactory& hosts) {
+int RunVerify(const HostOptions& options, const std::string& prefix, const CommandFlags& flags,
+              const HostFactory& hosts) {
+  if (!PrefixUsable("verify", prefix)) return kExitUsage;
   auto host = StartHost(hosts, options, "verify");
   if (!host) return kExitSetup;
   const std::string normalized = NormalizePrefix(prefix);
   std::vector<StoredObject> objects;
   if (!ListObjects(*host, "verify", normalized, &objects)) return kExitFailed;
-
-  std::vector<const StoredObject*> jobs;
-  uint64_t refused = 0, totalBytes = 0;
-  for (const auto& object : objects) {
-    if (!object.meta) {
-      Console::Error("verify: " + object.name + ": " + object.metaProblem);
-      ++refused;
-    } else {
-      jobs.push_back(&object);
-      totalBytes += object.meta->size;
-    }
+  Selection selected = Select("verify", objects, flags.strict);
+  if (selected.objects.empty()) {
+    Console::Error("verify: no objects " + std::string(selected.foreign > 0 ? "written by kqhost " : "") + "under '" +
+                   Printable(normalized) + "' (wrong --prefix or container?)");
+    return kExitFailed;
   }
-  Run run("verify", host->plugin(), jobs.size(), totalBytes, options.showProgress);
+  const auto& jobs = selected.objects;
+  Run run("verify", host->plugin(), jobs.size(), selected.bytes, options.showProgress);
   auto cancelled = run.Cancelled();
   run.Items(
       options.threads,
@@ -348,7 +435,9 @@ int RunVerify(const HostOptions& options, const std::string& prefix, const HostF
         return object.meta->size;
       },
       [&](size_t k) { return jobs[k]->name; });
-  return run.Finish("intact object", refused);
+  std::vector<std::string> notes;
+  if (selected.foreign > 0) notes.push_back(ForeignNote(selected.foreign));
+  return run.Finish("intact object", flags.strict ? selected.foreign : 0, notes);
 }
 
 int RunList(const HostOptions& options, const std::string& prefix, bool longFormat, const HostFactory& hosts) {
@@ -358,19 +447,23 @@ int RunList(const HostOptions& options, const std::string& prefix, bool longForm
   if (!ListObjects(*host, "ls", prefix, &objects)) return kExitFailed;
   uint64_t total = 0;
   for (const auto& object : objects) {
+    const std::string name = Printable(object.name);
     if (!longFormat) {
-      Console::Out(object.name);
+      Console::Out(name);
       continue;
     }
     if (object.meta) {
       char size[24];
       std::snprintf(size, sizeof size, "%14llu", static_cast<unsigned long long>(object.meta->size));
       Console::Out(std::string(size) + "  " + FormatTime(object.meta->mtimeNs) + "  " +
-                   object.meta->sha256.substr(0, 12) + "  " + object.name);
+                   object.meta->sha256.substr(0, 12) + "  " + name);
       total += object.meta->size;
     } else {
-      Console::Out(std::string(14, '?') + "  " + std::string(19, '?') + "  " + std::string(12, '?') + "  " +
-                   object.name);
+      const char* what = object.folderMarker ? "folder" : "?";
+      char size[24];
+      std::snprintf(size, sizeof size, "%14s", what);
+      Console::Out(std::string(size) + "  " + std::string(19, '?') + "  " + std::string(12, '?') + "  " + name +
+                   (object.folderMarker ? "" : "  (" + object.metaProblem + ")"));
     }
   }
   if (longFormat) Console::Out(Count(objects.size(), "object") + ", " + FormatBytes(total));
@@ -393,7 +486,7 @@ int RunRemove(const HostOptions& options, const std::string& name, bool recursiv
     try {
       host->store().Delete(n);
     } catch (const std::exception& e) {
-      Console::Error("rm: " + n + ": " + e.what());
+      Console::Error("rm: " + Printable(n) + ": " + e.what());
       ++failed;
     }
   }

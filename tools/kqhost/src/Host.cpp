@@ -3,9 +3,17 @@
 #include <fstream>
 #include <system_error>
 
+#include "ObjectMeta.h"
+
 namespace kqhost {
 
 std::string InitArgument(const HostOptions& options) {
+  // The container goes into the configuration string: a name with ';' or
+  // '=' would add items of its own (another endpoint, say).
+  if (!options.container.empty()) {
+    std::string problem = CheckContainerName(options.container);
+    if (!problem.empty()) throw std::runtime_error("--container " + problem);
+  }
   std::string arg = options.connection;
   auto add = [&arg](const std::string& item) {
     if (!arg.empty() && arg.back() != ';') arg.push_back(';');

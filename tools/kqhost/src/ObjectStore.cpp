@@ -27,6 +27,17 @@ void Check(const char* operation, uint32_t rc) {
   if (rc != KQ_OK) throw PluginError(operation, rc);
 }
 
+// A write session stages blocks under the object's name; the store answers
+// CONFLICT when the object already there is not a block blob (a page or
+// append blob another tool wrote) or is leased.  Say so rather than the bare code.
+void CheckStaging(const char* operation, uint32_t rc) {
+  if (rc == 26 /* CONFLICT */)
+    throw PluginError(operation, rc,
+                      "the store refused to replace the existing object of that name (a page or append blob, or "
+                      "leased); delete it first with 'kqhost rm'");
+  Check(operation, rc);
+}
+
 // A source file opened for reading, with the state it had when opened, so a
 // file that changes while it is read is caught rather than stored torn.
 class SourceReader {
@@ -91,6 +102,8 @@ FileMeta ObjectStore::PutFile(const fs::path& file, const std::string& objectNam
     meta.sha256 = hash.FinishHex();
     MetaDataMap map = EncodeMeta(meta);
     WString handle;
+    // This call commits: nothing may be committed once an interrupt was seen.
+    if (cancelled()) throw FileError("interrupted; nothing stored");
     Check("WriteObject", plugin_->WriteObject(name, data.data(), n, &map, &handle));
     progress(n);
     return meta;
@@ -101,7 +114,7 @@ FileMeta ObjectStore::PutFile(const fs::path& file, const std::string& objectNam
   // session that is given up is deleted by its handle, so nothing of it is
   // ever committed.
   WString handle;
-  Check("CreateObject", plugin_->CreateObject(name, &handle));
+  CheckStaging("CreateObject", plugin_->CreateObject(name, &handle));
   struct Abandon {
     ICloudPluginInterface* plugin;
     const WString& handle;
@@ -123,17 +136,18 @@ FileMeta ObjectStore::PutFile(const fs::path& file, const std::string& objectNam
       meta.sha256 = hash.FinishHex();
       MetaDataMap map = EncodeMeta(meta);
       WString sameHandle;
-      Check("WriteObject", plugin_->WriteObject(handle, current.data(), have, &map, &sameHandle));
+      CheckStaging("WriteObject", plugin_->WriteObject(handle, current.data(), have, &map, &sameHandle));
       progress(have);
       break;
     }
-    Check("WriteObject", plugin_->WriteObject(handle, current.data(), have));
+    CheckStaging("WriteObject", plugin_->WriteObject(handle, current.data(), have));
     progress(have);
     current.swap(next);
     have = following;
     total += following;
   }
-  Check("CloseObject", plugin_->CloseObject(handle));
+  if (cancelled()) throw FileError("interrupted; nothing stored");
+  CheckStaging("CloseObject", plugin_->CloseObject(handle));
   abandon.armed = false;
   return meta;
 }
@@ -187,8 +201,12 @@ std::vector<StoredObject> ObjectStore::List(const std::string& prefix) {
   for (const auto& entry : *list) {
     StoredObject object;
     object.name = WideToUtf8(entry.first);
-    if (entry.second != nullptr) object.meta = DecodeMeta(*entry.second, &object.metaProblem);
-    else object.metaProblem = "no metadata";
+    if (entry.second != nullptr) {
+      object.folderMarker = IsFolderMarker(*entry.second);
+      object.meta = DecodeMeta(*entry.second, &object.metaProblem);
+    } else {
+      object.metaProblem = "no metadata";
+    }
     out.push_back(std::move(object));
   }
   return out;

@@ -84,6 +84,42 @@ std::string WideToUtf8(const WString& w) {
   return out;
 }
 
+std::string Printable(std::string_view text) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  auto escape = [&out](unsigned char b) {
+    out += "\\x";
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 0xF]);
+  };
+  for (size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (len == 1) {
+      if (c == '\\') out += "\\\\";
+      else if (c < 0x20 || c == 0x7F) escape(c);
+      else out.push_back(static_cast<char>(c));
+      ++i;
+      continue;
+    }
+    if (len == 0 || i + len > text.size() || !Utf8ToWide(text.substr(i, len))) {
+      escape(c);
+      ++i;
+      continue;
+    }
+    auto second = static_cast<unsigned char>(text[i + 1]);
+    if (c == 0xC2 && second < 0xA0) {  // U+0080..U+009F, the C1 controls
+      escape(c);
+      escape(second);
+    } else {
+      out.append(text, i, len);
+    }
+    i += len;
+  }
+  return out;
+}
+
 std::string ToHex(const unsigned char* data, size_t size) {
   static const char kDigits[] = "0123456789abcdef";
   std::string out(size * 2, '0');

@@ -18,6 +18,11 @@ std::optional<WString> Utf8ToWide(std::string_view utf8);
 // Unpaired surrogates become U+FFFD.
 std::string WideToUtf8(const WString& wide);
 
+// A name made safe for a terminal: control characters (C0, DEL, C1), bytes
+// that are not well-formed UTF-8 and the backslash itself are written \xNN
+// (the backslash as \\), so nothing a file name holds can move the cursor.
+std::string Printable(std::string_view text);
+
 std::string ToHex(const unsigned char* data, size_t size);
 
 // "0 B", "999 B", "1.5 kB", "200.0 MB" (powers of 1000, as the MB/s figures).

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <system_error>
 
-#include "ObjectMeta.h"
 
 namespace kqhost {
 
@@ -42,10 +41,6 @@ void Walk(const fs::path& dir, const std::string& relDir, TreeListing* out) {
     } else if (fs::is_directory(st)) {
       Walk(entry.path(), rel, out);
     } else if (fs::is_regular_file(st)) {
-      if (!IsSafeRelativePath(rel)) {
-        out->errors.push_back(rel + ": the name cannot be stored (not UTF-8, or holds a backslash)");
-        continue;
-      }
       uint64_t size = entry.file_size(sec);
       if (sec) {
         out->errors.push_back(rel + ": " + sec.message());

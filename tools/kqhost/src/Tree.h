@@ -11,7 +11,7 @@ namespace kqhost {
 
 struct SourceFile {
   std::filesystem::path path;  // full path on disk
-  std::string rel;             // '/'-separated UTF-8 path below the root
+  std::string rel;             // '/'-separated path below the root, as the file system names it
   uint64_t size = 0;
 };
 
@@ -22,8 +22,8 @@ struct TreeListing {
 };
 
 // Regular files only; symbolic links are not followed (they are listed in
-// `skipped`).  Names that are not valid UTF-8, or that could not be restored
-// safely, go to `errors`.
+// `skipped`).  Every name is kept as the file system has it (on Linux: bytes,
+// UTF-8 or not); ObjectNameFor makes it storable.
 TreeListing ListTree(const std::filesystem::path& root);
 
 }  // namespace kqhost

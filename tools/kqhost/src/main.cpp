@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "HostOs.h"
+#include "ObjectMeta.h"
 #include "Text.h"
 
 #ifndef KQHOST_DEFAULT_PLUGIN
@@ -91,14 +92,21 @@ int main(int argc, char** argv) {
 
   std::string source, dest, prefix, listPrefix, removeName;
   bool longFormat = false, recursive = false;
+  CommandFlags flags;
   CLI::App* backup = app.add_subcommand("backup", "copy every regular file under SRC into storage");
   backup->add_option("SRC", source, "folder to back up")->required();
   backup->add_option("--prefix", prefix, "object name prefix (a folder in the container)");
+  backup->add_flag("--full", flags.full, "send every file, even those stored unchanged");
+  backup->add_flag("--delete", flags.deleteMissing,
+                   "delete kqhost's objects under --prefix whose files no longer exist (after a complete backup)");
   CLI::App* restore = app.add_subcommand("restore", "copy the objects under a prefix into DEST, checking each SHA-256");
   restore->add_option("DEST", dest, "folder to restore into (created if missing)")->required();
   restore->add_option("--prefix", prefix, "object name prefix to restore");
+  restore->add_flag("--overwrite", flags.overwrite, "replace existing files (default: report and keep them)");
+  restore->add_flag("--strict", flags.strict, "objects without kqhost metadata fail the run");
   CLI::App* verify = app.add_subcommand("verify", "read every object under a prefix and check size and SHA-256");
   verify->add_option("--prefix", prefix, "object name prefix to check");
+  verify->add_flag("--strict", flags.strict, "objects without kqhost metadata fail the run");
   CLI::App* ls = app.add_subcommand("ls", "list objects whose names start with PREFIX");
   ls->add_option("PREFIX", listPrefix, "name prefix (default: all)");
   ls->add_flag("-l,--long", longFormat, "show size, modification time and SHA-256");
@@ -119,6 +127,10 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   options.blockSize = *size;
+  if (!options.container.empty() && !CheckContainerName(options.container).empty()) {
+    Console::Error("--container " + CheckContainerName(options.container));
+    return kExitUsage;
+  }
   if (pluginPath.empty() || javaLib.empty()) {
     Console::Error("--plugin and --java-lib are required (this build has no defaults)");
     return kExitUsage;
@@ -131,9 +143,9 @@ int main(int argc, char** argv) {
   options.showProgress = !quiet && StdoutIsTerminal();
 
   InstallInterruptHandler();
-  if (*backup) return RunBackup(options, fs::u8path(source), prefix);
-  if (*restore) return RunRestore(options, fs::u8path(dest), prefix);
-  if (*verify) return RunVerify(options, prefix);
+  if (*backup) return RunBackup(options, fs::u8path(source), prefix, flags);
+  if (*restore) return RunRestore(options, fs::u8path(dest), prefix, flags);
+  if (*verify) return RunVerify(options, prefix, flags);
   if (*ls) return RunList(options, listPrefix, longFormat);
   if (*rm) return RunRemove(options, removeName, recursive);
   if (*info) return RunInfo(options);

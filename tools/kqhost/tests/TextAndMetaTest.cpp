@@ -102,19 +102,79 @@ TEST(Meta, MissingOrMalformedEntriesAreExplained) {
   }
 }
 
-TEST(Names, PrefixesAndOnlyPlainRelativePathsAreRestored) {
-  EXPECT_EQ(NormalizePrefix("/"), "");
-  EXPECT_EQ(NormalizePrefix("a"), "a/");
+TEST(Names, StorableNamesStayAndTheRestMapReversibly) {
+  struct Case {
+    std::string local, stored;
+  } cases[] = {
+      {"a/b/c.txt", "a/b/c.txt"},
+      {"\xC3\xA9t\xC3\xA9/\xF0\x9F\x98\x80", "\xC3\xA9t\xC3\xA9/\xF0\x9F\x98\x80"},
+      {"100%.txt", "100%.txt"},          // a '%' that is not followed by hex digits stays
+      {"a%2g/%ab", "a%2g/%ab"},          // nor by upper-case hex digits
+      {"a%20b", "a%2520b"},              // looks like an escape: the '%' itself is escaped
+      {"kqh-set/x", "kqh-set/x"},
+      {"trailing.", "trailing%2E"},
+      {"dir./f..", "dir%2E/f.%2E"},
+      {"...", "..%2E"},
+      {".hidden", ".hidden"},
+      {"back\\slash", "back%5Cslash"},
+      {std::string("tab\tbell\x07" "del\x7F", 13), "tab%09bell%07del%7F"},
+      {"bad\xFFname\xC3", "bad%FFname%C3"},  // bytes that are not UTF-8
+      {"\xED\xA0\x80", "%ED%A0%80"},         // an encoded surrogate is not UTF-8 either
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EncodeName(c.local), c.stored) << ::testing::PrintToString(c.local);
+    EXPECT_EQ(DecodeName(c.stored), std::optional<std::string>(c.local)) << c.stored;
+  }
+  // Another tool's names that EncodeName could not have written are taken as they are.
+  for (const char* foreign : {"a%41", "x%2F", "%C3%A9"}) EXPECT_EQ(DecodeName(foreign), std::string(foreign));
+  // Nothing decodes to a path that leaves the folder or that no file can have.
+  for (const char* bad : {"", "/a", "a/", "a//b", "%2E", "a/.%2E", "..", "x/../y", "nul%00"})
+    EXPECT_FALSE(DecodeName(bad)) << bad;
+
   EXPECT_EQ(NormalizePrefix("/a/b//"), "a/b/");
-  EXPECT_EQ(ObjectNameFor("a/", "x/y.txt"), "a/x/y.txt");
-  for (const char* good : {"a", "a/b/c.txt", "\xC3\xA9t\xC3\xA9/\xE6\x97\xA5.bin", ".hidden", "a..b"})
-    EXPECT_TRUE(IsSafeRelativePath(good)) << good;
-  for (const char* bad : {"", "/a", "a/", "a//b", "./a", "a/../b", "..", "a\\b", "x/\xFF"})
-    EXPECT_FALSE(IsSafeRelativePath(bad)) << bad;
-  EXPECT_EQ(RelativePathOf("p/", "p/a/b"), std::optional<std::string>("a/b"));
+  EXPECT_EQ(ObjectNameFor("p/", "x./y"), "p/x%2E/y");
+  EXPECT_EQ(RelativePathOf("p/", "p/x%2E/y"), std::optional<std::string>("x./y"));
   EXPECT_FALSE(RelativePathOf("p/", "q/a"));
   EXPECT_FALSE(RelativePathOf("p/", "p/../../etc/passwd"));
-  EXPECT_FALSE(RelativePathOf("", "/abs"));
+}
+
+TEST(Names, EveryShortByteStringRoundTrips) {
+  // Exhaustive over two-byte names from a small alphabet that holds every
+  // class the mapping treats specially.
+  const std::string alphabet = std::string("a.%2E\\\x01\x7F\xC3\xA9\xFF/", 12);
+  for (char x : alphabet)
+    for (char y : alphabet)
+      for (char z : alphabet) {
+        std::string name{x, y, z};
+        auto back = DecodeName(EncodeName(name));
+        if (IsSafeRelativePath(name)) {
+          EXPECT_EQ(back, std::optional<std::string>(name)) << ::testing::PrintToString(name);
+          EXPECT_TRUE(Utf8ToWide(EncodeName(name))) << ::testing::PrintToString(name);
+        }
+      }
+}
+
+TEST(Names, PrefixesAndContainersAreCheckedBeforeUse) {
+  for (const char* good : {"", "/", "set", "a/b/", "kqh-set", "100%"}) EXPECT_EQ(CheckPrefix(good), "") << good;
+  struct Case {
+    const char* prefix;
+    const char* expect;
+  } bad[] = {{"../../x", "'..'"}, {"a/./b", "'.'"}, {"a//b", "empty"},  {"a./b", "end with '.'"},
+             {"a\\b", "backslash"}, {"a\x01", "control"},   {"\xFF", "UTF-8"}};
+  for (const auto& c : bad) EXPECT_NE(CheckPrefix(c.prefix).find(c.expect), std::string::npos) << c.prefix;
+
+  for (const std::string& good : {std::string("kq-backup"), std::string("abc"), std::string(63, 'z')})
+    EXPECT_EQ(CheckContainerName(good), "") << good;
+  EXPECT_NE(CheckContainerName(std::string(64, 'z')), "");
+  for (const char* bad : {"ab", "Abc", "a--b", "-ab", "ab-", "a_b", "x;BlobEndpoint=http://127.0.0.1:1/d", "a=b"})
+    EXPECT_NE(CheckContainerName(bad), "") << bad;
+}
+
+TEST(Text, PrintableEscapesWhatATerminalWouldObey) {
+  EXPECT_EQ(Printable("plain/\xC3\xA9t\xC3\xA9.txt"), "plain/\xC3\xA9t\xC3\xA9.txt");
+  EXPECT_EQ(Printable("a\x1B[2Jb"), "a\\x1b[2Jb");
+  EXPECT_EQ(Printable("bs\\ del\x7F c1\xC2\x9B"), "bs\\\\ del\\x7f c1\\xc2\\x9b");
+  EXPECT_EQ(Printable("bad\xFF\xC3"), "bad\\xff\\xc3");
 }
 
 TEST(Messages, CodesAndTheLibraryInitArgument) {
@@ -130,6 +190,8 @@ TEST(Messages, CodesAndTheLibraryInitArgument) {
   EXPECT_EQ(InitArgument(o), "AccountName=a;AccountKey=k;Container=box;BlockSize=4096");
   o.connection = "AccountName=a;";
   EXPECT_EQ(InitArgument(o), "AccountName=a;Container=box;BlockSize=4096");
+  o.container = "x;BlobEndpoint=http://127.0.0.1:10212/devstoreaccount1";
+  EXPECT_THROW(InitArgument(o), std::runtime_error);
 }
 
 }  // namespace
