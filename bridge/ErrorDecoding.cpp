@@ -130,20 +130,4 @@ uint32_t CJNIWrapper::GetErrorId(JNIEnv* env, jobject errorValue) {
   }
 }
 
-uint32_t CJNIWrapper::MapErrorId(int32_t ordinal) {
-  // The host's codes for the library's ERRORID ordinals.  No ordinal maps to
-  // 40, which stays reserved for failures of the bridge itself.
-  if (ordinal >= 0 && ordinal <= 2) return static_cast<uint32_t>(ordinal);
-  if (ordinal == 3) return 7;
-  if (ordinal >= 4 && ordinal <= 6) return static_cast<uint32_t>(ordinal);
-  if (ordinal >= 7 && ordinal <= 26) return static_cast<uint32_t>(ordinal) + 1;
-  if (ordinal == 27) return 30;
-  if (ordinal == 28) return 29;
-  if (ordinal >= 29 && ordinal <= 37) return static_cast<uint32_t>(ordinal) + 1;
-  if (ordinal == 38 || ordinal == 39 || ordinal == 41) return 1;
-  if (ordinal == 40) return 47;
-  if (ordinal == 42 || ordinal == 43) return static_cast<uint32_t>(ordinal);
-  if (ordinal == 47) return 45;
-  if (ordinal == 48) return 46;
-  return 23;  // 44 to 46, anything larger, and negative ordinals
-}
+uint32_t CJNIWrapper::MapErrorId(int32_t ordinal) { return kq::CodeOfOrdinal(ordinal); }

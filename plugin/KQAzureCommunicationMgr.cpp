@@ -12,12 +12,12 @@ namespace {
 const WChar kNotInitialised[] = KQ_W("jniObj is not instaialized");
 const WChar kInitIsCalled[] = KQ_W("KQAzureCommunicationMgr::Init is Called");
 
-constexpr Answer kNoBridge{kNotInitialised, KQ_NO_BRIDGE};
+constexpr Answer kNoBridge{kNotInitialised, KQ_NOT_INITIALIZED};
 // The two container lists report a missing bridge as an empty success.
 constexpr Answer kNoBridgeList{kNotInitialised, KQ_OK};
-constexpr Answer kNoBridgeMachineNames{KQ_W("GetMachineNameList -- jniObj is not instaialized"), KQ_NO_BRIDGE};
-constexpr Answer kNoBridgeCanBackup{KQ_W("CanBackup -- jniObj is not instaialized"), KQ_NO_BRIDGE};
-constexpr Answer kNoBridgeStorageKey{KQ_W("UpdateStorageKey -- jniObj is not instaialized"), KQ_NO_BRIDGE};
+constexpr Answer kNoBridgeMachineNames{KQ_W("GetMachineNameList -- jniObj is not instaialized"), KQ_NOT_INITIALIZED};
+constexpr Answer kNoBridgeCanBackup{KQ_W("CanBackup -- jniObj is not instaialized"), KQ_NOT_INITIALIZED};
+constexpr Answer kNoBridgeStorageKey{KQ_W("UpdateStorageKey -- jniObj is not instaialized"), KQ_NOT_INITIALIZED};
 
 // <root>/Plugin/Azure/Log with the platform's separator.
 WString LogFolder(const WString& installPath) {
@@ -93,13 +93,13 @@ uint32_t KQAzureCommunicationMgr::InitLibrary(WString initArg) {
 uint32_t KQAzureCommunicationMgr::Init(WString initArg, WString installPath) {
   try {
     m_pLog = CJNIWrapperLog::GetInstance(LogFolder(installPath));
-    if (m_pLog == nullptr) return KQ_NO_BRIDGE;
+    if (m_pLog == nullptr) return KQ_NOT_INITIALIZED;
     WriteLine(kInitIsCalled);
     // Every other operation answers a missing bridge the same way; Init
     // does too, after it has taken the log.
     if (!jniObj) {
       WriteLine(kNotInitialised);
-      return KQ_NO_BRIDGE;
+      return KQ_NOT_INITIALIZED;
     }
     jniObj->SetLog(m_pLog);
     // Java is called only when the JVM holder has a VM for this root;

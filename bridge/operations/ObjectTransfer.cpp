@@ -291,7 +291,7 @@ uint32_t CJNIWrapper::ReadObject(WString object, unsigned char* buffer, uint64_t
     call.Line(KQ_W("ReadObject::buffer copy started..."), object);
     if (!kq::CopyFromJByteArray(env, bytes.get(), BytesToCopy(*size, kq::ArrayLengthOf(requested)), buffer)) {
       call.Line(kUnableToCopyLine);
-      return KQ_BYTES_UNAVAILABLE;
+      return KQ_BUFFER_UNAVAILABLE;
     }
     call.Line(KQ_W("ReadObject::buffer copy ended..."), object);
     return MapErrorId(ordinal);
@@ -319,7 +319,7 @@ uint32_t ReadWithMetaData(JavaCall& call, const WString& object, unsigned char* 
   *size = CutToRequest(count, requested);
   if (!kq::CopyFromJByteArray(env, bytes.get(), BytesToCopy(*size, kq::ArrayLengthOf(requested)), buffer)) {
     call.Line(kUnableToCopyLine);
-    return KQ_BYTES_UNAVAILABLE;
+    return KQ_BUFFER_UNAVAILABLE;
   }
   return CJNIWrapper::MapErrorId(ordinal);
 }

@@ -45,9 +45,9 @@ TEST(PluginDll, LoadsAndAnswersWithoutAJvm) {
   for (JavaVM*** handle : {static_cast<JavaVM***>(nullptr), &noInner, &toNoVm}) {
     ICloudPluginInterface* plugin = create(root.wstring(), handle);
     ASSERT_NE(plugin, nullptr);
-    EXPECT_EQ(plugin->InitLibrary(L"init"), KQ_NO_BRIDGE);
-    EXPECT_EQ(plugin->DeInit(), KQ_NO_BRIDGE);
-    EXPECT_EQ(plugin->CheckBridge(), KQ_NO_BRIDGE);
+    EXPECT_EQ(plugin->InitLibrary(L"init"), KQ_NOT_INITIALIZED);
+    EXPECT_EQ(plugin->DeInit(), KQ_NOT_INITIALIZED);
+    EXPECT_EQ(plugin->CheckBridge(), KQ_NOT_INITIALIZED);
     uint64_t minimum = 0, defaultSize = 0, maximum = 0;
     EXPECT_EQ(plugin->GetDefaultObjectSizeRange(&minimum, &defaultSize, &maximum), KQ_OK);
     EXPECT_EQ(minimum, 1024u);
@@ -56,13 +56,13 @@ TEST(PluginDll, LoadsAndAnswersWithoutAJvm) {
     uint32_t flag = 7;
     EXPECT_EQ(plugin->QueryFlag(&flag), KQ_OK);
     EXPECT_EQ(flag, 1u);
-    EXPECT_EQ(plugin->QueryValue(&flag), KQ_NOT_IMPLEMENTED);
+    EXPECT_EQ(plugin->QueryValue(&flag), KQ_NOT_SUPPORTED);
     // The overloads sit in adjacent slots; each must reach its own body.
     unsigned char bytes[4] = {1, 2, 3, 4};
     WString handleOut = L"untouched";
-    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4, nullptr, 0, &handleOut), KQ_NO_BRIDGE);
-    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4, nullptr, &handleOut), KQ_NO_BRIDGE);
-    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4), KQ_NO_BRIDGE);
+    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4, nullptr, 0, &handleOut), KQ_NOT_INITIALIZED);
+    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4, nullptr, &handleOut), KQ_NOT_INITIALIZED);
+    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4), KQ_NOT_INITIALIZED);
     EXPECT_EQ(handleOut, L"untouched");
     plugin->Release();
   }
