@@ -23,6 +23,7 @@
 #include "bridge/JniWrapper.h"
 #include "bridge/ScopedJni.h"
 #include "platform/Platform.h"
+#include "log/HostTexts.h"
 
 namespace kq {
 
@@ -178,7 +179,7 @@ uint32_t CJNIWrapper::RunOperation(const kq::OperationInfo& op, Body&& body) noe
       kq::JavaCall call(*this, env, m_ObjKQAzurePlugInLibrary, method);
       return std::forward<Body>(body)(call);
     } catch (...) {
-      WriteLine(WString(op.name) + KQ_W("::Exception is occured..."));
+      WriteLine(WString(op.name) + kq::text::kExceptionLineSuffix);
       return KQ_BRIDGE_FAILURE;
     }
   } catch (...) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bridge/JniWrapper.h"
+#include "log/HostTexts.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ uint32_t CJVMHost::AcquireJVM(const WString& installPath, JavaVM** out) noexcept
     m_installDir = JarFolder(installPath);
     m_classPath = kClassPathOption;
     for (const WChar* jar : kJars) {
-      std::printf("path %s", kq::platform::WideToAnsi(m_classPath).c_str());
+      std::printf("%s%s", kq::text::kClassPathPrefix, kq::platform::WideToAnsi(m_classPath).c_str());
       m_classPath += m_installDir;
       m_classPath += jar;
     }
@@ -94,7 +95,7 @@ JNIEnv* CJVMHost::CreateJVM(WString option) {
   args.options = options;
   args.ignoreUnrecognized = JNI_FALSE;
   (void)args;
-  std::printf("Attempting to create JVM.");
+  std::printf("%s", kq::text::kAttemptingToCreateJvm);
   return m_env;
 }
 
@@ -117,13 +118,13 @@ int CJNIWrapper::InitialiseCommunication(WString installPath) {
   try {
     uint32_t acquired = CJVMHost::Instance().AcquireJVM(installPath, &m_jvm);
     if (m_jvm != nullptr && acquired == KQ_OK) {
-      WriteLineLevel3(KQ_W("InitialiseCommunication::JVM is intailzed properly..."));
+      WriteLineLevel3(kq::text::kInitialiseCommunicationJvmReady);
       return 1;
     }
-    WriteLine(KQ_W("InitialiseCommunication::JVM is not intailzed properly..."));
+    WriteLine(kq::text::kInitialiseCommunicationJvmNotReady);
     return 0;
   } catch (...) {
-    WriteLine(KQ_W("InitialiseCommunication::Exception is occured..."));
+    WriteLine(kq::text::kInitialiseCommunicationExceptionIsOccured);
     return 0;
   }
 }

@@ -15,7 +15,7 @@ namespace record {
 // Thrown inside a reader or a conversion loop when a JNI call left a Java
 // exception pending, or when an object is not of the class the code needs.
 // It never leaves this layer: every public function catches it, clears the
-// Java exception (DescribePendingException) and applies its failure rule.
+// Java exception (ClearExceptionWithConsoleNote) and applies its failure rule.
 struct ReadFailure {};
 
 inline void ThrowIfPending(JNIEnv* env) {
@@ -25,7 +25,7 @@ inline void ThrowIfPending(JNIEnv* env) {
 // The class, or null with the lookup's exception cleared.
 inline ScopedLocalRef<jclass> FindClass(JNIEnv* env, const char* name) {
   ScopedLocalRef<jclass> cls(env, env->FindClass(name));
-  if (!cls) DescribePendingException(env);
+  if (!cls) ClearExceptionWithConsoleNote(env);
   return cls;
 }
 
@@ -33,7 +33,7 @@ inline ScopedLocalRef<jclass> FindClass(JNIEnv* env, const char* name) {
 inline jfieldID FindField(JNIEnv* env, jclass cls, const char* name, const char* signature) {
   if (cls == nullptr) return nullptr;
   jfieldID id = env->GetFieldID(cls, name, signature);
-  if (id == nullptr) DescribePendingException(env);
+  if (id == nullptr) ClearExceptionWithConsoleNote(env);
   return id;
 }
 

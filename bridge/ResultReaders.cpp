@@ -9,17 +9,17 @@
 //   2. makes the outputs that the reader creates (the folder sub-list);
 //   3. finds the class, checks that the result is one of it, looks up
 //      errorValue and every field;
-//   4. decodes errorValue into the ordinal (DecodeErrorValue);
+//   4. decodes errorValue into the ordinal (ReadErrorOrdinal);
 //   5. reads the fields in the order given, into outputs the host gave
 //      (a null output is not read).
 //
 // A Java exception or a result of another class is a "failure while
 // reading": the exception is described and cleared, the ordinal follows the
 // record's rule, and outputs written before it stay.
+#include "bridge/JavaNames.h"
 #include "bridge/ResultReaders.h"
 
 #include <array>
-#include <cstdio>
 #include <initializer_list>
 #include <memory>
 
@@ -34,16 +34,6 @@ using namespace record;
 
 constexpr int32_t kReadFailedOrdinal = 40;
 
-constexpr char kErrorValueClass[] = "com/kq/KQCloudPluginInterface/CErrorValue";
-constexpr char kErrorValueSignature[] = "Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kStringSignature[] = "Ljava/lang/String;";
-constexpr char kContainerClass[] = "com/kq/AzureLibrary/KQAzureContainer";
-
-// The diagnostics of this layer go to the standard output, not to the log.
-void Print(const char* text) noexcept {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
-}
 
 // ---- fields ----
 
@@ -67,22 +57,22 @@ struct Field {
   void* out;
 };
 
-Field Text(const char* name, WString* out) { return {name, kStringSignature, FieldKind::kText, out}; }
+Field Text(const char* name, WString* out) { return {name, kq::jni::kStringType, FieldKind::kText, out}; }
 Field Long(const char* name, uint64_t* out) { return {name, "J", FieldKind::kLong, out}; }
 Field Flag(const char* name, uint32_t* out) { return {name, "Z", FieldKind::kFlag, out}; }
 Field Int(const char* name, int32_t* out) { return {name, "I", FieldKind::kInt, out}; }
 Field TextList(const char* name, WStringList* out) {
-  return {name, "[Ljava/lang/String;", FieldKind::kTextList, out};
+  return {name, kq::jni::kStringArrayType, FieldKind::kTextList, out};
 }
 Field ContainerNames(const char* name, WStringList* out) {
-  return {name, "[Lcom/kq/AzureLibrary/KQAzureContainer;", FieldKind::kContainerNames, out};
+  return {name, kq::jni::kContainerArrayType, FieldKind::kContainerNames, out};
 }
 Field MetaData(const char* name, MetaDataMap* out) {
-  return {name, "[Lcom/kq/AzureLibrary/CPluginMetaData;", FieldKind::kMetaData, out};
+  return {name, kq::jni::kMetaDataArrayClass, FieldKind::kMetaData, out};
 }
 // `out` is where the address of the new list is stored.
 Field SubList(const char* name, ObjectSubList** out) {
-  return {name, "[Lcom/kq/AzureLibrary/CObjectSubListElement;", FieldKind::kSubList, out};
+  return {name, kq::jni::kSubListArrayClass, FieldKind::kSubList, out};
 }
 
 // ---- per-record rules ----
@@ -118,22 +108,22 @@ using R = OnReadFailure;
 // clang-format off
 //                                  class                                            reset   reset    a field or      null            failure
 //                                                                                   ordinal outputs  class missing   errorValue      while reading
-constexpr RecordRules kCreateFnValue{"com/kq/AzureLibrary/CCreateFnValue",           true,   true,    L::kReadNothing,   N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kWObjectHandle{"com/kq/AzureLibrary/CWObjectHandleFnValue",    true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kGetObjectMeta{"com/kq/AzureLibrary/CGetObjectMetaData",       true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kUniqueAccount{"com/kq/AzureLibrary/CUniqueAccountValue",      true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kCString      {"com/kq/plugin/model/CString",                  true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kIsObjectExist{"com/kq/AzureLibrary/CIsObjectExistFnValue",    true,   false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kAccountSize  {"com/kq/AzureLibrary/CGetAccountSizeValue",     true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kReadObject   {"com/kq/AzureLibrary/CReadObjectFnValue",       false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kCInt         {"com/kq/plugin/model/CInt",                     true,   false,   L::kReadNothing,   N::kSkipDecode, R::kKeepOrdinal};
-constexpr RecordRules kListRegions  {"com/kq/AzureLibrary/KQListRegions",            true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kArrayOfString{"com/kq/plugin/model/CArrayOfString",           true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kListContainer{"com/kq/AzureLibrary/KQListContainers",         true,   false,   L::kSkipField,     N::kStop,       R::kOrdinal40};
-constexpr RecordRules kAccountInfo  {"com/kq/AzureLibrary/CGetAccountInfoFnValue",   false,  false,   L::kAsReadFailure, N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kGObjectMeta  {"com/kq/AzureLibrary/CGObjectMetaDataFnValue",  false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kRObjectByName{"com/kq/AzureLibrary/CRObjectByNameFnValue",    false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kSubMetaList  {"com/kq/AzureLibrary/CRetGetSubMetaDataList",   false,  false,   L::kAsReadFailure, N::kSkipDecode, R::kOrdinal40};
+constexpr RecordRules kCreateFnValue{kq::jni::kCreateFnValueClass,           true,   true,    L::kReadNothing,   N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kWObjectHandle{kq::jni::kWObjectHandleClass,    true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kGetObjectMeta{kq::jni::kGetObjectMetaDataClass,       true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kUniqueAccount{kq::jni::kUniqueAccountClass,      true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kCString      {kq::jni::kCStringClass,                  true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
+constexpr RecordRules kIsObjectExist{kq::jni::kIsObjectExistClass,    true,   false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kAccountSize  {kq::jni::kAccountSizeClass,     true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kReadObject   {kq::jni::kReadObjectClass,       false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kCInt         {kq::jni::kCIntClass,                     true,   false,   L::kReadNothing,   N::kSkipDecode, R::kKeepOrdinal};
+constexpr RecordRules kListRegions  {kq::jni::kListRegionsClass,            true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
+constexpr RecordRules kArrayOfString{kq::jni::kArrayOfStringClass,           true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
+constexpr RecordRules kListContainer{kq::jni::kListContainersClass,         true,   false,   L::kSkipField,     N::kStop,       R::kOrdinal40};
+constexpr RecordRules kAccountInfo  {kq::jni::kAccountInfoClass,   false,  false,   L::kAsReadFailure, N::kDecode,     R::kKeepOrdinal};
+constexpr RecordRules kGObjectMeta  {kq::jni::kGObjectMetaDataClass,  false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kRObjectByName{kq::jni::kRObjectByNameClass,    false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kSubMetaList  {kq::jni::kSubMetaDataListClass,   false,  false,   L::kAsReadFailure, N::kSkipDecode, R::kOrdinal40};
 // clang-format on
 
 // ---- the engine ----
@@ -209,8 +199,8 @@ void ReadField(JNIEnv* env, jobject result, jfieldID id, const Field& field) {
       AppendTexts(env, array.get(), nullptr, static_cast<WStringList*>(field.out));
       return;
     case FieldKind::kContainerNames: {
-      ScopedLocalRef<jclass> cls = FindClass(env, kContainerClass);
-      jfieldID name = FindField(env, cls.get(), "containerName", kStringSignature);
+      ScopedLocalRef<jclass> cls = FindClass(env, kq::jni::kContainerClass);
+      jfieldID name = FindField(env, cls.get(), "containerName", kq::jni::kStringType);
       if (name == nullptr) throw ReadFailure();
       AppendTexts(env, array.get(), name, static_cast<WStringList*>(field.out));
       return;
@@ -253,7 +243,7 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
     // Reading fields of an object of another class would be undefined.
     if (!env->IsInstanceOf(result, cls.get())) throw ReadFailure();
 
-    jfieldID errorId = FindField(env, cls.get(), "errorValue", kErrorValueSignature);
+    jfieldID errorId = FindField(env, cls.get(), "errorValue", kq::jni::kErrorValueType);
     bool missing = errorId == nullptr;
     std::array<jfieldID, kMaxFields> ids{};
     size_t n = 0;
@@ -271,7 +261,7 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
         *ordinal = 0;
         return;
       }
-      if (errorValue || rules.nullError == N::kDecode) DecodeErrorValue(env, errorValue.get(), ordinal);
+      if (errorValue || rules.nullError == N::kDecode) ReadErrorOrdinal(env, errorValue.get(), ordinal);
     }
 
     n = 0;
@@ -280,7 +270,7 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
       ++n;
     }
   } catch (...) {
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
     if (rules.readFailure == R::kOrdinal40) *ordinal = kReadFailedOrdinal;
   }
 }
@@ -288,49 +278,6 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
 }  // namespace
 
 // ---- shared helpers ----
-
-int DescribePendingException(JNIEnv* env) {
-  if (env == nullptr || !env->ExceptionCheck()) return 1;
-  ScopedLocalRef<jthrowable> thrown(env, env->ExceptionOccurred());
-  env->ExceptionClear();
-  Print("\nException in finding the WebServiceClient class\n");
-  return 0;
-}
-
-void DecodeErrorValue(JNIEnv* env, jobject errorValue, int32_t* ordinal) {
-  // The messages name the library class whichever lookup failed.
-  static const char kCantFindClass[] = "Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n";
-  static const char kCantGetMethod[] = "Can't GetMethod(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n";
-  int32_t value = kReadFailedOrdinal;
-  if (env != nullptr) {
-    try {
-      ScopedLocalRef<jclass> cls(env, env->FindClass(kErrorValueClass));
-      if (!cls) {
-        DescribePendingException(env);
-        Print(kCantFindClass);
-      } else if (env->GetMethodID(cls.get(), "getErrorID", "()Lcom/kq/KQCloudPluginInterface/ERRORID;") == nullptr) {
-        // Only required to exist: the identifier itself is not asked for.
-        DescribePendingException(env);
-        Print(kCantGetMethod);
-      } else if (jmethodID getOrdinalValue = env->GetMethodID(cls.get(), "getOrdinalValue", "()I")) {
-        if (errorValue != nullptr) {
-          if (!env->IsInstanceOf(errorValue, cls.get())) throw ReadFailure();
-          const jint raw = env->CallIntMethod(errorValue, getOrdinalValue);
-          ThrowIfPending(env);
-          value = static_cast<int32_t>(raw);
-        }
-      } else {
-        DescribePendingException(env);
-        Print(kCantGetMethod);
-      }
-    } catch (...) {
-      DescribePendingException(env);
-      Print(kCantFindClass);
-      value = kReadFailedOrdinal;
-    }
-  }
-  if (ordinal != nullptr) *ordinal = value;
-}
 
 jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings) {
   if (env == nullptr || count < 1 || strings == nullptr) return nullptr;
@@ -350,7 +297,7 @@ jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings) 
     return array.release();
   } catch (...) {
     // Half an array would hand Java names the host did not give.
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
     return nullptr;
   }
 }

@@ -10,16 +10,11 @@
 
 #include <cstdint>
 
+#include "bridge/ErrorDecoding.h"
 #include "kq/CloudPluginInterface.h"
 
 namespace kq {
 
-// The ordinal a CErrorValue carries, or 40 when it cannot be read.  Prints its
-// diagnostics to the standard output.
-void DecodeErrorValue(JNIEnv* env, jobject errorValue, int32_t* ordinal);
-// 1 when no Java exception is pending; else clears it, prints a note and
-// answers 0.
-int DescribePendingException(JNIEnv* env);
 // A Java String[] of `count` host strings; null when count < 1.
 jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings);
 

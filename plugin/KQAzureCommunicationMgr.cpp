@@ -4,20 +4,21 @@
 #include "bridge/MetaData.h"
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
+#include "log/HostTexts.h"
 
 using Answer = KQAzureCommunicationMgr::NoBridgeAnswer;
 
 namespace {
 
-const WChar kNotInitialised[] = KQ_W("jniObj is not instaialized");
-const WChar kInitIsCalled[] = KQ_W("KQAzureCommunicationMgr::Init is Called");
+constexpr const WChar* kNotInitialised = kq::text::kJniObjIsNotInstaialized;
+constexpr const WChar* kInitIsCalled = kq::text::kKQAzureCommunicationMgrInitIsCalled;
 
 constexpr Answer kNoBridge{kNotInitialised, KQ_NOT_INITIALIZED};
 // The two container lists report a missing bridge as an empty success.
 constexpr Answer kNoBridgeList{kNotInitialised, KQ_OK};
-constexpr Answer kNoBridgeMachineNames{KQ_W("GetMachineNameList -- jniObj is not instaialized"), KQ_NOT_INITIALIZED};
-constexpr Answer kNoBridgeCanBackup{KQ_W("CanBackup -- jniObj is not instaialized"), KQ_NOT_INITIALIZED};
-constexpr Answer kNoBridgeStorageKey{KQ_W("UpdateStorageKey -- jniObj is not instaialized"), KQ_NOT_INITIALIZED};
+constexpr Answer kNoBridgeMachineNames{kq::text::kGetMachineNameListJniObjIsNotInstaialized, KQ_NOT_INITIALIZED};
+constexpr Answer kNoBridgeCanBackup{kq::text::kCanBackupJniObjIsNotInstaialized, KQ_NOT_INITIALIZED};
+constexpr Answer kNoBridgeStorageKey{kq::text::kUpdateStorageKeyJniObjIsNotInstaialized, KQ_NOT_INITIALIZED};
 
 // <root>/Plugin/Azure/Log with the platform's separator.
 WString LogFolder(const WString& installPath) {
@@ -55,7 +56,7 @@ KQAzureCommunicationMgr::KQAzureCommunicationMgr(const WString& installPath, Jav
       jniObj->SetLog(m_pLog);
       jniObj->StartCommunication();
     } else {
-      WriteLine(KQ_W("JVM is NULL"));
+      WriteLine(kq::text::kJVMIsNULL);
     }
   } catch (...) {
   }

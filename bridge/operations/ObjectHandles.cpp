@@ -1,17 +1,17 @@
 // Object open, create and close: a name in and a handle (or region) out, and
 // a handle in.  Handles are the Java library's texts; they are carried, never
 // looked at.
+#include "bridge/JavaNames.h"
 #include "bridge/CallFrame.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/ResultReaders.h"
+#include "log/HostTexts.h"
 
 using kq::JavaCall;
 using kq::OperationInfo;
 
 namespace {
 
-constexpr char kNameToCreateFnValue[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CCreateFnValue;";
-constexpr char kHandleToErrorValue[] = "(Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
 
 // What a name-in, handle-out operation writes around its Java call.
 enum class Traces { kNone, kNameAndResult };
@@ -34,31 +34,31 @@ uint32_t NameToHandle(JavaCall& call, const WString& name, WString* out, Traces 
 }  // namespace
 
 uint32_t CJNIWrapper::CreateObject(WString objectName, WString* objectHandle) {
-  static const OperationInfo kOp{"CreateObject", kNameToCreateFnValue, KQ_W("CreateObject")};
+  static const OperationInfo kOp{"CreateObject", kq::jni::kNameToCreateFnValue, KQ_W("CreateObject")};
   return RunOperation(kOp, [&](JavaCall& call) {
     uint32_t code = NameToHandle(call, objectName, objectHandle, Traces::kNameAndResult);
-    WriteLineLevel3(KQ_W("CreateObject::is ended..."));
+    WriteLineLevel3(kq::text::kCreateObjectIsEnded);
     return code;
   });
 }
 
 uint32_t CJNIWrapper::OpenObject(WString objectName, WString* objectHandle) {
-  static const OperationInfo kOp{"OpenObject", kNameToCreateFnValue, KQ_W("OpenObject")};
+  static const OperationInfo kOp{"OpenObject", kq::jni::kNameToCreateFnValue, KQ_W("OpenObject")};
   return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
 }
 
 uint32_t CJNIWrapper::CreateCachedObject(WString objectName, WString* objectHandle) {
-  static const OperationInfo kOp{"CreateCachedObject", kNameToCreateFnValue, KQ_W("CreateCachedObject")};
+  static const OperationInfo kOp{"CreateCachedObject", kq::jni::kNameToCreateFnValue, KQ_W("CreateCachedObject")};
   return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
 }
 
 uint32_t CJNIWrapper::GetBucketRegion(WString name, WString* region) {
-  static const OperationInfo kOp{"GetBucketRegion", kNameToCreateFnValue, KQ_W("GetBucketRegion")};
+  static const OperationInfo kOp{"GetBucketRegion", kq::jni::kNameToCreateFnValue, KQ_W("GetBucketRegion")};
   return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, name, region, Traces::kNameAndResult); });
 }
 
 uint32_t CJNIWrapper::CloseObject(WString objectHandle) {
-  static const OperationInfo kOp{"CloseObject", kHandleToErrorValue, KQ_W("CloseObject")};
+  static const OperationInfo kOp{"CloseObject", kq::jni::kNameToErrorValue, KQ_W("CloseObject")};
   return RunOperation(kOp, [&](JavaCall& call) {
     auto handle = call.String(objectHandle);
     auto result = call.CallObject(handle.get());

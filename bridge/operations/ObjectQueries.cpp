@@ -1,8 +1,10 @@
 // Object queries, metadata calls and deletion.
+#include "bridge/JavaNames.h"
 #include "bridge/CallFrame.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
+#include "log/HostTexts.h"
 
 using kq::ClassMissing;
 using kq::JavaCall;
@@ -11,17 +13,6 @@ using kq::ScopedLocalRef;
 
 namespace {
 
-constexpr char kNameToErrorValue[] = "(Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kSetMetaDataSignature[] =
-    "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kGetMetaDataSignature[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CGObjectMetaDataFnValue;";
-constexpr char kGetMetaDataItemSignature[] =
-    "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/AzureLibrary/CGetObjectMetaData;";
-constexpr char kIsObjectExistSignature[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;";
-constexpr char kIsObjectPathSupportedSignature[] = "(Ljava/lang/String;I)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;";
-constexpr char kGetObjectSubListSignature[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CRetGetSubMetaDataList;";
-constexpr char kDeleteManySignature[] = "([Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kGetObjectActualSizeSignature[] = "(JJ)J";
 
 // One string in, a bare CErrorValue out: the deletions.
 uint32_t NameToErrorValue(JavaCall& call, const WString& name) {
@@ -43,7 +34,7 @@ uint32_t FlagFromRecord(JavaCall& call, jobject record, uint32_t* out) {
 }  // namespace
 
 uint32_t CJNIWrapper::SetObjectMetaData(WString objectName, std::pair<WString, PluginValueRecord> entry) {
-  static const OperationInfo kOp{"SetObjectMetaData", kSetMetaDataSignature, KQ_W("SetObjectMetaData")};
+  static const OperationInfo kOp{"SetObjectMetaData", kq::jni::kSetMetaDataSignature, KQ_W("SetObjectMetaData")};
   return RunOperation(kOp, [&](JavaCall& call) {
     auto name = call.String(objectName);
     auto property = call.String(entry.first);
@@ -55,7 +46,7 @@ uint32_t CJNIWrapper::SetObjectMetaData(WString objectName, std::pair<WString, P
 }
 
 uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, MetaDataMap* metaData) {
-  static const OperationInfo kOp{"GetObjectMetaData", kGetMetaDataSignature, KQ_W("GetObjectMetaData")};
+  static const OperationInfo kOp{"GetObjectMetaData", kq::jni::kGetMetaDataSignature, KQ_W("GetObjectMetaData")};
   return RunOperation(kOp, [&](JavaCall& call) {
     auto name = call.String(objectName);
     auto result = call.CallObject(name.get());
@@ -66,13 +57,13 @@ uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, MetaDataMap* metaDat
 }
 
 uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, WString itemName, WString* value) {
-  static const OperationInfo kOp{"GetObjectMetaData", kGetMetaDataItemSignature, KQ_W("GetObjectMetaData")};
+  static const OperationInfo kOp{"GetObjectMetaData", kq::jni::kGetMetaDataItemSignature, KQ_W("GetObjectMetaData")};
   return RunOperation(kOp, [&](JavaCall& call) {
     auto name = call.String(objectName);
     auto item = call.String(itemName);
-    call.Line(KQ_W("GetObjectMetaData::Java called ..."), objectName);
+    call.Line(kq::text::kGetObjectMetaDataJavaCalled, objectName);
     auto result = call.CallObject(name.get(), item.get());
-    call.Line(KQ_W("GetObjectMetaData::Java ended ..."), objectName);
+    call.Line(kq::text::kGetObjectMetaDataJavaEnded, objectName);
     int32_t ordinal = 0;
     WString text;
     kq::ReadGetObjectMetaData(call.env(), result.get(), &ordinal, &text);
@@ -83,7 +74,7 @@ uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, WString itemName, WS
 }
 
 uint32_t CJNIWrapper::IsObjectExist(WString objectName, uint32_t* exists) {
-  static const OperationInfo kOp{"IsObjectExist", kIsObjectExistSignature, KQ_W("IsObjectExist"), ClassMissing::kFail};
+  static const OperationInfo kOp{"IsObjectExist", kq::jni::kNameToExists, KQ_W("IsObjectExist"), ClassMissing::kFail};
   return RunOperation(kOp, [&](JavaCall& call) {
     auto name = call.String(objectName);
     auto result = call.CallObject(name.get());
@@ -92,7 +83,7 @@ uint32_t CJNIWrapper::IsObjectExist(WString objectName, uint32_t* exists) {
 }
 
 uint32_t CJNIWrapper::IsObjectPathSupported(const WString* path, int32_t kind, uint32_t* supported) {
-  static const OperationInfo kOp{"IsObjectPathSupported", kIsObjectPathSupportedSignature,
+  static const OperationInfo kOp{"IsObjectPathSupported", kq::jni::kPathSupportedSignature,
                                  KQ_W("IsObjectPathSupported"), ClassMissing::kFail};
   return RunOperation(kOp, [&](JavaCall& call) {
     // No path text reaches Java as the empty string.
@@ -103,7 +94,7 @@ uint32_t CJNIWrapper::IsObjectPathSupported(const WString* path, int32_t kind, u
 }
 
 uint32_t CJNIWrapper::GetObjectSubList(WString name, ObjectSubList** subList) {
-  static const OperationInfo kOp{"GetObjectSubList", kGetObjectSubListSignature, KQ_W("GetObjectSubList")};
+  static const OperationInfo kOp{"GetObjectSubList", kq::jni::kSubListSignature, KQ_W("GetObjectSubList")};
   return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
     auto javaName = call.String(name);
     auto result = call.CallObject(javaName.get());
@@ -122,18 +113,18 @@ uint32_t CJNIWrapper::GetObjectSubList(WString name, ObjectSubList** subList) {
 }
 
 uint32_t CJNIWrapper::DeleteObjectByName(WString objectName) {
-  static const OperationInfo kOp{"DeleteObjectByName", kNameToErrorValue, KQ_W("DeleteObjectByName"),
+  static const OperationInfo kOp{"DeleteObjectByName", kq::jni::kNameToErrorValue, KQ_W("DeleteObjectByName"),
                                  ClassMissing::kDescribeAndFail};
   return RunOperation(kOp, [&](JavaCall& call) { return NameToErrorValue(call, objectName); });
 }
 
 uint32_t CJNIWrapper::DeleteObjectByHandle(WString objectHandle) {
-  static const OperationInfo kOp{"DeleteObjectByHandle", kNameToErrorValue, KQ_W("DeleteObjectByHandle")};
+  static const OperationInfo kOp{"DeleteObjectByHandle", kq::jni::kNameToErrorValue, KQ_W("DeleteObjectByHandle")};
   return RunOperation(kOp, [&](JavaCall& call) { return NameToErrorValue(call, objectHandle); });
 }
 
 uint32_t CJNIWrapper::DeleteObjectByHandle(WString* objectHandles, uint32_t count) {
-  static const OperationInfo kOp{"DeleteObjectByHandle", kDeleteManySignature, KQ_W("DeleteObjectByHandle")};
+  static const OperationInfo kOp{"DeleteObjectByHandle", kq::jni::kNamesToErrorValue, KQ_W("DeleteObjectByHandle")};
   return RunOperation(kOp, [&](JavaCall& call) {
     JNIEnv* env = call.env();
     // Counts of 2^31 and more read as negative: no array, like a count of 0.
@@ -141,24 +132,24 @@ uint32_t CJNIWrapper::DeleteObjectByHandle(WString* objectHandles, uint32_t coun
         env, objectHandles != nullptr ? kq::NewStringArray(env, static_cast<int32_t>(count), objectHandles) : nullptr);
     auto result = call.CallObject(handles.get());
     int32_t ordinal = 0;
-    kq::DecodeErrorValue(env, result.get(), &ordinal);
+    kq::ReadErrorOrdinal(env, result.get(), &ordinal);
     return MapErrorId(ordinal);
   });
 }
 
 uint32_t CJNIWrapper::DeleteCachedObjectByName(WString objectName) {
-  static const OperationInfo kOp{"DeleteCachedObjectByName", kNameToErrorValue, KQ_W("DeleteCachedObjectByName"),
+  static const OperationInfo kOp{"DeleteCachedObjectByName", kq::jni::kNameToErrorValue, KQ_W("DeleteCachedObjectByName"),
                                  ClassMissing::kFail};
   return RunOperation(kOp, [&](JavaCall& call) { return NameToErrorValue(call, objectName); });
 }
 
 uint32_t CJNIWrapper::GetObjectActualSize(uint64_t first, uint64_t second, uint64_t* actualSize) {
   static const OperationInfo kOp{"GetObjectActualSize",
-                                 kGetObjectActualSizeSignature,
+                                 kq::jni::kActualSizeSignature,
                                  KQ_W("GetObjectActualSize"),
                                  ClassMissing::kFailWithLine,
-                                 KQ_W("m_ObjKQAzurePlugInLibrary is failed..."),
-                                 KQ_W("GET_OBJECT_ACTUAL_SIZE_NAME::method is not found...")};
+                                 kq::text::kMObjKQAzurePlugInLibraryIsFailed,
+                                 kq::text::kGetObjectActualSizeMethodIsNotFound};
   return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
     const jlong size = call.CallLong(static_cast<jlong>(first), static_cast<jlong>(second));
     if (actualSize != nullptr) *actualSize = static_cast<uint64_t>(size);
