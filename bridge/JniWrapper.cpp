@@ -18,6 +18,12 @@ namespace {
 
 constexpr const WChar* kCouldNotGetErrorObject = kq::text::kInitCouldNotGetTheErrorObject;
 
+
+// The life-cycle calls.
+const OperationInfo kInit{"AzureInit", kq::jni::kAzureInitSignature, KQ_W("Init"), ClassMissing::kDescribeAndFail, kq::text::kJclsKQAzurePlugInLibraryIsNULL, kCouldNotGetErrorObject};
+const OperationInfo kInitWithPath{"AzureInit", kq::jni::kAzureInitSignature, KQ_W("Init"), ClassMissing::kFail};
+const OperationInfo kDeInit{"AzureDeInit", kq::jni::kNoArgsToErrorValue, KQ_W("DeInit"), ClassMissing::kFail};
+
 }  // namespace
 
 CJNIWrapper::CJNIWrapper(const WString& installPath, JavaVM*** jvmHandle)
@@ -116,8 +122,6 @@ uint32_t CJNIWrapper::StartCommunication() {
 }
 
 uint32_t CJNIWrapper::Init(WString initArg) {
-  static const OperationInfo kInit{"AzureInit", kq::jni::kAzureInitSignature, KQ_W("Init"), ClassMissing::kDescribeAndFail,
-                                   kq::text::kJclsKQAzurePlugInLibraryIsNULL, kCouldNotGetErrorObject};
   if (m_jvm == nullptr) {
     WriteLine(kq::text::kJVMIsNotCreatedProperly);
     return KQ_BRIDGE_FAILURE;
@@ -142,7 +146,6 @@ uint32_t CJNIWrapper::Init(WString initArg) {
 }
 
 uint32_t CJNIWrapper::InitWithPath(WString initArg, WString installPath) {
-  static const OperationInfo kInitWithPath{"AzureInit", kq::jni::kAzureInitSignature, KQ_W("Init"), ClassMissing::kFail};
   if (m_jvm == nullptr) {
     WriteLine(kq::text::kJVMIsNotCreatedProperly);
     return KQ_BRIDGE_FAILURE;
@@ -160,7 +163,6 @@ uint32_t CJNIWrapper::InitWithPath(WString initArg, WString installPath) {
 }
 
 uint32_t CJNIWrapper::DeInit() {
-  static const OperationInfo kDeInit{"AzureDeInit", kq::jni::kNoArgsToErrorValue, KQ_W("DeInit"), ClassMissing::kFail};
   return RunOperation(kDeInit, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     uint32_t code = KQ_BRIDGE_FAILURE;

@@ -12,6 +12,14 @@ using kq::OperationInfo;
 
 namespace {
 
+// The operations of this file: Java method, signature, the name of the
+// exception line, and what a missing class or method does.
+const OperationInfo kCreateObject{"CreateObject", kq::jni::kNameToCreateFnValue, KQ_W("CreateObject")};
+const OperationInfo kOpenObject{"OpenObject", kq::jni::kNameToCreateFnValue, KQ_W("OpenObject")};
+const OperationInfo kCreateCachedObject{"CreateCachedObject", kq::jni::kNameToCreateFnValue, KQ_W("CreateCachedObject")};
+const OperationInfo kGetBucketRegion{"GetBucketRegion", kq::jni::kNameToCreateFnValue, KQ_W("GetBucketRegion")};
+const OperationInfo kCloseObject{"CloseObject", kq::jni::kNameToErrorValue, KQ_W("CloseObject")};
+
 
 // What a name-in, handle-out operation writes around its Java call.
 enum class Traces { kNone, kNameAndResult };
@@ -34,8 +42,7 @@ uint32_t NameToHandle(JavaCall& call, const WString& name, WString* out, Traces 
 }  // namespace
 
 uint32_t CJNIWrapper::CreateObject(WString objectName, WString* objectHandle) {
-  static const OperationInfo kOp{"CreateObject", kq::jni::kNameToCreateFnValue, KQ_W("CreateObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kCreateObject, [&](JavaCall& call) {
     uint32_t code = NameToHandle(call, objectName, objectHandle, Traces::kNameAndResult);
     WriteLineLevel3(kq::text::kCreateObjectIsEnded);
     return code;
@@ -43,23 +50,19 @@ uint32_t CJNIWrapper::CreateObject(WString objectName, WString* objectHandle) {
 }
 
 uint32_t CJNIWrapper::OpenObject(WString objectName, WString* objectHandle) {
-  static const OperationInfo kOp{"OpenObject", kq::jni::kNameToCreateFnValue, KQ_W("OpenObject")};
-  return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
+  return RunOperation(kOpenObject, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
 }
 
 uint32_t CJNIWrapper::CreateCachedObject(WString objectName, WString* objectHandle) {
-  static const OperationInfo kOp{"CreateCachedObject", kq::jni::kNameToCreateFnValue, KQ_W("CreateCachedObject")};
-  return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
+  return RunOperation(kCreateCachedObject, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
 }
 
 uint32_t CJNIWrapper::GetBucketRegion(WString name, WString* region) {
-  static const OperationInfo kOp{"GetBucketRegion", kq::jni::kNameToCreateFnValue, KQ_W("GetBucketRegion")};
-  return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, name, region, Traces::kNameAndResult); });
+  return RunOperation(kGetBucketRegion, [&](JavaCall& call) { return NameToHandle(call, name, region, Traces::kNameAndResult); });
 }
 
 uint32_t CJNIWrapper::CloseObject(WString objectHandle) {
-  static const OperationInfo kOp{"CloseObject", kq::jni::kNameToErrorValue, KQ_W("CloseObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kCloseObject, [&](JavaCall& call) {
     auto handle = call.String(objectHandle);
     auto result = call.CallObject(handle.get());
     return GetErrorId(call.env(), result.get());

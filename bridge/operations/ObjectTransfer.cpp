@@ -18,6 +18,20 @@ using kq::ScopedLocalRef;
 
 namespace {
 
+// The operations of this file: Java method, signature, the name of the
+// exception line, and what a missing class or method does.
+const OperationInfo kWriteObjectPlain{"WriteObject", kq::jni::kPlainWriteSignature, KQ_W("WriteObject")};
+const OperationInfo kWriteObjectWithMetaData{"WriteObject", kq::jni::kWriteSignature, KQ_W("WriteObject")};
+const OperationInfo kWriteObjectWithFlag{"WriteObject", kq::jni::kWriteWithFlagSignature, KQ_W("WriteObject")};
+const OperationInfo kWriteCachedObject{"WriteCachedObject", kq::jni::kWriteSignature, KQ_W("WriteCachedObject")};
+const OperationInfo kUpdateObject{"UpdateObject", kq::jni::kUpdateSignature, KQ_W("UpdateObject")};
+const OperationInfo kUpdateObjectWithFlag{"UpdateObject", kq::jni::kUpdateWithFlagSignature, KQ_W("UpdateObject")};
+const OperationInfo kUpdateCachedObjectByHandle{"UpdateCachedObjectByHandle", kq::jni::kCachedUpdateByHandleSignature, KQ_W("UpdateCachedObjectByHandle"), kq::ClassMissing::kFail};
+const OperationInfo kUpdateCachedObjectByName{"UpdateCachedObjectByName", kq::jni::kCachedUpdateByNameSignature, KQ_W("UpdateCachedObjectByName"), kq::ClassMissing::kFail};
+const OperationInfo kReadObject{"ReadObject", kq::jni::kReadSignature, KQ_W("ReadObject")};
+const OperationInfo kReadObjectByHandle{"ReadObjectByHandle", kq::jni::kReadWithMetaDataSignature, KQ_W("ReadObjectByHandle")};
+const OperationInfo kReadObjectByName{"ReadObjectByName", kq::jni::kReadWithMetaDataSignature, KQ_W("ReadObjectByName"), kq::ClassMissing::kFail};
+
 
 constexpr const WChar* kUnableToCopyLine = kq::text::kReadObjectUnableToCopy;
 
@@ -82,8 +96,7 @@ jsize BytesToCopy(uint64_t count, jsize arrayLength) {
 // ---- writes -----------------------------------------------------------------
 
 uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_t size) {
-  static const OperationInfo kOp{"WriteObject", kq::jni::kPlainWriteSignature, KQ_W("WriteObject")};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kWriteObjectPlain, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     call.Line(kq::text::kWriteObjectMemoryCopyStarted, object);
     auto name = call.String(object);
@@ -132,24 +145,21 @@ uint32_t WriteObjectWithMetaData(JavaCall& call, const WString& object, const un
 
 uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
                                   WString* objectHandle) {
-  static const OperationInfo kOp{"WriteObject", kq::jni::kWriteSignature, KQ_W("WriteObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kWriteObjectWithMetaData, [&](JavaCall& call) {
     return WriteObjectWithMetaData(call, object, buffer, size, metaData, nullptr, objectHandle);
   });
 }
 
 uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
                                   uint64_t objFlag, WString* objectHandle) {
-  static const OperationInfo kOp{"WriteObject", kq::jni::kWriteWithFlagSignature, KQ_W("WriteObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kWriteObjectWithFlag, [&](JavaCall& call) {
     return WriteObjectWithMetaData(call, object, buffer, size, metaData, &objFlag, objectHandle);
   });
 }
 
 uint32_t CJNIWrapper::WriteCachedObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
                                         WString* objectHandle) {
-  static const OperationInfo kOp{"WriteCachedObject", kq::jni::kWriteSignature, KQ_W("WriteCachedObject")};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kWriteCachedObject, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     auto name = call.String(object);
     auto bytes = DataArrayOrNull(env, buffer, size);
@@ -206,25 +216,21 @@ uint32_t OrdinalOfErrorValue(JNIEnv* env, jobject errorValue) {
 
 uint32_t CJNIWrapper::UpdateObject(WString first, WString second, unsigned char* buffer, uint64_t size,
                                    MetaDataMap* metaData, WString* objectHandle) {
-  static const OperationInfo kOp{"UpdateObject", kq::jni::kUpdateSignature, KQ_W("UpdateObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kUpdateObject, [&](JavaCall& call) {
     return UpdateObjectCall(call, first, second, buffer, size, metaData, nullptr, objectHandle);
   });
 }
 
 uint32_t CJNIWrapper::UpdateObject(WString first, WString second, unsigned char* buffer, uint64_t size,
                                    MetaDataMap* metaData, uint64_t objFlag, WString* objectHandle) {
-  static const OperationInfo kOp{"UpdateObject", kq::jni::kUpdateWithFlagSignature, KQ_W("UpdateObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kUpdateObjectWithFlag, [&](JavaCall& call) {
     return UpdateObjectCall(call, first, second, buffer, size, metaData, &objFlag, objectHandle);
   });
 }
 
 uint32_t CJNIWrapper::UpdateCachedObjectByHandle(WString first, WString second, unsigned char* buffer, uint64_t size,
                                                  MetaDataMap* metaData) {
-  static const OperationInfo kOp{"UpdateCachedObjectByHandle", kq::jni::kCachedUpdateByHandleSignature,
-                                 KQ_W("UpdateCachedObjectByHandle"), kq::ClassMissing::kFail};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kUpdateCachedObjectByHandle, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     auto firstName = call.String(first);
     auto secondName = call.String(second);
@@ -240,9 +246,7 @@ uint32_t CJNIWrapper::UpdateCachedObjectByHandle(WString first, WString second, 
 
 uint32_t CJNIWrapper::UpdateCachedObjectByName(WString object, unsigned char* buffer, uint64_t size,
                                                MetaDataMap* metaData) {
-  static const OperationInfo kOp{"UpdateCachedObjectByName", kq::jni::kCachedUpdateByNameSignature,
-                                 KQ_W("UpdateCachedObjectByName"), kq::ClassMissing::kFail};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kUpdateCachedObjectByName, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     auto name = call.String(object);
     auto bytes = DataArrayOrNull(env, buffer, size);
@@ -255,8 +259,7 @@ uint32_t CJNIWrapper::UpdateCachedObjectByName(WString object, unsigned char* bu
 // ---- reads ------------------------------------------------------------------
 
 uint32_t CJNIWrapper::ReadObject(WString object, unsigned char* buffer, uint64_t offset, uint64_t* size) {
-  static const OperationInfo kOp{"ReadObject", kq::jni::kReadSignature, KQ_W("ReadObject")};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kReadObject, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     if (size == nullptr) return KQ_BRIDGE_FAILURE;
     const uint64_t requested = *size;
@@ -311,17 +314,14 @@ uint32_t ReadWithMetaData(JavaCall& call, const WString& object, unsigned char* 
 
 uint32_t CJNIWrapper::ReadObjectByHandle(WString object, unsigned char* buffer, uint64_t offset, uint64_t* size,
                                          WString* names, uint64_t namesCount, MetaDataMap* metaData) {
-  static const OperationInfo kOp{"ReadObjectByHandle", kq::jni::kReadWithMetaDataSignature, KQ_W("ReadObjectByHandle")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kReadObjectByHandle, [&](JavaCall& call) {
     return ReadWithMetaData(call, object, buffer, offset, size, names, namesCount, metaData);
   });
 }
 
 uint32_t CJNIWrapper::ReadObjectByName(WString object, unsigned char* buffer, uint64_t offset, uint64_t* size,
                                        WString* names, uint64_t namesCount, MetaDataMap* metaData) {
-  static const OperationInfo kOp{"ReadObjectByName", kq::jni::kReadWithMetaDataSignature, KQ_W("ReadObjectByName"),
-                                 kq::ClassMissing::kFail};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kReadObjectByName, [&](JavaCall& call) {
     return ReadWithMetaData(call, object, buffer, offset, size, names, namesCount, metaData);
   });
 }
