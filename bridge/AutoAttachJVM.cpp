@@ -1,8 +1,8 @@
 #include "bridge/AutoAttachJVM.h"
 
+#include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
-#include "log/HostTexts.h"
 
 namespace {
 void WriteLine(CJNIWrapperLog* log, const WChar* text) noexcept {

@@ -6,14 +6,13 @@
 #include <new>
 
 #include "bridge/CallFrame.h"
-#include "bridge/JniWrapper.h"
 #include "bridge/JavaNames.h"
+#include "bridge/JniWrapper.h"
 #include "bridge/RecordSupport.h"
 #include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 
 using kq::ScopedLocalRef;
-
 
 int CJNIWrapper::DescribeException(JNIEnv* env) {
   try {

@@ -49,7 +49,8 @@ inline constexpr char kNamesToErrorValue[] = "([" KQ_JNI_STRING ")" KQ_JNI_ERROR
 inline constexpr char kNameToCreateFnValue[] = "(" KQ_JNI_STRING ")" KQ_JNI_LIB "CCreateFnValue;";
 inline constexpr char kSetMetaDataSignature[] = "(" KQ_JNI_STRING KQ_JNI_STRING KQ_JNI_STRING ")" KQ_JNI_ERROR_VALUE;
 inline constexpr char kGetMetaDataSignature[] = "(" KQ_JNI_STRING ")" KQ_JNI_LIB "CGObjectMetaDataFnValue;";
-inline constexpr char kGetMetaDataItemSignature[] = "(" KQ_JNI_STRING KQ_JNI_STRING ")" KQ_JNI_LIB "CGetObjectMetaData;";
+inline constexpr char kGetMetaDataItemSignature[] =
+    "(" KQ_JNI_STRING KQ_JNI_STRING ")" KQ_JNI_LIB "CGetObjectMetaData;";
 inline constexpr char kNameToExists[] = "(" KQ_JNI_STRING ")" KQ_JNI_LIB "CIsObjectExistFnValue;";
 inline constexpr char kPathSupportedSignature[] = "(" KQ_JNI_STRING "I)" KQ_JNI_LIB "CIsObjectExistFnValue;";
 inline constexpr char kTwoNamesToExists[] = "(" KQ_JNI_STRING KQ_JNI_STRING ")" KQ_JNI_LIB "CIsObjectExistFnValue;";
@@ -66,7 +67,8 @@ inline constexpr char kUpdateWithFlagSignature[] =
     "(" KQ_JNI_STRING KQ_JNI_STRING "[BJ" KQ_JNI_METADATA_ARRAY "J)" KQ_JNI_LIB "CCreateFnValue;";
 inline constexpr char kCachedUpdateByHandleSignature[] =
     "(" KQ_JNI_STRING KQ_JNI_STRING "[BJ" KQ_JNI_METADATA_ARRAY ")" KQ_JNI_ERROR_VALUE;
-inline constexpr char kCachedUpdateByNameSignature[] = "(" KQ_JNI_STRING "[BJ" KQ_JNI_METADATA_ARRAY ")" KQ_JNI_ERROR_VALUE;
+inline constexpr char kCachedUpdateByNameSignature[] =
+    "(" KQ_JNI_STRING "[BJ" KQ_JNI_METADATA_ARRAY ")" KQ_JNI_ERROR_VALUE;
 inline constexpr char kReadSignature[] = "(" KQ_JNI_STRING "[BJJ)" KQ_JNI_LIB "CReadObjectFnValue;";
 inline constexpr char kReadWithMetaDataSignature[] =
     "(" KQ_JNI_STRING "[BJJ[" KQ_JNI_STRING ")" KQ_JNI_LIB "CRObjectByNameFnValue;";

@@ -1,12 +1,12 @@
 // CJNIWrapper's life cycle: the library object's creation, AzureInit and
 // AzureDeInit, and the class and method lookups every operation shares.
-#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JvmHost.h"
-#include "log/JniWrapperLog.h"
 #include "log/HostTexts.h"
+#include "log/JniWrapperLog.h"
 
 using kq::ClassMissing;
 using kq::JavaCall;
@@ -15,12 +15,15 @@ using kq::ScopedLocalRef;
 
 namespace {
 
-
 constexpr const WChar* kCouldNotGetErrorObject = kq::text::kInitCouldNotGetTheErrorObject;
 
-
 // The life-cycle calls.
-const OperationInfo kInit{"AzureInit", kq::jni::kAzureInitSignature, KQ_W("Init"), ClassMissing::kDescribeAndFail, kq::text::kJclsKQAzurePlugInLibraryIsNULL, kCouldNotGetErrorObject};
+const OperationInfo kInit{"AzureInit",
+                          kq::jni::kAzureInitSignature,
+                          KQ_W("Init"),
+                          ClassMissing::kDescribeAndFail,
+                          kq::text::kJclsKQAzurePlugInLibraryIsNULL,
+                          kCouldNotGetErrorObject};
 const OperationInfo kInitWithPath{"AzureInit", kq::jni::kAzureInitSignature, KQ_W("Init"), ClassMissing::kFail};
 const OperationInfo kDeInit{"AzureDeInit", kq::jni::kNoArgsToErrorValue, KQ_W("DeInit"), ClassMissing::kFail};
 

@@ -13,9 +13,11 @@ namespace {
 // The Java library and the jars it needs, in class-path order.  Each name
 // carries the ';' that ends its class-path entry.
 const WChar* const kJars[] = {
-    KQ_W("KQAzurePlugIn.jar;"),         KQ_W("log4j-1.2.15.jar;"),     KQ_W("commons-logging-1.1.1.jar;"),
-    KQ_W("KQ-AWSSDK.jar;"),             KQ_W("httpclient-4.1.1.jar;"), KQ_W("commons-codec-1.4.jar;"),
-    KQ_W("jackson-core-asl-1.9.2.jar;"), KQ_W("stax-1.2.0.jar;"),       KQ_W("stax-api-1.0.1.jar;"),
+    KQ_W("KQAzurePlugIn.jar;"),          KQ_W("log4j-1.2.15.jar;"),
+    KQ_W("commons-logging-1.1.1.jar;"),  KQ_W("KQ-AWSSDK.jar;"),
+    KQ_W("httpclient-4.1.1.jar;"),       KQ_W("commons-codec-1.4.jar;"),
+    KQ_W("jackson-core-asl-1.9.2.jar;"), KQ_W("stax-1.2.0.jar;"),
+    KQ_W("stax-api-1.0.1.jar;"),
 };
 
 const WChar kClassPathOption[] = KQ_W("-Djava.class.path=.;");

@@ -12,25 +12,24 @@
 // found skips the array, and a Java exception (cleared through
 // ClearExceptionWithConsoleNote) ends the loop it happened in, keeping what was
 // converted before it.
-#include "bridge/JavaNames.h"
 #include "bridge/MetaData.h"
 
 #include <limits>
 #include <memory>
 #include <utility>
 
+#include "bridge/JavaNames.h"
 #include "bridge/RecordSupport.h"
 #include "bridge/ResultReaders.h"
+#include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
-#include "log/HostTexts.h"
 
 namespace kq {
 
 namespace {
 
 using namespace record;
-
 
 // Whether `object` is an instance of the class `className`; false (with any
 // lookup exception cleared) when the class cannot be found.

@@ -39,8 +39,7 @@ inline jfieldID FindField(JNIEnv* env, jclass cls, const char* name, const char*
 
 // An object field as a scoped reference of type T; throws when reading it
 // left a Java exception pending.
-template <typename T = jobject>
-ScopedLocalRef<T> ObjectField(JNIEnv* env, jobject object, jfieldID id) {
+template <typename T = jobject> ScopedLocalRef<T> ObjectField(JNIEnv* env, jobject object, jfieldID id) {
   ScopedLocalRef<T> value(env, static_cast<T>(env->GetObjectField(object, id)));
   ThrowIfPending(env);
   return value;
@@ -49,8 +48,7 @@ ScopedLocalRef<T> ObjectField(JNIEnv* env, jobject object, jfieldID id) {
 // Calls visit(element) for each non-null element of `array` in index order.
 // Each element's reference is dropped before the next is taken, so arrays of
 // any length keep the same few references alive.
-template <typename Visit>
-void ForEachElement(JNIEnv* env, jobjectArray array, Visit&& visit) {
+template <typename Visit> void ForEachElement(JNIEnv* env, jobjectArray array, Visit&& visit) {
   const jsize length = env->GetArrayLength(array);
   ThrowIfPending(env);
   for (jsize i = 0; i < length; ++i) {

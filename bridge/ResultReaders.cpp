@@ -16,13 +16,13 @@
 // A Java exception or a result of another class is a "failure while
 // reading": the exception is described and cleared, the ordinal follows the
 // record's rule, and outputs written before it stay.
-#include "bridge/JavaNames.h"
 #include "bridge/ResultReaders.h"
 
 #include <array>
 #include <initializer_list>
 #include <memory>
 
+#include "bridge/JavaNames.h"
 #include "bridge/MetaData.h"
 #include "bridge/RecordSupport.h"
 
@@ -33,7 +33,6 @@ namespace {
 using namespace record;
 
 constexpr int32_t kReadFailedOrdinal = 40;
-
 
 // ---- fields ----
 
@@ -367,8 +366,7 @@ void ReadGObjectMetaDataFnValue(JNIEnv* env, jobject result, int32_t* error, Met
   ReadRecord(env, result, error, kGObjectMeta, {MetaData("values", metaData)});
 }
 
-void ReadRObjectByNameFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData,
-                              uint64_t* bytesRead) {
+void ReadRObjectByNameFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData, uint64_t* bytesRead) {
   // The count goes with the ordinal, before the map is filled.
   ReadRecord(env, result, error, kRObjectByName, {Long("bytesRead", bytesRead), MetaData("values", metaData)});
 }

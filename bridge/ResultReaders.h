@@ -35,8 +35,7 @@ void ReadListContainers(JNIEnv* env, jobject result, int32_t* error, WStringList
 void ReadGetAccountInfoFnValue(JNIEnv* env, jobject result, int32_t* error, AccountInfoRecord* info);
 // Metadata readers insert into the host's map (existing keys are kept).
 void ReadGObjectMetaDataFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData);
-void ReadRObjectByNameFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData,
-                              uint64_t* bytesRead);
+void ReadRObjectByNameFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData, uint64_t* bytesRead);
 // Allocates a new ObjectSubList, stores it in *subList and fills it.
 void ReadRetGetSubMetaDataList(JNIEnv* env, jobject result, int32_t* error, ObjectSubList** subList);
 

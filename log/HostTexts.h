@@ -17,11 +17,15 @@ namespace text {
 
 // ---- life cycle and lookups ----
 inline constexpr WChar kInitCouldNotGetTheErrorObject[] = KQ_W("Init:: Could not get the error object");
-inline constexpr WChar kGetAzurePlugInClassClassObjectIsNotGot[] = KQ_W("GetAzurePlugInClass::Class object is not got...");
+inline constexpr WChar kGetAzurePlugInClassClassObjectIsNotGot[] =
+    KQ_W("GetAzurePlugInClass::Class object is not got...");
 inline constexpr WChar kGetAzurePlugInClassExceptionIsOccured[] = KQ_W("GetAzurePlugInClass::Exception is occured...");
-inline constexpr WChar kMethodIsNotGotPrefix[] = KQ_W("GetAzurePlugInObjectMethod::Method is not got... Method Name:- ");
-inline constexpr WChar kGetAzurePlugInObjectMethodExceptionIsOccured[] = KQ_W("GetAzurePlugInObjectMethod::Exception is occured...");
-inline constexpr WChar kStartCommunicationNoConstructor[] = KQ_W("StartCommunication::Failed to get the constructor method...");
+inline constexpr WChar kMethodIsNotGotPrefix[] =
+    KQ_W("GetAzurePlugInObjectMethod::Method is not got... Method Name:- ");
+inline constexpr WChar kGetAzurePlugInObjectMethodExceptionIsOccured[] =
+    KQ_W("GetAzurePlugInObjectMethod::Exception is occured...");
+inline constexpr WChar kStartCommunicationNoConstructor[] =
+    KQ_W("StartCommunication::Failed to get the constructor method...");
 inline constexpr WChar kStartCommunicationFailedToJstring[] = KQ_W("StartCommunication::Failed to jstring...");
 inline constexpr WChar kStartCommunicationNoObject[] = KQ_W("StartCommunication::Failed to Create plugin Object...");
 inline constexpr WChar kStartCommunicationExceptionIsOccured[] = KQ_W("StartCommunication::Exception is occured...");
@@ -30,7 +34,8 @@ inline constexpr WChar kJVMIsNotCreatedProperly[] = KQ_W("JVM is not created pro
 inline constexpr WChar kDeInitVmCalled[] = KQ_W("DeInit Vm called...");
 
 // ---- metadata ----
-inline constexpr WChar kExceptionIsOccuredInFreeObjectSubListMemory[] = KQ_W("exception is occured in FreeObjectSubListMemory");
+inline constexpr WChar kExceptionIsOccuredInFreeObjectSubListMemory[] =
+    KQ_W("exception is occured in FreeObjectSubListMemory");
 
 // ---- the operation frame ----
 inline constexpr WChar kExceptionLineSuffix[] = KQ_W("::Exception is occured...");
@@ -44,9 +49,12 @@ inline constexpr WChar kDescribeExceptionExceptionIsOccured[] = KQ_W("DescribeEx
 inline constexpr WChar kGetErrorIdExceptionIsOccured[] = KQ_W("GetErrorId:: Exception is occured");
 
 // ---- the JVM holder ----
-inline constexpr WChar kInitialiseCommunicationJvmReady[] = KQ_W("InitialiseCommunication::JVM is intailzed properly...");
-inline constexpr WChar kInitialiseCommunicationJvmNotReady[] = KQ_W("InitialiseCommunication::JVM is not intailzed properly...");
-inline constexpr WChar kInitialiseCommunicationExceptionIsOccured[] = KQ_W("InitialiseCommunication::Exception is occured...");
+inline constexpr WChar kInitialiseCommunicationJvmReady[] =
+    KQ_W("InitialiseCommunication::JVM is intailzed properly...");
+inline constexpr WChar kInitialiseCommunicationJvmNotReady[] =
+    KQ_W("InitialiseCommunication::JVM is not intailzed properly...");
+inline constexpr WChar kInitialiseCommunicationExceptionIsOccured[] =
+    KQ_W("InitialiseCommunication::Exception is occured...");
 
 // ---- data transfer ----
 inline constexpr WChar kReadObjectUnableToCopy[] = KQ_W("ReadObject::Unable to create memory for copying the data...");
@@ -59,14 +67,18 @@ inline constexpr WChar kWriteObjectIsCalledWihNullMetadata[] = KQ_W("WriteObject
 inline constexpr WChar kWriteObjectJavaCalledIsOccured[] = KQ_W("WriteObject::java called is occured...");
 inline constexpr WChar kWriteObjectJavaEndedIsOccured[] = KQ_W("WriteObject::java ended is occured...");
 inline constexpr WChar kWriteObjectIsReturnNull[] = KQ_W("WriteObject::is return null...");
-inline constexpr WChar kWriteCachedObjectIsCalledWihNullMetadata[] = KQ_W("WriteCachedObject::is called wih null metadata...");
+inline constexpr WChar kWriteCachedObjectIsCalledWihNullMetadata[] =
+    KQ_W("WriteCachedObject::is called wih null metadata...");
 inline constexpr WChar kWriteCachedObjectJavaIsCalled[] = KQ_W("WriteCachedObject::java is called...");
 inline constexpr WChar kWriteCachedObjectJavaIsEnded[] = KQ_W("WriteCachedObject::java is ended...");
 inline constexpr WChar kWriteCachedObjectJavaIsReturnedNULL[] = KQ_W("WriteCachedObject::java is returned NULL...");
 inline constexpr WChar kUpdateObjectJavaCalledIsOccured[] = KQ_W("UpdateObject::java called is occured...");
-inline constexpr WChar kUpdateCachedObjectByHandleNullMetadata[] = KQ_W("UpdateCachedObjectByHandle::is called with NULL metadata...");
-inline constexpr WChar kUpdateCachedObjectByHandleJavaCalledIsOccured[] = KQ_W("UpdateCachedObjectByHandle::java called is occured...");
-inline constexpr WChar kUpdateCachedObjectByHandleJavaEndedIsOccured[] = KQ_W("UpdateCachedObjectByHandle::java ended is occured...");
+inline constexpr WChar kUpdateCachedObjectByHandleNullMetadata[] =
+    KQ_W("UpdateCachedObjectByHandle::is called with NULL metadata...");
+inline constexpr WChar kUpdateCachedObjectByHandleJavaCalledIsOccured[] =
+    KQ_W("UpdateCachedObjectByHandle::java called is occured...");
+inline constexpr WChar kUpdateCachedObjectByHandleJavaEndedIsOccured[] =
+    KQ_W("UpdateCachedObjectByHandle::java ended is occured...");
 inline constexpr WChar kReadObjectIsCalled[] = KQ_W("ReadObject::is called...");
 inline constexpr WChar kReadObjectIsEnded[] = KQ_W("ReadObject::is ended...");
 inline constexpr WChar kReadObjectBufferCopyStarted[] = KQ_W("ReadObject::buffer copy started...");
@@ -76,7 +88,8 @@ inline constexpr WChar kReadObjectBufferCopyEnded[] = KQ_W("ReadObject::buffer c
 inline constexpr WChar kGetObjectMetaDataJavaCalled[] = KQ_W("GetObjectMetaData::Java called ...");
 inline constexpr WChar kGetObjectMetaDataJavaEnded[] = KQ_W("GetObjectMetaData::Java ended ...");
 inline constexpr WChar kMObjKQAzurePlugInLibraryIsFailed[] = KQ_W("m_ObjKQAzurePlugInLibrary is failed...");
-inline constexpr WChar kGetObjectActualSizeMethodIsNotFound[] = KQ_W("GET_OBJECT_ACTUAL_SIZE_NAME::method is not found...");
+inline constexpr WChar kGetObjectActualSizeMethodIsNotFound[] =
+    KQ_W("GET_OBJECT_ACTUAL_SIZE_NAME::method is not found...");
 
 // ---- handles ----
 inline constexpr WChar kCreateObjectIsEnded[] = KQ_W("CreateObject::is ended...");
@@ -86,7 +99,8 @@ inline constexpr WChar kAddJobInfoMethodIsNotFound[] = KQ_W("AddJobInfo::method 
 inline constexpr WChar kGetListRegionsMethodIsNotFound[] = KQ_W("GET_LIST_REGIONS_NAME::method is not found...");
 inline constexpr WChar kIsValidContainerIsFailed[] = KQ_W("IS_VALIDCONTAINER_NAME is failed...");
 inline constexpr WChar kGetAccountInfoMethodIsNotFound[] = KQ_W("GET_ACCOUNT_INFO_NAME::method is not found...");
-inline constexpr WChar kGetMachineNameListMethodIsNotFound[] = KQ_W("GET_MACHINE_NAME_LIST_NAME::method is not found...");
+inline constexpr WChar kGetMachineNameListMethodIsNotFound[] =
+    KQ_W("GET_MACHINE_NAME_LIST_NAME::method is not found...");
 inline constexpr WChar kCanBackupMethodIsNotFound[] = KQ_W("CANBACKUP_NAME::method is not found...");
 inline constexpr WChar kUpdateStorageKeyMethodIsNotFound[] = KQ_W("UPDATE_STORAGE_KEY_NAME::method is not found...");
 inline constexpr WChar kGetKQCloudStorageKeyJavaCalled[] = KQ_W("GetKQCloudStorageKey::Java called ...");
@@ -105,9 +119,11 @@ inline constexpr WChar kExceptionIsOccuredInTheAutoAttachJVM[] = KQ_W("Exception
 // ---- the manager ----
 inline constexpr WChar kJniObjIsNotInstaialized[] = KQ_W("jniObj is not instaialized");
 inline constexpr WChar kKQAzureCommunicationMgrInitIsCalled[] = KQ_W("KQAzureCommunicationMgr::Init is Called");
-inline constexpr WChar kGetMachineNameListJniObjIsNotInstaialized[] = KQ_W("GetMachineNameList -- jniObj is not instaialized");
+inline constexpr WChar kGetMachineNameListJniObjIsNotInstaialized[] =
+    KQ_W("GetMachineNameList -- jniObj is not instaialized");
 inline constexpr WChar kCanBackupJniObjIsNotInstaialized[] = KQ_W("CanBackup -- jniObj is not instaialized");
-inline constexpr WChar kUpdateStorageKeyJniObjIsNotInstaialized[] = KQ_W("UpdateStorageKey -- jniObj is not instaialized");
+inline constexpr WChar kUpdateStorageKeyJniObjIsNotInstaialized[] =
+    KQ_W("UpdateStorageKey -- jniObj is not instaialized");
 inline constexpr WChar kJVMIsNULL[] = KQ_W("JVM is NULL");
 
 // ---- the console (standard output) ----

@@ -7,8 +7,6 @@
 #define _GNU_SOURCE 1  // renameat2, RENAME_NOREPLACE
 #endif
 
-#include "platform/Platform.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -18,6 +16,8 @@
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "platform/Platform.h"
 #if defined(__linux__)
 #include <sys/syscall.h>
 #endif
@@ -42,8 +42,7 @@ namespace {
 
 // Appends the UTF-8 form of `units` to `out` through `put`.  Returns false on
 // an unpaired surrogate, which has no UTF-8 form.
-template <typename Put>
-bool EncodeUtf8(const WChar* units, size_t count, Put put) {
+template <typename Put> bool EncodeUtf8(const WChar* units, size_t count, Put put) {
   for (size_t i = 0; i < count; ++i) {
     uint32_t c = static_cast<uint16_t>(units[i]);
     if (c >= 0xD800 && c <= 0xDBFF) {
@@ -182,8 +181,8 @@ struct MutexEntry {
   std::string path;
   pthread_mutex_t inProcess;
   int fd = -1;
-  unsigned generation = 0;        // fork generation fd was opened in
-  int depth = 0;                  // recursion depth of the owner
+  unsigned generation = 0;  // fork generation fd was opened in
+  int depth = 0;            // recursion depth of the owner
   std::atomic<std::thread::id> owner{};
   bool madeInProcess = false;
 
@@ -400,7 +399,7 @@ bool RenameFile(const WString& from, const WString& to) {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
   if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
-  // The file system cannot rename without replacing; fall through.
+    // The file system cannot rename without replacing; fall through.
 #endif
   // A hard link fails when the target exists, which makes the test and the
   // move one step.

@@ -2,9 +2,9 @@
 
 #include "bridge/JniWrapper.h"
 #include "bridge/MetaData.h"
+#include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
-#include "log/HostTexts.h"
 
 using Answer = KQAzureCommunicationMgr::NoBridgeAnswer;
 
@@ -26,9 +26,7 @@ WString LogFolder(const WString& installPath) {
   return installPath + sep + KQ_W("Plugin") + sep + KQ_W("Azure") + sep + KQ_W("Log");
 }
 
-bool Usable(JavaVM*** jvmHandle) {
-  return jvmHandle != nullptr && *jvmHandle != nullptr && **jvmHandle != nullptr;
-}
+bool Usable(JavaVM*** jvmHandle) { return jvmHandle != nullptr && *jvmHandle != nullptr && **jvmHandle != nullptr; }
 
 }  // namespace
 
@@ -71,8 +69,7 @@ void KQAzureCommunicationMgr::WriteLine(const WChar* text) const noexcept {
   }
 }
 
-template <typename Call>
-uint32_t KQAzureCommunicationMgr::Forward(const NoBridgeAnswer& answer, Call&& call) noexcept {
+template <typename Call> uint32_t KQAzureCommunicationMgr::Forward(const NoBridgeAnswer& answer, Call&& call) noexcept {
   if (!jniObj) {
     WriteLine(answer.line);
     return answer.code;
@@ -274,13 +271,11 @@ uint32_t KQAzureCommunicationMgr::GetObjectMetaData(WString objectName, WString 
 }
 
 uint32_t KQAzureCommunicationMgr::IsObjectExist(WString objectName, uint32_t* exists) {
-  return Forward(kNoBridge,
-                 [&](CJNIWrapper& bridge) { return bridge.IsObjectExist(std::move(objectName), exists); });
+  return Forward(kNoBridge, [&](CJNIWrapper& bridge) { return bridge.IsObjectExist(std::move(objectName), exists); });
 }
 
 uint32_t KQAzureCommunicationMgr::IsObjectPathSupported(const WString* path, int32_t kind, uint32_t* supported) {
-  return Forward(kNoBridge,
-                 [&](CJNIWrapper& bridge) { return bridge.IsObjectPathSupported(path, kind, supported); });
+  return Forward(kNoBridge, [&](CJNIWrapper& bridge) { return bridge.IsObjectPathSupported(path, kind, supported); });
 }
 
 uint32_t KQAzureCommunicationMgr::GetObjectSubList(WString name, ObjectSubList** subList) {
@@ -296,8 +291,7 @@ uint32_t KQAzureCommunicationMgr::DeleteObjectByHandle(WString* objectHandles, u
 }
 
 uint32_t KQAzureCommunicationMgr::DeleteObjectByHandle(WString objectHandle) {
-  return Forward(kNoBridge,
-                 [&](CJNIWrapper& bridge) { return bridge.DeleteObjectByHandle(std::move(objectHandle)); });
+  return Forward(kNoBridge, [&](CJNIWrapper& bridge) { return bridge.DeleteObjectByHandle(std::move(objectHandle)); });
 }
 
 uint32_t KQAzureCommunicationMgr::DeleteCachedObjectByName(WString objectName) {
@@ -306,8 +300,7 @@ uint32_t KQAzureCommunicationMgr::DeleteCachedObjectByName(WString objectName) {
 }
 
 uint32_t KQAzureCommunicationMgr::GetObjectActualSize(uint64_t first, uint64_t second, uint64_t* actualSize) {
-  return Forward(kNoBridge,
-                 [&](CJNIWrapper& bridge) { return bridge.GetObjectActualSize(first, second, actualSize); });
+  return Forward(kNoBridge, [&](CJNIWrapper& bridge) { return bridge.GetObjectActualSize(first, second, actualSize); });
 }
 
 // ---- containers, regions, account ----
@@ -347,9 +340,8 @@ uint32_t KQAzureCommunicationMgr::GetOwnerName(WString* name) {
 }
 
 uint32_t KQAzureCommunicationMgr::IsSameAccount(WString first, WString second, uint32_t* same) {
-  return Forward(kNoBridge, [&](CJNIWrapper& bridge) {
-    return bridge.IsSameAccount(std::move(first), std::move(second), same);
-  });
+  return Forward(kNoBridge,
+                 [&](CJNIWrapper& bridge) { return bridge.IsSameAccount(std::move(first), std::move(second), same); });
 }
 
 uint32_t KQAzureCommunicationMgr::GetListContainers(WStringList* containers) {

@@ -7,8 +7,8 @@
 // Outputs the host must pass are still tested: a missing one gets a scratch
 // value, so the call is made and its code answered, and nothing is written
 // through a null pointer.
-#include "bridge/JavaNames.h"
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/ResultReaders.h"
 #include "log/HostTexts.h"
@@ -19,55 +19,53 @@ using kq::OperationInfo;
 
 namespace {
 
-
 constexpr const WChar* kLibraryObjectFailed = kq::text::kMObjKQAzurePlugInLibraryIsFailed;
 // GetListContainers and GetArchiveSet report an exception under one name.
 const WChar kContainersList[] = KQ_W("GetContainersList");
 
-const OperationInfo kGetKQCloudStorageKey{
-    "getStorageKey", kq::jni::kStorageKeySignature,
-    KQ_W("GetKQCloudStorageKey")};
+const OperationInfo kGetKQCloudStorageKey{"getStorageKey", kq::jni::kStorageKeySignature, KQ_W("GetKQCloudStorageKey")};
 const OperationInfo kGetContainerName{"GetContainerName", kq::jni::kUniqueAccountSignature, KQ_W("GetContainerName")};
 const OperationInfo kDeleteContainerFromKQCloud{"DeleteContainer", kq::jni::kNoArgsToErrorValue,
                                                 KQ_W("DeleteContainerFromKQCloud")};
-const OperationInfo kAddJobInfo{"addJobInfo", kq::jni::kJobInfoSignature,
-                                KQ_W("AddJobInfo"), ClassMissing::kLookupFails, nullptr,
-                                kq::text::kAddJobInfoMethodIsNotFound};
+const OperationInfo kAddJobInfo{
+    "addJobInfo", kq::jni::kJobInfoSignature,           KQ_W("AddJobInfo"), ClassMissing::kLookupFails,
+    nullptr,      kq::text::kAddJobInfoMethodIsNotFound};
 const OperationInfo kCheckConnectivity{"CheckConnectivity", kq::jni::kNoArgsToErrorValue, KQ_W("CheckConnectivity"),
                                        ClassMissing::kFail};
-const OperationInfo kGetAllObjectsSize{"GetAllObjectsSize", kq::jni::kAccountSizeSignature,
-                                       KQ_W("GetAllObjectsSize")};
+const OperationInfo kGetAllObjectsSize{"GetAllObjectsSize", kq::jni::kAccountSizeSignature, KQ_W("GetAllObjectsSize")};
 const OperationInfo kGetUniqueAccountName{"GetUniqueAccountName", kq::jni::kUniqueAccountSignature,
                                           KQ_W("GetUniqueAccountName"), ClassMissing::kFail};
-const OperationInfo kGetOwnerName{"GetOwnerName", kq::jni::kUniqueAccountSignature, KQ_W("GetOwnerName"), ClassMissing::kFail};
-const OperationInfo kIsSameAccount{
-    "IsSameAccount", kq::jni::kTwoNamesToExists,
-    KQ_W("IsSameAccount")};
+const OperationInfo kGetOwnerName{"GetOwnerName", kq::jni::kUniqueAccountSignature, KQ_W("GetOwnerName"),
+                                  ClassMissing::kFail};
+const OperationInfo kIsSameAccount{"IsSameAccount", kq::jni::kTwoNamesToExists, KQ_W("IsSameAccount")};
 const OperationInfo kGetListContainers{"GetListContainers", kq::jni::kListContainersSignature, kContainersList};
-const OperationInfo kGetRegions{"GetRegions", kq::jni::kListRegionsSignature, KQ_W("GetRegions"),
-                                ClassMissing::kLookupFails, nullptr,
-                                kq::text::kGetListRegionsMethodIsNotFound};
+const OperationInfo kGetRegions{
+    "GetRegions", kq::jni::kListRegionsSignature,           KQ_W("GetRegions"), ClassMissing::kLookupFails,
+    nullptr,      kq::text::kGetListRegionsMethodIsNotFound};
 const OperationInfo kGetArchiveSet{"GetArchiveSet", kq::jni::kListContainersSignature, kContainersList};
-const OperationInfo kIsValidContainer{"IsValidContainer",
-                                      kq::jni::kNameToExists,
-                                      KQ_W("IsValidContainer"), ClassMissing::kFailWithLine, kLibraryObjectFailed,
-                                      kq::text::kIsValidContainerIsFailed};
-const OperationInfo kGetAccountInfo{"GetAccountInfo", kq::jni::kAccountInfoSignature,
-                                    KQ_W("GetAccountInfo"), ClassMissing::kFailWithLine, kLibraryObjectFailed,
-                                    kq::text::kGetAccountInfoMethodIsNotFound};
-const OperationInfo kGetMachineNameList{"getServerNameList", kq::jni::kArrayOfStringSignature,
-                                        KQ_W("GetMachineNameList"), ClassMissing::kLookupFails, nullptr,
+const OperationInfo kIsValidContainer{"IsValidContainer",       kq::jni::kNameToExists,
+                                      KQ_W("IsValidContainer"), ClassMissing::kFailWithLine,
+                                      kLibraryObjectFailed,     kq::text::kIsValidContainerIsFailed};
+const OperationInfo kGetAccountInfo{"GetAccountInfo",       kq::jni::kAccountInfoSignature,
+                                    KQ_W("GetAccountInfo"), ClassMissing::kFailWithLine,
+                                    kLibraryObjectFailed,   kq::text::kGetAccountInfoMethodIsNotFound};
+const OperationInfo kGetMachineNameList{"getServerNameList",
+                                        kq::jni::kArrayOfStringSignature,
+                                        KQ_W("GetMachineNameList"),
+                                        ClassMissing::kLookupFails,
+                                        nullptr,
                                         kq::text::kGetMachineNameListMethodIsNotFound};
-const OperationInfo kCanBackup{"canBackup", kq::jni::kCIntSignature, KQ_W("CanBackup"),
-                               ClassMissing::kLookupFails, nullptr, kq::text::kCanBackupMethodIsNotFound};
-const OperationInfo kUpdateStorageKey{"updateStorageKey", kq::jni::kCStringSignature,
-                                      KQ_W("UpdateStorageKey"), ClassMissing::kLookupFails, nullptr,
+const OperationInfo kCanBackup{"canBackup",       kq::jni::kCIntSignature,
+                               KQ_W("CanBackup"), ClassMissing::kLookupFails,
+                               nullptr,           kq::text::kCanBackupMethodIsNotFound};
+const OperationInfo kUpdateStorageKey{"updateStorageKey",
+                                      kq::jni::kCStringSignature,
+                                      KQ_W("UpdateStorageKey"),
+                                      ClassMissing::kLookupFails,
+                                      nullptr,
                                       kq::text::kUpdateStorageKeyMethodIsNotFound};
 
-template <typename T>
-T* OrScratch(T* out, T& scratch) noexcept {
-  return out != nullptr ? out : &scratch;
-}
+template <typename T> T* OrScratch(T* out, T& scratch) noexcept { return out != nullptr ? out : &scratch; }
 
 // The host's text up to its first zero, as it reaches Java and the log.
 WString Text(const WString& text) { return WString(text.c_str()); }
@@ -75,13 +73,11 @@ WString Text(const WString& text) { return WString(text.c_str()); }
 // A Java long carries the host's 64 bits unchanged.
 jlong Long(uint64_t value) noexcept { return static_cast<jlong>(value); }
 
-template <typename Out>
-using Reader = void (*)(JNIEnv*, jobject, int32_t*, Out*);
+template <typename Out> using Reader = void (*)(JNIEnv*, jobject, int32_t*, Out*);
 
 // Reads a result record (null included) into `out`; the code is the record's
 // ordinal, mapped.
-template <typename Out>
-uint32_t Read(const JavaCall& call, Reader<Out> reader, jobject result, Out* out) {
+template <typename Out> uint32_t Read(const JavaCall& call, Reader<Out> reader, jobject result, Out* out) {
   int32_t error = 0;
   reader(call.env(), result, &error, out);
   return CJNIWrapper::MapErrorId(error);
@@ -138,8 +134,8 @@ uint32_t CJNIWrapper::DeleteContainerFromKQCloud() {
 uint32_t CJNIWrapper::AddJobInfo(JobInfoRecord job) {
   return RunOperation(kAddJobInfo, [&](JavaCall& call) -> uint32_t {
     // The library takes the record's values in this order.
-    auto result = call.CallObject(Long(job.third), Long(job.fourth), Long(job.first), Long(job.second),
-                                  Long(job.sixth), Long(job.fifth));
+    auto result = call.CallObject(Long(job.third), Long(job.fourth), Long(job.first), Long(job.second), Long(job.sixth),
+                                  Long(job.fifth));
     call.Line(kq::text::kAddJobInfoJavaEnded);
     return GetErrorId(call.env(), result.get());
   });

@@ -1,8 +1,8 @@
 // Object open, create and close: a name in and a handle (or region) out, and
 // a handle in.  Handles are the Java library's texts; they are carried, never
 // looked at.
-#include "bridge/JavaNames.h"
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/ResultReaders.h"
 #include "log/HostTexts.h"
@@ -16,10 +16,10 @@ namespace {
 // exception line, and what a missing class or method does.
 const OperationInfo kCreateObject{"CreateObject", kq::jni::kNameToCreateFnValue, KQ_W("CreateObject")};
 const OperationInfo kOpenObject{"OpenObject", kq::jni::kNameToCreateFnValue, KQ_W("OpenObject")};
-const OperationInfo kCreateCachedObject{"CreateCachedObject", kq::jni::kNameToCreateFnValue, KQ_W("CreateCachedObject")};
+const OperationInfo kCreateCachedObject{"CreateCachedObject", kq::jni::kNameToCreateFnValue,
+                                        KQ_W("CreateCachedObject")};
 const OperationInfo kGetBucketRegion{"GetBucketRegion", kq::jni::kNameToCreateFnValue, KQ_W("GetBucketRegion")};
 const OperationInfo kCloseObject{"CloseObject", kq::jni::kNameToErrorValue, KQ_W("CloseObject")};
-
 
 // What a name-in, handle-out operation writes around its Java call.
 enum class Traces { kNone, kNameAndResult };
@@ -50,15 +50,18 @@ uint32_t CJNIWrapper::CreateObject(WString objectName, WString* objectHandle) {
 }
 
 uint32_t CJNIWrapper::OpenObject(WString objectName, WString* objectHandle) {
-  return RunOperation(kOpenObject, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
+  return RunOperation(kOpenObject,
+                      [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
 }
 
 uint32_t CJNIWrapper::CreateCachedObject(WString objectName, WString* objectHandle) {
-  return RunOperation(kCreateCachedObject, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
+  return RunOperation(kCreateCachedObject,
+                      [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
 }
 
 uint32_t CJNIWrapper::GetBucketRegion(WString name, WString* region) {
-  return RunOperation(kGetBucketRegion, [&](JavaCall& call) { return NameToHandle(call, name, region, Traces::kNameAndResult); });
+  return RunOperation(kGetBucketRegion,
+                      [&](JavaCall& call) { return NameToHandle(call, name, region, Traces::kNameAndResult); });
 }
 
 uint32_t CJNIWrapper::CloseObject(WString objectHandle) {

@@ -1,6 +1,6 @@
 // Object queries, metadata calls and deletion.
-#include "bridge/JavaNames.h"
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
@@ -17,16 +17,26 @@ namespace {
 // exception line, and what a missing class or method does.
 const OperationInfo kSetObjectMetaData{"SetObjectMetaData", kq::jni::kSetMetaDataSignature, KQ_W("SetObjectMetaData")};
 const OperationInfo kGetObjectMetaData{"GetObjectMetaData", kq::jni::kGetMetaDataSignature, KQ_W("GetObjectMetaData")};
-const OperationInfo kGetObjectMetaDataItem{"GetObjectMetaData", kq::jni::kGetMetaDataItemSignature, KQ_W("GetObjectMetaData")};
+const OperationInfo kGetObjectMetaDataItem{"GetObjectMetaData", kq::jni::kGetMetaDataItemSignature,
+                                           KQ_W("GetObjectMetaData")};
 const OperationInfo kIsObjectExist{"IsObjectExist", kq::jni::kNameToExists, KQ_W("IsObjectExist"), ClassMissing::kFail};
-const OperationInfo kIsObjectPathSupported{"IsObjectPathSupported", kq::jni::kPathSupportedSignature, KQ_W("IsObjectPathSupported"), ClassMissing::kFail};
+const OperationInfo kIsObjectPathSupported{"IsObjectPathSupported", kq::jni::kPathSupportedSignature,
+                                           KQ_W("IsObjectPathSupported"), ClassMissing::kFail};
 const OperationInfo kGetObjectSubList{"GetObjectSubList", kq::jni::kSubListSignature, KQ_W("GetObjectSubList")};
-const OperationInfo kDeleteObjectByName{"DeleteObjectByName", kq::jni::kNameToErrorValue, KQ_W("DeleteObjectByName"), ClassMissing::kDescribeAndFail};
-const OperationInfo kDeleteObjectByHandle{"DeleteObjectByHandle", kq::jni::kNameToErrorValue, KQ_W("DeleteObjectByHandle")};
-const OperationInfo kDeleteObjectByHandleMany{"DeleteObjectByHandle", kq::jni::kNamesToErrorValue, KQ_W("DeleteObjectByHandle")};
-const OperationInfo kDeleteCachedObjectByName{"DeleteCachedObjectByName", kq::jni::kNameToErrorValue, KQ_W("DeleteCachedObjectByName"), ClassMissing::kFail};
-const OperationInfo kGetObjectActualSize{"GetObjectActualSize", kq::jni::kActualSizeSignature, KQ_W("GetObjectActualSize"), ClassMissing::kFailWithLine, kq::text::kMObjKQAzurePlugInLibraryIsFailed, kq::text::kGetObjectActualSizeMethodIsNotFound};
-
+const OperationInfo kDeleteObjectByName{"DeleteObjectByName", kq::jni::kNameToErrorValue, KQ_W("DeleteObjectByName"),
+                                        ClassMissing::kDescribeAndFail};
+const OperationInfo kDeleteObjectByHandle{"DeleteObjectByHandle", kq::jni::kNameToErrorValue,
+                                          KQ_W("DeleteObjectByHandle")};
+const OperationInfo kDeleteObjectByHandleMany{"DeleteObjectByHandle", kq::jni::kNamesToErrorValue,
+                                              KQ_W("DeleteObjectByHandle")};
+const OperationInfo kDeleteCachedObjectByName{"DeleteCachedObjectByName", kq::jni::kNameToErrorValue,
+                                              KQ_W("DeleteCachedObjectByName"), ClassMissing::kFail};
+const OperationInfo kGetObjectActualSize{"GetObjectActualSize",
+                                         kq::jni::kActualSizeSignature,
+                                         KQ_W("GetObjectActualSize"),
+                                         ClassMissing::kFailWithLine,
+                                         kq::text::kMObjKQAzurePlugInLibraryIsFailed,
+                                         kq::text::kGetObjectActualSizeMethodIsNotFound};
 
 // One string in, a bare CErrorValue out: the deletions.
 uint32_t NameToErrorValue(JavaCall& call, const WString& name) {

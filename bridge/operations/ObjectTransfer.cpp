@@ -4,9 +4,9 @@
 // after it.
 #include <algorithm>
 
-#include "bridge/JavaNames.h"
 #include "bridge/ByteArrays.h"
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
@@ -26,12 +26,15 @@ const OperationInfo kWriteObjectWithFlag{"WriteObject", kq::jni::kWriteWithFlagS
 const OperationInfo kWriteCachedObject{"WriteCachedObject", kq::jni::kWriteSignature, KQ_W("WriteCachedObject")};
 const OperationInfo kUpdateObject{"UpdateObject", kq::jni::kUpdateSignature, KQ_W("UpdateObject")};
 const OperationInfo kUpdateObjectWithFlag{"UpdateObject", kq::jni::kUpdateWithFlagSignature, KQ_W("UpdateObject")};
-const OperationInfo kUpdateCachedObjectByHandle{"UpdateCachedObjectByHandle", kq::jni::kCachedUpdateByHandleSignature, KQ_W("UpdateCachedObjectByHandle"), kq::ClassMissing::kFail};
-const OperationInfo kUpdateCachedObjectByName{"UpdateCachedObjectByName", kq::jni::kCachedUpdateByNameSignature, KQ_W("UpdateCachedObjectByName"), kq::ClassMissing::kFail};
+const OperationInfo kUpdateCachedObjectByHandle{"UpdateCachedObjectByHandle", kq::jni::kCachedUpdateByHandleSignature,
+                                                KQ_W("UpdateCachedObjectByHandle"), kq::ClassMissing::kFail};
+const OperationInfo kUpdateCachedObjectByName{"UpdateCachedObjectByName", kq::jni::kCachedUpdateByNameSignature,
+                                              KQ_W("UpdateCachedObjectByName"), kq::ClassMissing::kFail};
 const OperationInfo kReadObject{"ReadObject", kq::jni::kReadSignature, KQ_W("ReadObject")};
-const OperationInfo kReadObjectByHandle{"ReadObjectByHandle", kq::jni::kReadWithMetaDataSignature, KQ_W("ReadObjectByHandle")};
-const OperationInfo kReadObjectByName{"ReadObjectByName", kq::jni::kReadWithMetaDataSignature, KQ_W("ReadObjectByName"), kq::ClassMissing::kFail};
-
+const OperationInfo kReadObjectByHandle{"ReadObjectByHandle", kq::jni::kReadWithMetaDataSignature,
+                                        KQ_W("ReadObjectByHandle")};
+const OperationInfo kReadObjectByName{"ReadObjectByName", kq::jni::kReadWithMetaDataSignature, KQ_W("ReadObjectByName"),
+                                      kq::ClassMissing::kFail};
 
 constexpr const WChar* kUnableToCopyLine = kq::text::kReadObjectUnableToCopy;
 
@@ -128,10 +131,10 @@ uint32_t WriteObjectWithMetaData(JavaCall& call, const WString& object, const un
   if (objFlag != nullptr) before += FlagText(*objFlag);
   call.Line(before);
   // A throwing method is described below, so its exception is kept.
-  auto result = objFlag != nullptr ? call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size),
-                                                                     values.get(), JavaLong(*objFlag))
-                                   : call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size),
-                                                                     values.get());
+  auto result =
+      objFlag != nullptr
+          ? call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size), values.get(), JavaLong(*objFlag))
+          : call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size), values.get());
   call.Line(kq::text::kWriteObjectJavaEndedIsOccured, object);
   if (!result) {
     call.Line(kq::text::kWriteObjectIsReturnNull, object);
@@ -287,8 +290,8 @@ uint32_t CJNIWrapper::ReadObject(WString object, unsigned char* buffer, uint64_t
 namespace {
 
 // ReadObjectByHandle and ReadObjectByName: the same call under two names.
-uint32_t ReadWithMetaData(JavaCall& call, const WString& object, unsigned char* buffer, uint64_t offset,
-                          uint64_t* size, const WString* names, uint64_t namesCount, MetaDataMap* metaData) {
+uint32_t ReadWithMetaData(JavaCall& call, const WString& object, unsigned char* buffer, uint64_t offset, uint64_t* size,
+                          const WString* names, uint64_t namesCount, MetaDataMap* metaData) {
   JNIEnv* env = call.env();
   if (size == nullptr) return KQ_BRIDGE_FAILURE;
   const uint64_t requested = *size;

@@ -3,9 +3,8 @@
 // no Windows JVM here, so the instances get none: what is checked is the entry
 // point, the answers without a bridge and the log the DLL writes.
 //   kq_plugin_dll_test path/to/KQAzurePlugin.dll
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -28,8 +27,8 @@ size_t Count(const std::wstring& text, const std::wstring& what) {
 TEST(PluginDll, LoadsAndAnswersWithoutAJvm) {
   // Process ids come round again under Wine; the tick count keeps an earlier
   // run's log out.  The plug-in creates only the last level, Log, itself.
-  const fs::path root = fs::temp_directory_path() / ("kq_plugin_" + std::to_string(GetCurrentProcessId()) + "_" +
-                                                     std::to_string(GetTickCount64()));
+  const fs::path root = fs::temp_directory_path() /
+                        ("kq_plugin_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount64()));
   fs::create_directories(root / "Plugin" / "Azure");
   HMODULE module = LoadLibraryW(g_dll.c_str());
   ASSERT_NE(module, nullptr) << "LoadLibrary failed: " << GetLastError();
