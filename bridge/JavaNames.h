@@ -2,7 +2,7 @@
 // The Java library must provide exactly these: a renamed class or a changed
 // signature shows as "method is not got" lines and code 40 at run time, so
 // change one only together with the Java side (and the test double in
-// tests/support, which declares the same signatures).
+// java/testdouble, which declares the same signatures).
 #ifndef KQ_BRIDGE_JAVANAMES_H_
 #define KQ_BRIDGE_JAVANAMES_H_
 
