@@ -19,6 +19,8 @@
 #include "bridge/ResultReaders.h"
 
 #include <array>
+#include <atomic>
+#include <new>
 #include <initializer_list>
 #include <memory>
 
@@ -215,6 +217,44 @@ void ReadField(JNIEnv* env, jobject result, jfieldID id, const Field& field) {
   }
 }
 
+// A record's class and field identifiers, kept once every lookup succeeded:
+// the records are read on every call of the data path, and a class held by
+// a global reference is never unloaded, so a later lookup would find the
+// same again.  Keyed by the record's rules, which each reader uses with one
+// fixed field list.
+struct KeptRecord {
+  const RecordRules* rules;
+  jclass cls;  // global reference
+  jfieldID errorId;
+  std::array<jfieldID, kMaxFields> ids;
+};
+constexpr size_t kKeptRecordSlots = 32;  // more than there are records
+std::atomic<const KeptRecord*> g_keptRecords[kKeptRecordSlots];
+
+const KeptRecord* FindKeptRecord(const RecordRules& rules) noexcept {
+  for (const auto& slot : g_keptRecords) {
+    const KeptRecord* kept = slot.load(std::memory_order_acquire);
+    if (kept == nullptr) return nullptr;  // slots fill from the front
+    if (kept->rules == &rules) return kept;
+  }
+  return nullptr;
+}
+
+void KeepRecord(JNIEnv* env, const RecordRules& rules, jclass cls, jfieldID errorId,
+                const std::array<jfieldID, kMaxFields>& ids) noexcept {
+  jclass global = static_cast<jclass>(env->NewGlobalRef(cls));
+  auto* kept = global != nullptr ? new (std::nothrow) KeptRecord{&rules, global, errorId, ids} : nullptr;
+  if (kept != nullptr) {
+    for (auto& slot : g_keptRecords) {
+      const KeptRecord* expected = nullptr;
+      if (slot.compare_exchange_strong(expected, kept, std::memory_order_acq_rel)) return;
+      if (expected->rules == &rules) break;  // another thread kept it first
+    }
+  }
+  if (global != nullptr) env->DeleteGlobalRef(global);
+  delete kept;
+}
+
 void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules& rules,
                 std::initializer_list<Field> fields) noexcept {
   int32_t unused = 0;
@@ -234,22 +274,34 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
       }
     }
 
-    ScopedLocalRef<jclass> cls = FindClass(env, rules.className);
-    if (!cls) {
-      if (rules.lookupFailure == L::kAsReadFailure) throw ReadFailure();
-      return;
-    }
-    // Reading fields of an object of another class would be undefined.
-    if (!env->IsInstanceOf(result, cls.get())) throw ReadFailure();
-
-    jfieldID errorId = FindField(env, cls.get(), "errorValue", kq::jni::kErrorValueType);
-    bool missing = errorId == nullptr;
+    ScopedLocalRef<jclass> found(env);
+    jclass cls = nullptr;
+    jfieldID errorId = nullptr;
     std::array<jfieldID, kMaxFields> ids{};
-    size_t n = 0;
-    for (const Field& field : fields) {
-      ids[n] = FindField(env, cls.get(), field.name, field.signature);
-      missing = missing || ids[n] == nullptr;
-      ++n;
+    bool missing = false;
+    if (const KeptRecord* kept = FindKeptRecord(rules)) {
+      cls = kept->cls;
+      errorId = kept->errorId;
+      ids = kept->ids;
+      if (!env->IsInstanceOf(result, cls)) throw ReadFailure();
+    } else {
+      found = FindClass(env, rules.className);
+      if (!found) {
+        if (rules.lookupFailure == L::kAsReadFailure) throw ReadFailure();
+        return;
+      }
+      cls = found.get();
+      // Reading fields of an object of another class would be undefined.
+      if (!env->IsInstanceOf(result, cls)) throw ReadFailure();
+      errorId = FindField(env, cls, "errorValue", kq::jni::kErrorValueType);
+      missing = errorId == nullptr;
+      size_t n = 0;
+      for (const Field& field : fields) {
+        ids[n] = FindField(env, cls, field.name, field.signature);
+        missing = missing || ids[n] == nullptr;
+        ++n;
+      }
+      if (!missing) KeepRecord(env, rules, cls, errorId, ids);
     }
     if (missing && rules.lookupFailure == L::kAsReadFailure) throw ReadFailure();
     if (missing && rules.lookupFailure == L::kReadNothing) return;
@@ -263,7 +315,7 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
       if (errorValue || rules.nullError == N::kDecode) ReadErrorOrdinal(env, errorValue.get(), ordinal);
     }
 
-    n = 0;
+    size_t n = 0;
     for (const Field& field : fields) {
       if (ids[n] != nullptr) ReadField(env, result, ids[n], field);
       ++n;
@@ -277,6 +329,15 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
 }  // namespace
 
 // ---- shared helpers ----
+
+void ForgetKeptRecords(JNIEnv* env) {
+  for (auto& slot : g_keptRecords) {
+    const KeptRecord* kept = slot.exchange(nullptr, std::memory_order_acq_rel);
+    if (kept == nullptr) continue;
+    env->DeleteGlobalRef(kept->cls);
+    delete kept;
+  }
+}
 
 jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings) {
   if (env == nullptr || count < 1 || strings == nullptr) return nullptr;

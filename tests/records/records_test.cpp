@@ -32,7 +32,10 @@ class ScopedJniFault {
   // Fails the `nth` call (1-based; 0: every one) of FindClass, GetFieldID or
   // GetMethodID with `name` (empty: any name); of Get<Object|Long|Boolean|
   // Int>Field reading the field `name`; of GetStringChars; of CallIntMethod.
+  // Kept lookups are dropped first, or the failing call would never be made.
   ScopedJniFault(JNIEnv* env, Call call, std::string name = "", int nth = 0) : env_(env) {
+    ForgetErrorValueClass(env);
+    ForgetKeptRecords(env);
     s = State{env->functions, *env->functions, call, std::move(name), nullptr, nth, 0, 0};
     JNINativeInterface_& t = s.table;
     t.FindClass = [](JNIEnv* e, const char* n) { return Fail(e, kFindClass, n) ? nullptr : s.real->FindClass(e, n); };
@@ -389,8 +392,6 @@ TEST(Records, ReadErrorOrdinalOrdinalsAndDiagnostics) {
     testing::internal::CaptureStdout();
     {
       std::optional<ScopedJniFault> fault;
-      // The kept lookup would never reach the failing call.
-      if (call) kq::ForgetErrorValueClass(env);
       if (call) fault.emplace(env, *call, name);
       ReadErrorOrdinal(env, errorValue.get(), &ordinal);
     }
