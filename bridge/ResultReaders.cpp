@@ -20,9 +20,9 @@
 
 #include <array>
 #include <atomic>
-#include <new>
 #include <initializer_list>
 #include <memory>
+#include <new>
 
 #include "bridge/JavaNames.h"
 #include "bridge/MetaData.h"
