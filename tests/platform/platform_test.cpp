@@ -80,7 +80,7 @@ TEST(PlatformClock, NowAgreesWithTheCLibrary) {
   EXPECT_TRUE(seen >= before - 1 && seen <= after + 1) << now.year << "-" << now.month << "-" << now.day;
 }
 
-// Mutex names are fixed, not unique per run: every name leaves a lock file
+// Mutex names are fixed, not unique per run: every name leaves a shared-memory segment
 // behind, and runs that meet on a name only wait for each other.
 TEST(PlatformLock, NamedMutexIsRecursiveForItsOwnerAcrossHandles) {
   NamedMutex first("kq-test-mutex"), second("kq-test-mutex");
