@@ -399,9 +399,17 @@ LocalTime Now() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
   time_t seconds = ts.tv_sec;
-  struct tm tm;
-  std::memset(&tm, 0, sizeof(tm));
-  localtime_r(&seconds, &tm);
+  // Every log record asks for the time, many within one second: the broken-
+  // down local time is worked out once per second and thread (zones and
+  // daylight saving change only on whole seconds).
+  thread_local time_t cachedSeconds = -1;
+  thread_local struct tm cachedTm;
+  if (seconds != cachedSeconds) {
+    std::memset(&cachedTm, 0, sizeof(cachedTm));
+    localtime_r(&seconds, &cachedTm);
+    cachedSeconds = seconds;
+  }
+  const struct tm& tm = cachedTm;
   LocalTime t;
   t.year = tm.tm_year + 1900;
   t.month = tm.tm_mon + 1;
