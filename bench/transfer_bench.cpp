@@ -345,8 +345,8 @@ void PrintSummary(const CollectingReporter& r) {
       for (const char* thread : {"attached", "unattached"}) {
         const double call = r.Cpu(std::string("plugin/") + (write ? "write/" : "read/") + sz + "/" + thread);
         if (call < 0 || data < 0) continue;
-        std::printf("| %s | %s | %s | %s (%s) | %s (%s) | %s | %s |\n", write ? "WriteObject" : "ReadObject", sz.c_str(),
-                    thread, Micro(call).c_str(), Throughput(call, size).c_str(), Micro(data).c_str(),
+        std::printf("| %s | %s | %s | %s (%s) | %s (%s) | %s | %s |\n", write ? "WriteObject" : "ReadObject",
+                    sz.c_str(), thread, Micro(call).c_str(), Throughput(call, size).c_str(), Micro(data).c_str(),
                     Throughput(data, size).c_str(), Ratio(data / call).c_str(), Micro(copy).c_str());
       }
     }
@@ -356,7 +356,8 @@ void PrintSummary(const CollectingReporter& r) {
   if (logLine < 0 || javaCall < 0 || attach < 0) return;
 
   std::printf("\nPer-call overhead at 4 KiB: the call minus its data floor, against the floors it must pay\n");
-  std::printf("(%d log lines, the Java call, and attach+detach on an unattached thread; the read's data\n", kLogLinesPerCall);
+  std::printf("(%d log lines, the Java call, and attach+detach on an unattached thread; the read's data\n",
+              kLogLinesPerCall);
   std::printf("floor already holds a Java call)\n\n");
   std::printf("| call | thread | overhead | forced floors | overhead / forced (goal <= 1.1) |\n");
   std::printf("|---|---|---|---|---|\n");
@@ -393,9 +394,10 @@ void PrintSummary(const CollectingReporter& r) {
                 Micro(floor + attach).c_str());
     const double call = r.Cpu(std::string("plugin/") + (write ? "write" : "read") + "/4KiB/attached");
     if (call >= 0 && writerLine >= 0) {
-      std::printf("| %s: the rest (interface, manager, and the parts slowing each other when they alternate) "
-                  "| %s | | 0 |\n",
-                  write ? "WriteObject" : "ReadObject", Micro(call - kLogLinesPerCall * writerLine - on).c_str());
+      std::printf(
+          "| %s: the rest (interface, manager, and the parts slowing each other when they alternate) "
+          "| %s | | 0 |\n",
+          write ? "WriteObject" : "ReadObject", Micro(call - kLogLinesPerCall * writerLine - on).c_str());
     }
   }
   const double alternating = r.Cpu("part/4-lines-and-bridge-write/4KiB");
@@ -512,15 +514,12 @@ void Register() {
                                  attached)
         ->Unit(us)
         ->UseRealTime();
-    benchmark::RegisterBenchmark(("part/bridge-read-no-log/4KiB/" + thread).c_str(), PartBridgeRead, 4 * kKiB,
-                                 attached)
+    benchmark::RegisterBenchmark(("part/bridge-read-no-log/4KiB/" + thread).c_str(), PartBridgeRead, 4 * kKiB, attached)
         ->Unit(us)
         ->UseRealTime();
   }
   benchmark::RegisterBenchmark("part/attach+java-call+detach", PartAttachCallDetach)->Unit(us)->UseRealTime();
-  benchmark::RegisterBenchmark("part/4-lines-and-bridge-write/4KiB", PartLinesThenBridgeWrite)
-      ->Unit(us)
-      ->UseRealTime();
+  benchmark::RegisterBenchmark("part/4-lines-and-bridge-write/4KiB", PartLinesThenBridgeWrite)->Unit(us)->UseRealTime();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "bridge/AutoAttachJVM.h"
 
+#include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
 
@@ -16,7 +17,7 @@ AutoAttachJVM::AutoAttachJVM(JavaVM* vm, CJNIWrapperLog* log) noexcept
     : vm_(nullptr), log_(log), env_(nullptr), attached_(false) {
   try {
     if (vm == nullptr) {
-      WriteLine(log_, KQ_W("JVM is passed as a NULL"));
+      WriteLine(log_, kq::text::kJVMIsPassedAsANULL);
       return;
     }
     vm_ = vm;
@@ -35,11 +36,11 @@ AutoAttachJVM::AutoAttachJVM(JavaVM* vm, CJNIWrapperLog* log) noexcept
         return;
       }
     }
-    WriteLine(log_, KQ_W("Thread is not attached properly.."));
+    WriteLine(log_, kq::text::kThreadIsNotAttachedProperly);
     env_ = nullptr;
   } catch (...) {
     env_ = nullptr;
-    WriteLine(log_, KQ_W("Exception is occured in the AutoAttachJVM"));
+    WriteLine(log_, kq::text::kExceptionIsOccuredInTheAutoAttachJVM);
   }
 }
 

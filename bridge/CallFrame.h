@@ -22,6 +22,7 @@
 #include "bridge/JniStrings.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/ScopedJni.h"
+#include "log/HostTexts.h"
 #include "platform/Platform.h"
 
 namespace kq {
@@ -99,24 +100,21 @@ class JavaCall {
   // Calls the operation's method.  A Java exception thrown by the method
   // shows as a null result; it is cleared here, because the operations go on
   // making JNI calls and must not do so with an exception pending.
-  template <typename... Args>
-  ScopedLocalRef<jobject> CallObject(Args... args) const {
+  template <typename... Args> ScopedLocalRef<jobject> CallObject(Args... args) const {
     ScopedLocalRef<jobject> result(env_, env_->CallObjectMethod(object_, method_, args...));
     if (env_->ExceptionCheck()) env_->ExceptionClear();
     return result;
   }
   // Same, but leaves a Java exception pending for the operation to describe
   // (bridge().DescribeException) before it makes any other JNI call.
-  template <typename... Args>
-  ScopedLocalRef<jobject> CallObjectKeepingException(Args... args) const {
+  template <typename... Args> ScopedLocalRef<jobject> CallObjectKeepingException(Args... args) const {
     ScopedLocalRef<jobject> result(env_, env_->CallObjectMethod(object_, method_, args...));
     // Checked (not cleared) so that the next JNI call is legal even when the
     // method returned normally; -Xcheck:jni insists on it.
     static_cast<void>(env_->ExceptionCheck());
     return result;
   }
-  template <typename... Args>
-  jlong CallLong(Args... args) const {
+  template <typename... Args> jlong CallLong(Args... args) const {
     jlong value = env_->CallLongMethod(object_, method_, args...);
     if (env_->ExceptionCheck()) env_->ExceptionClear();
     return value;
@@ -140,8 +138,7 @@ class JavaCall {
 
 }  // namespace kq
 
-template <typename Body>
-uint32_t CJNIWrapper::RunOperation(const kq::OperationInfo& op, Body&& body) noexcept {
+template <typename Body> uint32_t CJNIWrapper::RunOperation(const kq::OperationInfo& op, Body&& body) noexcept {
   try {
     AutoAttachJVM scope(m_jvm, m_pLog);
     JNIEnv* env = scope.env();
@@ -178,7 +175,7 @@ uint32_t CJNIWrapper::RunOperation(const kq::OperationInfo& op, Body&& body) noe
       kq::JavaCall call(*this, env, m_ObjKQAzurePlugInLibrary, method);
       return std::forward<Body>(body)(call);
     } catch (...) {
-      WriteLine(WString(op.name) + KQ_W("::Exception is occured..."));
+      WriteLine(WString(op.name) + kq::text::kExceptionLineSuffix);
       return KQ_BRIDGE_FAILURE;
     }
   } catch (...) {

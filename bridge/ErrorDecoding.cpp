@@ -1,21 +1,18 @@
 // Java exceptions and CErrorValue results turned into the host's codes.
+#include "bridge/ErrorDecoding.h"
+
 #include <atomic>
+#include <cstdio>
 #include <new>
 
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
+#include "bridge/RecordSupport.h"
+#include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 
 using kq::ScopedLocalRef;
-
-namespace {
-
-constexpr char kErrorValueClass[] = "com/kq/KQCloudPluginInterface/CErrorValue";
-const WChar kCantFindClassLine[] = KQ_W("Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n");
-const WChar kCantGetMethodLine[] = KQ_W("Can't GetMethod(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n");
-const WChar kNoIdentifierLine[] = KQ_W("Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)");
-
-}  // namespace
 
 int CJNIWrapper::DescribeException(JNIEnv* env) {
   try {
@@ -25,7 +22,7 @@ int CJNIWrapper::DescribeException(JNIEnv* env) {
     WString description;
     if (thrown) {
       ScopedLocalRef<jclass> cls(env, env->GetObjectClass(thrown.get()));
-      jmethodID toString = cls ? env->GetMethodID(cls.get(), "toString", "()Ljava/lang/String;") : nullptr;
+      jmethodID toString = cls ? env->GetMethodID(cls.get(), "toString", kq::jni::kToStringSignature) : nullptr;
       if (toString != nullptr) {
         ScopedLocalRef<jstring> text(env, static_cast<jstring>(env->CallObjectMethod(thrown.get(), toString)));
         // A toString that throws in turn leaves no description.
@@ -36,16 +33,17 @@ int CJNIWrapper::DescribeException(JNIEnv* env) {
       }
     }
     // The description is written whole, however long.
-    WriteLineLevel3(KQ_W("Descrption is failed"));
+    WriteLineLevel3(kq::text::kDescrptionIsFailed);
     WriteLineLevel3(description);
     return 0;
   } catch (...) {
     if (env->ExceptionCheck()) env->ExceptionClear();
-    WriteLine(KQ_W("DescribeException::Exception is occured..."));
+    WriteLine(kq::text::kDescribeExceptionExceptionIsOccured);
     return 0;
   }
 }
 
+namespace kq {
 namespace {
 
 // CErrorValue and its two methods, kept once found: every result of every
@@ -59,10 +57,10 @@ struct ErrorValueClass {
 };
 std::atomic<const ErrorValueClass*> g_errorValueClass{nullptr};
 
-void KeepErrorValueClass(JNIEnv* env, jclass cls, jmethodID getErrorID, jmethodID getOrdinalValue) noexcept {
-  jclass global = static_cast<jclass>(env->NewGlobalRef(cls));
+void KeepErrorValueClass(JNIEnv* env, const ErrorValueClass& found) noexcept {
+  jclass global = static_cast<jclass>(env->NewGlobalRef(found.cls));
   if (global == nullptr) return;
-  auto* kept = new (std::nothrow) ErrorValueClass{global, getErrorID, getOrdinalValue};
+  auto* kept = new (std::nothrow) ErrorValueClass{global, found.getErrorID, found.getOrdinalValue};
   const ErrorValueClass* expected = nullptr;
   if (kept == nullptr || !g_errorValueClass.compare_exchange_strong(expected, kept, std::memory_order_acq_rel)) {
     env->DeleteGlobalRef(global);
@@ -70,80 +68,128 @@ void KeepErrorValueClass(JNIEnv* env, jclass cls, jmethodID getErrorID, jmethodI
   }
 }
 
+enum class Lookup { kFound, kNoClass, kNoMethod };
+
+// The one lookup both decoders share.  On failure the Java exception of the
+// failed call is left pending for the caller to report its own way; `local`
+// holds the class while it is not kept.
+Lookup FindErrorValueClass(JNIEnv* env, ErrorValueClass* out, ScopedLocalRef<jclass>* local) {
+  if (const ErrorValueClass* kept = g_errorValueClass.load(std::memory_order_acquire)) {
+    *out = *kept;
+    return Lookup::kFound;
+  }
+  local->reset(env->FindClass(jni::kErrorValueClass));
+  if (!*local) return Lookup::kNoClass;
+  out->cls = local->get();
+  out->getErrorID = env->GetMethodID(out->cls, "getErrorID", jni::kGetErrorIdSignature);
+  if (out->getErrorID == nullptr) return Lookup::kNoMethod;
+  out->getOrdinalValue = env->GetMethodID(out->cls, "getOrdinalValue", "()I");
+  if (out->getOrdinalValue == nullptr) return Lookup::kNoMethod;
+  KeepErrorValueClass(env, *out);
+  return Lookup::kFound;
+}
+
+constexpr int32_t kUnreadableOrdinal = 40;
+
+// The console side reports to the standard output, not to the log.
+void Print(const char* text) noexcept {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
 }  // namespace
+
+void ForgetErrorValueClass(JNIEnv* env) {
+  const ErrorValueClass* kept = g_errorValueClass.exchange(nullptr, std::memory_order_acq_rel);
+  if (kept == nullptr) return;
+  env->DeleteGlobalRef(kept->cls);
+  delete kept;
+}
+
+int ClearExceptionWithConsoleNote(JNIEnv* env) {
+  if (env == nullptr || !env->ExceptionCheck()) return 1;
+  ScopedLocalRef<jthrowable> thrown(env, env->ExceptionOccurred());
+  env->ExceptionClear();
+  Print(text::kConsoleExceptionNote);
+  return 0;
+}
+
+void ReadErrorOrdinal(JNIEnv* env, jobject errorValue, int32_t* ordinal) {
+  int32_t value = kUnreadableOrdinal;
+  if (env != nullptr) {
+    try {
+      ErrorValueClass found{};
+      ScopedLocalRef<jclass> local(env);
+      // The identifier itself is not asked for here: getErrorID only has to
+      // exist.
+      switch (FindErrorValueClass(env, &found, &local)) {
+        case Lookup::kNoClass:
+          ClearExceptionWithConsoleNote(env);
+          Print(text::kCantFindErrorClass);
+          break;
+        case Lookup::kNoMethod:
+          ClearExceptionWithConsoleNote(env);
+          Print(text::kCantGetErrorMethod);
+          break;
+        case Lookup::kFound:
+          if (errorValue == nullptr) break;
+          if (!env->IsInstanceOf(errorValue, found.cls)) throw record::ReadFailure();
+          const jint raw = env->CallIntMethod(errorValue, found.getOrdinalValue);
+          record::ThrowIfPending(env);
+          value = static_cast<int32_t>(raw);
+          break;
+      }
+    } catch (...) {
+      ClearExceptionWithConsoleNote(env);
+      Print(text::kCantFindErrorClass);
+      value = kUnreadableOrdinal;
+    }
+  }
+  if (ordinal != nullptr) *ordinal = value;
+}
+
+}  // namespace kq
 
 uint32_t CJNIWrapper::GetErrorId(JNIEnv* env, jobject errorValue) {
   try {
     if (errorValue == nullptr) return KQ_BRIDGE_FAILURE;
-    ScopedLocalRef<jclass> found(env);
-    jclass cls = nullptr;
-    jmethodID getErrorID = nullptr;
-    jmethodID getOrdinalValue = nullptr;
-    if (const ErrorValueClass* kept = g_errorValueClass.load(std::memory_order_acquire)) {
-      cls = kept->cls;
-      getErrorID = kept->getErrorID;
-      getOrdinalValue = kept->getOrdinalValue;
-    } else {
-      found.reset(env->FindClass(kErrorValueClass));
-      if (!found) {
+    kq::ErrorValueClass found{};
+    ScopedLocalRef<jclass> local(env);
+    switch (kq::FindErrorValueClass(env, &found, &local)) {
+      case kq::Lookup::kNoClass:
         DescribeException(env);
-        WriteLine(kCantFindClassLine);
+        WriteLine(kq::text::kCantFindErrorClassLine);
         return KQ_BRIDGE_FAILURE;
-      }
-      cls = found.get();
-      getErrorID = env->GetMethodID(cls, "getErrorID", "()Lcom/kq/KQCloudPluginInterface/ERRORID;");
-      if (getErrorID == nullptr) {
+      case kq::Lookup::kNoMethod:
         DescribeException(env);
-        WriteLine(kCantGetMethodLine);
+        WriteLine(kq::text::kCantGetErrorMethodLine);
         return KQ_BRIDGE_FAILURE;
-      }
-      getOrdinalValue = env->GetMethodID(cls, "getOrdinalValue", "()I");
-      if (getOrdinalValue == nullptr) {
-        DescribeException(env);
-        WriteLine(kCantGetMethodLine);
-        return KQ_BRIDGE_FAILURE;
-      }
-      KeepErrorValueClass(env, cls, getErrorID, getOrdinalValue);
+      case kq::Lookup::kFound:
+        break;
     }
     // A result of another class would make the calls below undefined: it is
     // treated like an error object without an identifier.
-    if (!env->IsInstanceOf(errorValue, cls)) {
-      WriteLine(kNoIdentifierLine);
+    if (!env->IsInstanceOf(errorValue, found.cls)) {
+      WriteLine(kq::text::kNoErrorIdentifierLine);
       return KQ_BRIDGE_FAILURE;
     }
-    ScopedLocalRef<jobject> identifier(env, env->CallObjectMethod(errorValue, getErrorID));
+    ScopedLocalRef<jobject> identifier(env, env->CallObjectMethod(errorValue, found.getErrorID));
     // A getErrorID that throws answers null, and is described below.
     if (!identifier || env->ExceptionCheck()) {
       DescribeException(env);
-      WriteLine(kNoIdentifierLine);
+      WriteLine(kq::text::kNoErrorIdentifierLine);
       return KQ_BRIDGE_FAILURE;
     }
-    const jint ordinal = env->CallIntMethod(errorValue, getOrdinalValue);
+    const jint ordinal = env->CallIntMethod(errorValue, found.getOrdinalValue);
     // A getOrdinalValue that throws has no ordinal; its 0 must not pass for
     // success.
     if (DescribeException(env) == 0) return KQ_BRIDGE_FAILURE;
     return MapErrorId(ordinal);
   } catch (...) {
     if (env->ExceptionCheck()) env->ExceptionClear();
-    WriteLine(KQ_W("GetErrorId:: Exception is occured"));
+    WriteLine(kq::text::kGetErrorIdExceptionIsOccured);
     return KQ_BRIDGE_FAILURE;
   }
 }
 
-uint32_t CJNIWrapper::MapErrorId(int32_t ordinal) {
-  // The host's codes for the library's ERRORID ordinals.  No ordinal maps to
-  // 40, which stays reserved for failures of the bridge itself.
-  if (ordinal >= 0 && ordinal <= 2) return static_cast<uint32_t>(ordinal);
-  if (ordinal == 3) return 7;
-  if (ordinal >= 4 && ordinal <= 6) return static_cast<uint32_t>(ordinal);
-  if (ordinal >= 7 && ordinal <= 26) return static_cast<uint32_t>(ordinal) + 1;
-  if (ordinal == 27) return 30;
-  if (ordinal == 28) return 29;
-  if (ordinal >= 29 && ordinal <= 37) return static_cast<uint32_t>(ordinal) + 1;
-  if (ordinal == 38 || ordinal == 39 || ordinal == 41) return 1;
-  if (ordinal == 40) return 47;
-  if (ordinal == 42 || ordinal == 43) return static_cast<uint32_t>(ordinal);
-  if (ordinal == 47) return 45;
-  if (ordinal == 48) return 46;
-  return 23;  // 44 to 46, anything larger, and negative ordinals
-}
+uint32_t CJNIWrapper::MapErrorId(int32_t ordinal) { return kq::CodeOfOrdinal(ordinal); }

@@ -3,7 +3,9 @@
 #include "bridge/JniWrapper.h"
 
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JvmHost.h"
+#include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 
 using kq::ClassMissing;
@@ -13,13 +15,17 @@ using kq::ScopedLocalRef;
 
 namespace {
 
-constexpr char kLibraryClass[] = "com/kq/AzureLibrary/KQAzurePlugInLibrary";
-constexpr char kConstructorSignature[] = "(Ljava/lang/String;)V";
-constexpr char kAzureInitSignature[] =
-    "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kAzureDeInitSignature[] = "()Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+constexpr const WChar* kCouldNotGetErrorObject = kq::text::kInitCouldNotGetTheErrorObject;
 
-const WChar kCouldNotGetErrorObject[] = KQ_W("Init:: Could not get the error object");
+// The life-cycle calls.
+const OperationInfo kInit{"AzureInit",
+                          kq::jni::kAzureInitSignature,
+                          KQ_W("Init"),
+                          ClassMissing::kDescribeAndFail,
+                          kq::text::kJclsKQAzurePlugInLibraryIsNULL,
+                          kCouldNotGetErrorObject};
+const OperationInfo kInitWithPath{"AzureInit", kq::jni::kAzureInitSignature, KQ_W("Init"), ClassMissing::kFail};
+const OperationInfo kDeInit{"AzureDeInit", kq::jni::kNoArgsToErrorValue, KQ_W("DeInit"), ClassMissing::kFail};
 
 }  // namespace
 
@@ -49,14 +55,14 @@ void CJNIWrapper::WriteLineLevel3(const WString& text) const noexcept {
 
 jclass CJNIWrapper::GetAzurePlugInClass(JNIEnv* env) {
   try {
-    jclass cls = env->FindClass(kLibraryClass);
+    jclass cls = env->FindClass(kq::jni::kLibraryClass);
     if (cls == nullptr) {
       DescribeException(env);
-      WriteLine(KQ_W("GetAzurePlugInClass::Class object is not got..."));
+      WriteLine(kq::text::kGetAzurePlugInClassClassObjectIsNotGot);
     }
     return cls;
   } catch (...) {
-    WriteLine(KQ_W("GetAzurePlugInClass::Exception is occured..."));
+    WriteLine(kq::text::kGetAzurePlugInClassExceptionIsOccured);
     return nullptr;
   }
 }
@@ -68,12 +74,12 @@ jmethodID CJNIWrapper::GetAzurePlugInObjectMethod(JNIEnv* env, jclass cls, const
       if (method != nullptr) return method;
     }
     DescribeException(env);
-    WriteLine(KQ_W("GetAzurePlugInObjectMethod::Method is not got... Method Name:- "));
+    WriteLine(kq::text::kMethodIsNotGotPrefix);
     WriteLine(kq::platform::Widen(name));
     WriteLine(kq::platform::Widen(signature));
     return nullptr;
   } catch (...) {
-    WriteLine(KQ_W("GetAzurePlugInObjectMethod::Exception is occured..."));
+    WriteLine(kq::text::kGetAzurePlugInObjectMethodExceptionIsOccured);
     return nullptr;
   }
 }
@@ -87,21 +93,21 @@ uint32_t CJNIWrapper::StartCommunication() {
     try {
       ScopedLocalRef<jclass> cls(env, GetAzurePlugInClass(env));
       if (!cls) return KQ_BRIDGE_FAILURE;
-      jmethodID constructor = env->GetMethodID(cls.get(), "<init>", kConstructorSignature);
+      jmethodID constructor = env->GetMethodID(cls.get(), "<init>", kq::jni::kConstructorSignature);
       if (constructor == nullptr) {
-        WriteLine(KQ_W("StartCommunication::Failed to get the constructor method..."));
+        WriteLine(kq::text::kStartCommunicationNoConstructor);
         return KQ_BRIDGE_FAILURE;
       }
       ScopedLocalRef<jstring> path(env, kq::WideToJString(env, m_installPath));
       if (!path) {
         DescribeException(env);
-        WriteLine(KQ_W("StartCommunication::Failed to jstring..."));
+        WriteLine(kq::text::kStartCommunicationFailedToJstring);
         return KQ_BRIDGE_FAILURE;
       }
       ScopedLocalRef<jobject> library(env, env->NewObject(cls.get(), constructor, path.get()));
       if (!library) {
         DescribeException(env);
-        WriteLine(KQ_W("StartCommunication::Failed to Create plugin Object..."));
+        WriteLine(kq::text::kStartCommunicationNoObject);
         return KQ_BRIDGE_FAILURE;
       }
       // A second start replaces the object; the old reference is released so
@@ -110,7 +116,7 @@ uint32_t CJNIWrapper::StartCommunication() {
       m_ObjKQAzurePlugInLibrary = env->NewGlobalRef(library.get());
       return m_ObjKQAzurePlugInLibrary != nullptr ? KQ_OK : KQ_BRIDGE_FAILURE;
     } catch (...) {
-      WriteLine(KQ_W("StartCommunication::Exception is occured..."));
+      WriteLine(kq::text::kStartCommunicationExceptionIsOccured);
       return KQ_BRIDGE_FAILURE;
     }
   } catch (...) {
@@ -119,10 +125,8 @@ uint32_t CJNIWrapper::StartCommunication() {
 }
 
 uint32_t CJNIWrapper::Init(WString initArg) {
-  static const OperationInfo kInit{"AzureInit", kAzureInitSignature, KQ_W("Init"), ClassMissing::kDescribeAndFail,
-                                   KQ_W("jclsKQAzurePlugInLibrary is NULL"), kCouldNotGetErrorObject};
   if (m_jvm == nullptr) {
-    WriteLine(KQ_W("JVM is not created properly.."));
+    WriteLine(kq::text::kJVMIsNotCreatedProperly);
     return KQ_BRIDGE_FAILURE;
   }
   return RunOperation(kInit, [&](JavaCall& call) -> uint32_t {
@@ -145,9 +149,8 @@ uint32_t CJNIWrapper::Init(WString initArg) {
 }
 
 uint32_t CJNIWrapper::InitWithPath(WString initArg, WString installPath) {
-  static const OperationInfo kInitWithPath{"AzureInit", kAzureInitSignature, KQ_W("Init"), ClassMissing::kFail};
   if (m_jvm == nullptr) {
-    WriteLine(KQ_W("JVM is not created properly.."));
+    WriteLine(kq::text::kJVMIsNotCreatedProperly);
     return KQ_BRIDGE_FAILURE;
   }
   return RunOperation(kInitWithPath, [&](JavaCall& call) -> uint32_t {
@@ -163,7 +166,6 @@ uint32_t CJNIWrapper::InitWithPath(WString initArg, WString installPath) {
 }
 
 uint32_t CJNIWrapper::DeInit() {
-  static const OperationInfo kDeInit{"AzureDeInit", kAzureDeInitSignature, KQ_W("DeInit"), ClassMissing::kFail};
   return RunOperation(kDeInit, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     uint32_t code = KQ_BRIDGE_FAILURE;
@@ -173,7 +175,7 @@ uint32_t CJNIWrapper::DeInit() {
       if (DescribeException(env) == 0) {
         code = KQ_BRIDGE_FAILURE;
       } else {
-        WriteLineLevel3(KQ_W("DeInit Vm called..."));
+        WriteLineLevel3(kq::text::kDeInitVmCalled);
       }
     }
     // Whatever the library answered, this bridge is done with the object.

@@ -127,8 +127,7 @@ class CJNIWrapper {
 
   // The operation frame; defined in bridge/CallFrame.h, which every
   // operation family includes.
-  template <typename Body>
-  uint32_t RunOperation(const kq::OperationInfo& op, Body&& body) noexcept;
+  template <typename Body> uint32_t RunOperation(const kq::OperationInfo& op, Body&& body) noexcept;
 
  private:
   jobject m_ObjKQAzurePlugInLibrary;

@@ -6,15 +6,18 @@
 #include <string>
 
 #include "bridge/JniWrapper.h"
+#include "log/HostTexts.h"
 
 namespace {
 
 // The Java library and the jars it needs, in class-path order.  Each name
 // carries the ';' that ends its class-path entry.
 const WChar* const kJars[] = {
-    KQ_W("KQAzurePlugIn.jar;"),         KQ_W("log4j-1.2.15.jar;"),     KQ_W("commons-logging-1.1.1.jar;"),
-    KQ_W("KQ-AWSSDK.jar;"),             KQ_W("httpclient-4.1.1.jar;"), KQ_W("commons-codec-1.4.jar;"),
-    KQ_W("jackson-core-asl-1.9.2.jar;"), KQ_W("stax-1.2.0.jar;"),       KQ_W("stax-api-1.0.1.jar;"),
+    KQ_W("KQAzurePlugIn.jar;"),          KQ_W("log4j-1.2.15.jar;"),
+    KQ_W("commons-logging-1.1.1.jar;"),  KQ_W("KQ-AWSSDK.jar;"),
+    KQ_W("httpclient-4.1.1.jar;"),       KQ_W("commons-codec-1.4.jar;"),
+    KQ_W("jackson-core-asl-1.9.2.jar;"), KQ_W("stax-1.2.0.jar;"),
+    KQ_W("stax-api-1.0.1.jar;"),
 };
 
 const WChar kClassPathOption[] = KQ_W("-Djava.class.path=.;");
@@ -65,7 +68,7 @@ uint32_t CJVMHost::AcquireJVM(const WString& installPath, JavaVM** out) noexcept
     m_installDir = JarFolder(installPath);
     m_classPath = kClassPathOption;
     for (const WChar* jar : kJars) {
-      std::printf("path %s", kq::platform::WideToAnsi(m_classPath).c_str());
+      std::printf("%s%s", kq::text::kClassPathPrefix, kq::platform::WideToAnsi(m_classPath).c_str());
       m_classPath += m_installDir;
       m_classPath += jar;
     }
@@ -94,7 +97,7 @@ JNIEnv* CJVMHost::CreateJVM(WString option) {
   args.options = options;
   args.ignoreUnrecognized = JNI_FALSE;
   (void)args;
-  std::printf("Attempting to create JVM.");
+  std::printf("%s", kq::text::kAttemptingToCreateJvm);
   return m_env;
 }
 
@@ -117,13 +120,13 @@ int CJNIWrapper::InitialiseCommunication(WString installPath) {
   try {
     uint32_t acquired = CJVMHost::Instance().AcquireJVM(installPath, &m_jvm);
     if (m_jvm != nullptr && acquired == KQ_OK) {
-      WriteLineLevel3(KQ_W("InitialiseCommunication::JVM is intailzed properly..."));
+      WriteLineLevel3(kq::text::kInitialiseCommunicationJvmReady);
       return 1;
     }
-    WriteLine(KQ_W("InitialiseCommunication::JVM is not intailzed properly..."));
+    WriteLine(kq::text::kInitialiseCommunicationJvmNotReady);
     return 0;
   } catch (...) {
-    WriteLine(KQ_W("InitialiseCommunication::Exception is occured..."));
+    WriteLine(kq::text::kInitialiseCommunicationExceptionIsOccured);
     return 0;
   }
 }

@@ -10,7 +10,7 @@
 //
 // Conversions never fail the operation: a class or field that cannot be
 // found skips the array, and a Java exception (cleared through
-// DescribePendingException) ends the loop it happened in, keeping what was
+// ClearExceptionWithConsoleNote) ends the loop it happened in, keeping what was
 // converted before it.
 #include "bridge/MetaData.h"
 
@@ -18,8 +18,10 @@
 #include <memory>
 #include <utility>
 
+#include "bridge/JavaNames.h"
 #include "bridge/RecordSupport.h"
 #include "bridge/ResultReaders.h"
+#include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
 
@@ -28,17 +30,6 @@ namespace kq {
 namespace {
 
 using namespace record;
-
-constexpr char kMetaDataClass[] = "com/kq/AzureLibrary/CPluginMetaData";
-constexpr char kMetaDataArrayClass[] = "[Lcom/kq/AzureLibrary/CPluginMetaData;";
-constexpr char kValueClass[] = "com/kq/AzureLibrary/CPluginValue";
-constexpr char kValueSignature[] = "Lcom/kq/AzureLibrary/CPluginValue;";
-constexpr char kTypeClass[] = "com/kq/AzureLibrary/CPropertyTYPE";
-constexpr char kTypeSignature[] = "Lcom/kq/AzureLibrary/CPropertyTYPE;";
-constexpr char kTypeValuesSignature[] = "()[Lcom/kq/AzureLibrary/CPropertyTYPE;";
-constexpr char kSubListElementClass[] = "com/kq/AzureLibrary/CObjectSubListElement";
-constexpr char kSubListArrayClass[] = "[Lcom/kq/AzureLibrary/CObjectSubListElement;";
-constexpr char kStringSignature[] = "Ljava/lang/String;";
 
 // Whether `object` is an instance of the class `className`; false (with any
 // lookup exception cleared) when the class cannot be found.
@@ -58,22 +49,22 @@ struct MetaDataShape {
   jmethodID ordinal = nullptr;  // Enum.ordinal(), for reading types
 
   explicit MetaDataShape(JNIEnv* env)
-      : metaDataClass(FindClass(env, kMetaDataClass)), valueClass(FindClass(env, kValueClass)) {
-    name = FindField(env, metaDataClass.get(), "szPropertyName", kStringSignature);
-    value = FindField(env, metaDataClass.get(), "val", kValueSignature);
-    text = FindField(env, valueClass.get(), "szProperty", kStringSignature);
-    if (valueClass) type = FindField(env, valueClass.get(), "prpType", kTypeSignature);
+      : metaDataClass(FindClass(env, kq::jni::kMetaDataClass)), valueClass(FindClass(env, kq::jni::kValueClass)) {
+    name = FindField(env, metaDataClass.get(), "szPropertyName", kq::jni::kStringType);
+    value = FindField(env, metaDataClass.get(), "val", kq::jni::kValueType);
+    text = FindField(env, valueClass.get(), "szProperty", kq::jni::kStringType);
+    if (valueClass) type = FindField(env, valueClass.get(), "prpType", kq::jni::kTypeType);
   }
   bool usable() const { return name != nullptr && value != nullptr && text != nullptr; }
 
   // Prepares reading types; without it every type reads as 0.
   void FindOrdinal(JNIEnv* env) {
     if (type == nullptr) return;
-    ScopedLocalRef<jclass> typeClass = FindClass(env, kTypeClass);
+    ScopedLocalRef<jclass> typeClass = FindClass(env, kq::jni::kTypeClass);
     ScopedLocalRef<jclass> enumClass = FindClass(env, "java/lang/Enum");
     if (!typeClass || !enumClass || !env->IsAssignableFrom(typeClass.get(), enumClass.get())) return;
     ordinal = env->GetMethodID(enumClass.get(), "ordinal", "()I");
-    if (ordinal == nullptr) DescribePendingException(env);
+    if (ordinal == nullptr) ClearExceptionWithConsoleNote(env);
   }
 };
 
@@ -81,16 +72,16 @@ struct MetaDataShape {
 // constants cannot be had: types are then left at the constructor's default.
 ScopedLocalRef<jobjectArray> PropertyTypes(JNIEnv* env) {
   ScopedLocalRef<jobjectArray> none(env);
-  ScopedLocalRef<jclass> typeClass = FindClass(env, kTypeClass);
+  ScopedLocalRef<jclass> typeClass = FindClass(env, kq::jni::kTypeClass);
   if (!typeClass) return none;
-  jmethodID values = env->GetStaticMethodID(typeClass.get(), "values", kTypeValuesSignature);
+  jmethodID values = env->GetStaticMethodID(typeClass.get(), "values", kq::jni::kTypeValuesSignature);
   if (values == nullptr) {
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
     return none;
   }
   ScopedLocalRef<jobjectArray> constants(
       env, static_cast<jobjectArray>(env->CallStaticObjectMethod(typeClass.get(), values)));
-  if (DescribePendingException(env) == 0) return none;
+  if (ClearExceptionWithConsoleNote(env) == 0) return none;
   return constants;
 }
 
@@ -99,11 +90,11 @@ ScopedLocalRef<jobjectArray> PropertyTypes(JNIEnv* env) {
 jobject ConstructEntry(JNIEnv* env, jclass cls) {
   jmethodID constructor = env->GetMethodID(cls, "<init>", "()V");
   if (constructor == nullptr) {
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
     return nullptr;
   }
   jobject entry = env->NewObject(cls, constructor);
-  if (DescribePendingException(env) == 0) {
+  if (ClearExceptionWithConsoleNote(env) == 0) {
     ScopedLocalRef<jobject> dropped(env, entry);
     return nullptr;
   }
@@ -116,7 +107,7 @@ jobject ConstructEntry(JNIEnv* env, jclass cls) {
 
 jobject NewMetaDataEntry(JNIEnv* env) {
   if (env == nullptr) return nullptr;
-  ScopedLocalRef<jclass> cls = FindClass(env, kMetaDataClass);
+  ScopedLocalRef<jclass> cls = FindClass(env, kq::jni::kMetaDataClass);
   return cls ? ConstructEntry(env, cls.get()) : nullptr;
 }
 
@@ -125,11 +116,11 @@ jobjectArray NewMetaDataArray(JNIEnv* env, jsize length, jclass elementClass, jo
   // The VM stores the initial element without a type check.
   if (initial != nullptr && !env->IsInstanceOf(initial, elementClass)) return nullptr;
   if (env->EnsureLocalCapacity(2) < 0) {
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
     return nullptr;
   }
   jobjectArray array = env->NewObjectArray(length, elementClass, initial);
-  if (DescribePendingException(env) == 0) {
+  if (ClearExceptionWithConsoleNote(env) == 0) {
     ScopedLocalRef<jobjectArray> dropped(env, array);
     return nullptr;
   }
@@ -140,7 +131,7 @@ void FillMetaDataArray(JNIEnv* env, jobjectArray array, const MetaDataMap& metaD
   if (env == nullptr || array == nullptr) return;
   try {
     MetaDataShape shape(env);
-    if (!shape.usable() || !IsA(env, array, kMetaDataArrayClass)) return;
+    if (!shape.usable() || !IsA(env, array, kq::jni::kMetaDataArrayClass)) return;
     ScopedLocalRef<jobjectArray> types(env);
     jsize typeCount = 0;
     if (shape.type != nullptr) {
@@ -181,7 +172,7 @@ void FillMetaDataArray(JNIEnv* env, jobjectArray array, const MetaDataMap& metaD
       ++i;
     }
   } catch (...) {
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
   }
 }
 
@@ -192,14 +183,14 @@ ScopedLocalRef<jobjectArray> BuildMetaDataArray(JNIEnv* env, const MetaDataMap* 
       return ScopedLocalRef<jobjectArray>(env);
     }
     ScopedLocalRef<jobject> initial(env, NewMetaDataEntry(env));
-    ScopedLocalRef<jclass> cls = FindClass(env, kMetaDataClass);
+    ScopedLocalRef<jclass> cls = FindClass(env, kq::jni::kMetaDataClass);
     if (!cls) return ScopedLocalRef<jobjectArray>(env);
     ScopedLocalRef<jobjectArray> array(
         env, NewMetaDataArray(env, static_cast<jsize>(metaData->size()), cls.get(), initial.get()));
     if (array) FillMetaDataArray(env, array.get(), *metaData);
     return array;
   } catch (...) {
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
     return ScopedLocalRef<jobjectArray>(env);
   }
 }
@@ -210,7 +201,7 @@ void ReadMetaDataArray(JNIEnv* env, jobjectArray array, MetaDataMap* metaData) {
   if (env == nullptr || array == nullptr || metaData == nullptr) return;
   try {
     MetaDataShape shape(env);
-    if (!shape.usable() || !IsA(env, array, kMetaDataArrayClass)) return;
+    if (!shape.usable() || !IsA(env, array, kq::jni::kMetaDataArrayClass)) return;
     shape.FindOrdinal(env);
 
     ForEachElement(env, array, [&](jobject element) {
@@ -235,17 +226,17 @@ void ReadMetaDataArray(JNIEnv* env, jobjectArray array, MetaDataMap* metaData) {
       metaData->emplace(key ? WString(key.get()) : WString(), std::move(record));
     });
   } catch (...) {
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
   }
 }
 
 void ReadSubListArray(JNIEnv* env, jobjectArray array, ObjectSubList* subList) {
   if (env == nullptr || array == nullptr || subList == nullptr) return;
   try {
-    ScopedLocalRef<jclass> cls = FindClass(env, kSubListElementClass);
-    jfieldID fileName = FindField(env, cls.get(), "szFileName", kStringSignature);
-    jfieldID metaDat = FindField(env, cls.get(), "metaDat", kMetaDataArrayClass);
-    if (fileName == nullptr || metaDat == nullptr || !IsA(env, array, kSubListArrayClass)) return;
+    ScopedLocalRef<jclass> cls = FindClass(env, kq::jni::kSubListElementClass);
+    jfieldID fileName = FindField(env, cls.get(), "szFileName", kq::jni::kStringType);
+    jfieldID metaDat = FindField(env, cls.get(), "metaDat", kq::jni::kMetaDataArrayClass);
+    if (fileName == nullptr || metaDat == nullptr || !IsA(env, array, kq::jni::kSubListArrayClass)) return;
 
     ForEachElement(env, array, [&](jobject element) {
       ScopedLocalRef<jstring> name = ObjectField<jstring>(env, element, fileName);
@@ -258,7 +249,7 @@ void ReadSubListArray(JNIEnv* env, jobjectArray array, ObjectSubList* subList) {
       if (subList->emplace(key ? WString(key.get()) : WString(), map.get()).second) map.release();
     });
   } catch (...) {
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
   }
 }
 
@@ -276,7 +267,7 @@ void FreeObjectSubList(ObjectSubList* subList, CJNIWrapperLog* log) noexcept {
     delete subList;
   } catch (...) {
     try {
-      if (log != nullptr) log->Write(KQ_W("exception is occured in FreeObjectSubListMemory"));
+      if (log != nullptr) log->Write(kq::text::kExceptionIsOccuredInFreeObjectSubListMemory);
     } catch (...) {
       // Nothing may leave the slot.
     }

@@ -15,7 +15,7 @@ namespace record {
 // Thrown inside a reader or a conversion loop when a JNI call left a Java
 // exception pending, or when an object is not of the class the code needs.
 // It never leaves this layer: every public function catches it, clears the
-// Java exception (DescribePendingException) and applies its failure rule.
+// Java exception (ClearExceptionWithConsoleNote) and applies its failure rule.
 struct ReadFailure {};
 
 inline void ThrowIfPending(JNIEnv* env) {
@@ -25,7 +25,7 @@ inline void ThrowIfPending(JNIEnv* env) {
 // The class, or null with the lookup's exception cleared.
 inline ScopedLocalRef<jclass> FindClass(JNIEnv* env, const char* name) {
   ScopedLocalRef<jclass> cls(env, env->FindClass(name));
-  if (!cls) DescribePendingException(env);
+  if (!cls) ClearExceptionWithConsoleNote(env);
   return cls;
 }
 
@@ -33,14 +33,13 @@ inline ScopedLocalRef<jclass> FindClass(JNIEnv* env, const char* name) {
 inline jfieldID FindField(JNIEnv* env, jclass cls, const char* name, const char* signature) {
   if (cls == nullptr) return nullptr;
   jfieldID id = env->GetFieldID(cls, name, signature);
-  if (id == nullptr) DescribePendingException(env);
+  if (id == nullptr) ClearExceptionWithConsoleNote(env);
   return id;
 }
 
 // An object field as a scoped reference of type T; throws when reading it
 // left a Java exception pending.
-template <typename T = jobject>
-ScopedLocalRef<T> ObjectField(JNIEnv* env, jobject object, jfieldID id) {
+template <typename T = jobject> ScopedLocalRef<T> ObjectField(JNIEnv* env, jobject object, jfieldID id) {
   ScopedLocalRef<T> value(env, static_cast<T>(env->GetObjectField(object, id)));
   ThrowIfPending(env);
   return value;
@@ -49,8 +48,7 @@ ScopedLocalRef<T> ObjectField(JNIEnv* env, jobject object, jfieldID id) {
 // Calls visit(element) for each non-null element of `array` in index order.
 // Each element's reference is dropped before the next is taken, so arrays of
 // any length keep the same few references alive.
-template <typename Visit>
-void ForEachElement(JNIEnv* env, jobjectArray array, Visit&& visit) {
+template <typename Visit> void ForEachElement(JNIEnv* env, jobjectArray array, Visit&& visit) {
   const jsize length = env->GetArrayLength(array);
   ThrowIfPending(env);
   for (jsize i = 0; i < length; ++i) {

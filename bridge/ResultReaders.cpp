@@ -9,7 +9,7 @@
 //   2. makes the outputs that the reader creates (the folder sub-list);
 //   3. finds the class, checks that the result is one of it, looks up
 //      errorValue and every field;
-//   4. decodes errorValue into the ordinal (DecodeErrorValue);
+//   4. decodes errorValue into the ordinal (ReadErrorOrdinal);
 //   5. reads the fields in the order given, into outputs the host gave
 //      (a null output is not read).
 //
@@ -19,10 +19,12 @@
 #include "bridge/ResultReaders.h"
 
 #include <array>
-#include <cstdio>
+#include <atomic>
 #include <initializer_list>
 #include <memory>
+#include <new>
 
+#include "bridge/JavaNames.h"
 #include "bridge/MetaData.h"
 #include "bridge/RecordSupport.h"
 
@@ -33,17 +35,6 @@ namespace {
 using namespace record;
 
 constexpr int32_t kReadFailedOrdinal = 40;
-
-constexpr char kErrorValueClass[] = "com/kq/KQCloudPluginInterface/CErrorValue";
-constexpr char kErrorValueSignature[] = "Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kStringSignature[] = "Ljava/lang/String;";
-constexpr char kContainerClass[] = "com/kq/AzureLibrary/KQAzureContainer";
-
-// The diagnostics of this layer go to the standard output, not to the log.
-void Print(const char* text) noexcept {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
-}
 
 // ---- fields ----
 
@@ -67,22 +58,22 @@ struct Field {
   void* out;
 };
 
-Field Text(const char* name, WString* out) { return {name, kStringSignature, FieldKind::kText, out}; }
+Field Text(const char* name, WString* out) { return {name, kq::jni::kStringType, FieldKind::kText, out}; }
 Field Long(const char* name, uint64_t* out) { return {name, "J", FieldKind::kLong, out}; }
 Field Flag(const char* name, uint32_t* out) { return {name, "Z", FieldKind::kFlag, out}; }
 Field Int(const char* name, int32_t* out) { return {name, "I", FieldKind::kInt, out}; }
 Field TextList(const char* name, WStringList* out) {
-  return {name, "[Ljava/lang/String;", FieldKind::kTextList, out};
+  return {name, kq::jni::kStringArrayType, FieldKind::kTextList, out};
 }
 Field ContainerNames(const char* name, WStringList* out) {
-  return {name, "[Lcom/kq/AzureLibrary/KQAzureContainer;", FieldKind::kContainerNames, out};
+  return {name, kq::jni::kContainerArrayType, FieldKind::kContainerNames, out};
 }
 Field MetaData(const char* name, MetaDataMap* out) {
-  return {name, "[Lcom/kq/AzureLibrary/CPluginMetaData;", FieldKind::kMetaData, out};
+  return {name, kq::jni::kMetaDataArrayClass, FieldKind::kMetaData, out};
 }
 // `out` is where the address of the new list is stored.
 Field SubList(const char* name, ObjectSubList** out) {
-  return {name, "[Lcom/kq/AzureLibrary/CObjectSubListElement;", FieldKind::kSubList, out};
+  return {name, kq::jni::kSubListArrayClass, FieldKind::kSubList, out};
 }
 
 // ---- per-record rules ----
@@ -118,22 +109,22 @@ using R = OnReadFailure;
 // clang-format off
 //                                  class                                            reset   reset    a field or      null            failure
 //                                                                                   ordinal outputs  class missing   errorValue      while reading
-constexpr RecordRules kCreateFnValue{"com/kq/AzureLibrary/CCreateFnValue",           true,   true,    L::kReadNothing,   N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kWObjectHandle{"com/kq/AzureLibrary/CWObjectHandleFnValue",    true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kGetObjectMeta{"com/kq/AzureLibrary/CGetObjectMetaData",       true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kUniqueAccount{"com/kq/AzureLibrary/CUniqueAccountValue",      true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kCString      {"com/kq/plugin/model/CString",                  true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kIsObjectExist{"com/kq/AzureLibrary/CIsObjectExistFnValue",    true,   false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kAccountSize  {"com/kq/AzureLibrary/CGetAccountSizeValue",     true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kReadObject   {"com/kq/AzureLibrary/CReadObjectFnValue",       false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kCInt         {"com/kq/plugin/model/CInt",                     true,   false,   L::kReadNothing,   N::kSkipDecode, R::kKeepOrdinal};
-constexpr RecordRules kListRegions  {"com/kq/AzureLibrary/KQListRegions",            true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kArrayOfString{"com/kq/plugin/model/CArrayOfString",           true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kListContainer{"com/kq/AzureLibrary/KQListContainers",         true,   false,   L::kSkipField,     N::kStop,       R::kOrdinal40};
-constexpr RecordRules kAccountInfo  {"com/kq/AzureLibrary/CGetAccountInfoFnValue",   false,  false,   L::kAsReadFailure, N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kGObjectMeta  {"com/kq/AzureLibrary/CGObjectMetaDataFnValue",  false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kRObjectByName{"com/kq/AzureLibrary/CRObjectByNameFnValue",    false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kSubMetaList  {"com/kq/AzureLibrary/CRetGetSubMetaDataList",   false,  false,   L::kAsReadFailure, N::kSkipDecode, R::kOrdinal40};
+constexpr RecordRules kCreateFnValue{kq::jni::kCreateFnValueClass,           true,   true,    L::kReadNothing,   N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kWObjectHandle{kq::jni::kWObjectHandleClass,    true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kGetObjectMeta{kq::jni::kGetObjectMetaDataClass,       true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kUniqueAccount{kq::jni::kUniqueAccountClass,      true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kCString      {kq::jni::kCStringClass,                  true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
+constexpr RecordRules kIsObjectExist{kq::jni::kIsObjectExistClass,    true,   false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kAccountSize  {kq::jni::kAccountSizeClass,     true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kReadObject   {kq::jni::kReadObjectClass,       false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kCInt         {kq::jni::kCIntClass,                     true,   false,   L::kReadNothing,   N::kSkipDecode, R::kKeepOrdinal};
+constexpr RecordRules kListRegions  {kq::jni::kListRegionsClass,            true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
+constexpr RecordRules kArrayOfString{kq::jni::kArrayOfStringClass,           true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
+constexpr RecordRules kListContainer{kq::jni::kListContainersClass,         true,   false,   L::kSkipField,     N::kStop,       R::kOrdinal40};
+constexpr RecordRules kAccountInfo  {kq::jni::kAccountInfoClass,   false,  false,   L::kAsReadFailure, N::kDecode,     R::kKeepOrdinal};
+constexpr RecordRules kGObjectMeta  {kq::jni::kGObjectMetaDataClass,  false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kRObjectByName{kq::jni::kRObjectByNameClass,    false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
+constexpr RecordRules kSubMetaList  {kq::jni::kSubMetaDataListClass,   false,  false,   L::kAsReadFailure, N::kSkipDecode, R::kOrdinal40};
 // clang-format on
 
 // ---- the engine ----
@@ -209,8 +200,8 @@ void ReadField(JNIEnv* env, jobject result, jfieldID id, const Field& field) {
       AppendTexts(env, array.get(), nullptr, static_cast<WStringList*>(field.out));
       return;
     case FieldKind::kContainerNames: {
-      ScopedLocalRef<jclass> cls = FindClass(env, kContainerClass);
-      jfieldID name = FindField(env, cls.get(), "containerName", kStringSignature);
+      ScopedLocalRef<jclass> cls = FindClass(env, kq::jni::kContainerClass);
+      jfieldID name = FindField(env, cls.get(), "containerName", kq::jni::kStringType);
       if (name == nullptr) throw ReadFailure();
       AppendTexts(env, array.get(), name, static_cast<WStringList*>(field.out));
       return;
@@ -224,6 +215,44 @@ void ReadField(JNIEnv* env, jobject result, jfieldID id, const Field& field) {
     default:
       return;
   }
+}
+
+// A record's class and field identifiers, kept once every lookup succeeded:
+// the records are read on every call of the data path, and a class held by
+// a global reference is never unloaded, so a later lookup would find the
+// same again.  Keyed by the record's rules, which each reader uses with one
+// fixed field list.
+struct KeptRecord {
+  const RecordRules* rules;
+  jclass cls;  // global reference
+  jfieldID errorId;
+  std::array<jfieldID, kMaxFields> ids;
+};
+constexpr size_t kKeptRecordSlots = 32;  // more than there are records
+std::atomic<const KeptRecord*> g_keptRecords[kKeptRecordSlots];
+
+const KeptRecord* FindKeptRecord(const RecordRules& rules) noexcept {
+  for (const auto& slot : g_keptRecords) {
+    const KeptRecord* kept = slot.load(std::memory_order_acquire);
+    if (kept == nullptr) return nullptr;  // slots fill from the front
+    if (kept->rules == &rules) return kept;
+  }
+  return nullptr;
+}
+
+void KeepRecord(JNIEnv* env, const RecordRules& rules, jclass cls, jfieldID errorId,
+                const std::array<jfieldID, kMaxFields>& ids) noexcept {
+  jclass global = static_cast<jclass>(env->NewGlobalRef(cls));
+  auto* kept = global != nullptr ? new (std::nothrow) KeptRecord{&rules, global, errorId, ids} : nullptr;
+  if (kept != nullptr) {
+    for (auto& slot : g_keptRecords) {
+      const KeptRecord* expected = nullptr;
+      if (slot.compare_exchange_strong(expected, kept, std::memory_order_acq_rel)) return;
+      if (expected->rules == &rules) break;  // another thread kept it first
+    }
+  }
+  if (global != nullptr) env->DeleteGlobalRef(global);
+  delete kept;
 }
 
 void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules& rules,
@@ -245,22 +274,34 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
       }
     }
 
-    ScopedLocalRef<jclass> cls = FindClass(env, rules.className);
-    if (!cls) {
-      if (rules.lookupFailure == L::kAsReadFailure) throw ReadFailure();
-      return;
-    }
-    // Reading fields of an object of another class would be undefined.
-    if (!env->IsInstanceOf(result, cls.get())) throw ReadFailure();
-
-    jfieldID errorId = FindField(env, cls.get(), "errorValue", kErrorValueSignature);
-    bool missing = errorId == nullptr;
+    ScopedLocalRef<jclass> found(env);
+    jclass cls = nullptr;
+    jfieldID errorId = nullptr;
     std::array<jfieldID, kMaxFields> ids{};
-    size_t n = 0;
-    for (const Field& field : fields) {
-      ids[n] = FindField(env, cls.get(), field.name, field.signature);
-      missing = missing || ids[n] == nullptr;
-      ++n;
+    bool missing = false;
+    if (const KeptRecord* kept = FindKeptRecord(rules)) {
+      cls = kept->cls;
+      errorId = kept->errorId;
+      ids = kept->ids;
+      if (!env->IsInstanceOf(result, cls)) throw ReadFailure();
+    } else {
+      found = FindClass(env, rules.className);
+      if (!found) {
+        if (rules.lookupFailure == L::kAsReadFailure) throw ReadFailure();
+        return;
+      }
+      cls = found.get();
+      // Reading fields of an object of another class would be undefined.
+      if (!env->IsInstanceOf(result, cls)) throw ReadFailure();
+      errorId = FindField(env, cls, "errorValue", kq::jni::kErrorValueType);
+      missing = errorId == nullptr;
+      size_t n = 0;
+      for (const Field& field : fields) {
+        ids[n] = FindField(env, cls, field.name, field.signature);
+        missing = missing || ids[n] == nullptr;
+        ++n;
+      }
+      if (!missing) KeepRecord(env, rules, cls, errorId, ids);
     }
     if (missing && rules.lookupFailure == L::kAsReadFailure) throw ReadFailure();
     if (missing && rules.lookupFailure == L::kReadNothing) return;
@@ -271,16 +312,16 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
         *ordinal = 0;
         return;
       }
-      if (errorValue || rules.nullError == N::kDecode) DecodeErrorValue(env, errorValue.get(), ordinal);
+      if (errorValue || rules.nullError == N::kDecode) ReadErrorOrdinal(env, errorValue.get(), ordinal);
     }
 
-    n = 0;
+    size_t n = 0;
     for (const Field& field : fields) {
       if (ids[n] != nullptr) ReadField(env, result, ids[n], field);
       ++n;
     }
   } catch (...) {
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
     if (rules.readFailure == R::kOrdinal40) *ordinal = kReadFailedOrdinal;
   }
 }
@@ -289,47 +330,13 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
 
 // ---- shared helpers ----
 
-int DescribePendingException(JNIEnv* env) {
-  if (env == nullptr || !env->ExceptionCheck()) return 1;
-  ScopedLocalRef<jthrowable> thrown(env, env->ExceptionOccurred());
-  env->ExceptionClear();
-  Print("\nException in finding the WebServiceClient class\n");
-  return 0;
-}
-
-void DecodeErrorValue(JNIEnv* env, jobject errorValue, int32_t* ordinal) {
-  // The messages name the library class whichever lookup failed.
-  static const char kCantFindClass[] = "Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n";
-  static const char kCantGetMethod[] = "Can't GetMethod(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n";
-  int32_t value = kReadFailedOrdinal;
-  if (env != nullptr) {
-    try {
-      ScopedLocalRef<jclass> cls(env, env->FindClass(kErrorValueClass));
-      if (!cls) {
-        DescribePendingException(env);
-        Print(kCantFindClass);
-      } else if (env->GetMethodID(cls.get(), "getErrorID", "()Lcom/kq/KQCloudPluginInterface/ERRORID;") == nullptr) {
-        // Only required to exist: the identifier itself is not asked for.
-        DescribePendingException(env);
-        Print(kCantGetMethod);
-      } else if (jmethodID getOrdinalValue = env->GetMethodID(cls.get(), "getOrdinalValue", "()I")) {
-        if (errorValue != nullptr) {
-          if (!env->IsInstanceOf(errorValue, cls.get())) throw ReadFailure();
-          const jint raw = env->CallIntMethod(errorValue, getOrdinalValue);
-          ThrowIfPending(env);
-          value = static_cast<int32_t>(raw);
-        }
-      } else {
-        DescribePendingException(env);
-        Print(kCantGetMethod);
-      }
-    } catch (...) {
-      DescribePendingException(env);
-      Print(kCantFindClass);
-      value = kReadFailedOrdinal;
-    }
+void ForgetKeptRecords(JNIEnv* env) {
+  for (auto& slot : g_keptRecords) {
+    const KeptRecord* kept = slot.exchange(nullptr, std::memory_order_acq_rel);
+    if (kept == nullptr) continue;
+    env->DeleteGlobalRef(kept->cls);
+    delete kept;
   }
-  if (ordinal != nullptr) *ordinal = value;
 }
 
 jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings) {
@@ -350,7 +357,7 @@ jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings) 
     return array.release();
   } catch (...) {
     // Half an array would hand Java names the host did not give.
-    DescribePendingException(env);
+    ClearExceptionWithConsoleNote(env);
     return nullptr;
   }
 }
@@ -420,8 +427,7 @@ void ReadGObjectMetaDataFnValue(JNIEnv* env, jobject result, int32_t* error, Met
   ReadRecord(env, result, error, kGObjectMeta, {MetaData("values", metaData)});
 }
 
-void ReadRObjectByNameFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData,
-                              uint64_t* bytesRead) {
+void ReadRObjectByNameFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData, uint64_t* bytesRead) {
   // The count goes with the ordinal, before the map is filled.
   ReadRecord(env, result, error, kRObjectByName, {Long("bytesRead", bytesRead), MetaData("values", metaData)});
 }

@@ -10,16 +10,15 @@
 
 #include <cstdint>
 
+#include "bridge/ErrorDecoding.h"
 #include "kq/CloudPluginInterface.h"
 
 namespace kq {
 
-// The ordinal a CErrorValue carries, or 40 when it cannot be read.  Prints its
-// diagnostics to the standard output.
-void DecodeErrorValue(JNIEnv* env, jobject errorValue, int32_t* ordinal);
-// 1 when no Java exception is pending; else clears it, prints a note and
-// answers 0.
-int DescribePendingException(JNIEnv* env);
+// For tests that make lookups fail: drops the kept record classes and field
+// identifiers so that the next read looks them up afresh.  Not safe while
+// another thread reads.
+void ForgetKeptRecords(JNIEnv* env);
 // A Java String[] of `count` host strings; null when count < 1.
 jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings);
 
@@ -40,8 +39,7 @@ void ReadListContainers(JNIEnv* env, jobject result, int32_t* error, WStringList
 void ReadGetAccountInfoFnValue(JNIEnv* env, jobject result, int32_t* error, AccountInfoRecord* info);
 // Metadata readers insert into the host's map (existing keys are kept).
 void ReadGObjectMetaDataFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData);
-void ReadRObjectByNameFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData,
-                              uint64_t* bytesRead);
+void ReadRObjectByNameFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData, uint64_t* bytesRead);
 // Allocates a new ObjectSubList, stores it in *subList and fills it.
 void ReadRetGetSubMetaDataList(JNIEnv* env, jobject result, int32_t* error, ObjectSubList** subList);
 

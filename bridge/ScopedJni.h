@@ -13,8 +13,7 @@ namespace kq {
 // Owns one JNI local reference of type T (jobject, jclass, jstring, ...).
 // DeleteLocalRef is one of the few JNI functions that may be called while a
 // Java exception is pending, so the destructor is safe on every path.
-template <typename T>
-class ScopedLocalRef {
+template <typename T> class ScopedLocalRef {
  public:
   ScopedLocalRef(JNIEnv* env, T ref) noexcept : env_(env), ref_(ref) {}
   explicit ScopedLocalRef(JNIEnv* env) noexcept : env_(env), ref_(nullptr) {}

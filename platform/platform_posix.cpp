@@ -7,22 +7,23 @@
 #define _GNU_SOURCE 1  // renameat2, RENAME_NOREPLACE
 #endif
 
-#include "platform/Platform.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdio.h>
-#include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "platform/Platform.h"
 #if defined(__linux__)
 #include <sys/syscall.h>
 #endif
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -42,8 +43,7 @@ namespace {
 
 // Appends the UTF-8 form of `units` to `out` through `put`.  Returns false on
 // an unpaired surrogate, which has no UTF-8 form.
-template <typename Put>
-bool EncodeUtf8(const WChar* units, size_t count, Put put) {
+template <typename Put> bool EncodeUtf8(const WChar* units, size_t count, Put put) {
   for (size_t i = 0; i < count; ++i) {
     uint32_t c = static_cast<uint16_t>(units[i]);
     if (c >= 0xD800 && c <= 0xDBFF) {
@@ -108,13 +108,13 @@ class NativePath {
 // ---------------------------------------------------------------------------
 // Named mutexes
 //
-// Each name maps to one lock file, created world-readable and writable so
-// that every account can open it, and held with flock().  The kernel drops a
-// flock when its last descriptor closes, so a process that dies holding the
-// mutex releases it, as Windows abandons a mutex.  flock() belongs to the
-// open file description, not to a thread, so inside a process one recursive
-// (and robust: an exiting owner thread abandons it) pthread mutex per name
-// picks the owning thread first, and the flock is taken on its first level.
+// Each name maps to one POSIX shared-memory segment holding a robust,
+// process-shared, recursive pthread mutex.  Anyone may open it (the segment is
+// made world-readable and writable), ownership is per thread in every process,
+// and when the owner thread or its process dies the kernel marks the mutex so
+// that the very next locker, in any process, gets it (EOWNERDEAD), as Windows
+// abandons a mutex.  An uncontended lock or unlock is one atomic operation in
+// user space: no system call.
 
 // Counts the forks that made this process.  Whatever a process caches about
 // itself (its id, its threads' ids, its lock-file descriptors) is checked
@@ -130,20 +130,26 @@ void EnsureForkHook() {
   (void)registered;
 }
 
-std::string LockDirectory() {
-  struct stat st;
-  if (stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK | X_OK) == 0) {
-    return "/dev/shm";
-  }
-  return "/tmp";
-}
+// The segment's content.  A fresh segment is all zeros (state kFresh); the
+// first opener makes the mutex, the others wait for kReady.
+struct MutexSegment {
+  std::atomic<uint32_t> state;
+  pthread_mutex_t mutex;
+};
+constexpr uint32_t kFresh = 0, kMaking = 1, kRemaking = 2, kReady = 3;
+static_assert(std::atomic<uint32_t>::is_always_lock_free, "the state is shared between processes");
+
+// How long an opener waits for another process to finish making the mutex
+// (a few microseconds normally).  After that the maker is taken for dead and
+// the mutex is made again; after twice that the name is given up (the mutex
+// is not valid()).
+constexpr auto kMakeDeadline = std::chrono::seconds(2);
 
 // Names may hold any character; anything but [A-Za-z0-9._-] is escaped as
-// %XX so that different names never share a file.
-std::string LockFilePath(const char* name) {
+// %XX so that different names never share a segment.
+std::string SegmentName(const char* name) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string path = LockDirectory();
-  path += "/kq-mutex-";
+  std::string path = "/kq-shm-mutex-";
   for (const char* p = name; *p != '\0'; ++p) {
     unsigned char c = static_cast<unsigned char>(*p);
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
@@ -158,16 +164,14 @@ std::string LockFilePath(const char* name) {
   return path;
 }
 
-// Opens the lock file, creating it for everybody when it is missing.  The
-// file is opened read-only: flock() needs no more, and it also works on a
-// file another account created.  Creating with O_EXCL separately from
-// opening keeps fs.protected_regular from refusing someone else's file in a
-// sticky directory.
-int OpenLockFile(const std::string& path) {
+// Opens the segment, creating it for everybody when it is missing.  Creating
+// with O_EXCL separately from opening keeps fs.protected_regular from
+// refusing someone else's segment in the sticky /dev/shm.
+int OpenSegment(const std::string& name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
     if (fd >= 0 || errno != ENOENT) return fd;
-    fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       fchmod(fd, 0666);  // the umask must not lock other accounts out
       return fd;
@@ -178,79 +182,80 @@ int OpenLockFile(const std::string& path) {
   return -1;
 }
 
-struct MutexEntry {
-  std::string path;
-  pthread_mutex_t inProcess;
-  int fd = -1;
-  unsigned generation = 0;        // fork generation fd was opened in
-  int depth = 0;                  // recursion depth of the owner
-  std::atomic<std::thread::id> owner{};
-  bool madeInProcess = false;
-
-  ~MutexEntry() {
-    if (fd >= 0) close(fd);
-    if (madeInProcess) pthread_mutex_destroy(&inProcess);
-  }
-};
-
-struct MutexRegistry {
-  std::mutex lock;
-  std::map<std::string, std::weak_ptr<MutexEntry>> byName;
-};
-
-MutexRegistry& Registry() {
-  // Never destroyed: the log may be written while other statics unwind.
-  static MutexRegistry* registry = [] {
-    EnsureForkHook();
-    return new MutexRegistry;
-  }();
-  return *registry;
-}
-
-std::shared_ptr<MutexEntry> OpenEntry(const char* name) {
-  MutexRegistry& registry = Registry();
-  std::lock_guard<std::mutex> guard(registry.lock);
-  std::weak_ptr<MutexEntry>& slot = registry.byName[name];
-  std::shared_ptr<MutexEntry> entry = slot.lock();
-  if (entry) return entry;
-
-  entry = std::make_shared<MutexEntry>();
-  entry->path = LockFilePath(name);
+bool MakeMutex(MutexSegment* segment) {
   pthread_mutexattr_t attr;
-  if (pthread_mutexattr_init(&attr) != 0) return nullptr;
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-#if defined(__GLIBC__) || defined(__FreeBSD__)
-  pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-#endif
-  entry->madeInProcess = pthread_mutex_init(&entry->inProcess, &attr) == 0;
+  if (pthread_mutexattr_init(&attr) != 0) return false;
+  bool made = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE) == 0 &&
+              pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
+              pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
+              pthread_mutex_init(&segment->mutex, &attr) == 0;
   pthread_mutexattr_destroy(&attr);
-  if (!entry->madeInProcess) return nullptr;
-  entry->fd = OpenLockFile(entry->path);
-  if (entry->fd < 0) return nullptr;
-  entry->generation = g_forkGeneration.load(std::memory_order_relaxed);
-  slot = entry;
-  return entry;
+  return made;
 }
 
-int FlockRetrying(int fd, int operation) {
-  int rc;
-  do {
-    rc = flock(fd, operation);
-  } while (rc != 0 && errno == EINTR);
-  return rc;
+// Waits until the segment's mutex is ready, making it if this opener is the
+// first (or the maker died).  False when it cannot be made.
+bool ReadyMutex(MutexSegment* segment) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    uint32_t state = segment->state.load(std::memory_order_acquire);
+    if (state == kReady) return true;
+    const bool stale = std::chrono::steady_clock::now() - start > kMakeDeadline;
+    if (state == kFresh || (state == kMaking && stale)) {
+      const uint32_t claim = state == kFresh ? kMaking : kRemaking;
+      if (segment->state.compare_exchange_strong(state, claim, std::memory_order_acq_rel)) {
+        if (!MakeMutex(segment)) {
+          segment->state.store(kFresh, std::memory_order_release);
+          return false;
+        }
+        segment->state.store(kReady, std::memory_order_release);
+        return true;
+      }
+      continue;
+    }
+    if (std::chrono::steady_clock::now() - start > 2 * kMakeDeadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// One mapping per name and process, kept for the life of the process: a
+// thread may hold the mutex when the last NamedMutex of the name goes, and
+// the kernel's robust list points into the mapping.
+MutexSegment* MapSegment(const char* name) {
+  static std::mutex lock;
+  static auto* segments = new std::map<std::string, MutexSegment*>();  // never destroyed
+  std::lock_guard<std::mutex> guard(lock);
+  MutexSegment*& slot = (*segments)[name];
+  if (slot != nullptr) return slot;
+  const int fd = OpenSegment(SegmentName(name));
+  if (fd < 0) return nullptr;
+  // Every opener sizes it: a segment only ever has this one size, and an
+  // opener may come before the creator's ftruncate.
+  void* mapped = MAP_FAILED;
+  if (ftruncate(fd, sizeof(MutexSegment)) == 0) {
+    mapped = mmap(nullptr, sizeof(MutexSegment), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  }
+  close(fd);
+  if (mapped == MAP_FAILED) return nullptr;
+  auto* segment = static_cast<MutexSegment*>(mapped);
+  if (!ReadyMutex(segment)) {
+    munmap(mapped, sizeof(MutexSegment));
+    return nullptr;
+  }
+  slot = segment;
+  return segment;
 }
 
 }  // namespace
 
 struct NamedMutex::Impl {
-  std::shared_ptr<MutexEntry> entry;
+  MutexSegment* segment;
 };
 
 NamedMutex::NamedMutex(const char* name) : impl_(nullptr) {
   if (name == nullptr) return;
   try {
-    std::shared_ptr<MutexEntry> entry = OpenEntry(name);
-    if (entry) impl_ = new Impl{std::move(entry)};
+    if (MutexSegment* segment = MapSegment(name)) impl_ = new Impl{segment};
   } catch (...) {
     impl_ = nullptr;
   }
@@ -262,55 +267,21 @@ bool NamedMutex::valid() const { return impl_ != nullptr; }
 
 bool NamedMutex::Lock() {
   if (impl_ == nullptr) return false;
-  MutexEntry& e = *impl_->entry;
-  int rc = pthread_mutex_lock(&e.inProcess);
-#if defined(__GLIBC__) || defined(__FreeBSD__)
+  pthread_mutex_t* mutex = &impl_->segment->mutex;
+  int rc = pthread_mutex_lock(mutex);
   if (rc == EOWNERDEAD) {
-    // A thread of this process ended while holding the mutex.  Like a
-    // Windows abandoned mutex it passes to this thread; the flock, which
-    // belongs to the process, is still held if the dead thread had it.
-    pthread_mutex_consistent(&e.inProcess);
-    rc = 0;
-    if (e.depth > 0) {
-      e.depth = 1;
-      e.owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
-      return true;
-    }
+    // Its owner died holding it: like a Windows abandoned mutex it passes to
+    // this thread, at its first level.
+    rc = pthread_mutex_consistent(mutex);
   }
-#endif
-  if (rc != 0) return false;
-  if (e.depth == 0) {
-    unsigned generation = g_forkGeneration.load(std::memory_order_relaxed);
-    if (e.generation != generation) {
-      // A forked child shares the parent's open file description, and with
-      // it the parent's flock: it needs a description of its own.
-      int fd = OpenLockFile(e.path);
-      if (fd >= 0) {
-        close(e.fd);
-        e.fd = fd;
-        e.generation = generation;
-      }
-    }
-    if (FlockRetrying(e.fd, LOCK_EX) != 0) {
-      pthread_mutex_unlock(&e.inProcess);
-      return false;
-    }
-  }
-  ++e.depth;
-  e.owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
-  return true;
+  return rc == 0;
 }
 
 void NamedMutex::Unlock() {
   if (impl_ == nullptr) return;
-  MutexEntry& e = *impl_->entry;
-  // Like ReleaseMutex, a thread that does not own the mutex cannot free it.
-  if (e.owner.load(std::memory_order_relaxed) != std::this_thread::get_id() || e.depth == 0) return;
-  if (--e.depth == 0) {
-    e.owner.store(std::thread::id(), std::memory_order_relaxed);
-    FlockRetrying(e.fd, LOCK_UN);
-  }
-  pthread_mutex_unlock(&e.inProcess);
+  // Like ReleaseMutex, a thread that does not own the mutex cannot free it:
+  // the robust mutex checks the owner and answers EPERM.
+  pthread_mutex_unlock(&impl_->segment->mutex);
 }
 
 // ---------------------------------------------------------------------------
@@ -400,7 +371,7 @@ bool RenameFile(const WString& from, const WString& to) {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
   if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
-  // The file system cannot rename without replacing; fall through.
+    // The file system cannot rename without replacing; fall through.
 #endif
   // A hard link fails when the target exists, which makes the test and the
   // move one step.
@@ -428,9 +399,17 @@ LocalTime Now() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
   time_t seconds = ts.tv_sec;
-  struct tm tm;
-  std::memset(&tm, 0, sizeof(tm));
-  localtime_r(&seconds, &tm);
+  // Every log record asks for the time, many within one second: the broken-
+  // down local time is worked out once per second and thread (zones and
+  // daylight saving change only on whole seconds).
+  thread_local time_t cachedSeconds = -1;
+  thread_local struct tm cachedTm;
+  if (seconds != cachedSeconds) {
+    std::memset(&cachedTm, 0, sizeof(cachedTm));
+    localtime_r(&seconds, &cachedTm);
+    cachedSeconds = seconds;
+  }
+  const struct tm& tm = cachedTm;
   LocalTime t;
   t.year = tm.tm_year + 1900;
   t.month = tm.tm_mon + 1;

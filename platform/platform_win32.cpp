@@ -7,10 +7,10 @@
 #endif
 #include <windows.h>
 
-#include "platform/Platform.h"
-
 #include <climits>
 #include <new>
+
+#include "platform/Platform.h"
 
 namespace kq {
 namespace platform {

@@ -2,6 +2,7 @@
 
 #include "bridge/JniWrapper.h"
 #include "bridge/MetaData.h"
+#include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
 
@@ -9,15 +10,15 @@ using Answer = KQAzureCommunicationMgr::NoBridgeAnswer;
 
 namespace {
 
-const WChar kNotInitialised[] = KQ_W("jniObj is not instaialized");
-const WChar kInitIsCalled[] = KQ_W("KQAzureCommunicationMgr::Init is Called");
+constexpr const WChar* kNotInitialised = kq::text::kJniObjIsNotInstaialized;
+constexpr const WChar* kInitIsCalled = kq::text::kKQAzureCommunicationMgrInitIsCalled;
 
-constexpr Answer kNoBridge{kNotInitialised, KQ_NO_BRIDGE};
+constexpr Answer kNoBridge{kNotInitialised, KQ_NOT_INITIALIZED};
 // The two container lists report a missing bridge as an empty success.
 constexpr Answer kNoBridgeList{kNotInitialised, KQ_OK};
-constexpr Answer kNoBridgeMachineNames{KQ_W("GetMachineNameList -- jniObj is not instaialized"), KQ_NO_BRIDGE};
-constexpr Answer kNoBridgeCanBackup{KQ_W("CanBackup -- jniObj is not instaialized"), KQ_NO_BRIDGE};
-constexpr Answer kNoBridgeStorageKey{KQ_W("UpdateStorageKey -- jniObj is not instaialized"), KQ_NO_BRIDGE};
+constexpr Answer kNoBridgeMachineNames{kq::text::kGetMachineNameListJniObjIsNotInstaialized, KQ_NOT_INITIALIZED};
+constexpr Answer kNoBridgeCanBackup{kq::text::kCanBackupJniObjIsNotInstaialized, KQ_NOT_INITIALIZED};
+constexpr Answer kNoBridgeStorageKey{kq::text::kUpdateStorageKeyJniObjIsNotInstaialized, KQ_NOT_INITIALIZED};
 
 // <root>/Plugin/Azure/Log with the platform's separator.
 WString LogFolder(const WString& installPath) {
@@ -25,9 +26,7 @@ WString LogFolder(const WString& installPath) {
   return installPath + sep + KQ_W("Plugin") + sep + KQ_W("Azure") + sep + KQ_W("Log");
 }
 
-bool Usable(JavaVM*** jvmHandle) {
-  return jvmHandle != nullptr && *jvmHandle != nullptr && **jvmHandle != nullptr;
-}
+bool Usable(JavaVM*** jvmHandle) { return jvmHandle != nullptr && *jvmHandle != nullptr && **jvmHandle != nullptr; }
 
 }  // namespace
 
@@ -55,7 +54,7 @@ KQAzureCommunicationMgr::KQAzureCommunicationMgr(const WString& installPath, Jav
       jniObj->SetLog(m_pLog);
       jniObj->StartCommunication();
     } else {
-      WriteLine(KQ_W("JVM is NULL"));
+      WriteLine(kq::text::kJVMIsNULL);
     }
   } catch (...) {
   }
@@ -70,8 +69,7 @@ void KQAzureCommunicationMgr::WriteLine(const WChar* text) const noexcept {
   }
 }
 
-template <typename Call>
-uint32_t KQAzureCommunicationMgr::Forward(const NoBridgeAnswer& answer, Call&& call) noexcept {
+template <typename Call> uint32_t KQAzureCommunicationMgr::Forward(const NoBridgeAnswer& answer, Call&& call) noexcept {
   if (!jniObj) {
     WriteLine(answer.line);
     return answer.code;
@@ -93,13 +91,13 @@ uint32_t KQAzureCommunicationMgr::InitLibrary(WString initArg) {
 uint32_t KQAzureCommunicationMgr::Init(WString initArg, WString installPath) {
   try {
     m_pLog = CJNIWrapperLog::GetInstance(LogFolder(installPath));
-    if (m_pLog == nullptr) return KQ_NO_BRIDGE;
+    if (m_pLog == nullptr) return KQ_NOT_INITIALIZED;
     WriteLine(kInitIsCalled);
     // Every other operation answers a missing bridge the same way; Init
     // does too, after it has taken the log.
     if (!jniObj) {
       WriteLine(kNotInitialised);
-      return KQ_NO_BRIDGE;
+      return KQ_NOT_INITIALIZED;
     }
     jniObj->SetLog(m_pLog);
     // Java is called only when the JVM holder has a VM for this root;
@@ -273,13 +271,11 @@ uint32_t KQAzureCommunicationMgr::GetObjectMetaData(WString objectName, WString 
 }
 
 uint32_t KQAzureCommunicationMgr::IsObjectExist(WString objectName, uint32_t* exists) {
-  return Forward(kNoBridge,
-                 [&](CJNIWrapper& bridge) { return bridge.IsObjectExist(std::move(objectName), exists); });
+  return Forward(kNoBridge, [&](CJNIWrapper& bridge) { return bridge.IsObjectExist(std::move(objectName), exists); });
 }
 
 uint32_t KQAzureCommunicationMgr::IsObjectPathSupported(const WString* path, int32_t kind, uint32_t* supported) {
-  return Forward(kNoBridge,
-                 [&](CJNIWrapper& bridge) { return bridge.IsObjectPathSupported(path, kind, supported); });
+  return Forward(kNoBridge, [&](CJNIWrapper& bridge) { return bridge.IsObjectPathSupported(path, kind, supported); });
 }
 
 uint32_t KQAzureCommunicationMgr::GetObjectSubList(WString name, ObjectSubList** subList) {
@@ -295,8 +291,7 @@ uint32_t KQAzureCommunicationMgr::DeleteObjectByHandle(WString* objectHandles, u
 }
 
 uint32_t KQAzureCommunicationMgr::DeleteObjectByHandle(WString objectHandle) {
-  return Forward(kNoBridge,
-                 [&](CJNIWrapper& bridge) { return bridge.DeleteObjectByHandle(std::move(objectHandle)); });
+  return Forward(kNoBridge, [&](CJNIWrapper& bridge) { return bridge.DeleteObjectByHandle(std::move(objectHandle)); });
 }
 
 uint32_t KQAzureCommunicationMgr::DeleteCachedObjectByName(WString objectName) {
@@ -305,8 +300,7 @@ uint32_t KQAzureCommunicationMgr::DeleteCachedObjectByName(WString objectName) {
 }
 
 uint32_t KQAzureCommunicationMgr::GetObjectActualSize(uint64_t first, uint64_t second, uint64_t* actualSize) {
-  return Forward(kNoBridge,
-                 [&](CJNIWrapper& bridge) { return bridge.GetObjectActualSize(first, second, actualSize); });
+  return Forward(kNoBridge, [&](CJNIWrapper& bridge) { return bridge.GetObjectActualSize(first, second, actualSize); });
 }
 
 // ---- containers, regions, account ----
@@ -346,9 +340,8 @@ uint32_t KQAzureCommunicationMgr::GetOwnerName(WString* name) {
 }
 
 uint32_t KQAzureCommunicationMgr::IsSameAccount(WString first, WString second, uint32_t* same) {
-  return Forward(kNoBridge, [&](CJNIWrapper& bridge) {
-    return bridge.IsSameAccount(std::move(first), std::move(second), same);
-  });
+  return Forward(kNoBridge,
+                 [&](CJNIWrapper& bridge) { return bridge.IsSameAccount(std::move(first), std::move(second), same); });
 }
 
 uint32_t KQAzureCommunicationMgr::GetListContainers(WStringList* containers) {

@@ -104,8 +104,7 @@ class KQAzureCommunicationMgr final : public ICloudPluginInterface {
   // The one shape of every forwarding operation: without a bridge, write the
   // answer's line and return its code, touching no output; with one, return
   // what the bridge operation answers.
-  template <typename Call>
-  uint32_t Forward(const NoBridgeAnswer& answer, Call&& call) noexcept;
+  template <typename Call> uint32_t Forward(const NoBridgeAnswer& answer, Call&& call) noexcept;
 
   std::unique_ptr<CJNIWrapper> jniObj;
   WString m_installPath;

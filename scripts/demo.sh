@@ -38,8 +38,8 @@ quiet_or_show() {  # LOG COMMAND...: runs quietly, shows the log's end on failur
 
 step "installing what is missing"
 bash scripts/setup.sh
-export JAVA_HOME=/usr/lib/jvm/java-17-openjdk-amd64
-export PATH="$JAVA_HOME/bin:$PATH"
+source scripts/lib/java-home.sh
+kq_use_java_home
 mkdir -p "$build"
 if [[ ! -x node_modules/.bin/azurite-blob ]]; then
     quiet_or_show "$build/demo-npm.log" npm ci --no-audit --no-fund

@@ -12,10 +12,13 @@ packages=(
   libbenchmark-dev                   # benchmarks
   libcli11-dev libssl-dev            # the host tool (kqhost)
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64   # the Windows cross build and its tests
+  clang-format                       # the layout check of scripts/test.sh
 )
 # Node and npm (the storage emulator) may come from elsewhere than Debian.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
+# Go builds actionlint (the workflow check); a newer one may be installed already.
+command -v go >/dev/null 2>&1 || packages+=(golang-go)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -34,9 +37,13 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-if [[ ! -x /usr/lib/jvm/java-17-openjdk-amd64/bin/javac ]]; then
-  echo "setup: JDK 17 not found at /usr/lib/jvm/java-17-openjdk-amd64" >&2
-  exit 1
+source scripts/lib/java-home.sh
+kq_find_java_home >/dev/null || exit 1
+# The workflow linter, pinned, from the Go module proxy; only when missing.
+actionlint_version=v1.7.12
+if [[ "$(.tools/bin/actionlint -version 2>/dev/null | head -1)" != "$actionlint_version" ]]; then
+  echo "setup: installing actionlint $actionlint_version"
+  GOBIN="$PWD/.tools/bin" go install "github.com/rhysd/actionlint/cmd/actionlint@$actionlint_version"
 fi
 # The storage emulator (Azurite), pinned in package.json.
 if [[ ! -x node_modules/.bin/azurite-blob ]]; then

@@ -4,18 +4,48 @@
 #   2. the native build with warnings as errors, all its tests (build/),
 #   3. the same with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/),
 #   4. the suites of the other toolchains (marked below).
-#   scripts/test.sh
-# Exit status 0 only when everything passed.
+# Before any of that it checks the C++ layout (clang-format) and the CI
+# workflows (actionlint).
+#
+#   scripts/test.sh           everything
+#   scripts/test.sh --quick   the checks, then the native build and its tests
+#                             without the end-to-end ones (build/ only: no
+#                             Maven, no sanitizer build, no Windows/Wine stage)
+# Exit status 0 only when everything run passed.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
+quick=0
+case "${1:-}" in
+  "") ;;
+  --quick) quick=1 ;;
+  *)
+    echo "usage: scripts/test.sh [--quick]" >&2
+    exit 2
+    ;;
+esac
+
 bash scripts/setup.sh
 
 # Several JDKs may be installed; the plug-in and its tests use 17.
-export JAVA_HOME=/usr/lib/jvm/java-17-openjdk-amd64
+source scripts/lib/java-home.sh
+kq_use_java_home
 jobs="$(nproc)"
+
+# The C++ files whose layout .clang-format fixes.
+echo "== layout (clang-format)"
+mapfile -t formatted < <(git ls-files -- 'plugin/*.cpp' 'plugin/*.h' 'bridge/*.cpp' 'bridge/*.h' 'log/*.cpp' 'log/*.h' \
+  'platform/*.cpp' 'platform/*.h' 'include/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' \
+  tools/demo_host.cpp ':!tests/e2e/**' ':!tests/faults/**')
+clang-format --dry-run --Werror "${formatted[@]}" || {
+  echo "layout differs from .clang-format: run clang-format -i on the files above" >&2
+  exit 1
+}
+
+echo "== workflows (actionlint)"
+.tools/bin/actionlint
 
 # build_and_test <build dir> [cmake options...]
 build_and_test() {
@@ -32,8 +62,18 @@ build_and_test() {
     return 1
   }
   echo "== test $dir"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_filter[@]}"
 }
+ctest_filter=()
+
+if [[ $quick -eq 1 ]]; then
+  mkdir -p build
+  # End-to-end tests need the Java library's jars and Azurite: left to the full run.
+  ctest_filter=(-E 'e2e')
+  build_and_test build
+  echo "== quick tests passed (the full run: scripts/test.sh)"
+  exit 0
+fi
 
 # The Java library first: its JUnit tests run against their own Azurite, and
 # the jars it lays out are what the end-to-end tests of the native build use.

@@ -58,8 +58,9 @@ fi
 
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-jdk="${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}"
-[[ -f "$jdk/include/jni.h" ]] || jdk=/usr/lib/jvm/java-17-openjdk-amd64
+# The JDK's jni.h (jni_md.h comes from cmake/windows).
+source "$(dirname "${BASH_SOURCE[0]}")/lib/java-home.sh"
+jdk="$(kq_find_java_home)"
 
 # Runs a step quietly into a log file; on failure shows the log's end.
 step() {

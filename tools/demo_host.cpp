@@ -58,8 +58,8 @@ void PrintLog(const fs::path& file) {
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   WString text;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto unit = static_cast<WChar>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    const auto unit =
+        static_cast<WChar>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
     if (unit != u'\r') text.push_back(unit);
   }
   std::printf("---- %s ----%s\n", file.string().c_str(), kq::platform::WideToAnsi(text).c_str());
@@ -74,7 +74,8 @@ void PrintJournal(JavaVM* vm) {
   ScopedLocalRef<jclass> script(env, env->FindClass("com/kq/testdouble/Script"));
   jmethodID journal = script ? env->GetStaticMethodID(script.get(), "journal", "()[Ljava/lang/String;") : nullptr;
   ScopedLocalRef<jobjectArray> entries(
-      env, journal != nullptr ? static_cast<jobjectArray>(env->CallStaticObjectMethod(script.get(), journal)) : nullptr);
+      env,
+      journal != nullptr ? static_cast<jobjectArray>(env->CallStaticObjectMethod(script.get(), journal)) : nullptr);
   if (env->ExceptionCheck()) {
     env->ExceptionDescribe();
     env->ExceptionClear();

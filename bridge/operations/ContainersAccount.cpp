@@ -8,8 +8,10 @@
 // value, so the call is made and its code answered, and nothing is written
 // through a null pointer.
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/ResultReaders.h"
+#include "log/HostTexts.h"
 
 using kq::ClassMissing;
 using kq::JavaCall;
@@ -17,58 +19,53 @@ using kq::OperationInfo;
 
 namespace {
 
-constexpr char kErrorValueResult[] = "()Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kUniqueAccountResult[] = "()Lcom/kq/AzureLibrary/CUniqueAccountValue;";
-constexpr char kListContainersResult[] = "()Lcom/kq/AzureLibrary/KQListContainers;";
-
-const WChar kLibraryObjectFailed[] = KQ_W("m_ObjKQAzurePlugInLibrary is failed...");
+constexpr const WChar* kLibraryObjectFailed = kq::text::kMObjKQAzurePlugInLibraryIsFailed;
 // GetListContainers and GetArchiveSet report an exception under one name.
 const WChar kContainersList[] = KQ_W("GetContainersList");
 
-const OperationInfo kGetKQCloudStorageKey{
-    "getStorageKey", "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/plugin/model/CString;",
-    KQ_W("GetKQCloudStorageKey")};
-const OperationInfo kGetContainerName{"GetContainerName", kUniqueAccountResult, KQ_W("GetContainerName")};
-const OperationInfo kDeleteContainerFromKQCloud{"DeleteContainer", kErrorValueResult,
+const OperationInfo kGetKQCloudStorageKey{"getStorageKey", kq::jni::kStorageKeySignature, KQ_W("GetKQCloudStorageKey")};
+const OperationInfo kGetContainerName{"GetContainerName", kq::jni::kUniqueAccountSignature, KQ_W("GetContainerName")};
+const OperationInfo kDeleteContainerFromKQCloud{"DeleteContainer", kq::jni::kNoArgsToErrorValue,
                                                 KQ_W("DeleteContainerFromKQCloud")};
-const OperationInfo kAddJobInfo{"addJobInfo", "(JJJJJJ)Lcom/kq/KQCloudPluginInterface/CErrorValue;",
-                                KQ_W("AddJobInfo"), ClassMissing::kLookupFails, nullptr,
-                                KQ_W("AddJobInfo::method is not found...")};
-const OperationInfo kCheckConnectivity{"CheckConnectivity", kErrorValueResult, KQ_W("CheckConnectivity"),
+const OperationInfo kAddJobInfo{
+    "addJobInfo", kq::jni::kJobInfoSignature,           KQ_W("AddJobInfo"), ClassMissing::kLookupFails,
+    nullptr,      kq::text::kAddJobInfoMethodIsNotFound};
+const OperationInfo kCheckConnectivity{"CheckConnectivity", kq::jni::kNoArgsToErrorValue, KQ_W("CheckConnectivity"),
                                        ClassMissing::kFail};
-const OperationInfo kGetAllObjectsSize{"GetAllObjectsSize", "()Lcom/kq/AzureLibrary/CGetAccountSizeValue;",
-                                       KQ_W("GetAllObjectsSize")};
-const OperationInfo kGetUniqueAccountName{"GetUniqueAccountName", kUniqueAccountResult,
+const OperationInfo kGetAllObjectsSize{"GetAllObjectsSize", kq::jni::kAccountSizeSignature, KQ_W("GetAllObjectsSize")};
+const OperationInfo kGetUniqueAccountName{"GetUniqueAccountName", kq::jni::kUniqueAccountSignature,
                                           KQ_W("GetUniqueAccountName"), ClassMissing::kFail};
-const OperationInfo kGetOwnerName{"GetOwnerName", kUniqueAccountResult, KQ_W("GetOwnerName"), ClassMissing::kFail};
-const OperationInfo kIsSameAccount{
-    "IsSameAccount", "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;",
-    KQ_W("IsSameAccount")};
-const OperationInfo kGetListContainers{"GetListContainers", kListContainersResult, kContainersList};
-const OperationInfo kGetRegions{"GetRegions", "()Lcom/kq/AzureLibrary/KQListRegions;", KQ_W("GetRegions"),
-                                ClassMissing::kLookupFails, nullptr,
-                                KQ_W("GET_LIST_REGIONS_NAME::method is not found...")};
-const OperationInfo kGetArchiveSet{"GetArchiveSet", kListContainersResult, kContainersList};
-const OperationInfo kIsValidContainer{"IsValidContainer",
-                                      "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;",
-                                      KQ_W("IsValidContainer"), ClassMissing::kFailWithLine, kLibraryObjectFailed,
-                                      KQ_W("IS_VALIDCONTAINER_NAME is failed...")};
-const OperationInfo kGetAccountInfo{"GetAccountInfo", "()Lcom/kq/AzureLibrary/CGetAccountInfoFnValue;",
-                                    KQ_W("GetAccountInfo"), ClassMissing::kFailWithLine, kLibraryObjectFailed,
-                                    KQ_W("GET_ACCOUNT_INFO_NAME::method is not found...")};
-const OperationInfo kGetMachineNameList{"getServerNameList", "()Lcom/kq/plugin/model/CArrayOfString;",
-                                        KQ_W("GetMachineNameList"), ClassMissing::kLookupFails, nullptr,
-                                        KQ_W("GET_MACHINE_NAME_LIST_NAME::method is not found...")};
-const OperationInfo kCanBackup{"canBackup", "()Lcom/kq/plugin/model/CInt;", KQ_W("CanBackup"),
-                               ClassMissing::kLookupFails, nullptr, KQ_W("CANBACKUP_NAME::method is not found...")};
-const OperationInfo kUpdateStorageKey{"updateStorageKey", "()Lcom/kq/plugin/model/CString;",
-                                      KQ_W("UpdateStorageKey"), ClassMissing::kLookupFails, nullptr,
-                                      KQ_W("UPDATE_STORAGE_KEY_NAME::method is not found...")};
+const OperationInfo kGetOwnerName{"GetOwnerName", kq::jni::kUniqueAccountSignature, KQ_W("GetOwnerName"),
+                                  ClassMissing::kFail};
+const OperationInfo kIsSameAccount{"IsSameAccount", kq::jni::kTwoNamesToExists, KQ_W("IsSameAccount")};
+const OperationInfo kGetListContainers{"GetListContainers", kq::jni::kListContainersSignature, kContainersList};
+const OperationInfo kGetRegions{
+    "GetRegions", kq::jni::kListRegionsSignature,           KQ_W("GetRegions"), ClassMissing::kLookupFails,
+    nullptr,      kq::text::kGetListRegionsMethodIsNotFound};
+const OperationInfo kGetArchiveSet{"GetArchiveSet", kq::jni::kListContainersSignature, kContainersList};
+const OperationInfo kIsValidContainer{"IsValidContainer",       kq::jni::kNameToExists,
+                                      KQ_W("IsValidContainer"), ClassMissing::kFailWithLine,
+                                      kLibraryObjectFailed,     kq::text::kIsValidContainerIsFailed};
+const OperationInfo kGetAccountInfo{"GetAccountInfo",       kq::jni::kAccountInfoSignature,
+                                    KQ_W("GetAccountInfo"), ClassMissing::kFailWithLine,
+                                    kLibraryObjectFailed,   kq::text::kGetAccountInfoMethodIsNotFound};
+const OperationInfo kGetMachineNameList{"getServerNameList",
+                                        kq::jni::kArrayOfStringSignature,
+                                        KQ_W("GetMachineNameList"),
+                                        ClassMissing::kLookupFails,
+                                        nullptr,
+                                        kq::text::kGetMachineNameListMethodIsNotFound};
+const OperationInfo kCanBackup{"canBackup",       kq::jni::kCIntSignature,
+                               KQ_W("CanBackup"), ClassMissing::kLookupFails,
+                               nullptr,           kq::text::kCanBackupMethodIsNotFound};
+const OperationInfo kUpdateStorageKey{"updateStorageKey",
+                                      kq::jni::kCStringSignature,
+                                      KQ_W("UpdateStorageKey"),
+                                      ClassMissing::kLookupFails,
+                                      nullptr,
+                                      kq::text::kUpdateStorageKeyMethodIsNotFound};
 
-template <typename T>
-T* OrScratch(T* out, T& scratch) noexcept {
-  return out != nullptr ? out : &scratch;
-}
+template <typename T> T* OrScratch(T* out, T& scratch) noexcept { return out != nullptr ? out : &scratch; }
 
 // The host's text up to its first zero, as it reaches Java and the log.
 WString Text(const WString& text) { return WString(text.c_str()); }
@@ -76,13 +73,11 @@ WString Text(const WString& text) { return WString(text.c_str()); }
 // A Java long carries the host's 64 bits unchanged.
 jlong Long(uint64_t value) noexcept { return static_cast<jlong>(value); }
 
-template <typename Out>
-using Reader = void (*)(JNIEnv*, jobject, int32_t*, Out*);
+template <typename Out> using Reader = void (*)(JNIEnv*, jobject, int32_t*, Out*);
 
 // Reads a result record (null included) into `out`; the code is the record's
 // ordinal, mapped.
-template <typename Out>
-uint32_t Read(const JavaCall& call, Reader<Out> reader, jobject result, Out* out) {
+template <typename Out> uint32_t Read(const JavaCall& call, Reader<Out> reader, jobject result, Out* out) {
   int32_t error = 0;
   reader(call.env(), result, &error, out);
   return CJNIWrapper::MapErrorId(error);
@@ -103,9 +98,9 @@ uint32_t CJNIWrapper::GetKQCloudStorageKey(WString first, WString second, WStrin
     WString* out = OrScratch(key, scratch);
     auto a = call.String(first);
     auto b = call.String(second);
-    call.Line(KQ_W("GetKQCloudStorageKey::Java called ..."), Text(first));
+    call.Line(kq::text::kGetKQCloudStorageKeyJavaCalled, Text(first));
     auto result = call.CallObject(a.get(), b.get());
-    call.Line(KQ_W("GetKQCloudStorageKey::Java ended ..."), Text(first));
+    call.Line(kq::text::kGetKQCloudStorageKeyJavaEnded, Text(first));
     if (!result) {
       out->clear();
       return KQ_BRIDGE_FAILURE;
@@ -116,9 +111,9 @@ uint32_t CJNIWrapper::GetKQCloudStorageKey(WString first, WString second, WStrin
 
 uint32_t CJNIWrapper::GetContainerName(WString* name) {
   return RunOperation(kGetContainerName, [&](JavaCall& call) -> uint32_t {
-    call.Line(KQ_W("GetContainerName::Java called ..."));
+    call.Line(kq::text::kGetContainerNameJavaCalled);
     auto result = call.CallObject();
-    call.Line(KQ_W("GetContainerName::Java ended ..."));
+    call.Line(kq::text::kGetContainerNameJavaEnded);
     if (!result) return KQ_BRIDGE_FAILURE;
     WString scratch;
     WString* out = OrScratch(name, scratch);
@@ -129,9 +124,9 @@ uint32_t CJNIWrapper::GetContainerName(WString* name) {
 
 uint32_t CJNIWrapper::DeleteContainerFromKQCloud() {
   return RunOperation(kDeleteContainerFromKQCloud, [&](JavaCall& call) -> uint32_t {
-    call.Line(KQ_W("DeleteContainerFromKQCloud::Java called ..."));
+    call.Line(kq::text::kDeleteContainerFromKQCloudJavaCalled);
     auto result = call.CallObject();
-    call.Line(KQ_W("DeleteContainerFromKQCloud::Java ended ..."));
+    call.Line(kq::text::kDeleteContainerFromKQCloudJavaEnded);
     return GetErrorId(call.env(), result.get());
   });
 }
@@ -139,9 +134,9 @@ uint32_t CJNIWrapper::DeleteContainerFromKQCloud() {
 uint32_t CJNIWrapper::AddJobInfo(JobInfoRecord job) {
   return RunOperation(kAddJobInfo, [&](JavaCall& call) -> uint32_t {
     // The library takes the record's values in this order.
-    auto result = call.CallObject(Long(job.third), Long(job.fourth), Long(job.first), Long(job.second),
-                                  Long(job.sixth), Long(job.fifth));
-    call.Line(KQ_W("AddJobInfo::Java ended ..."));
+    auto result = call.CallObject(Long(job.third), Long(job.fourth), Long(job.first), Long(job.second), Long(job.sixth),
+                                  Long(job.fifth));
+    call.Line(kq::text::kAddJobInfoJavaEnded);
     return GetErrorId(call.env(), result.get());
   });
 }

@@ -2,16 +2,24 @@
 // a handle in.  Handles are the Java library's texts; they are carried, never
 // looked at.
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/ResultReaders.h"
+#include "log/HostTexts.h"
 
 using kq::JavaCall;
 using kq::OperationInfo;
 
 namespace {
 
-constexpr char kNameToCreateFnValue[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CCreateFnValue;";
-constexpr char kHandleToErrorValue[] = "(Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
+// The operations of this file: Java method, signature, the name of the
+// exception line, and what a missing class or method does.
+const OperationInfo kCreateObject{"CreateObject", kq::jni::kNameToCreateFnValue, KQ_W("CreateObject")};
+const OperationInfo kOpenObject{"OpenObject", kq::jni::kNameToCreateFnValue, KQ_W("OpenObject")};
+const OperationInfo kCreateCachedObject{"CreateCachedObject", kq::jni::kNameToCreateFnValue,
+                                        KQ_W("CreateCachedObject")};
+const OperationInfo kGetBucketRegion{"GetBucketRegion", kq::jni::kNameToCreateFnValue, KQ_W("GetBucketRegion")};
+const OperationInfo kCloseObject{"CloseObject", kq::jni::kNameToErrorValue, KQ_W("CloseObject")};
 
 // What a name-in, handle-out operation writes around its Java call.
 enum class Traces { kNone, kNameAndResult };
@@ -34,32 +42,30 @@ uint32_t NameToHandle(JavaCall& call, const WString& name, WString* out, Traces 
 }  // namespace
 
 uint32_t CJNIWrapper::CreateObject(WString objectName, WString* objectHandle) {
-  static const OperationInfo kOp{"CreateObject", kNameToCreateFnValue, KQ_W("CreateObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kCreateObject, [&](JavaCall& call) {
     uint32_t code = NameToHandle(call, objectName, objectHandle, Traces::kNameAndResult);
-    WriteLineLevel3(KQ_W("CreateObject::is ended..."));
+    WriteLineLevel3(kq::text::kCreateObjectIsEnded);
     return code;
   });
 }
 
 uint32_t CJNIWrapper::OpenObject(WString objectName, WString* objectHandle) {
-  static const OperationInfo kOp{"OpenObject", kNameToCreateFnValue, KQ_W("OpenObject")};
-  return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
+  return RunOperation(kOpenObject,
+                      [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
 }
 
 uint32_t CJNIWrapper::CreateCachedObject(WString objectName, WString* objectHandle) {
-  static const OperationInfo kOp{"CreateCachedObject", kNameToCreateFnValue, KQ_W("CreateCachedObject")};
-  return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
+  return RunOperation(kCreateCachedObject,
+                      [&](JavaCall& call) { return NameToHandle(call, objectName, objectHandle, Traces::kNone); });
 }
 
 uint32_t CJNIWrapper::GetBucketRegion(WString name, WString* region) {
-  static const OperationInfo kOp{"GetBucketRegion", kNameToCreateFnValue, KQ_W("GetBucketRegion")};
-  return RunOperation(kOp, [&](JavaCall& call) { return NameToHandle(call, name, region, Traces::kNameAndResult); });
+  return RunOperation(kGetBucketRegion,
+                      [&](JavaCall& call) { return NameToHandle(call, name, region, Traces::kNameAndResult); });
 }
 
 uint32_t CJNIWrapper::CloseObject(WString objectHandle) {
-  static const OperationInfo kOp{"CloseObject", kHandleToErrorValue, KQ_W("CloseObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kCloseObject, [&](JavaCall& call) {
     auto handle = call.String(objectHandle);
     auto result = call.CallObject(handle.get());
     return GetErrorId(call.env(), result.get());

@@ -1,8 +1,10 @@
 // Object queries, metadata calls and deletion.
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
+#include "log/HostTexts.h"
 
 using kq::ClassMissing;
 using kq::JavaCall;
@@ -11,17 +13,30 @@ using kq::ScopedLocalRef;
 
 namespace {
 
-constexpr char kNameToErrorValue[] = "(Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kSetMetaDataSignature[] =
-    "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kGetMetaDataSignature[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CGObjectMetaDataFnValue;";
-constexpr char kGetMetaDataItemSignature[] =
-    "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/AzureLibrary/CGetObjectMetaData;";
-constexpr char kIsObjectExistSignature[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;";
-constexpr char kIsObjectPathSupportedSignature[] = "(Ljava/lang/String;I)Lcom/kq/AzureLibrary/CIsObjectExistFnValue;";
-constexpr char kGetObjectSubListSignature[] = "(Ljava/lang/String;)Lcom/kq/AzureLibrary/CRetGetSubMetaDataList;";
-constexpr char kDeleteManySignature[] = "([Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kGetObjectActualSizeSignature[] = "(JJ)J";
+// The operations of this file: Java method, signature, the name of the
+// exception line, and what a missing class or method does.
+const OperationInfo kSetObjectMetaData{"SetObjectMetaData", kq::jni::kSetMetaDataSignature, KQ_W("SetObjectMetaData")};
+const OperationInfo kGetObjectMetaData{"GetObjectMetaData", kq::jni::kGetMetaDataSignature, KQ_W("GetObjectMetaData")};
+const OperationInfo kGetObjectMetaDataItem{"GetObjectMetaData", kq::jni::kGetMetaDataItemSignature,
+                                           KQ_W("GetObjectMetaData")};
+const OperationInfo kIsObjectExist{"IsObjectExist", kq::jni::kNameToExists, KQ_W("IsObjectExist"), ClassMissing::kFail};
+const OperationInfo kIsObjectPathSupported{"IsObjectPathSupported", kq::jni::kPathSupportedSignature,
+                                           KQ_W("IsObjectPathSupported"), ClassMissing::kFail};
+const OperationInfo kGetObjectSubList{"GetObjectSubList", kq::jni::kSubListSignature, KQ_W("GetObjectSubList")};
+const OperationInfo kDeleteObjectByName{"DeleteObjectByName", kq::jni::kNameToErrorValue, KQ_W("DeleteObjectByName"),
+                                        ClassMissing::kDescribeAndFail};
+const OperationInfo kDeleteObjectByHandle{"DeleteObjectByHandle", kq::jni::kNameToErrorValue,
+                                          KQ_W("DeleteObjectByHandle")};
+const OperationInfo kDeleteObjectByHandleMany{"DeleteObjectByHandle", kq::jni::kNamesToErrorValue,
+                                              KQ_W("DeleteObjectByHandle")};
+const OperationInfo kDeleteCachedObjectByName{"DeleteCachedObjectByName", kq::jni::kNameToErrorValue,
+                                              KQ_W("DeleteCachedObjectByName"), ClassMissing::kFail};
+const OperationInfo kGetObjectActualSize{"GetObjectActualSize",
+                                         kq::jni::kActualSizeSignature,
+                                         KQ_W("GetObjectActualSize"),
+                                         ClassMissing::kFailWithLine,
+                                         kq::text::kMObjKQAzurePlugInLibraryIsFailed,
+                                         kq::text::kGetObjectActualSizeMethodIsNotFound};
 
 // One string in, a bare CErrorValue out: the deletions.
 uint32_t NameToErrorValue(JavaCall& call, const WString& name) {
@@ -43,8 +58,7 @@ uint32_t FlagFromRecord(JavaCall& call, jobject record, uint32_t* out) {
 }  // namespace
 
 uint32_t CJNIWrapper::SetObjectMetaData(WString objectName, std::pair<WString, PluginValueRecord> entry) {
-  static const OperationInfo kOp{"SetObjectMetaData", kSetMetaDataSignature, KQ_W("SetObjectMetaData")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kSetObjectMetaData, [&](JavaCall& call) {
     auto name = call.String(objectName);
     auto property = call.String(entry.first);
     // The property type stays on the host's side.
@@ -55,8 +69,7 @@ uint32_t CJNIWrapper::SetObjectMetaData(WString objectName, std::pair<WString, P
 }
 
 uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, MetaDataMap* metaData) {
-  static const OperationInfo kOp{"GetObjectMetaData", kGetMetaDataSignature, KQ_W("GetObjectMetaData")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kGetObjectMetaData, [&](JavaCall& call) {
     auto name = call.String(objectName);
     auto result = call.CallObject(name.get());
     int32_t ordinal = 0;
@@ -66,13 +79,12 @@ uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, MetaDataMap* metaDat
 }
 
 uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, WString itemName, WString* value) {
-  static const OperationInfo kOp{"GetObjectMetaData", kGetMetaDataItemSignature, KQ_W("GetObjectMetaData")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kGetObjectMetaDataItem, [&](JavaCall& call) {
     auto name = call.String(objectName);
     auto item = call.String(itemName);
-    call.Line(KQ_W("GetObjectMetaData::Java called ..."), objectName);
+    call.Line(kq::text::kGetObjectMetaDataJavaCalled, objectName);
     auto result = call.CallObject(name.get(), item.get());
-    call.Line(KQ_W("GetObjectMetaData::Java ended ..."), objectName);
+    call.Line(kq::text::kGetObjectMetaDataJavaEnded, objectName);
     int32_t ordinal = 0;
     WString text;
     kq::ReadGetObjectMetaData(call.env(), result.get(), &ordinal, &text);
@@ -83,8 +95,7 @@ uint32_t CJNIWrapper::GetObjectMetaData(WString objectName, WString itemName, WS
 }
 
 uint32_t CJNIWrapper::IsObjectExist(WString objectName, uint32_t* exists) {
-  static const OperationInfo kOp{"IsObjectExist", kIsObjectExistSignature, KQ_W("IsObjectExist"), ClassMissing::kFail};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kIsObjectExist, [&](JavaCall& call) {
     auto name = call.String(objectName);
     auto result = call.CallObject(name.get());
     return FlagFromRecord(call, result.get(), exists);
@@ -92,9 +103,7 @@ uint32_t CJNIWrapper::IsObjectExist(WString objectName, uint32_t* exists) {
 }
 
 uint32_t CJNIWrapper::IsObjectPathSupported(const WString* path, int32_t kind, uint32_t* supported) {
-  static const OperationInfo kOp{"IsObjectPathSupported", kIsObjectPathSupportedSignature,
-                                 KQ_W("IsObjectPathSupported"), ClassMissing::kFail};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kIsObjectPathSupported, [&](JavaCall& call) {
     // No path text reaches Java as the empty string.
     auto javaPath = path != nullptr ? call.String(*path) : call.String(static_cast<const WChar*>(nullptr));
     auto result = call.CallObject(javaPath.get(), static_cast<jint>(kind));
@@ -103,8 +112,7 @@ uint32_t CJNIWrapper::IsObjectPathSupported(const WString* path, int32_t kind, u
 }
 
 uint32_t CJNIWrapper::GetObjectSubList(WString name, ObjectSubList** subList) {
-  static const OperationInfo kOp{"GetObjectSubList", kGetObjectSubListSignature, KQ_W("GetObjectSubList")};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kGetObjectSubList, [&](JavaCall& call) -> uint32_t {
     auto javaName = call.String(name);
     auto result = call.CallObject(javaName.get());
     if (!result) return KQ_BRIDGE_FAILURE;
@@ -122,44 +130,32 @@ uint32_t CJNIWrapper::GetObjectSubList(WString name, ObjectSubList** subList) {
 }
 
 uint32_t CJNIWrapper::DeleteObjectByName(WString objectName) {
-  static const OperationInfo kOp{"DeleteObjectByName", kNameToErrorValue, KQ_W("DeleteObjectByName"),
-                                 ClassMissing::kDescribeAndFail};
-  return RunOperation(kOp, [&](JavaCall& call) { return NameToErrorValue(call, objectName); });
+  return RunOperation(kDeleteObjectByName, [&](JavaCall& call) { return NameToErrorValue(call, objectName); });
 }
 
 uint32_t CJNIWrapper::DeleteObjectByHandle(WString objectHandle) {
-  static const OperationInfo kOp{"DeleteObjectByHandle", kNameToErrorValue, KQ_W("DeleteObjectByHandle")};
-  return RunOperation(kOp, [&](JavaCall& call) { return NameToErrorValue(call, objectHandle); });
+  return RunOperation(kDeleteObjectByHandle, [&](JavaCall& call) { return NameToErrorValue(call, objectHandle); });
 }
 
 uint32_t CJNIWrapper::DeleteObjectByHandle(WString* objectHandles, uint32_t count) {
-  static const OperationInfo kOp{"DeleteObjectByHandle", kDeleteManySignature, KQ_W("DeleteObjectByHandle")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kDeleteObjectByHandleMany, [&](JavaCall& call) {
     JNIEnv* env = call.env();
     // Counts of 2^31 and more read as negative: no array, like a count of 0.
     ScopedLocalRef<jobjectArray> handles(
         env, objectHandles != nullptr ? kq::NewStringArray(env, static_cast<int32_t>(count), objectHandles) : nullptr);
     auto result = call.CallObject(handles.get());
     int32_t ordinal = 0;
-    kq::DecodeErrorValue(env, result.get(), &ordinal);
+    kq::ReadErrorOrdinal(env, result.get(), &ordinal);
     return MapErrorId(ordinal);
   });
 }
 
 uint32_t CJNIWrapper::DeleteCachedObjectByName(WString objectName) {
-  static const OperationInfo kOp{"DeleteCachedObjectByName", kNameToErrorValue, KQ_W("DeleteCachedObjectByName"),
-                                 ClassMissing::kFail};
-  return RunOperation(kOp, [&](JavaCall& call) { return NameToErrorValue(call, objectName); });
+  return RunOperation(kDeleteCachedObjectByName, [&](JavaCall& call) { return NameToErrorValue(call, objectName); });
 }
 
 uint32_t CJNIWrapper::GetObjectActualSize(uint64_t first, uint64_t second, uint64_t* actualSize) {
-  static const OperationInfo kOp{"GetObjectActualSize",
-                                 kGetObjectActualSizeSignature,
-                                 KQ_W("GetObjectActualSize"),
-                                 ClassMissing::kFailWithLine,
-                                 KQ_W("m_ObjKQAzurePlugInLibrary is failed..."),
-                                 KQ_W("GET_OBJECT_ACTUAL_SIZE_NAME::method is not found...")};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kGetObjectActualSize, [&](JavaCall& call) -> uint32_t {
     const jlong size = call.CallLong(static_cast<jlong>(first), static_cast<jlong>(second));
     if (actualSize != nullptr) *actualSize = static_cast<uint64_t>(size);
     return KQ_OK;

@@ -6,9 +6,11 @@
 
 #include "bridge/ByteArrays.h"
 #include "bridge/CallFrame.h"
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
+#include "log/HostTexts.h"
 
 using kq::JavaCall;
 using kq::OperationInfo;
@@ -16,27 +18,25 @@ using kq::ScopedLocalRef;
 
 namespace {
 
-constexpr char kPlainWriteSignature[] = "(Ljava/lang/String;[BJ)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kWriteWithMetaDataSignature[] =
-    "(Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;)Lcom/kq/AzureLibrary/CWObjectHandleFnValue;";
-constexpr char kWriteWithFlagSignature[] =
-    "(Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;J)Lcom/kq/AzureLibrary/CWObjectHandleFnValue;";
-constexpr char kUpdateSignature[] =
-    "(Ljava/lang/String;Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;)"
-    "Lcom/kq/AzureLibrary/CCreateFnValue;";
-constexpr char kUpdateWithFlagSignature[] =
-    "(Ljava/lang/String;Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;J)"
-    "Lcom/kq/AzureLibrary/CCreateFnValue;";
-constexpr char kUpdateCachedByHandleSignature[] =
-    "(Ljava/lang/String;Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;)"
-    "Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kUpdateCachedByNameSignature[] =
-    "(Ljava/lang/String;[BJ[Lcom/kq/AzureLibrary/CPluginMetaData;)Lcom/kq/KQCloudPluginInterface/CErrorValue;";
-constexpr char kReadSignature[] = "(Ljava/lang/String;[BJJ)Lcom/kq/AzureLibrary/CReadObjectFnValue;";
-constexpr char kReadWithMetaDataSignature[] =
-    "(Ljava/lang/String;[BJJ[Ljava/lang/String;)Lcom/kq/AzureLibrary/CRObjectByNameFnValue;";
+// The operations of this file: Java method, signature, the name of the
+// exception line, and what a missing class or method does.
+const OperationInfo kWriteObjectPlain{"WriteObject", kq::jni::kPlainWriteSignature, KQ_W("WriteObject")};
+const OperationInfo kWriteObjectWithMetaData{"WriteObject", kq::jni::kWriteSignature, KQ_W("WriteObject")};
+const OperationInfo kWriteObjectWithFlag{"WriteObject", kq::jni::kWriteWithFlagSignature, KQ_W("WriteObject")};
+const OperationInfo kWriteCachedObject{"WriteCachedObject", kq::jni::kWriteSignature, KQ_W("WriteCachedObject")};
+const OperationInfo kUpdateObject{"UpdateObject", kq::jni::kUpdateSignature, KQ_W("UpdateObject")};
+const OperationInfo kUpdateObjectWithFlag{"UpdateObject", kq::jni::kUpdateWithFlagSignature, KQ_W("UpdateObject")};
+const OperationInfo kUpdateCachedObjectByHandle{"UpdateCachedObjectByHandle", kq::jni::kCachedUpdateByHandleSignature,
+                                                KQ_W("UpdateCachedObjectByHandle"), kq::ClassMissing::kFail};
+const OperationInfo kUpdateCachedObjectByName{"UpdateCachedObjectByName", kq::jni::kCachedUpdateByNameSignature,
+                                              KQ_W("UpdateCachedObjectByName"), kq::ClassMissing::kFail};
+const OperationInfo kReadObject{"ReadObject", kq::jni::kReadSignature, KQ_W("ReadObject")};
+const OperationInfo kReadObjectByHandle{"ReadObjectByHandle", kq::jni::kReadWithMetaDataSignature,
+                                        KQ_W("ReadObjectByHandle")};
+const OperationInfo kReadObjectByName{"ReadObjectByName", kq::jni::kReadWithMetaDataSignature, KQ_W("ReadObjectByName"),
+                                      kq::ClassMissing::kFail};
 
-const WChar kUnableToCopyLine[] = KQ_W("ReadObject::Unable to create memory for copying the data...");
+constexpr const WChar* kUnableToCopyLine = kq::text::kReadObjectUnableToCopy;
 
 // Java longs carry the host's 64-bit values bit for bit.
 jlong JavaLong(uint64_t value) { return static_cast<jlong>(value); }
@@ -44,7 +44,7 @@ jlong JavaLong(uint64_t value) { return static_cast<jlong>(value); }
 // " objFlag:[0x" + 16 lower-case hex digits + "]".
 WString FlagText(uint64_t flag) {
   static const char kDigits[] = "0123456789abcdef";
-  WString text(KQ_W(" objFlag:[0x"));
+  WString text(kq::text::kObjFlagPrefix);
   for (int shift = 60; shift >= 0; shift -= 4) text += static_cast<WChar>(kDigits[(flag >> shift) & 0xF]);
   text += static_cast<WChar>(u']');
   return text;
@@ -99,20 +99,19 @@ jsize BytesToCopy(uint64_t count, jsize arrayLength) {
 // ---- writes -----------------------------------------------------------------
 
 uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_t size) {
-  static const OperationInfo kOp{"WriteObject", kPlainWriteSignature, KQ_W("WriteObject")};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kWriteObjectPlain, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
-    call.Line(KQ_W("WriteObject::memory copy started ..."), object);
+    call.Line(kq::text::kWriteObjectMemoryCopyStarted, object);
     auto name = call.String(object);
     ScopedLocalRef<jbyteArray> bytes(env, kq::BufferToJByteArray(env, buffer, kq::ArrayLengthOf(size)));
-    call.Line(KQ_W("WriteObject::memory copy ended ..."), object);
+    call.Line(kq::text::kWriteObjectMemoryCopyEnded, object);
     if (!bytes) {
       DescribeException(env);
       return KQ_ARRAY_NOT_MADE;
     }
-    call.Line(KQ_W("WriteObject::Java called ..."), object);
+    call.Line(kq::text::kWriteObjectJavaCalled, object);
     auto result = call.CallObject(name.get(), bytes.get(), JavaLong(size));
-    call.Line(KQ_W("WriteObject::Java ended ..."), object);
+    call.Line(kq::text::kWriteObjectJavaEnded, object);
     return GetErrorId(env, result.get());
   });
 }
@@ -126,19 +125,19 @@ uint32_t WriteObjectWithMetaData(JavaCall& call, const WString& object, const un
   JNIEnv* env = call.env();
   auto name = call.String(object);
   auto bytes = DataArrayOrNull(env, buffer, size);
-  if (metaData == nullptr) call.Line(KQ_W("WriteObject::is called wih null metadata..."), object);
+  if (metaData == nullptr) call.Line(kq::text::kWriteObjectIsCalledWihNullMetadata, object);
   auto values = kq::BuildMetaDataArray(env, metaData);
-  WString before = KQ_W("WriteObject::java called is occured...") + object;
+  WString before = kq::text::kWriteObjectJavaCalledIsOccured + object;
   if (objFlag != nullptr) before += FlagText(*objFlag);
   call.Line(before);
   // A throwing method is described below, so its exception is kept.
-  auto result = objFlag != nullptr ? call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size),
-                                                                     values.get(), JavaLong(*objFlag))
-                                   : call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size),
-                                                                     values.get());
-  call.Line(KQ_W("WriteObject::java ended is occured..."), object);
+  auto result =
+      objFlag != nullptr
+          ? call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size), values.get(), JavaLong(*objFlag))
+          : call.CallObjectKeepingException(name.get(), bytes.get(), JavaLong(size), values.get());
+  call.Line(kq::text::kWriteObjectJavaEndedIsOccured, object);
   if (!result) {
-    call.Line(KQ_W("WriteObject::is return null..."), object);
+    call.Line(kq::text::kWriteObjectIsReturnNull, object);
     call.bridge().DescribeException(env);
     return KQ_BRIDGE_FAILURE;
   }
@@ -149,34 +148,31 @@ uint32_t WriteObjectWithMetaData(JavaCall& call, const WString& object, const un
 
 uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
                                   WString* objectHandle) {
-  static const OperationInfo kOp{"WriteObject", kWriteWithMetaDataSignature, KQ_W("WriteObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kWriteObjectWithMetaData, [&](JavaCall& call) {
     return WriteObjectWithMetaData(call, object, buffer, size, metaData, nullptr, objectHandle);
   });
 }
 
 uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
                                   uint64_t objFlag, WString* objectHandle) {
-  static const OperationInfo kOp{"WriteObject", kWriteWithFlagSignature, KQ_W("WriteObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kWriteObjectWithFlag, [&](JavaCall& call) {
     return WriteObjectWithMetaData(call, object, buffer, size, metaData, &objFlag, objectHandle);
   });
 }
 
 uint32_t CJNIWrapper::WriteCachedObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
                                         WString* objectHandle) {
-  static const OperationInfo kOp{"WriteCachedObject", kWriteWithMetaDataSignature, KQ_W("WriteCachedObject")};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kWriteCachedObject, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     auto name = call.String(object);
     auto bytes = DataArrayOrNull(env, buffer, size);
-    if (metaData == nullptr) call.Line(KQ_W("WriteCachedObject::is called wih null metadata..."), object);
+    if (metaData == nullptr) call.Line(kq::text::kWriteCachedObjectIsCalledWihNullMetadata, object);
     auto values = kq::BuildMetaDataArray(env, metaData);
-    call.Line(KQ_W("WriteCachedObject::java is called..."), object);
+    call.Line(kq::text::kWriteCachedObjectJavaIsCalled, object);
     auto result = call.CallObject(name.get(), bytes.get(), JavaLong(size), values.get());
-    call.Line(KQ_W("WriteCachedObject::java is ended..."), object);
+    call.Line(kq::text::kWriteCachedObjectJavaIsEnded, object);
     if (!result) {
-      call.Line(KQ_W("WriteCachedObject::java is returned NULL..."), object);
+      call.Line(kq::text::kWriteCachedObjectJavaIsReturnedNULL, object);
       return KQ_BRIDGE_FAILURE;
     }
     return HandleFromRecord(env, result.get(), kq::ReadWObjectHandleFnValue, objectHandle);
@@ -198,7 +194,7 @@ uint32_t UpdateObjectCall(JavaCall& call, const WString& first, const WString& s
   auto values = kq::BuildMetaDataArray(env, metaData);
   ScopedLocalRef<jobject> result(env);
   if (objFlag != nullptr) {
-    call.Line(KQ_W("UpdateObject::java called is occured...") + second + FlagText(*objFlag));
+    call.Line(kq::text::kUpdateObjectJavaCalledIsOccured + second + FlagText(*objFlag));
     result = call.CallObject(firstName.get(), secondName.get(), bytes.get(), JavaLong(size), values.get(),
                              JavaLong(*objFlag));
   } else {
@@ -215,7 +211,7 @@ uint32_t UpdateObjectCall(JavaCall& call, const WString& first, const WString& s
 uint32_t OrdinalOfErrorValue(JNIEnv* env, jobject errorValue) {
   if (errorValue == nullptr) return KQ_BRIDGE_FAILURE;
   int32_t ordinal = 0;
-  kq::DecodeErrorValue(env, errorValue, &ordinal);
+  kq::ReadErrorOrdinal(env, errorValue, &ordinal);
   return CJNIWrapper::MapErrorId(ordinal);
 }
 
@@ -223,43 +219,37 @@ uint32_t OrdinalOfErrorValue(JNIEnv* env, jobject errorValue) {
 
 uint32_t CJNIWrapper::UpdateObject(WString first, WString second, unsigned char* buffer, uint64_t size,
                                    MetaDataMap* metaData, WString* objectHandle) {
-  static const OperationInfo kOp{"UpdateObject", kUpdateSignature, KQ_W("UpdateObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kUpdateObject, [&](JavaCall& call) {
     return UpdateObjectCall(call, first, second, buffer, size, metaData, nullptr, objectHandle);
   });
 }
 
 uint32_t CJNIWrapper::UpdateObject(WString first, WString second, unsigned char* buffer, uint64_t size,
                                    MetaDataMap* metaData, uint64_t objFlag, WString* objectHandle) {
-  static const OperationInfo kOp{"UpdateObject", kUpdateWithFlagSignature, KQ_W("UpdateObject")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kUpdateObjectWithFlag, [&](JavaCall& call) {
     return UpdateObjectCall(call, first, second, buffer, size, metaData, &objFlag, objectHandle);
   });
 }
 
 uint32_t CJNIWrapper::UpdateCachedObjectByHandle(WString first, WString second, unsigned char* buffer, uint64_t size,
                                                  MetaDataMap* metaData) {
-  static const OperationInfo kOp{"UpdateCachedObjectByHandle", kUpdateCachedByHandleSignature,
-                                 KQ_W("UpdateCachedObjectByHandle"), kq::ClassMissing::kFail};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kUpdateCachedObjectByHandle, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     auto firstName = call.String(first);
     auto secondName = call.String(second);
     auto bytes = DataArrayOrNull(env, buffer, size);
-    if (metaData == nullptr) call.Line(KQ_W("UpdateCachedObjectByHandle::is called with NULL metadata..."), first);
+    if (metaData == nullptr) call.Line(kq::text::kUpdateCachedObjectByHandleNullMetadata, first);
     auto values = kq::BuildMetaDataArray(env, metaData);
-    call.Line(KQ_W("UpdateCachedObjectByHandle::java called is occured..."), first);
+    call.Line(kq::text::kUpdateCachedObjectByHandleJavaCalledIsOccured, first);
     auto result = call.CallObject(firstName.get(), secondName.get(), bytes.get(), JavaLong(size), values.get());
-    call.Line(KQ_W("UpdateCachedObjectByHandle::java ended is occured..."), first);
+    call.Line(kq::text::kUpdateCachedObjectByHandleJavaEndedIsOccured, first);
     return OrdinalOfErrorValue(env, result.get());
   });
 }
 
 uint32_t CJNIWrapper::UpdateCachedObjectByName(WString object, unsigned char* buffer, uint64_t size,
                                                MetaDataMap* metaData) {
-  static const OperationInfo kOp{"UpdateCachedObjectByName", kUpdateCachedByNameSignature,
-                                 KQ_W("UpdateCachedObjectByName"), kq::ClassMissing::kFail};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kUpdateCachedObjectByName, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     auto name = call.String(object);
     auto bytes = DataArrayOrNull(env, buffer, size);
@@ -272,28 +262,27 @@ uint32_t CJNIWrapper::UpdateCachedObjectByName(WString object, unsigned char* bu
 // ---- reads ------------------------------------------------------------------
 
 uint32_t CJNIWrapper::ReadObject(WString object, unsigned char* buffer, uint64_t offset, uint64_t* size) {
-  static const OperationInfo kOp{"ReadObject", kReadSignature, KQ_W("ReadObject")};
-  return RunOperation(kOp, [&](JavaCall& call) -> uint32_t {
+  return RunOperation(kReadObject, [&](JavaCall& call) -> uint32_t {
     JNIEnv* env = call.env();
     if (size == nullptr) return KQ_BRIDGE_FAILURE;
     const uint64_t requested = *size;
     auto name = call.String(object);
     auto bytes = ReadArray(env, buffer, kq::ArrayLengthOf(requested));
     if (!bytes) return KQ_BRIDGE_FAILURE;
-    call.Line(KQ_W("ReadObject::is called..."), object);
+    call.Line(kq::text::kReadObjectIsCalled, object);
     auto result = call.CallObject(name.get(), bytes.get(), JavaLong(requested), JavaLong(offset));
-    call.Line(KQ_W("ReadObject::is ended..."), object);
+    call.Line(kq::text::kReadObjectIsEnded, object);
     // Without a record the whole request is delivered (as Java left it).
     int32_t ordinal = 0;
     uint64_t count = requested;
     kq::ReadReadObjectFnValue(env, result.get(), &ordinal, &count);
     *size = CutToRequest(count, requested);
-    call.Line(KQ_W("ReadObject::buffer copy started..."), object);
+    call.Line(kq::text::kReadObjectBufferCopyStarted, object);
     if (!kq::CopyFromJByteArray(env, bytes.get(), BytesToCopy(*size, kq::ArrayLengthOf(requested)), buffer)) {
       call.Line(kUnableToCopyLine);
-      return KQ_BYTES_UNAVAILABLE;
+      return KQ_BUFFER_UNAVAILABLE;
     }
-    call.Line(KQ_W("ReadObject::buffer copy ended..."), object);
+    call.Line(kq::text::kReadObjectBufferCopyEnded, object);
     return MapErrorId(ordinal);
   });
 }
@@ -301,8 +290,8 @@ uint32_t CJNIWrapper::ReadObject(WString object, unsigned char* buffer, uint64_t
 namespace {
 
 // ReadObjectByHandle and ReadObjectByName: the same call under two names.
-uint32_t ReadWithMetaData(JavaCall& call, const WString& object, unsigned char* buffer, uint64_t offset,
-                          uint64_t* size, const WString* names, uint64_t namesCount, MetaDataMap* metaData) {
+uint32_t ReadWithMetaData(JavaCall& call, const WString& object, unsigned char* buffer, uint64_t offset, uint64_t* size,
+                          const WString* names, uint64_t namesCount, MetaDataMap* metaData) {
   JNIEnv* env = call.env();
   if (size == nullptr) return KQ_BRIDGE_FAILURE;
   const uint64_t requested = *size;
@@ -319,7 +308,7 @@ uint32_t ReadWithMetaData(JavaCall& call, const WString& object, unsigned char* 
   *size = CutToRequest(count, requested);
   if (!kq::CopyFromJByteArray(env, bytes.get(), BytesToCopy(*size, kq::ArrayLengthOf(requested)), buffer)) {
     call.Line(kUnableToCopyLine);
-    return KQ_BYTES_UNAVAILABLE;
+    return KQ_BUFFER_UNAVAILABLE;
   }
   return CJNIWrapper::MapErrorId(ordinal);
 }
@@ -328,17 +317,14 @@ uint32_t ReadWithMetaData(JavaCall& call, const WString& object, unsigned char* 
 
 uint32_t CJNIWrapper::ReadObjectByHandle(WString object, unsigned char* buffer, uint64_t offset, uint64_t* size,
                                          WString* names, uint64_t namesCount, MetaDataMap* metaData) {
-  static const OperationInfo kOp{"ReadObjectByHandle", kReadWithMetaDataSignature, KQ_W("ReadObjectByHandle")};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kReadObjectByHandle, [&](JavaCall& call) {
     return ReadWithMetaData(call, object, buffer, offset, size, names, namesCount, metaData);
   });
 }
 
 uint32_t CJNIWrapper::ReadObjectByName(WString object, unsigned char* buffer, uint64_t offset, uint64_t* size,
                                        WString* names, uint64_t namesCount, MetaDataMap* metaData) {
-  static const OperationInfo kOp{"ReadObjectByName", kReadWithMetaDataSignature, KQ_W("ReadObjectByName"),
-                                 kq::ClassMissing::kFail};
-  return RunOperation(kOp, [&](JavaCall& call) {
+  return RunOperation(kReadObjectByName, [&](JavaCall& call) {
     return ReadWithMetaData(call, object, buffer, offset, size, names, namesCount, metaData);
   });
 }

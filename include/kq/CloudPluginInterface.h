@@ -20,6 +20,8 @@
 #include <string>
 #include <utility>
 
+#include "kq/ReturnCodes.h"  // every code an operation answers
+
 #ifdef _WIN32
 typedef wchar_t WChar;  // UTF-16 on Windows
 #define KQ_CDECL __cdecl
@@ -70,20 +72,14 @@ struct JobInfoRecord {
   uint64_t sixth;
 };
 
-// Return codes shared by every operation.
-enum : uint32_t {
-  KQ_OK = 0,
-  KQ_NO_BRIDGE = 2,
-  KQ_BYTES_UNAVAILABLE = 14,
-  KQ_NOT_IMPLEMENTED = 24,
-  KQ_BRIDGE_FAILURE = 40,
-  KQ_ARRAY_NOT_MADE = 41,
-};
-
 class ICloudPluginInterface {
  public:
   virtual uint32_t InitLibrary(WString initArg) = 0;
-  virtual uint32_t Init(WString initArg, WString installPath) { (void)initArg; (void)installPath; return KQ_NOT_IMPLEMENTED; }
+  virtual uint32_t Init(WString initArg, WString installPath) {
+    (void)initArg;
+    (void)installPath;
+    return KQ_NOT_SUPPORTED;
+  }
   virtual uint32_t DeInit() = 0;
   virtual uint32_t CreateObject(WString objectName, WString* objectHandle) = 0;
   virtual uint32_t WriteObject(WString object, unsigned char* buffer, uint64_t size, MetaDataMap* metaData,
@@ -98,11 +94,17 @@ class ICloudPluginInterface {
   virtual uint32_t GetObjectMetaData(WString objectName, MetaDataMap* metaData) = 0;
   virtual uint32_t GetObjectMetaData(WString objectName, WString itemName, WString* value) = 0;
   virtual uint32_t GetKQCloudStorageKey(WString first, WString second, WString* key) {
-    (void)first; (void)second; (void)key; return KQ_NOT_IMPLEMENTED;
+    (void)first;
+    (void)second;
+    (void)key;
+    return KQ_NOT_SUPPORTED;
   }
   virtual uint32_t GetContainerName(WString* name) { return DefaultOnePointer(name); }
-  virtual uint32_t DeleteContainerFromKQCloud() { return KQ_NOT_IMPLEMENTED; }
-  virtual uint32_t AddJobInfo(JobInfoRecord job) { (void)job; return KQ_NOT_IMPLEMENTED; }
+  virtual uint32_t DeleteContainerFromKQCloud() { return KQ_NOT_SUPPORTED; }
+  virtual uint32_t AddJobInfo(JobInfoRecord job) {
+    (void)job;
+    return KQ_NOT_SUPPORTED;
+  }
   virtual uint32_t DeleteObjectByName(WString objectName) = 0;
   virtual uint32_t DeleteObjectByHandle(WString* objectHandles, uint32_t count) = 0;
   virtual uint32_t DeleteObjectByHandle(WString objectHandle) = 0;
@@ -136,7 +138,9 @@ class ICloudPluginInterface {
   virtual uint32_t GetListContainers(WStringList* containers) { return DefaultOnePointer(containers); }
   virtual uint32_t GetRegions(WStringList* regions) { return DefaultOnePointer(regions); }
   virtual uint32_t GetArchiveSet(WStringList* archiveSets) { return DefaultOnePointer(archiveSets); }
-  virtual uint32_t IsValidContainer(WString containerName, uint32_t* valid) { return DefaultOneText(containerName, valid); }
+  virtual uint32_t IsValidContainer(WString containerName, uint32_t* valid) {
+    return DefaultOneText(containerName, valid);
+  }
   virtual uint32_t QueryValue(void* value) { return DefaultOnePointer(value); }
   virtual uint32_t GetObjectActualSize(uint64_t first, uint64_t second, uint64_t* actualSize) {
     (void)first;
@@ -150,13 +154,16 @@ class ICloudPluginInterface {
   virtual uint32_t CanBackup(uint32_t* value) { return DefaultOnePointer(value); }
   virtual uint32_t UpdateStorageKey(WString* key) { return DefaultOnePointer(key); }
   virtual uint32_t IsObjectPathSupported(const WString* path, int32_t kind, uint32_t* supported) {
-    (void)path; (void)kind; (void)supported; return KQ_NOT_IMPLEMENTED;
+    (void)path;
+    (void)kind;
+    (void)supported;
+    return KQ_NOT_SUPPORTED;
   }
 
  protected:
   // The shared default bodies: take the argument(s), write nothing, answer 24.
-  static uint32_t DefaultOnePointer(const void* /*unused*/) { return KQ_NOT_IMPLEMENTED; }
-  static uint32_t DefaultOneText(const WString& /*unused*/, const void* /*unused*/) { return KQ_NOT_IMPLEMENTED; }
+  static uint32_t DefaultOnePointer(const void* /*unused*/) { return KQ_NOT_SUPPORTED; }
+  static uint32_t DefaultOneText(const WString& /*unused*/, const void* /*unused*/) { return KQ_NOT_SUPPORTED; }
 };
 
 extern "C" KQ_PLUGIN_API ICloudPluginInterface* KQ_CDECL CreateInstance(WString installPath, JavaVM*** jvmHandle);

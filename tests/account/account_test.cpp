@@ -2,9 +2,10 @@
 // Java method each reaches and with what, where its result goes, what a null
 // result or a throwing method gives, and the lines around the call.  Then
 // the manager's Init and the JVM holder it asks for a VM.
+#include "tests/account/account_test.h"
+
 #include "bridge/JvmHost.h"
 #include "platform/Platform.h"
-#include "tests/account/account_test.h"
 
 namespace kq {
 namespace test {

@@ -1,7 +1,5 @@
 // The writer is one per process and keeps its first folder, so every test
 // here empties one shared folder first (ctest runs each in its own process).
-#include "log/JniWrapperLog.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <regex>
 #include <set>
 
+#include "log/JniWrapperLog.h"
 #include "tests/platform/test_support.h"
 
 namespace kq {
@@ -47,8 +46,8 @@ std::vector<Record> Records(const std::string& bytes) {
       R"((\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3})  \[[ 0-9a-f]{8}\] \[[ 0-9a-f]{8}\] :)");
   WString content;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    content.push_back(static_cast<WChar>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    content.push_back(
+        static_cast<WChar>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
   }
   const WString crlf = KQ_W("\r\n");
   EXPECT_EQ(0u, content.find(crlf)) << "the file does not start with a line break";
@@ -74,10 +73,16 @@ TEST(LogFormat, RecordsFollowThePrintfLayout) {
     uint32_t pid, tid;
     WString text, expected;
   } cases[] = {
-      {{2024, 1, 2, 3, 4, 5, 6}, 0x1a2b, 0xdeadbeef, KQ_W("hello"),
+      {{2024, 1, 2, 3, 4, 5, 6},
+       0x1a2b,
+       0xdeadbeef,
+       KQ_W("hello"),
        KQ_W("\r\n2024-01-02 03:04:05.006  [    1a2b] [deadbeef] :hello")},
       {{1999, 12, 31, 23, 59, 59, 999}, 0, 7, KQ_W(""), KQ_W("\r\n1999-12-31 23:59:59.999  [       0] [       7] :")},
-      {{987, 10, 11, 12, 13, 14, 50}, 0xffffffff, 0x10, KQ_W("a\r\nb \u00e9\U0001D11E"),
+      {{987, 10, 11, 12, 13, 14, 50},
+       0xffffffff,
+       0x10,
+       KQ_W("a\r\nb \u00e9\U0001D11E"),
        KQ_W("\r\n0987-10-11 12:13:14.050  [ffffffff] [      10] :a\r\nb \u00e9\U0001D11E")},
   };
   for (const Case& c : cases) {
@@ -142,10 +147,23 @@ TEST_F(LogFile, RotationKeepsTheCrossingWriteAndShiftsOnlyPresentFiles) {
       {"ends two bytes short", kLimit - record - 2, {}, {{0, "old0"}}},
       {"ends exactly at the limit", kLimit - record, {}, {{0, ""}, {1, "old0"}}},
       {"was already too big", kLimit + 1000, {}, {{0, ""}, {1, "old0"}}},
-      {"all eleven", kLimit - 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-       {{0, ""}, {1, "old0"}, {2, "old1"}, {3, "old2"}, {4, "old3"}, {5, "old4"},
-        {6, "old5"}, {7, "old6"}, {8, "old7"}, {9, "old8"}, {10, "old9"}}},
-      {"JNIWrapper3.log missing", kLimit - 2, {1, 2, 4, 5},
+      {"all eleven",
+       kLimit - 2,
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+       {{0, ""},
+        {1, "old0"},
+        {2, "old1"},
+        {3, "old2"},
+        {4, "old3"},
+        {5, "old4"},
+        {6, "old5"},
+        {7, "old6"},
+        {8, "old7"},
+        {9, "old8"},
+        {10, "old9"}}},
+      {"JNIWrapper3.log missing",
+       kLimit - 2,
+       {1, 2, 4, 5},
        {{0, ""}, {1, "old0"}, {2, "old1"}, {3, "old2"}, {5, "old4"}, {6, "old5"}}},
   };
   for (const Case& c : cases) {

@@ -14,16 +14,22 @@ TEST(MissingMethods, EachSlotNamesTheMethodItNeedsAndFails) {
   // The signatures in the order of ObjectSlots(), one capital letter standing
   // for each class: String, the metadata array, the error and result records.
   const std::string lib = "Lcom/kq/AzureLibrary/";
-  const std::map<char, std::string> classes = {
-      {'S', "Ljava/lang/String;"}, {'M', "[" + lib + "CPluginMetaData;"},
-      {'E', "Lcom/kq/KQCloudPluginInterface/CErrorValue;"}, {'C', lib + "CCreateFnValue;"},
-      {'W', lib + "CWObjectHandleFnValue;"}, {'R', lib + "CReadObjectFnValue;"}, {'N', lib + "CRObjectByNameFnValue;"},
-      {'G', lib + "CGObjectMetaDataFnValue;"}, {'O', lib + "CGetObjectMetaData;"},
-      {'X', lib + "CIsObjectExistFnValue;"}, {'L', lib + "CRetGetSubMetaDataList;"}};
-  const std::string signatures[] = {
-      "(S)C", "(S)C", "(S)C", "(S)C", "(S)E", "(S[BJ)E", "(S[BJM)W", "(S[BJMJ)W", "(S[BJM)W", "(SS[BJM)C", "(SS[BJMJ)C",
-      "(SS[BJM)E", "(S[BJM)E", "(S[BJJ)R", "(S[BJJ[S)N", "(S[BJJ[S)N", "(SSS)E", "(S)G", "(SS)O", "(S)X", "(SI)X",
-      "(S)L", "(S)E", "(S)E", "([S)E", "(S)E", "(JJ)J"};
+  const std::map<char, std::string> classes = {{'S', "Ljava/lang/String;"},
+                                               {'M', "[" + lib + "CPluginMetaData;"},
+                                               {'E', "Lcom/kq/KQCloudPluginInterface/CErrorValue;"},
+                                               {'C', lib + "CCreateFnValue;"},
+                                               {'W', lib + "CWObjectHandleFnValue;"},
+                                               {'R', lib + "CReadObjectFnValue;"},
+                                               {'N', lib + "CRObjectByNameFnValue;"},
+                                               {'G', lib + "CGObjectMetaDataFnValue;"},
+                                               {'O', lib + "CGetObjectMetaData;"},
+                                               {'X', lib + "CIsObjectExistFnValue;"},
+                                               {'L', lib + "CRetGetSubMetaDataList;"}};
+  const std::string signatures[] = {"(S)C",     "(S)C",      "(S)C",       "(S)C",       "(S)E",       "(S[BJ)E",
+                                    "(S[BJM)W", "(S[BJMJ)W", "(S[BJM)W",   "(SS[BJM)C",  "(SS[BJMJ)C", "(SS[BJM)E",
+                                    "(S[BJM)E", "(S[BJJ)R",  "(S[BJJ[S)N", "(S[BJJ[S)N", "(SSS)E",     "(S)G",
+                                    "(SS)O",    "(S)X",      "(SI)X",      "(S)L",       "(S)E",       "(S)E",
+                                    "([S)E",    "(S)E",      "(JJ)J"};
   ASSERT_EQ(std::size(signatures), ObjectSlots().size());
   Instance plugin = Instance::WithTestVm();
   LogReader log;

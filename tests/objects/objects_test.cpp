@@ -77,7 +77,10 @@ TEST_F(ObjectsTest, AWritesArraysFollowItsSizeAndMetadata) {
   } cases[] = {
       {0, true, ZeroBytes(0), map},
       {k4GPlus10, true, Script::Bytes(fresh.bytes, 10), map},
-      {k2G, true, "null", map,
+      {k2G,
+       true,
+       "null",
+       map,
        {copied[0], copied[1], "Descrption is failed", "java.lang.NegativeArraySizeException: -2147483648"}},
       {5, false, "null", map, copied},
       {3, true, Script::Bytes(fresh.bytes, 3), "{}"},

@@ -80,7 +80,7 @@ TEST(PlatformClock, NowAgreesWithTheCLibrary) {
   EXPECT_TRUE(seen >= before - 1 && seen <= after + 1) << now.year << "-" << now.month << "-" << now.day;
 }
 
-// Mutex names are fixed, not unique per run: every name leaves a lock file
+// Mutex names are fixed, not unique per run: every name leaves a shared-memory segment
 // behind, and runs that meet on a name only wait for each other.
 TEST(PlatformLock, NamedMutexIsRecursiveForItsOwnerAcrossHandles) {
   NamedMutex first("kq-test-mutex"), second("kq-test-mutex");
@@ -112,6 +112,31 @@ TEST(PlatformLock, NamedMutexExcludesOtherProcesses) {
   }
   for (auto& child : children) EXPECT_EQ(0, child.Wait());
   EXPECT_EQ("600", ReadBytes(dir / "counter"));
+}
+
+// A thread that ends holding the mutex must not stall the other processes
+// until some other thread of its own process happens to lock it.
+TEST(PlatformLock, AThreadThatEndsHoldingTheMutexFreesItForEveryone) {
+  TempDir dir;
+  WriteBytes(dir / "counter", "0");
+  std::thread([] {
+    NamedMutex mutex("kq-test-abandoned");
+    ASSERT_TRUE(mutex.Lock() && mutex.Lock());  // two levels, both abandoned
+  }).join();
+  ChildProcess child;
+  ASSERT_TRUE(child.Start(KQ_MUTEX_CHILD, {"count", "kq-test-abandoned", (dir / "counter").string(), "1"}));
+  std::atomic<bool> ended{false};
+  std::thread waiter([&] { ended = child.Wait() == 0; });
+  if (!WaitUntil([&] { return ended.load(); })) {
+    child.Wait(true);
+    waiter.join();
+    FAIL() << "the other process waits for a dead thread's mutex";
+  }
+  waiter.join();
+  EXPECT_EQ("1", ReadBytes(dir / "counter"));
+  NamedMutex mine("kq-test-abandoned");  // and this process takes it again
+  EXPECT_TRUE(mine.Lock());
+  mine.Unlock();
 }
 
 }  // namespace

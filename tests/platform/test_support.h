@@ -37,8 +37,8 @@ class TempDir {
  public:
   explicit TempDir(const std::string& stem = "kq-test") {
     static std::atomic<int> counter{0};
-    path_ = fs::temp_directory_path() / (stem + "-" + std::to_string(platform::ProcessId()) + "-" +
-                                         std::to_string(counter++));
+    path_ = fs::temp_directory_path() /
+            (stem + "-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(counter++));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
@@ -70,8 +70,7 @@ inline void WriteBytes(const fs::path& path, const std::string& bytes) {
 }
 
 // Waits for something that must happen; never judges how fast it happens.
-template <typename Predicate>
-bool WaitUntil(Predicate done) {
+template <typename Predicate> bool WaitUntil(Predicate done) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!done()) {
     if (std::chrono::steady_clock::now() > end) return false;

@@ -32,7 +32,10 @@ class ScopedJniFault {
   // Fails the `nth` call (1-based; 0: every one) of FindClass, GetFieldID or
   // GetMethodID with `name` (empty: any name); of Get<Object|Long|Boolean|
   // Int>Field reading the field `name`; of GetStringChars; of CallIntMethod.
+  // Kept lookups are dropped first, or the failing call would never be made.
   ScopedJniFault(JNIEnv* env, Call call, std::string name = "", int nth = 0) : env_(env) {
+    ForgetErrorValueClass(env);
+    ForgetKeptRecords(env);
     s = State{env->functions, *env->functions, call, std::move(name), nullptr, nth, 0, 0};
     JNINativeInterface_& t = s.table;
     t.FindClass = [](JNIEnv* e, const char* n) { return Fail(e, kFindClass, n) ? nullptr : s.real->FindClass(e, n); };
@@ -93,7 +96,7 @@ class ScopedJniFault {
 };
 using Call = ScopedJniFault::Call;
 
-// What DescribePendingException prints for each exception it clears.
+// What ClearExceptionWithConsoleNote prints for each exception it clears.
 const std::string kDescribed = "\nException in finding the WebServiceClient class\n";
 
 // A local frame of `capacity` references for the scope.  -Xcheck:jni warns
@@ -155,7 +158,7 @@ std::string Join(const Items& items, const char* separator, ShowItem show) {
   return out;
 }
 std::string Show(const WStringList& list) { return Join(list, ",", U8); }  // a,b
-std::string Show(const MetaDataMap& map) {                                  // k=v,k2=v2
+std::string Show(const MetaDataMap& map) {                                 // k=v,k2=v2
   return Join(map, ",", [](const auto& e) { return U8(e.first) + "=" + U8(e.second.szProperty); });
 }
 std::string Show(const ObjectSubList& list) {  // f1{k=v};f2{}
@@ -174,8 +177,7 @@ Reader Seeded(void (*read)(JNIEnv*, jobject, int32_t*, T*), T seed, ShowOutput s
     return std::to_string(ordinal) + "|" + show(value);
   };
 }
-template <typename T>
-Reader Number(void (*read)(JNIEnv*, jobject, int32_t*, T*)) {
+template <typename T> Reader Number(void (*read)(JNIEnv*, jobject, int32_t*, T*)) {
   return Seeded<T>(read, 7, [](T n) { return std::to_string(n); });
 }
 Reader Text(void (*read)(JNIEnv*, jobject, int32_t*, WString*)) { return Seeded(read, WString(u"old"), U8); }
@@ -219,47 +221,102 @@ struct Case {
   const char* expected[6];
 };
 
-
 const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
       // The handle is h, U+1F600 (a surrogate pair), a zero unit and t, in
       // modified UTF-8: the host's text stops at the zero.
-      {"CCreateFnValue", {"objHandle=s:h\xED\xA0\xBD\xED\xB8\x80\xC0\x80t"}, Text(&ReadCreateFnValue), "objHandle", 0,
+      {"CCreateFnValue",
+       {"objHandle=s:h\xED\xA0\xBD\xED\xB8\x80\xC0\x80t"},
+       Text(&ReadCreateFnValue),
+       "objHandle",
+       0,
        {"5|h\U0001F600", "0|", "0|", "40|h\U0001F600", "40|", "40|"}},
-      {"CWObjectHandleFnValue", {"objHandle=s:h1"}, Text(&ReadWObjectHandleFnValue), "objHandle", 0,
+      {"CWObjectHandleFnValue",
+       {"objHandle=s:h1"},
+       Text(&ReadWObjectHandleFnValue),
+       "objHandle",
+       0,
        {"5|h1", "0|", "40|", "40|h1", "40|", "40|"}},
-      {"CGetObjectMetaData", {"value=s:v1"}, Text(&ReadGetObjectMetaData), "value", 0,
+      {"CGetObjectMetaData",
+       {"value=s:v1"},
+       Text(&ReadGetObjectMetaData),
+       "value",
+       0,
        {"5|v1", "0|", "40|", "40|v1", "40|", "40|"}},
-      {"CUniqueAccountValue", {"accountName=s:acct"}, Text(&ReadUniqueAccountValue), "accountName", 0,
+      {"CUniqueAccountValue",
+       {"accountName=s:acct"},
+       Text(&ReadUniqueAccountValue),
+       "accountName",
+       0,
        {"5|acct", "0|", "40|", "40|acct", "40|", "40|"}},
-      {"CString", {"value=s:key"}, Text(&ReadCString), "value", 0,
+      {"CString",
+       {"value=s:key"},
+       Text(&ReadCString),
+       "value",
+       0,
        {"5|key", "0|old", "0|old", "40|key", "5|old", "0|old"}},
-      {"CIsObjectExistFnValue", {"isExist=z:true"}, Number(&ReadIsObjectExistFnValue), "isExist", 0,
+      {"CIsObjectExistFnValue",
+       {"isExist=z:true"},
+       Number(&ReadIsObjectExistFnValue),
+       "isExist",
+       0,
        {"5|1", "0|7", "40|7", "40|1", "40|7", "40|7"}},
-      {"CGetAccountSizeValue", {"size=j:18446744073709551615"}, Number(&ReadGetAccountSizeValue), "size", 0,
+      {"CGetAccountSizeValue",
+       {"size=j:18446744073709551615"},
+       Number(&ReadGetAccountSizeValue),
+       "size",
+       0,
        {"5|18446744073709551615", "0|0", "40|0", "40|18446744073709551615", "40|0", "40|0"}},
-      {"CReadObjectFnValue", {"sizeRead=j:4096"}, Number(&ReadReadObjectFnValue), "sizeRead", 0,
+      {"CReadObjectFnValue",
+       {"sizeRead=j:4096"},
+       Number(&ReadReadObjectFnValue),
+       "sizeRead",
+       0,
        {"5|4096", "99|7", "40|7", "40|4096", "40|7", "40|7"}},
       {"CInt", {"value=i:-3"}, Number(&ReadCInt), "value", 0, {"5|-3", "0|7", "0|7", "0|-3", "5|7", "0|7"}},
-      {"KQListRegions", {"regionsList=sa:east|<null>|west"}, List(&ReadListRegions), "regionsList", 2,
+      {"KQListRegions",
+       {"regionsList=sa:east|<null>|west"},
+       List(&ReadListRegions),
+       "regionsList",
+       2,
        {"5|old,east,west", "0|old", "0|old", "40|old,east,west", "5|old,east", "0|old"}},
-      {"CArrayOfString", {"arrayOfString=sa:m1|<null>|m2"}, List(&ReadArrayOfString), "arrayOfString", 2,
+      {"CArrayOfString",
+       {"arrayOfString=sa:m1|<null>|m2"},
+       List(&ReadArrayOfString),
+       "arrayOfString",
+       2,
        {"5|old,m1,m2", "0|old", "0|old", "40|old,m1,m2", "5|old,m1", "0|old"}},
-      {"KQListContainers", {"containers=ct:c1|<null>|<nullname>|c2"}, List(&ReadListContainers), "containers", 2,
+      {"KQListContainers",
+       {"containers=ct:c1|<null>|<nullname>|c2"},
+       List(&ReadListContainers),
+       "containers",
+       2,
        {"5|old,c1,c2", "0|old", "5|old", "0|old", "40|old,c1", "40|old"}},
       {"CGetAccountInfoFnValue",
        {"accountIndentity=s:id", "accountType=s:type", "displayName=null", "emailAddress=s:mail",
         "usedSizeInByteTotal=j:1", "remainedSizeInByteTotal=j:2"},
        Seeded(&ReadGetAccountInfoFnValue, AccountInfoRecord{7, u"old", u"old", u"old", u"old", 7, 7}, ShowInfo),
-       "accountType", 0,
+       "accountType",
+       0,
        {"5|id,type,old,mail,1,2", "99|old,old,old,old,7,7", "99|old,old,old,old,7,7", "40|id,type,old,mail,1,2",
         "5|id,old,old,old,7,7", "99|old,old,old,old,7,7"}},
-      {"CGObjectMetaDataFnValue", {"values=md:b=2|a=1|old=new"},
-       Seeded(&ReadGObjectMetaDataFnValue, kSeedMap, [](const MetaDataMap& map) { return Show(map); }), "values", 0,
+      {"CGObjectMetaDataFnValue",
+       {"values=md:b=2|a=1|old=new"},
+       Seeded(&ReadGObjectMetaDataFnValue, kSeedMap, [](const MetaDataMap& map) { return Show(map); }),
+       "values",
+       0,
        {"5|a=1,b=2,old=o", "99|old=o", "40|old=o", "40|a=1,b=2,old=o", "40|old=o", "40|old=o"}},
-      {"CRObjectByNameFnValue", {"values=md:b=2|a=1|old=new", "bytesRead=j:10"}, &ReadObjectByName, "values", 0,
+      {"CRObjectByNameFnValue",
+       {"values=md:b=2|a=1|old=new", "bytesRead=j:10"},
+       &ReadObjectByName,
+       "values",
+       0,
        {"5|a=1,b=2,old=o;10", "99|old=o;7", "40|old=o;7", "40|a=1,b=2,old=o;10", "40|old=o;10", "40|old=o;7"}},
-      {"CRetGetSubMetaDataList", {"metaDat=sub:f2{k=v}|f1{a=1;b=2}"}, &ReadSubList, "metaDat", 0,
+      {"CRetGetSubMetaDataList",
+       {"metaDat=sub:f2{k=v}|f1{a=1;b=2}"},
+       &ReadSubList,
+       "metaDat",
+       0,
        {"5|f1{a=1,b=2};f2{k=v}", "99|untouched", "40|", "99|f1{a=1,b=2};f2{k=v}", "40|", "40|"}},
   };
   return cases;
@@ -294,8 +351,10 @@ TEST(Records, EveryClassInEveryFailureColumn) {
       for (int i = 0; i < 50; ++i) {
         testing::internal::CaptureStdout();
         std::optional<ScopedJniFault> fault;
-        if (call == Call::kStringChars) fault.emplace(env, *call, "", c.failingCopy);
-        else if (call) fault.emplace(env, *call, c.field);
+        if (call == Call::kStringChars)
+          fault.emplace(env, *call, "", c.failingCopy);
+        else if (call)
+          fault.emplace(env, *call, c.field);
         outcome = c.read(env, result);
         if (fault) failures = fault->failures();
         fault.reset();
@@ -309,7 +368,7 @@ TEST(Records, EveryClassInEveryFailureColumn) {
   }
 }
 
-TEST(Records, DecodeErrorValueOrdinalsAndDiagnostics) {
+TEST(Records, ReadErrorOrdinalOrdinalsAndDiagnostics) {
   JNIEnv* env = CurrentEnv();
   const std::string cantFindClass = "Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n";
   const std::string cantGetMethod = "Can't GetMethod(com/kq/AzureLibrary/KQAzurePlugInLibrary)\n";
@@ -334,7 +393,7 @@ TEST(Records, DecodeErrorValueOrdinalsAndDiagnostics) {
     {
       std::optional<ScopedJniFault> fault;
       if (call) fault.emplace(env, *call, name);
-      DecodeErrorValue(env, errorValue.get(), &ordinal);
+      ReadErrorOrdinal(env, errorValue.get(), &ordinal);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), printed);
     EXPECT_FALSE(env->ExceptionCheck());
@@ -394,8 +453,14 @@ MetaDataMap Map(const std::vector<std::pair<std::string, std::string>>& entries)
 // empty array, no map none.
 TEST(MetaData, ArrayFollowsCodeUnitOrder) {
   JNIEnv* env = CurrentEnv();
-  const MetaDataMap map = Map({{"b", "1"}, {"a", "2"}, {"ab", "3"}, {"", "4"}, {"\uFFFF", "5"}, {"\U0001F600", "6"},
-                               {"\u00E9", "7"}, {"B", "8"}});
+  const MetaDataMap map = Map({{"b", "1"},
+                               {"a", "2"},
+                               {"ab", "3"},
+                               {"", "4"},
+                               {"\uFFFF", "5"},
+                               {"\U0001F600", "6"},
+                               {"\u00E9", "7"},
+                               {"B", "8"}});
   EXPECT_EQ(ShowArray(env, BuildMetaDataArray(env, &map).get()),
             "{=4, B=8, a=2, ab=3, b=1, \u00E9=7, \U0001F600=6, \uFFFF=5}");
   const MetaDataMap empty;
@@ -438,11 +503,11 @@ TEST(MetaData, ReadingIntoAHostMap) {
 
 TEST(MetaData, SubListSkipsElementsWithoutNameOrMetadata) {
   JNIEnv* env = CurrentEnv();
-  for (const auto& [value, outcome] : {std::pair<std::string, std::string>{
-                                           "sub:b{x=1}|<null>|<nullname>{y=2}|c<nometa>|a{}|b{x=2}", "0|a{};b{x=1}"},
-                                       {"sub:f{k=1;k=2;<nullname>=3;j=<noval>}", "0|f{j=,k=1}"},
-                                       {"sub:", "0|"},
-                                       {"null", "0|"}}) {
+  for (const auto& [value, outcome] :
+       {std::pair<std::string, std::string>{"sub:b{x=1}|<null>|<nullname>{y=2}|c<nometa>|a{}|b{x=2}", "0|a{};b{x=1}"},
+        {"sub:f{k=1;k=2;<nullname>=3;j=<noval>}", "0|f{j=,k=1}"},
+        {"sub:", "0|"},
+        {"null", "0|"}}) {
     const auto result = Build(env, "CRetGetSubMetaDataList", {"errorValue=ord:0", "metaDat=" + value});
     EXPECT_EQ(ReadSubList(env, result.get()), outcome) << value;
   }

@@ -131,7 +131,8 @@ TEST_F(SpineTest, AnAnswerWithoutUsableErrorObjectIsABridgeFailure) {
       {"null", {"Init:: Could not get the error object"}},
       {"noid:0", noClass},  // an error object without identifier, whatever its ordinal
       {"noid:3", noClass},
-      {"throw", {"Descrption is failed", "java.lang.RuntimeException: " + text, "Init:: Could not get the error object"}},
+      {"throw",
+       {"Descrption is failed", "java.lang.RuntimeException: " + text, "Init:: Could not get the error object"}},
   };
   for (const auto& [answer, lines] : cases) {
     SCOPED_TRACE(answer);

@@ -31,7 +31,8 @@ class Call {
   JNIEnv* env() const { return env_; }
   jstring Str(const std::string& utf8) {
     const WString text = W(utf8);
-    return env_ ? env_->NewString(reinterpret_cast<const jchar*>(text.data()), static_cast<jsize>(text.size())) : nullptr;
+    return env_ ? env_->NewString(reinterpret_cast<const jchar*>(text.data()), static_cast<jsize>(text.size()))
+                : nullptr;
   }
   jobjectArray Strs(const std::vector<std::string>& texts) {
     jclass string = env_ ? env_->FindClass("java/lang/String") : nullptr;
@@ -44,8 +45,7 @@ class Call {
   }
 
   // Calls the method; its result if `object` says it answers an object.
-  template <typename... Args>
-  jobject Run(bool object, const char* method, const char* signature, Args... args) {
+  template <typename... Args> jobject Run(bool object, const char* method, const char* signature, Args... args) {
     jclass cls = env_ ? env_->FindClass("com/kq/testdouble/Script") : nullptr;
     jmethodID id = cls ? env_->GetStaticMethodID(cls, method, signature) : nullptr;
     if (env_ == nullptr || Failed(method)) return nullptr;

@@ -68,8 +68,12 @@ class JvmEnvironment : public ::testing::Environment {
     char checkJni[] = "-Xcheck:jni", hook[] = "vfprintf";
     // A small, quick JVM: the tests need no throughput.
     char heap[] = "-Xmx128m", gc[] = "-XX:+UseSerialGC", jit[] = "-XX:TieredStopAtLevel=1";
-    JavaVMOption options[] = {{classPath.data(), nullptr}, {checkJni, nullptr}, {heap, nullptr}, {gc, nullptr},
-                              {jit, nullptr}, {hook, reinterpret_cast<void*>(&CaptureOutput)}};
+    JavaVMOption options[] = {{classPath.data(), nullptr},
+                              {checkJni, nullptr},
+                              {heap, nullptr},
+                              {gc, nullptr},
+                              {jit, nullptr},
+                              {hook, reinterpret_cast<void*>(&CaptureOutput)}};
     JavaVMInitArgs args{JNI_VERSION_1_8, static_cast<jint>(std::size(options)), options, JNI_FALSE};
     void* env = nullptr;
     ASSERT_EQ(JNI_CreateJavaVM(&g_vm, &env, &args), JNI_OK) << "JNI_CreateJavaVM failed";

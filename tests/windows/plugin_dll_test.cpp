@@ -3,9 +3,8 @@
 // no Windows JVM here, so the instances get none: what is checked is the entry
 // point, the answers without a bridge and the log the DLL writes.
 //   kq_plugin_dll_test path/to/KQAzurePlugin.dll
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -28,8 +27,8 @@ size_t Count(const std::wstring& text, const std::wstring& what) {
 TEST(PluginDll, LoadsAndAnswersWithoutAJvm) {
   // Process ids come round again under Wine; the tick count keeps an earlier
   // run's log out.  The plug-in creates only the last level, Log, itself.
-  const fs::path root = fs::temp_directory_path() / ("kq_plugin_" + std::to_string(GetCurrentProcessId()) + "_" +
-                                                     std::to_string(GetTickCount64()));
+  const fs::path root = fs::temp_directory_path() /
+                        ("kq_plugin_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount64()));
   fs::create_directories(root / "Plugin" / "Azure");
   HMODULE module = LoadLibraryW(g_dll.c_str());
   ASSERT_NE(module, nullptr) << "LoadLibrary failed: " << GetLastError();
@@ -45,9 +44,9 @@ TEST(PluginDll, LoadsAndAnswersWithoutAJvm) {
   for (JavaVM*** handle : {static_cast<JavaVM***>(nullptr), &noInner, &toNoVm}) {
     ICloudPluginInterface* plugin = create(root.wstring(), handle);
     ASSERT_NE(plugin, nullptr);
-    EXPECT_EQ(plugin->InitLibrary(L"init"), KQ_NO_BRIDGE);
-    EXPECT_EQ(plugin->DeInit(), KQ_NO_BRIDGE);
-    EXPECT_EQ(plugin->CheckBridge(), KQ_NO_BRIDGE);
+    EXPECT_EQ(plugin->InitLibrary(L"init"), KQ_NOT_INITIALIZED);
+    EXPECT_EQ(plugin->DeInit(), KQ_NOT_INITIALIZED);
+    EXPECT_EQ(plugin->CheckBridge(), KQ_NOT_INITIALIZED);
     uint64_t minimum = 0, defaultSize = 0, maximum = 0;
     EXPECT_EQ(plugin->GetDefaultObjectSizeRange(&minimum, &defaultSize, &maximum), KQ_OK);
     EXPECT_EQ(minimum, 1024u);
@@ -56,13 +55,13 @@ TEST(PluginDll, LoadsAndAnswersWithoutAJvm) {
     uint32_t flag = 7;
     EXPECT_EQ(plugin->QueryFlag(&flag), KQ_OK);
     EXPECT_EQ(flag, 1u);
-    EXPECT_EQ(plugin->QueryValue(&flag), KQ_NOT_IMPLEMENTED);
+    EXPECT_EQ(plugin->QueryValue(&flag), KQ_NOT_SUPPORTED);
     // The overloads sit in adjacent slots; each must reach its own body.
     unsigned char bytes[4] = {1, 2, 3, 4};
     WString handleOut = L"untouched";
-    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4, nullptr, 0, &handleOut), KQ_NO_BRIDGE);
-    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4, nullptr, &handleOut), KQ_NO_BRIDGE);
-    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4), KQ_NO_BRIDGE);
+    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4, nullptr, 0, &handleOut), KQ_NOT_INITIALIZED);
+    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4, nullptr, &handleOut), KQ_NOT_INITIALIZED);
+    EXPECT_EQ(plugin->WriteObject(L"o", bytes, 4), KQ_NOT_INITIALIZED);
     EXPECT_EQ(handleOut, L"untouched");
     plugin->Release();
   }

@@ -6,7 +6,6 @@
 #include <windows.h>
 // aclapi.h needs the types of windows.h.
 #include <aclapi.h>
-
 #include <gtest/gtest.h>
 
 #include <string>

@@ -6,56 +6,11 @@ namespace kqhost {
 
 namespace {
 
-// The plug-in turns the Java library's error ordinals into these codes;
-// 2, 40 and 41 are the plug-in's own.
+// The plug-in's own table names every code it answers.
 const char* CodeName(uint32_t code) {
-  switch (code) {
-    case 0: return "SUCCESS";
-    case 1: return "FAILURE";
-    case 2: return "no Java bridge in the plug-in";
-    case 4: return "OBJECT_NOT_FOUND";
-    case 5: return "CONTAINER_NOT_FOUND";
-    case 6: return "ACCESS_DENIED";
-    case 7: return "INVALID_ARGUMENT";
-    case 8: return "AUTHENTICATION_FAILED";
-    case 9: return "OBJECT_ALREADY_EXISTS";
-    case 10: return "CONTAINER_ALREADY_EXISTS";
-    case 11: return "INVALID_HANDLE";
-    case 12: return "HANDLE_IN_USE";
-    case 13: return "READ_FAILED";
-    case 14: return "BUFFER_UNAVAILABLE";
-    case 15: return "WRITE_FAILED";
-    case 16: return "COMMIT_FAILED";
-    case 17: return "DELETE_FAILED";
-    case 18: return "INVALID_METADATA";
-    case 19: return "METADATA_NOT_FOUND";
-    case 20: return "NETWORK_ERROR";
-    case 21: return "TIMEOUT";
-    case 22: return "THROTTLED";
-    case 23: return "SERVICE_UNAVAILABLE";
-    case 24: return "NOT_SUPPORTED";
-    case 25: return "QUOTA_EXCEEDED";
-    case 26: return "CONFLICT";
-    case 27: return "PRECONDITION_FAILED";
-    case 29: return "INVALID_CONNECTION_STRING";
-    case 30: return "INVALID_CONFIGURATION";
-    case 31: return "INVALID_NAME";
-    case 32: return "OFFSET_OUT_OF_RANGE";
-    case 33: return "SIZE_MISMATCH";
-    case 34: return "INTEGRITY_ERROR";
-    case 35: return "ACCOUNT_INFO_UNAVAILABLE";
-    case 36: return "STORAGE_KEY_UNAVAILABLE";
-    case 37: return "JOB_INFO_REJECTED";
-    case 38: return "BACKUP_NOT_ALLOWED";
-    case 40: return "bridge failure, see the plug-in log";
-    case 41: return "Java byte array could not be made";
-    case 42: return "CANCELLED";
-    case 43: return "OUT_OF_MEMORY";
-    case 45: return "LIBRARY_CLOSED";
-    case 46: return "SESSION_CLOSED";
-    case 47: return "INTERNAL_ERROR";
-    default: return nullptr;
-  }
+  const kq::ReturnCodeInfo* info = kq::FindReturnCode(code);
+  if (info == nullptr) return nullptr;
+  return info->description != nullptr ? info->description : info->name;
 }
 
 }  // namespace
