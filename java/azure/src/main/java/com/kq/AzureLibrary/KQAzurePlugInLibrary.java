@@ -577,8 +577,7 @@ public class KQAzurePlugInLibrary {
     /** Success when the service answers and accepts the credentials (whether or not the container exists yet). */
     public CErrorValue CheckConnectivity() {
         return guard("CheckConnectivity", null, KQAzurePlugInLibrary::error, () -> {
-            SasCheck.requirePermissions(conn().config);
-            conn().container.exists();
+            SasCheck.probe(conn());
             return success();
         });
     }

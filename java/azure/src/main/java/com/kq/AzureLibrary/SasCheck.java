@@ -1,5 +1,6 @@
 package com.kq.AzureLibrary;
 
+import com.azure.storage.blob.models.ListBlobsOptions;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
 import java.net.URLDecoder;
@@ -57,17 +58,32 @@ final class SasCheck {
     }
 
     /**
+     * Whether the service answers and accepts the credential. A container SAS may not read the container's
+     * properties, so under it the probe lists at most one object instead.
+     */
+    static void probe(StorageConnection c) {
+        requirePermissions(c.config);
+        if (isContainerSas(c.config)) {
+            c.container.listBlobs(new ListBlobsOptions().setMaxResultsPerPage(1), null).iterator().hasNext();
+        } else {
+            c.container.exists();
+        }
+    }
+
+    private static boolean isContainerSas(StorageConfig config) {
+        return config.sasToken != null && !fields(config.sasToken).containsKey("ss");
+    }
+
+    /**
      * Makes sure the container exists. A container SAS cannot create one, so under it a missing container is the
      * answer CONTAINER_NOT_FOUND rather than the service's refusal to create it.
      */
     static void prepareContainer(StorageConnection c) {
-        requirePermissions(c.config);
-        if (c.config.sasToken != null && !fields(c.config.sasToken).containsKey("ss")) {
-            if (!Boolean.TRUE.equals(c.container.exists())) {
-                throw StorageFailure.of(ERRORID.CONTAINER_NOT_FOUND);
-            }
+        if (isContainerSas(c.config)) {
+            probe(c); // a missing container answers CONTAINER_NOT_FOUND
             return;
         }
+        requirePermissions(c.config);
         c.container.createIfNotExists();
     }
 

@@ -5,6 +5,8 @@ import com.azure.core.http.HttpClient;
 import com.azure.core.http.ProxyOptions;
 import com.azure.core.http.jdk.httpclient.JdkHttpClientBuilder;
 import com.azure.core.util.Configuration;
+import com.azure.core.util.ConfigurationBuilder;
+import com.azure.core.util.ConfigurationSource;
 import com.azure.identity.AzureCliCredentialBuilder;
 import com.azure.identity.ClientCertificateCredentialBuilder;
 import com.azure.identity.ClientSecretCredentialBuilder;
@@ -21,6 +23,8 @@ import com.azure.storage.common.policy.RetryPolicyType;
 
 import java.net.URI;
 import java.time.Duration;
+import java.util.HashMap;
+import java.util.Map;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.ThreadFactory;
@@ -35,9 +39,8 @@ import java.util.function.Supplier;
  * from the same configuration) is one swap: requests already sent finish with the old credential, later ones use
  * the new, and a write refused as unauthorised after a rotation is sent once more with the new clients.
  *
- * <p>Proxies: {@code HTTPS_PROXY}/{@code HTTP_PROXY}/{@code NO_PROXY} from the environment, or the JVM's
- * {@code https.proxyHost}/{@code http.proxyHost}/{@code http.nonProxyHosts} when {@code java.net.useSystemProxies}
- * is true, as azure-core reads them.
+ * <p>Proxies: {@code HTTPS_PROXY} (else {@code HTTP_PROXY}) with {@code NO_PROXY} from the environment; without
+ * them the JVM's {@code https.proxyHost}/{@code http.proxyHost}/{@code http.nonProxyHosts}.
  */
 final class StorageConnection implements AutoCloseable {
     private static final Duration CONNECT_TIMEOUT = Duration.ofSeconds(10);
@@ -85,7 +88,7 @@ final class StorageConnection implements AutoCloseable {
                     java.net.http.HttpClient.newBuilder().version(java.net.http.HttpClient.Version.HTTP_1_1))
                     .executor(executor)
                     .connectionTimeout(CONNECT_TIMEOUT)
-                    .proxy(ProxyOptions.fromConfiguration(settings))
+                    .proxy(proxyOf(settings))
                     .configuration(settings)
                     .build();
             BlobServiceClient service = buildService(config, http);
@@ -94,6 +97,29 @@ final class StorageConnection implements AutoCloseable {
             executor.shutdownNow();
             throw e;
         }
+    }
+
+    /**
+     * azure-core looks at the proxy variables only when {@code java.net.useSystemProxies} is true; a host seldom
+     * sets that, and an administrator who exports HTTPS_PROXY means it, so the variables are read whatever it says.
+     */
+    static ProxyOptions proxyOf(Configuration settings) {
+        Map<String, String> variables = new HashMap<>();
+        for (String name : new String[] {"HTTPS_PROXY", "HTTP_PROXY", "NO_PROXY"}) {
+            String value = settings.get(name);
+            if (value == null || value.isEmpty()) {
+                value = settings.get(name.toLowerCase(java.util.Locale.ROOT));
+            }
+            if (value != null && !value.isEmpty()) {
+                variables.put(name, value);
+            }
+        }
+        if (!variables.containsKey("HTTPS_PROXY") && !variables.containsKey("HTTP_PROXY")) {
+            return ProxyOptions.fromConfiguration(settings);
+        }
+        variables.put("java.net.useSystemProxies", "true");
+        ConfigurationSource none = path -> new HashMap<>();
+        return ProxyOptions.fromConfiguration(new ConfigurationBuilder(none, none, path -> variables).build());
     }
 
     private static BlobServiceClient buildService(StorageConfig config, HttpClient http) {
