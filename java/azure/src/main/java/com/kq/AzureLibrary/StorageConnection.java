@@ -30,6 +30,7 @@ import java.util.concurrent.Executors;
 import java.util.concurrent.ThreadFactory;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Supplier;
+import javax.net.ssl.SSLContext;
 
 /**
  * The clients of one configuration: one HTTP client (the JDK's, never netty), one service client and the
@@ -50,6 +51,8 @@ final class StorageConnection implements AutoCloseable {
 
     /** For tests: the token credential used instead of the one the configuration names. */
     static volatile TokenCredential testCredential;
+    /** For tests: the TLS context (trusting a certificate the test made) used instead of the JVM's default. */
+    static volatile SSLContext testSslContext;
 
     /** The configuration as first given; a rotation changes only its secrets, never its other items. */
     final StorageConfig config;
@@ -84,8 +87,13 @@ final class StorageConnection implements AutoCloseable {
         };
         ExecutorService executor = Executors.newCachedThreadPool(threads);
         try {
-            HttpClient http = new JdkHttpClientBuilder(
-                    java.net.http.HttpClient.newBuilder().version(java.net.http.HttpClient.Version.HTTP_1_1))
+            java.net.http.HttpClient.Builder jdk =
+                    java.net.http.HttpClient.newBuilder().version(java.net.http.HttpClient.Version.HTTP_1_1);
+            SSLContext tls = testSslContext;
+            if (tls != null) {
+                jdk.sslContext(tls);
+            }
+            HttpClient http = new JdkHttpClientBuilder(jdk)
                     .executor(executor)
                     .connectionTimeout(CONNECT_TIMEOUT)
                     .proxy(proxyOf(settings))
