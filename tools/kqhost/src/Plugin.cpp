@@ -22,7 +22,7 @@ const char* CodeName(uint32_t code) {
     case 10: return "CONTAINER_ALREADY_EXISTS";
     case 11: return "INVALID_HANDLE";
     case 12: return "HANDLE_IN_USE";
-    case 13: return "READ_FAILED";
+    case 13: return "READ_FAILED: object is archived: run restore --rehydrate, then retry in some hours";
     case 14: return "BUFFER_UNAVAILABLE";
     case 15: return "WRITE_FAILED";
     case 16: return "COMMIT_FAILED";

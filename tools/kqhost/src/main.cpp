@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "HostOs.h"
+#include "Rehydrate.h"
 #include "Text.h"
 
 #ifndef KQHOST_DEFAULT_PLUGIN
@@ -97,6 +98,8 @@ int main(int argc, char** argv) {
   CLI::App* restore = app.add_subcommand("restore", "copy the objects under a prefix into DEST, checking each SHA-256");
   restore->add_option("DEST", dest, "folder to restore into (created if missing)")->required();
   restore->add_option("--prefix", prefix, "object name prefix to restore");
+  bool rehydrate = false;
+  restore->add_flag("--rehydrate", rehydrate, "only ask for archived objects under the prefix to come back online");
   CLI::App* verify = app.add_subcommand("verify", "read every object under a prefix and check size and SHA-256");
   verify->add_option("--prefix", prefix, "object name prefix to check");
   CLI::App* ls = app.add_subcommand("ls", "list objects whose names start with PREFIX");
@@ -132,6 +135,7 @@ int main(int argc, char** argv) {
 
   InstallInterruptHandler();
   if (*backup) return RunBackup(options, fs::u8path(source), prefix);
+  if (*restore && rehydrate) return RunRehydrate(options, prefix);
   if (*restore) return RunRestore(options, fs::u8path(dest), prefix);
   if (*verify) return RunVerify(options, prefix);
   if (*ls) return RunList(options, listPrefix, longFormat);
