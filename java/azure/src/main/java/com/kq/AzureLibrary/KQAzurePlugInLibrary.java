@@ -1134,7 +1134,7 @@ public class KQAzurePlugInLibrary {
             StorageConfig config;
             try {
                 config = StorageConfig.parse(trimmed);
-                url = c.accountUrlOf(config.serviceConnectionString);
+                url = c.accountUrlOf(config);
             } catch (RuntimeException e) {
                 throw StorageFailure.of(ERRORID.INVALID_CONNECTION_STRING);
             }

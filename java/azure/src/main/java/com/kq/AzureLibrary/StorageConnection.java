@@ -207,8 +207,9 @@ final class StorageConnection implements AutoCloseable {
      * The account URL another connection string designates, found by building (not using) a client for it on
      * this connection's HTTP client.
      */
-    String accountUrlOf(String connectionString) {
-        return buildService(connectionString, httpClient, 1).getAccountUrl();
+    String accountUrlOf(StorageConfig other) {
+        return other.auth.usesToken() ? other.tokenEndpoint
+                : buildService(other.serviceConnectionString, httpClient, 1).getAccountUrl();
     }
 
     BlockBlobClient blob(String name) {
