@@ -14,7 +14,8 @@ std::string InitArgument(const HostOptions& options) {
     std::string problem = CheckContainerName(options.container);
     if (!problem.empty()) throw std::runtime_error("--container " + problem);
   }
-  std::string arg = options.connection;
+  // The library never picks the development store by itself: without a connection string, ask for it.
+  std::string arg = options.connection.empty() ? "UseDevelopmentStorage=true" : options.connection;
   auto add = [&arg](const std::string& item) {
     if (!arg.empty() && arg.back() != ';') arg.push_back(';');
     arg += item;

@@ -12,6 +12,7 @@
 #include "Console.h"
 #include "HostOs.h"
 #include "ObjectMeta.h"
+#include "Rehydrate.h"
 #include "Text.h"
 
 #ifndef KQHOST_DEFAULT_PLUGIN
@@ -104,6 +105,8 @@ int main(int argc, char** argv) {
   restore->add_option("--prefix", prefix, "object name prefix to restore");
   restore->add_flag("--overwrite", flags.overwrite, "replace existing files (default: report and keep them)");
   restore->add_flag("--strict", flags.strict, "objects without kqhost metadata fail the run");
+  bool rehydrate = false;
+  restore->add_flag("--rehydrate", rehydrate, "only ask for archived objects under the prefix to come back online");
   CLI::App* verify = app.add_subcommand("verify", "read every object under a prefix and check size and SHA-256");
   verify->add_option("--prefix", prefix, "object name prefix to check");
   verify->add_flag("--strict", flags.strict, "objects without kqhost metadata fail the run");
@@ -144,6 +147,7 @@ int main(int argc, char** argv) {
 
   InstallInterruptHandler();
   if (*backup) return RunBackup(options, fs::u8path(source), prefix, flags);
+  if (*restore && rehydrate) return RunRehydrate(options, prefix);
   if (*restore) return RunRestore(options, fs::u8path(dest), prefix, flags);
   if (*verify) return RunVerify(options, prefix, flags);
   if (*ls) return RunList(options, listPrefix, longFormat);

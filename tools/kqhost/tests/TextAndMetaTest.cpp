@@ -181,10 +181,11 @@ TEST(Messages, CodesAndTheLibraryInitArgument) {
   EXPECT_EQ(DescribeCode(20), "20 (NETWORK_ERROR)");
   EXPECT_EQ(DescribeCode(40), "40 (bridge failure, see the plug-in log)");
   EXPECT_EQ(DescribeCode(999), "999");
+  EXPECT_EQ(DescribeCode(13), "13 (READ_FAILED: object is archived: run restore --rehydrate, then retry in some hours)");
   EXPECT_STREQ(PluginError("CloseObject", 16).what(), "CloseObject failed: plug-in code 16 (COMMIT_FAILED)");
   HostOptions o;
   o.blockSize = 4096;
-  EXPECT_EQ(InitArgument(o), "BlockSize=4096");
+  EXPECT_EQ(InitArgument(o), "UseDevelopmentStorage=true;BlockSize=4096");
   o.connection = "AccountName=a;AccountKey=k";  // the connection string is passed on untouched
   o.container = "box";
   EXPECT_EQ(InitArgument(o), "AccountName=a;AccountKey=k;Container=box;BlockSize=4096");

@@ -88,6 +88,9 @@ final class ErrorMapper {
     }
 
     private static ERRORID fromCode(BlobErrorCode code) {
+        if (code.equals(BlobErrorCode.BLOB_ARCHIVED) || code.equals(BlobErrorCode.BLOB_BEING_REHYDRATED)) {
+            return ERRORID.READ_FAILED; // the object is in the Archive tier: it must be rehydrated to be read
+        }
         if (code.equals(BlobErrorCode.BLOB_NOT_FOUND)) {
             return ERRORID.OBJECT_NOT_FOUND;
         }

@@ -352,6 +352,10 @@ public class KQAzurePlugInLibrary {
      */
     public CErrorValue SetObjectMetaData(String target, String property, String value) {
         return guard("SetObjectMetaData", target, KQAzurePlugInLibrary::error, () -> {
+            if (Rehydration.PROPERTY.equals(property)) {
+                Rehydration.request(conn(), objectName(require(target)), value);
+                return success();
+            }
             Map.Entry<String, String> entry = MetadataCodec.toStored(require(property), require(value));
             Session session = sessionOf(require(target));
             if (session instanceof WriteSession ws) {
@@ -520,11 +524,19 @@ public class KQAzurePlugInLibrary {
         });
     }
 
-    /** Account keys are rotated in Azure and handed over in a new connection string; the library never does it. */
+    /**
+     * Reads the account key, SAS or client secret again from the file or environment variable the configuration
+     * names and swaps the clients; open sessions go on with the new ones. The answer names the account, never the
+     * secret. NOT_SUPPORTED when the secret stands in the configuration itself (nothing to re-read).
+     */
     public CString updateStorageKey() {
         return guard("updateStorageKey", null, id -> new CString(error(id), null), () -> {
-            conn();
-            throw StorageFailure.of(ERRORID.NOT_SUPPORTED);
+            StorageConnection c = conn();
+            if (!c.config.hasSecretSource()) {
+                throw StorageFailure.of(ERRORID.NOT_SUPPORTED);
+            }
+            c.rotate();
+            return new CString(success(), c.accountName());
         });
     }
 
@@ -565,7 +577,7 @@ public class KQAzurePlugInLibrary {
     /** Success when the service answers and accepts the credentials (whether or not the container exists yet). */
     public CErrorValue CheckConnectivity() {
         return guard("CheckConnectivity", null, KQAzurePlugInLibrary::error, () -> {
-            conn().container.exists();
+            SasCheck.probe(conn());
             return success();
         });
     }
@@ -685,7 +697,7 @@ public class KQAzurePlugInLibrary {
      */
     public CInt canBackup() {
         return guard("canBackup", null, id -> new CInt(0, error(id)), () -> {
-            conn().container.createIfNotExists();
+            SasCheck.prepareContainer(conn());
             return new CInt(1, success());
         });
     }
@@ -905,7 +917,7 @@ public class KQAzurePlugInLibrary {
                 : length == data.length ? BinaryData.fromBytes(data)
                 : BinaryData.fromByteBuffer(ByteBuffer.wrap(data, 0, length).slice());
         BlockBlobSimpleUploadOptions options = new BlockBlobSimpleUploadOptions(body)
-                .setMetadata(new LinkedHashMap<>(stored))
+                .setMetadata(new LinkedHashMap<>(stored)).setTier(c.config.accessTier)
                 .setRequestConditions(conditions);
         if (conditions != null) {
             c.blob(blob).uploadWithResponse(options, null, Context.NONE);
@@ -1122,7 +1134,7 @@ public class KQAzurePlugInLibrary {
             StorageConfig config;
             try {
                 config = StorageConfig.parse(trimmed);
-                url = c.accountUrlOf(config.serviceConnectionString);
+                url = c.accountUrlOf(config);
             } catch (RuntimeException e) {
                 throw StorageFailure.of(ERRORID.INVALID_CONNECTION_STRING);
             }

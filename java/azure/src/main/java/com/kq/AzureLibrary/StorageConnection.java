@@ -1,7 +1,17 @@
 package com.kq.AzureLibrary;
 
+import com.azure.core.credential.TokenCredential;
 import com.azure.core.http.HttpClient;
+import com.azure.core.http.ProxyOptions;
 import com.azure.core.http.jdk.httpclient.JdkHttpClientBuilder;
+import com.azure.core.util.Configuration;
+import com.azure.core.util.ConfigurationBuilder;
+import com.azure.core.util.ConfigurationSource;
+import com.azure.identity.AzureCliCredentialBuilder;
+import com.azure.identity.ClientCertificateCredentialBuilder;
+import com.azure.identity.ClientSecretCredentialBuilder;
+import com.azure.identity.ManagedIdentityCredentialBuilder;
+import com.azure.identity.WorkloadIdentityCredentialBuilder;
 import com.azure.storage.blob.BlobContainerClient;
 import com.azure.storage.blob.BlobServiceClient;
 import com.azure.storage.blob.BlobServiceClientBuilder;
@@ -13,15 +23,25 @@ import com.azure.storage.common.policy.RetryPolicyType;
 
 import java.net.URI;
 import java.time.Duration;
+import java.util.HashMap;
+import java.util.Map;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.ThreadFactory;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Supplier;
+import javax.net.ssl.SSLContext;
 
 /**
  * The clients of one configuration: one HTTP client (the JDK's, never netty), one service client and the
  * container client, all sharing one pipeline. Building it makes no network call. Safe for concurrent use.
+ *
+ * <p>The service and container clients are read afresh by every request, so {@link #rotate()} (a new credential
+ * from the same configuration) is one swap: requests already sent finish with the old credential, later ones use
+ * the new, and a write refused as unauthorised after a rotation is sent once more with the new clients.
+ *
+ * <p>Proxies: {@code HTTPS_PROXY} (else {@code HTTP_PROXY}) with {@code NO_PROXY} from the environment; without
+ * them the JVM's {@code https.proxyHost}/{@code http.proxyHost}/{@code http.nonProxyHosts}.
  */
 final class StorageConnection implements AutoCloseable {
     private static final Duration CONNECT_TIMEOUT = Duration.ofSeconds(10);
@@ -29,9 +49,17 @@ final class StorageConnection implements AutoCloseable {
     private static final Duration MAX_RETRY_DELAY = Duration.ofSeconds(8);
     private static final AtomicInteger THREAD_COUNTER = new AtomicInteger();
 
+    /** For tests: the token credential used instead of the one the configuration names. */
+    static volatile TokenCredential testCredential;
+    /** For tests: the TLS context (trusting a certificate the test made) used instead of the JVM's default. */
+    static volatile SSLContext testSslContext;
+
+    /** The configuration as first given; a rotation changes only its secrets, never its other items. */
     final StorageConfig config;
-    final BlobServiceClient service;
-    final BlobContainerClient container;
+    volatile BlobServiceClient service;
+    volatile BlobContainerClient container;
+    /** Counts rotations, so that a failed request can tell whether newer clients exist than the ones it used. */
+    private final AtomicInteger generation = new AtomicInteger();
     private final HttpClient httpClient;
     private final ExecutorService executor;
 
@@ -45,6 +73,11 @@ final class StorageConnection implements AutoCloseable {
     }
 
     static StorageConnection open(StorageConfig config) {
+        return open(config, Configuration.getGlobalConfiguration());
+    }
+
+    /** As {@link #open(StorageConfig)}, with the proxy settings read from {@code settings}. */
+    static StorageConnection open(StorageConfig config, Configuration settings) {
         // The JDK client's helper threads are ours, daemon threads, so that a host JVM can always exit and
         // close() can end them.
         ThreadFactory threads = r -> {
@@ -54,17 +87,60 @@ final class StorageConnection implements AutoCloseable {
         };
         ExecutorService executor = Executors.newCachedThreadPool(threads);
         try {
-            HttpClient http = new JdkHttpClientBuilder(
-                    java.net.http.HttpClient.newBuilder().version(java.net.http.HttpClient.Version.HTTP_1_1))
+            java.net.http.HttpClient.Builder jdk =
+                    java.net.http.HttpClient.newBuilder().version(java.net.http.HttpClient.Version.HTTP_1_1);
+            SSLContext tls = testSslContext;
+            if (tls != null) {
+                jdk.sslContext(tls);
+            }
+            HttpClient http = new JdkHttpClientBuilder(jdk)
                     .executor(executor)
                     .connectionTimeout(CONNECT_TIMEOUT)
+                    .proxy(proxyOf(settings))
+                    .configuration(settings)
                     .build();
-            BlobServiceClient service = buildService(config.serviceConnectionString, http, config.maxTries);
+            BlobServiceClient service = buildService(config, http);
             return new StorageConnection(config, http, executor, service);
         } catch (RuntimeException | Error e) {
             executor.shutdownNow();
             throw e;
         }
+    }
+
+    /**
+     * azure-core looks at the proxy variables only when {@code java.net.useSystemProxies} is true; a host seldom
+     * sets that, and an administrator who exports HTTPS_PROXY means it, so the variables are read whatever it says.
+     */
+    static ProxyOptions proxyOf(Configuration settings) {
+        Map<String, String> variables = new HashMap<>();
+        for (String name : new String[] {"HTTPS_PROXY", "HTTP_PROXY", "NO_PROXY"}) {
+            String value = settings.get(name);
+            if (value == null || value.isEmpty()) {
+                value = settings.get(name.toLowerCase(java.util.Locale.ROOT));
+            }
+            if (value != null && !value.isEmpty()) {
+                variables.put(name, value);
+            }
+        }
+        if (!variables.containsKey("HTTPS_PROXY") && !variables.containsKey("HTTP_PROXY")) {
+            return ProxyOptions.fromConfiguration(settings);
+        }
+        variables.put("java.net.useSystemProxies", "true");
+        ConfigurationSource none = path -> new HashMap<>();
+        return ProxyOptions.fromConfiguration(new ConfigurationBuilder(none, none, path -> variables).build());
+    }
+
+    private static BlobServiceClient buildService(StorageConfig config, HttpClient http) {
+        BlobServiceClientBuilder builder = new BlobServiceClientBuilder();
+        if (config.auth.usesToken()) {
+            builder.endpoint(config.tokenEndpoint).credential(credential(config, http));
+        } else {
+            builder.connectionString(config.serviceConnectionString);
+        }
+        return builder.httpClient(http)
+                .retryOptions(new RequestRetryOptions(RetryPolicyType.EXPONENTIAL, config.maxTries, (Duration) null,
+                        FIRST_RETRY_DELAY, MAX_RETRY_DELAY, null))
+                .buildClient();
     }
 
     private static BlobServiceClient buildService(String connectionString, HttpClient http, int maxTries) {
@@ -76,12 +152,64 @@ final class StorageConnection implements AutoCloseable {
                 .buildClient();
     }
 
+    /** The Microsoft Entra ID credential the configuration names; its token requests share the library's client. */
+    private static TokenCredential credential(StorageConfig config, HttpClient http) {
+        TokenCredential forTests = testCredential;
+        if (forTests != null) {
+            return forTests;
+        }
+        String tenant = config.has("TenantId") ? config.text("TenantId") : null;
+        String client = config.has("ClientId") ? config.text("ClientId") : null;
+        switch (config.auth) {
+            case CLIENT_SECRET:
+                return new ClientSecretCredentialBuilder().tenantId(tenant).clientId(client)
+                        .clientSecret(config.clientSecret).httpClient(http).build();
+            case CLIENT_CERTIFICATE:
+                return new ClientCertificateCredentialBuilder().tenantId(tenant).clientId(client)
+                        .pemCertificate(config.text("ClientCertificateFile")).httpClient(http).build();
+            case MANAGED_IDENTITY:
+                ManagedIdentityCredentialBuilder managed = new ManagedIdentityCredentialBuilder().httpClient(http);
+                return client == null ? managed.build() : managed.clientId(client).build();
+            case WORKLOAD_IDENTITY:
+                // The tenant, client and token file come from AZURE_TENANT_ID, AZURE_CLIENT_ID and
+                // AZURE_FEDERATED_TOKEN_FILE, which the cluster sets; the items override the first two.
+                WorkloadIdentityCredentialBuilder workload = new WorkloadIdentityCredentialBuilder().httpClient(http);
+                if (tenant != null) {
+                    workload.tenantId(tenant);
+                }
+                if (client != null) {
+                    workload.clientId(client);
+                }
+                return workload.build();
+            case AZURE_CLI:
+                AzureCliCredentialBuilder cli = new AzureCliCredentialBuilder();
+                return tenant == null ? cli.build() : cli.tenantId(tenant).build();
+            default:
+                throw new IllegalArgumentException("not a token configuration");
+        }
+    }
+
+    /**
+     * Builds clients with the secrets read again from their file or environment variable and swaps them in. Open
+     * sessions keep working: they reach the clients through this connection. Throws the configuration's failure
+     * when the new secret is unreadable or malformed, leaving the current clients in place.
+     */
+    synchronized void rotate() {
+        StorageConfig fresh = config.reload();
+        BlobServiceClient next = buildService(fresh, httpClient);
+        BlobContainerClient nextContainer = next.getBlobContainerClient(config.containerName);
+        generation.incrementAndGet();
+        container = nextContainer;
+        service = next;
+    }
+
     /**
      * The account URL another connection string designates, found by building (not using) a client for it on
      * this connection's HTTP client.
      */
-    String accountUrlOf(String connectionString) {
-        return buildService(connectionString, httpClient, 1).getAccountUrl();
+    String accountUrlOf(StorageConfig other) {
+        return other.auth.usesToken() ? other.tokenEndpoint
+                : buildService(other.serviceConnectionString, httpClient, 1).getAccountUrl();
     }
 
     BlockBlobClient blob(String name) {
@@ -114,6 +242,19 @@ final class StorageConnection implements AutoCloseable {
      * the container: for them a missing container is an answer.
      */
     <T> T writingToContainer(Supplier<T> write) {
+        int before = generation.get();
+        try {
+            return creatingContainer(write);
+        } catch (BlobStorageException e) {
+            int status = e.getStatusCode();
+            if ((status != 401 && status != 403) || generation.get() == before) {
+                throw e;
+            }
+            return creatingContainer(write); // refused with a credential that has since been rotated
+        }
+    }
+
+    private <T> T creatingContainer(Supplier<T> write) {
         try {
             return write.get();
         } catch (BlobStorageException e) {

@@ -110,7 +110,7 @@ final class WriteSession implements Session {
             Map<String, String> metadata = new LinkedHashMap<>(storedMetadata);
             if (blockIds.isEmpty()) {
                 BlockBlobSimpleUploadOptions options = new BlockBlobSimpleUploadOptions(slice(buffer, 0, buffered))
-                        .setMetadata(metadata);
+                        .setMetadata(metadata).setTier(connection.config.accessTier);
                 connection.writingToContainer(() ->
                         connection.blob(blobName).uploadWithResponse(options, null, Context.NONE));
             } else {
@@ -119,7 +119,7 @@ final class WriteSession implements Session {
                     buffered = 0;
                 }
                 BlockBlobCommitBlockListOptions options = new BlockBlobCommitBlockListOptions(List.copyOf(blockIds))
-                        .setMetadata(metadata);
+                        .setMetadata(metadata).setTier(connection.config.accessTier);
                 connection.writingToContainer(() ->
                         connection.blob(blobName).commitBlockListWithResponse(options, null, Context.NONE));
             }

@@ -1,0 +1,138 @@
+package com.kq.AzureLibrary;
+
+import com.azure.core.credential.AccessToken;
+import com.azure.core.credential.TokenCredential;
+import com.kq.KQCloudPluginInterface.ERRORID;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+import reactor.core.publisher.Mono;
+
+import javax.net.ssl.SSLContext;
+import javax.net.ssl.TrustManagerFactory;
+import java.io.IOException;
+import java.io.InputStream;
+import java.net.InetAddress;
+import java.net.ServerSocket;
+import java.net.Socket;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.security.KeyStore;
+import java.security.cert.CertificateFactory;
+import java.time.OffsetDateTime;
+import java.util.Base64;
+import java.util.UUID;
+import java.util.concurrent.TimeUnit;
+
+import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
+import static com.kq.AzureLibrary.TestSupport.*;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+
+/**
+ * Microsoft Entra ID bearer tokens against Azurite's OAuth mode, which wants HTTPS: the test makes a certificate
+ * for 127.0.0.1, runs an Azurite of its own with it, and hands the library a TLS context trusting it and a
+ * credential minting tokens of the shape Azurite checks (issuer, audience, lifetime; the signature is not checked).
+ */
+class BearerTokenTest {
+    private static Path dir;
+    private static Process azurite;
+    private static int port;
+
+    @BeforeAll
+    static void start() throws Exception {
+        dir = Files.createTempDirectory("kq-oauth");
+        Path cert = dir.resolve("cert.pem");
+        Path key = dir.resolve("key.pem");
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+                "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key.toString(), "-out", cert.toString());
+        try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
+            port = s.getLocalPort();
+        }
+        Path bin = Path.of(System.getProperty("kq.repoRoot", "../.."), "node_modules", ".bin", "azurite-blob");
+        azurite = new ProcessBuilder(bin.toAbsolutePath().toString(), "--blobHost", "127.0.0.1", "--blobPort",
+                "" + port, "--inMemoryPersistence", "--skipApiVersionCheck", "--disableTelemetry", "--silent",
+                "--oauth", "basic", "--cert", cert.toString(), "--key", key.toString())
+                .directory(dir.toFile()).redirectErrorStream(true).redirectOutput(dir.resolve("log").toFile()).start();
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(60);
+        while (true) {
+            try (Socket probe = new Socket(InetAddress.getLoopbackAddress(), port)) {
+                break;
+            } catch (IOException notYet) {
+                if (System.nanoTime() > deadline || !azurite.isAlive()) {
+                    throw new IllegalStateException("Azurite (OAuth) did not start: " + Files.readString(dir.resolve("log")));
+                }
+                Thread.sleep(200);
+            }
+        }
+        KeyStore trust = KeyStore.getInstance(KeyStore.getDefaultType());
+        trust.load(null, null);
+        try (InputStream in = Files.newInputStream(cert)) {
+            trust.setCertificateEntry("azurite", CertificateFactory.getInstance("X.509").generateCertificate(in));
+        }
+        TrustManagerFactory tmf = TrustManagerFactory.getInstance(TrustManagerFactory.getDefaultAlgorithm());
+        tmf.init(trust);
+        SSLContext tls = SSLContext.getInstance("TLS");
+        tls.init(null, tmf.getTrustManagers(), null);
+        StorageConnection.testSslContext = tls;
+    }
+
+    @AfterAll
+    static void stop() throws Exception {
+        StorageConnection.testSslContext = null;
+        StorageConnection.testCredential = null;
+        if (azurite != null) {
+            azurite.destroy();
+            azurite.waitFor(10, TimeUnit.SECONDS);
+        }
+        try (var files = Files.walk(dir)) {
+            files.sorted(java.util.Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
+        }
+    }
+
+    private static void run(String... command) throws IOException, InterruptedException {
+        Process p = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                .start();
+        if (!p.waitFor(60, TimeUnit.SECONDS) || p.exitValue() != 0) {
+            throw new IllegalStateException(String.join(" ", command) + " failed");
+        }
+    }
+
+    private static TokenCredential minting(String issuer, String audience) {
+        return request -> {
+            long now = System.currentTimeMillis() / 1000;
+            String header = b64("{\"alg\":\"RS256\",\"typ\":\"JWT\"}");
+            String body = b64("{\"aud\":\"" + audience + "\",\"iss\":\"" + issuer + "\",\"iat\":" + (now - 60)
+                    + ",\"nbf\":" + (now - 60) + ",\"exp\":" + (now + 3600) + "}");
+            return Mono.just(new AccessToken(header + "." + body + ".c2ln", OffsetDateTime.now().plusHours(1)));
+        };
+    }
+
+    private static String b64(String json) {
+        return Base64.getUrlEncoder().withoutPadding().encodeToString(json.getBytes(StandardCharsets.UTF_8));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @CsvSource({"accepted token, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
+            + "https://storage.azure.com, SUCCESS",
+            "wrong audience, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
+                    + "https://vault.azure.net, AUTHENTICATION_FAILED",
+            "wrong issuer, https://issuer.example.com/, https://storage.azure.com, AUTHENTICATION_FAILED"})
+    void aBearerTokenReachesTheAccountOverHttps(String what, String issuer, String audience, ERRORID expected) {
+        StorageConnection.testCredential = minting(issuer, audience);
+        KQAzurePlugInLibrary lib = new KQAzurePlugInLibrary("");
+        ok(lib.AzureInit("BlobEndpoint=https://127.0.0.1:" + port + "/" + DEV_ACCOUNT + ";Auth=ManagedIdentity;"
+                + "MaxTries=1;Container=t-oauth-" + UUID.randomUUID().toString().substring(0, 8), ""));
+        try {
+            expect(expected, lib.canBackup().errorValue);
+            if (expected == ERRORID.SUCCESS) {
+                byte[] content = data(3, 3000);
+                writeInChunks(lib, "token/obj", content, 1000);
+                assertArrayEquals(content, readInChunks(lib, "token/obj", 1024));
+            }
+        } finally {
+            ok(lib.AzureDeInit());
+        }
+    }
+}
