@@ -191,7 +191,8 @@ public class KQAzurePlugInLibrary {
     public CErrorValue CloseObject(String handle) {
         return guard("CloseObject", handle, KQAzurePlugInLibrary::error, () -> {
             Session session = takeSession(handle);
-            if (session instanceof WriteSession ws) {
+            if (session instanceof WriteSession) {
+                WriteSession ws = (WriteSession) session;
                 writers.remove(ws.blobName(), ws);
                 ws.commit();
             }
@@ -354,13 +355,13 @@ public class KQAzurePlugInLibrary {
         return guard("SetObjectMetaData", target, KQAzurePlugInLibrary::error, () -> {
             Map.Entry<String, String> entry = MetadataCodec.toStored(require(property), require(value));
             Session session = sessionOf(require(target));
-            if (session instanceof WriteSession ws) {
-                ws.putMetadata(Map.of(entry.getKey(), entry.getValue()));
+            if (session instanceof WriteSession) {
+                ((WriteSession) session).putMetadata(Map.of(entry.getKey(), entry.getValue()));
                 return success();
             }
             StorageConnection c = conn();
             String blob = session != null ? session.blobName() : objectName(target);
-            updateStoredMetadata(c, blob, entry, session instanceof ReadSession rs ? rs : null);
+            updateStoredMetadata(c, blob, entry, session instanceof ReadSession ? (ReadSession) session : null);
             return success();
         });
     }
@@ -728,7 +729,11 @@ public class KQAzurePlugInLibrary {
     }
 
     private static String statusOf(Throwable t) {
-        return t instanceof BlobStorageException e ? " " + e.getStatusCode() + " " + e.getErrorCode() : "";
+        if (!(t instanceof BlobStorageException)) {
+            return "";
+        }
+        BlobStorageException e = (BlobStorageException) t;
+        return " " + e.getStatusCode() + " " + e.getErrorCode();
     }
 
     private static CErrorValue success() {
@@ -797,8 +802,8 @@ public class KQAzurePlugInLibrary {
     }
 
     private static WriteSession writeSession(Session session) {
-        if (session instanceof WriteSession ws) {
-            return ws;
+        if (session instanceof WriteSession) {
+            return (WriteSession) session;
         }
         throw StorageFailure.of(ERRORID.INVALID_HANDLE);
     }
@@ -946,9 +951,10 @@ public class KQAzurePlugInLibrary {
         StorageConnection c = conn();
         Session session = sessionOf(require(target));
         if (session != null) {
-            if (!(session instanceof ReadSession rs)) {
+            if (!(session instanceof ReadSession)) {
                 throw StorageFailure.of(ERRORID.INVALID_HANDLE); // uncommitted data cannot be read back
             }
+            ReadSession rs = (ReadSession) session;
             if (offset > rs.length()) {
                 throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
             }
@@ -1017,11 +1023,11 @@ public class KQAzurePlugInLibrary {
     private Map<String, String> storedMetadataOf(String target) {
         StorageConnection c = conn();
         Session session = sessionOf(require(target));
-        if (session instanceof WriteSession ws) {
-            return ws.storedMetadata();
+        if (session instanceof WriteSession) {
+            return ((WriteSession) session).storedMetadata();
         }
-        if (session instanceof ReadSession rs) {
-            return rs.storedMetadata();
+        if (session instanceof ReadSession) {
+            return ((ReadSession) session).storedMetadata();
         }
         return c.blob(objectName(target)).getProperties().getMetadata();
     }
@@ -1058,7 +1064,8 @@ public class KQAzurePlugInLibrary {
         StorageConnection c = conn();
         if (require(handle).startsWith(HANDLE_PREFIX)) {
             Session session = takeSession(handle);
-            if (session instanceof WriteSession ws) {
+            if (session instanceof WriteSession) {
+                WriteSession ws = (WriteSession) session;
                 writers.remove(ws.blobName(), ws);
                 return;
             }

@@ -89,21 +89,21 @@ final class StorageConfig {
             String key = item.substring(0, eq).trim();
             String value = item.substring(eq + 1).trim();
             switch (key.toLowerCase(Locale.ROOT)) {
-                case "container" -> {
+                case "container":
                     if (!CONTAINER_NAME.matcher(value).matches()) {
                         throw StorageFailure.of(ERRORID.INVALID_CONNECTION_STRING);
                     }
                     container = value;
-                }
-                case "blocksize" -> blockSize = parseBounded(value, 1, MAX_BLOCK_SIZE);
-                case "maxtries" -> maxTries = parseBounded(value, 1, MAX_MAX_TRIES);
-                case "usedevelopmentstorage" -> {
+                    break;
+                case "blocksize": blockSize = parseBounded(value, 1, MAX_BLOCK_SIZE); break;
+                case "maxtries": maxTries = parseBounded(value, 1, MAX_MAX_TRIES); break;
+                case "usedevelopmentstorage":
                     if (!value.equalsIgnoreCase("true")) {
                         throw StorageFailure.of(ERRORID.INVALID_CONNECTION_STRING);
                     }
                     useDevelopment = true;
-                }
-                default -> {
+                    break;
+                default: {
                     String lower = key.toLowerCase(Locale.ROOT);
                     if (lower.equals("accountkey") || lower.equals("sharedaccesssignature")) {
                         secrets.add(value);

@@ -11,6 +11,7 @@ import java.lang.reflect.Method;
 import java.util.*;
 import java.util.function.Supplier;
 import java.util.logging.*;
+import java.util.stream.Collectors;
 import java.util.stream.Stream;
 
 import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
@@ -42,7 +43,8 @@ class AccountAndErrorTest {
     }
 
     private static CErrorValue errorOf(Object result) throws ReflectiveOperationException {
-        return result instanceof CErrorValue e ? e : (CErrorValue) result.getClass().getField("errorValue").get(result);
+        return result instanceof CErrorValue ? (CErrorValue) result
+                : (CErrorValue) result.getClass().getField("errorValue").get(result);
     }
 
     @ParameterizedTest(name = "prefix \"{0}\"")
@@ -61,7 +63,7 @@ class AccountAndErrorTest {
 
     @Test
     void archiveSetsStorageKeysAndAccount() {
-        List<String> sets = Arrays.stream(lib.GetArchiveSet().containers).map(c -> c.containerName).toList();
+        List<String> sets = Arrays.stream(lib.GetArchiveSet().containers).map(c -> c.containerName).collect(Collectors.toList());
         assertEquals(List.of("set1", "set2"), sets);
         for (String[] k : new String[][] {{"s", "a", "s/a"}, {"s/", "/a", "s/a"}, {"\\s\\", "d\\f", "s/d/f"},
                 {"", "a", "a"}}) {
