@@ -63,7 +63,7 @@ import java.util.function.Function;
  * wherever a handle is taken, the name of a committed object does as well. The module's README gives every
  * method's meaning.
  */
-public class KQAzurePlugInLibrary {
+public class AzureStorageLibrary implements StorageLibrary {
     /** Session handles start with this; a string that does and names no open session is a bad handle. */
     static final String HANDLE_PREFIX = "kqh-";
     /** Azure's limit on blob names, in characters. */
@@ -83,7 +83,7 @@ public class KQAzurePlugInLibrary {
     /** The open write session of each object name: two writers of one object would race at the commit. */
     private final ConcurrentHashMap<String, WriteSession> writers = new ConcurrentHashMap<>();
 
-    public KQAzurePlugInLibrary(String installPath) {
+    public AzureStorageLibrary(String installPath) {
         this.installPath = installPath == null ? "" : installPath;
     }
 
@@ -95,7 +95,7 @@ public class KQAzurePlugInLibrary {
      * and drops every open session (uncommitted data is discarded). The install path is only recorded.
      */
     public CErrorValue AzureInit(String configuration, String installPath) {
-        return guard("AzureInit", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("AzureInit", null, AzureStorageLibrary::error, () -> {
             StorageConfig config;
             try {
                 config = StorageConfig.parse(configuration);
@@ -127,7 +127,7 @@ public class KQAzurePlugInLibrary {
 
     /** Drops every session (uncommitted data is discarded) and the clients. Calls after it fail with NOT_INITIALIZED. */
     public CErrorValue AzureDeInit() {
-        return guard("AzureDeInit", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("AzureDeInit", null, AzureStorageLibrary::error, () -> {
             StorageConnection old;
             synchronized (this) {
                 old = connection;
@@ -189,7 +189,7 @@ public class KQAzurePlugInLibrary {
      * failure, reported here) not at all; either way the handle is gone. A read session just ends.
      */
     public CErrorValue CloseObject(String handle) {
-        return guard("CloseObject", handle, KQAzurePlugInLibrary::error, () -> {
+        return guard("CloseObject", handle, AzureStorageLibrary::error, () -> {
             Session session = takeSession(handle);
             if (session instanceof WriteSession) {
                 WriteSession ws = (WriteSession) session;
@@ -207,7 +207,7 @@ public class KQAzurePlugInLibrary {
      * the whole object (replacing any earlier one; no metadata).
      */
     public CErrorValue WriteObject(String target, byte[] data, long size) {
-        return guard("WriteObject", target, KQAzurePlugInLibrary::error, () -> {
+        return guard("WriteObject", target, AzureStorageLibrary::error, () -> {
             int length = dataLength(data, size);
             Session session = sessionOf(require(target));
             if (session != null) {
@@ -286,7 +286,7 @@ public class KQAzurePlugInLibrary {
      */
     public CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size,
                                                   CPluginMetaData[] metadata) {
-        return guard("UpdateCachedObjectByHandle", handle, KQAzurePlugInLibrary::error, () -> {
+        return guard("UpdateCachedObjectByHandle", handle, AzureStorageLibrary::error, () -> {
             int length = dataLength(data, size);
             Map<String, String> stored = MetadataCodec.toStored(metadata);
             WriteSession ws = writeSession(sessionOf(require(handle)));
@@ -301,7 +301,7 @@ public class KQAzurePlugInLibrary {
 
     /** Appends bytes and metadata to the open write session of the named object (OBJECT_NOT_FOUND if none). */
     public CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metadata) {
-        return guard("UpdateCachedObjectByName", name, KQAzurePlugInLibrary::error, () -> {
+        return guard("UpdateCachedObjectByName", name, AzureStorageLibrary::error, () -> {
             int length = dataLength(data, size);
             Map<String, String> stored = MetadataCodec.toStored(metadata);
             conn();
@@ -352,7 +352,7 @@ public class KQAzurePlugInLibrary {
      * read handle) the stored metadata is updated in place, other properties kept.
      */
     public CErrorValue SetObjectMetaData(String target, String property, String value) {
-        return guard("SetObjectMetaData", target, KQAzurePlugInLibrary::error, () -> {
+        return guard("SetObjectMetaData", target, AzureStorageLibrary::error, () -> {
             Map.Entry<String, String> entry = MetadataCodec.toStored(require(property), require(value));
             Session session = sessionOf(require(target));
             if (session instanceof WriteSession) {
@@ -436,7 +436,7 @@ public class KQAzurePlugInLibrary {
 
     /** Deletes a committed object (with its snapshots); OBJECT_NOT_FOUND when there is none. */
     public CErrorValue DeleteObjectByName(String name) {
-        return guard("DeleteObjectByName", name, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteObjectByName", name, AzureStorageLibrary::error, () -> {
             StorageConnection c = conn();
             Session session = sessionOf(require(name));
             deleteBlob(c, session != null ? session.blobName() : objectName(name));
@@ -449,7 +449,7 @@ public class KQAzurePlugInLibrary {
      * ends and its object is deleted; the name of a committed object deletes that object.
      */
     public CErrorValue DeleteObjectByHandle(String handle) {
-        return guard("DeleteObjectByHandle", handle, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteObjectByHandle", handle, AzureStorageLibrary::error, () -> {
             deleteByHandle(handle);
             return success();
         });
@@ -460,7 +460,7 @@ public class KQAzurePlugInLibrary {
      * failure, or success. A null array is refused; an empty one does nothing.
      */
     public CErrorValue DeleteObjectByHandle(String[] handles) {
-        return guard("DeleteObjectByHandle", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteObjectByHandle", null, AzureStorageLibrary::error, () -> {
             if (handles == null) {
                 throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
             }
@@ -482,7 +482,7 @@ public class KQAzurePlugInLibrary {
 
     /** Discards the open write session of the named object; OBJECT_NOT_FOUND when it has none. */
     public CErrorValue DeleteCachedObjectByName(String name) {
-        return guard("DeleteCachedObjectByName", name, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteCachedObjectByName", name, AzureStorageLibrary::error, () -> {
             conn();
             WriteSession ws = writers.remove(plainName(name));
             if (ws == null) {
@@ -537,7 +537,7 @@ public class KQAzurePlugInLibrary {
 
     /** Deletes the configured container with everything in it; the next write creates it again. */
     public CErrorValue DeleteContainer() {
-        return guard("DeleteContainer", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteContainer", null, AzureStorageLibrary::error, () -> {
             conn().container.deleteWithResponse(null, null, Context.NONE);
             return success();
         });
@@ -549,7 +549,7 @@ public class KQAzurePlugInLibrary {
      * needed.
      */
     public CErrorValue addJobInfo(long v1, long v2, long v3, long v4, long v5, long v6) {
-        return guard("addJobInfo", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("addJobInfo", null, AzureStorageLibrary::error, () -> {
             StorageConnection c = conn();
             String info = v1 + "," + v2 + "," + v3 + "," + v4 + "," + v5 + "," + v6;
             c.writingToContainer(() -> {
@@ -565,7 +565,7 @@ public class KQAzurePlugInLibrary {
 
     /** Success when the service answers and accepts the credentials (whether or not the container exists yet). */
     public CErrorValue CheckConnectivity() {
-        return guard("CheckConnectivity", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("CheckConnectivity", null, AzureStorageLibrary::error, () -> {
             conn().container.exists();
             return success();
         });
