@@ -37,8 +37,8 @@ public class KQAzurePlugInLibrary {
             return null;
         }
         return "KQ Azure library: Java " + System.getProperty("java.version", specificationVersion)
-                + " is running without " + (feature < REQUIRED_JAVA ? "the" : "its") + " required Java "
-                + REQUIRED_JAVA + " or later" + (haveHttpClient ? "" : " with the java.net.http module")
+                + " is running; the library needs Java " + REQUIRED_JAVA + " or later"
+                + (haveHttpClient ? "" : " with the java.net.http module")
                 + "; every storage call answers NOT_SUPPORTED (host code 24)";
     }
 
