@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Java library and the plug-in on every Java runtime of scripts/jdks.sh (11, 17, 21, 25):
-#   scripts/test-jvms.sh [BUILD_DIR]     (default build/; needs its kqhost and plug-in, and the library's
-#                                         Maven build: mvn -f java/azure/pom.xml package)
+#   scripts/test-jvms.sh [--small-heap] [BUILD_DIR]
+#     BUILD_DIR      default build/; needs its kqhost and plug-in, and the library's Maven build
+#                    (mvn -f java/azure/pom.xml package)
+#     --small-heap   then also tests/jvms/small-heap.sh (-Xmx256m: a 4 GiB file and 10,000 small files, ~6 min)
 # Per runtime: the library's JUnit tests run in that VM (Maven's compiled classes, surefire's jvm), then one
 # short round trip through kqhost --java-home (backup, restore, compare) against one Azurite. A runtime older
 # than the library's Java runs only the entry-class tests and checks that kqhost's InitLibrary is refused with
@@ -9,6 +11,8 @@
 # KQ_JVMS="17 21" limits the runtimes; KQ_JVMS_KEEP=1 keeps the work folder. Exit status 0 when all passed.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+small_heap=0
+[[ "${1:-}" == --small-heap ]] && { small_heap=1; shift; }
 build="$(cd "${1:-$root/build}" && pwd)"
 kqhost="$build/tools/kqhost/kqhost"
 required=12  # KQAzurePlugInLibrary.REQUIRED_JAVA
@@ -82,3 +86,7 @@ done <<<"$runtimes"
 
 ((failures == 0)) || { echo "test-jvms: $failures check(s) failed"; exit 1; }
 echo "test-jvms: all runtimes passed"
+if ((small_heap)); then
+  stop_azurite
+  bash "$root/tests/jvms/small-heap.sh" "$build" || exit 1
+fi
