@@ -105,6 +105,13 @@ std::unique_ptr<Jvm> Jvm::Create(const fs::path& javaHome, const std::vector<fs:
     *error = "this build names no Java VM: give --java-home";
     return nullptr;
   }
+#ifdef KQHOST_LINKED_VM
+  std::error_code ec;
+  if (fs::weakly_canonical(library, ec) != fs::weakly_canonical(fs::u8path(KQHOST_DEFAULT_LIBJVM), ec)) {
+    *error = "this build links the Java VM " KQHOST_DEFAULT_LIBJVM " and cannot load another one";
+    return nullptr;
+  }
+#endif
   CreateJavaVmFn createJavaVm = LoadCreateJavaVm(library, error);
   if (!createJavaVm) return nullptr;
   std::vector<std::string> texts;
