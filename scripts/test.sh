@@ -87,6 +87,8 @@ grep -E "Tests run: [0-9]+, Failures" build-maven.log | tail -1 || true
 
 mkdir -p build build-asan
 build_and_test build
+echo "== Java runtimes 11, 17, 21, 25 (JUnit and a kqhost round trip on each), then -Xmx256m backups"
+bash scripts/test-jvms.sh --small-heap build
 # The JVM tests get their sanitizer options from CTest (tests/CMakeLists.txt).
 build_and_test build-asan -DKQ_SANITIZE=ON
 

@@ -69,7 +69,7 @@ Host::Host(const HostOptions& options) {
   // commits a half-sent object, instead of the VM exiting under it.
   jvmOptions.push_back("-Xrs");
   jvmOptions.insert(jvmOptions.end(), options.jvmOptions.begin(), options.jvmOptions.end());
-  jvm_ = Jvm::Create(jars, jvmOptions, &error);
+  jvm_ = Jvm::Create(options.javaHome, jars, jvmOptions, &error);
   if (!jvm_) throw std::runtime_error(error);
 
   plugin_ = std::make_unique<PluginInstance>(options.pluginPath, options.installRoot, jvm_->vm());

@@ -19,6 +19,7 @@ namespace kqhost {
 struct HostOptions {
   std::filesystem::path pluginPath;
   std::filesystem::path javaLibDir;
+  std::filesystem::path javaHome;  // the Java installation whose VM runs the library; empty: the build's
   std::filesystem::path installRoot;
   std::string connection;  // holds the account key: never printed
   std::string container;   // empty: the library's default

@@ -1,7 +1,17 @@
 #include "Jvm.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 #include <algorithm>
 #include <system_error>
+
+#ifndef KQHOST_DEFAULT_LIBJVM
+#define KQHOST_DEFAULT_LIBJVM ""
+#endif
 
 namespace kqhost {
 
@@ -14,7 +24,42 @@ constexpr char kPathSeparator = ';';
 #else
 constexpr char kPathSeparator = ':';
 #endif
+
+using CreateJavaVmFn = jint(JNICALL*)(JavaVM**, void**, void*);
+
+// The VM library at `library`, loaded for good (a VM cannot be unloaded), and
+// its JNI_CreateJavaVM; null with *error set when either is missing.
+CreateJavaVmFn LoadCreateJavaVm(const fs::path& library, std::string* error) {
+  std::error_code ec;
+  if (!fs::is_regular_file(library, ec)) {
+    *error = "no Java VM at " + library.u8string() + " (--java-home must name a Java installation)";
+    return nullptr;
+  }
+#ifdef _WIN32
+  HMODULE handle = LoadLibraryW(library.wstring().c_str());
+  void* symbol = handle ? reinterpret_cast<void*>(GetProcAddress(handle, "JNI_CreateJavaVM")) : nullptr;
+  const std::string reason = handle ? "it has no JNI_CreateJavaVM" : "Windows error " + std::to_string(GetLastError());
+#else
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const char* failure = handle ? nullptr : dlerror();
+  void* symbol = handle ? dlsym(handle, "JNI_CreateJavaVM") : nullptr;
+  const std::string reason = failure ? failure : "it has no JNI_CreateJavaVM";
+#endif
+  if (!symbol) {
+    *error = "the Java VM " + library.u8string() + " could not be loaded: " + reason;
+    return nullptr;
+  }
+  return reinterpret_cast<CreateJavaVmFn>(symbol);
+}
 }  // namespace
+
+fs::path VmLibraryOf(const fs::path& javaHome) {
+#ifdef _WIN32
+  return javaHome / "bin" / "server" / "jvm.dll";
+#else
+  return javaHome / "lib" / "server" / "libjvm.so";
+#endif
+}
 
 std::vector<fs::path> LibraryJars(const fs::path& folder, std::string* error) {
   std::vector<fs::path> jars;
@@ -53,8 +98,22 @@ std::string JoinClassPath(const std::vector<fs::path>& jars) {
   return cp;
 }
 
-std::unique_ptr<Jvm> Jvm::Create(const std::vector<fs::path>& jars, const std::vector<std::string>& options,
-                                 std::string* error) {
+std::unique_ptr<Jvm> Jvm::Create(const fs::path& javaHome, const std::vector<fs::path>& jars,
+                                 const std::vector<std::string>& options, std::string* error) {
+  fs::path library = javaHome.empty() ? fs::u8path(KQHOST_DEFAULT_LIBJVM) : VmLibraryOf(javaHome);
+  if (library.empty()) {
+    *error = "this build names no Java VM: give --java-home";
+    return nullptr;
+  }
+#ifdef KQHOST_LINKED_VM
+  std::error_code ec;
+  if (fs::weakly_canonical(library, ec) != fs::weakly_canonical(fs::u8path(KQHOST_DEFAULT_LIBJVM), ec)) {
+    *error = "this build links the Java VM " KQHOST_DEFAULT_LIBJVM " and cannot load another one";
+    return nullptr;
+  }
+#endif
+  CreateJavaVmFn createJavaVm = LoadCreateJavaVm(library, error);
+  if (!createJavaVm) return nullptr;
   std::vector<std::string> texts;
   texts.push_back("-Djava.class.path=" + JoinClassPath(jars));
   texts.insert(texts.end(), options.begin(), options.end());
@@ -71,7 +130,7 @@ std::unique_ptr<Jvm> Jvm::Create(const std::vector<fs::path>& jars, const std::v
 
   JavaVM* vm = nullptr;
   JNIEnv* env = nullptr;
-  jint rc = JNI_CreateJavaVM(&vm, reinterpret_cast<void**>(&env), &args);
+  jint rc = createJavaVm(&vm, reinterpret_cast<void**>(&env), &args);
   if (rc != JNI_OK) {
     *error = "the Java VM could not be created (JNI code " + std::to_string(rc) +
              (rc == JNI_EEXIST ? ", a VM already exists" : rc == JNI_EINVAL ? ", an option was refused" : "") + ")";

@@ -20,13 +20,21 @@ std::vector<std::filesystem::path> LibraryJars(const std::filesystem::path& fold
 // The jars joined with the platform's class path separator.
 std::string JoinClassPath(const std::vector<std::filesystem::path>& jars);
 
+// The VM library of a Java installation: <home>/lib/server/libjvm.so
+// (Windows: <home>\bin\server\jvm.dll).
+std::filesystem::path VmLibraryOf(const std::filesystem::path& javaHome);
+
 class Jvm {
  public:
-  // Creates the VM with -Djava.class.path=<jars> followed by `options`
-  // (e.g. "-Xmx512m", "-Xcheck:jni").  The creating thread is detached again,
-  // so that every thread, the main one included, reaches Java the same way:
-  // through the plug-in's attach-per-call.
-  static std::unique_ptr<Jvm> Create(const std::vector<std::filesystem::path>& jars,
+  // Loads the VM library of `javaHome` (empty: the one this build was made
+  // with), as a host does with the VM it embeds, and creates the VM with
+  // -Djava.class.path=<jars> followed by `options` (e.g. "-Xmx512m",
+  // "-Xcheck:jni").  kqhost never links a VM library: a second one loaded
+  // beside it would resolve its symbols into the first.  The creating thread
+  // is detached again, so that every thread, the main one included, reaches
+  // Java the same way: through the plug-in's attach-per-call.
+  static std::unique_ptr<Jvm> Create(const std::filesystem::path& javaHome,
+                                     const std::vector<std::filesystem::path>& jars,
                                      const std::vector<std::string>& options, std::string* error);
   ~Jvm();
   Jvm(const Jvm&) = delete;

@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
       ->envname("KQHOST_CONTAINER");
   app.add_option("--block-size", blockSize, "bytes per plug-in call and per stored block, e.g. 4M (1K..256M)")
       ->capture_default_str();
+  app.add_option("--java-home", options.javaHome, "Java installation whose VM runs the library (default: the build's)")
+      ->envname("KQHOST_JAVA_HOME");
   app.add_option("--jvm-option", jvmOptions, "extra Java VM option, e.g. -Xmx1g (repeatable)");
   app.add_option("--threads", options.threads, "files transferred at once")
       ->check(CLI::Range(1u, 64u))

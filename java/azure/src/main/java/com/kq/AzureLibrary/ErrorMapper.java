@@ -23,14 +23,15 @@ final class ErrorMapper {
     static ERRORID classify(Throwable thrown) {
         int depth = 0;
         for (Throwable t = thrown; t != null && depth < 16; t = t.getCause(), depth++) {
-            if (t instanceof StorageFailure f) {
-                return f.id;
+            if (t instanceof StorageFailure) {
+                return ((StorageFailure) t).id;
             }
-            if (t instanceof BlobStorageException e) {
+            if (t instanceof BlobStorageException) {
+                BlobStorageException e = (BlobStorageException) t;
                 return fromService(e.getStatusCode(), e.getErrorCode());
             }
-            if (t instanceof HttpResponseException e && e.getResponse() != null) {
-                return fromService(e.getResponse().getStatusCode(), null);
+            if (t instanceof HttpResponseException && ((HttpResponseException) t).getResponse() != null) {
+                return fromService(((HttpResponseException) t).getResponse().getStatusCode(), null);
             }
             if (t instanceof OutOfMemoryError) {
                 return ERRORID.OUT_OF_MEMORY;
@@ -72,19 +73,19 @@ final class ErrorMapper {
                 return byCode;
             }
         }
-        return switch (status) {
-            case 400, 413 -> ERRORID.INVALID_ARGUMENT;
-            case 401 -> ERRORID.AUTHENTICATION_FAILED;
-            case 403 -> ERRORID.ACCESS_DENIED;
-            case 404 -> ERRORID.OBJECT_NOT_FOUND;
-            case 408, 504 -> ERRORID.TIMEOUT;
-            case 409 -> ERRORID.CONFLICT;
-            case 412 -> ERRORID.PRECONDITION_FAILED;
-            case 416 -> ERRORID.OFFSET_OUT_OF_RANGE;
-            case 429 -> ERRORID.THROTTLED;
-            case 500, 502, 503 -> ERRORID.SERVICE_UNAVAILABLE;
-            default -> ERRORID.FAILURE;
-        };
+        switch (status) {
+            case 400: case 413: return ERRORID.INVALID_ARGUMENT;
+            case 401: return ERRORID.AUTHENTICATION_FAILED;
+            case 403: return ERRORID.ACCESS_DENIED;
+            case 404: return ERRORID.OBJECT_NOT_FOUND;
+            case 408: case 504: return ERRORID.TIMEOUT;
+            case 409: return ERRORID.CONFLICT;
+            case 412: return ERRORID.PRECONDITION_FAILED;
+            case 416: return ERRORID.OFFSET_OUT_OF_RANGE;
+            case 429: return ERRORID.THROTTLED;
+            case 500: case 502: case 503: return ERRORID.SERVICE_UNAVAILABLE;
+            default: return ERRORID.FAILURE;
+        }
     }
 
     private static ERRORID fromCode(BlobErrorCode code) {

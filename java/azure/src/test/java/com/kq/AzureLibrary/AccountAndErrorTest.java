@@ -11,6 +11,7 @@ import java.lang.reflect.Method;
 import java.util.*;
 import java.util.function.Supplier;
 import java.util.logging.*;
+import java.util.stream.Collectors;
 import java.util.stream.Stream;
 
 import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
@@ -22,7 +23,7 @@ import static org.junit.jupiter.api.Assertions.*;
 class AccountAndErrorTest {
     private static final Map<String, Integer> OBJECTS =
             Map.of("set1/a", 10, "set1/b", 20, "set1/sub/c", 30, "set1x", 40, "set2/d", 50, "top", 0);
-    private static final String DEAD = KQAzurePlugInLibrary.HANDLE_PREFIX + "0".repeat(32);
+    private static final String DEAD = AzureStorageLibrary.HANDLE_PREFIX + "0".repeat(32);
     private static final Azurite AZURITE = Azurite.shared();
     private static final String URL = "http://127.0.0.1:" + AZURITE.port() + "/" + DEV_ACCOUNT;
     private static final KQAzurePlugInLibrary lib = library(AZURITE, "account", "");
@@ -42,7 +43,8 @@ class AccountAndErrorTest {
     }
 
     private static CErrorValue errorOf(Object result) throws ReflectiveOperationException {
-        return result instanceof CErrorValue e ? e : (CErrorValue) result.getClass().getField("errorValue").get(result);
+        return result instanceof CErrorValue ? (CErrorValue) result
+                : (CErrorValue) result.getClass().getField("errorValue").get(result);
     }
 
     @ParameterizedTest(name = "prefix \"{0}\"")
@@ -61,7 +63,7 @@ class AccountAndErrorTest {
 
     @Test
     void archiveSetsStorageKeysAndAccount() {
-        List<String> sets = Arrays.stream(lib.GetArchiveSet().containers).map(c -> c.containerName).toList();
+        List<String> sets = Arrays.stream(lib.GetArchiveSet().containers).map(c -> c.containerName).collect(Collectors.toList());
         assertEquals(List.of("set1", "set2"), sets);
         for (String[] k : new String[][] {{"s", "a", "s/a"}, {"s/", "/a", "s/a"}, {"\\s\\", "d\\f", "s/d/f"},
                 {"", "a", "a"}}) {
@@ -69,7 +71,7 @@ class AccountAndErrorTest {
         }
         long used = OBJECTS.values().stream().mapToLong(Integer::longValue).sum();
         CGetAccountInfoFnValue info = lib.GetAccountInfo();
-        assertEquals(List.of(used, used, KQAzurePlugInLibrary.ACCOUNT_CAPACITY_BYTES - used),
+        assertEquals(List.of(used, used, AzureStorageLibrary.ACCOUNT_CAPACITY_BYTES - used),
                 List.of(lib.GetAllObjectsSize().size, info.usedSizeInByteTotal, info.remainedSizeInByteTotal));
         assertEquals(List.of(DEV_ACCOUNT, DEV_ACCOUNT + "/" + lib.GetContainerName().accountName, URL, DEV_ACCOUNT),
                 List.of(info.accountIndentity, info.displayName, lib.GetUniqueAccountName().accountName,
@@ -93,7 +95,7 @@ class AccountAndErrorTest {
         Map<String, String> stored =
                 c.service.getBlobContainerClient(lib.GetContainerName().accountName).getProperties().getMetadata();
         c.close();
-        assertEquals("3,4,1,2,6," + Long.MIN_VALUE, stored.get(KQAzurePlugInLibrary.JOB_INFO_KEY), "as received");
+        assertEquals("3,4,1,2,6," + Long.MIN_VALUE, stored.get(AzureStorageLibrary.JOB_INFO_KEY), "as received");
     }
 
     private static Arguments row(String what, ERRORID expected, Supplier<Object> call) {
@@ -185,7 +187,7 @@ class AccountAndErrorTest {
         CCreateFnValue dropped = empty.CreateObject("never");
         ok(empty.AzureDeInit());
         expect(NOT_INITIALIZED, empty.CloseObject(dropped.objHandle));
-        assertEquals(0, empty.openSessionCount(), "sessions end with the library");
+        assertEquals(0, ((AzureStorageLibrary) empty.implementation()).openSessionCount(), "sessions end with the library");
     }
 
     @Test

@@ -7,6 +7,7 @@ import org.junit.jupiter.params.provider.CsvSource;
 import java.util.*;
 import java.util.concurrent.*;
 import java.util.function.IntFunction;
+import java.util.stream.Collectors;
 import java.util.stream.IntStream;
 
 import static com.kq.AzureLibrary.TestSupport.*;
@@ -176,7 +177,7 @@ class ObjectTest {
             expected.forEach((k, v) -> assertEquals(v, lib.GetObjectMetaData(name, k).value, k));
         }
         CObjectSubListElement[] listed = lib.GetObjectSubList("awkward/").metaDat;
-        assertEquals(List.of(expected, expected), Arrays.stream(listed).map(e -> asMap(e.metaDat)).toList());
+        assertEquals(List.of(expected, expected), Arrays.stream(listed).map(e -> asMap(e.metaDat)).collect(Collectors.toList()));
         String[] chosen = {"Size", null, "ünïcödé", "absent"};
         assertEquals(Map.of("Size", "upper-case twin", "ünïcödé", "välüé ✓"),
                 asMap(lib.ReadObjectByName("awkward/oneshot", new byte[4], 0, 4, chosen).values));
@@ -208,7 +209,7 @@ class ObjectTest {
         for (Future<T> f : pool.invokeAll(IntStream.range(0, 8).<Callable<T>>mapToObj(t -> () -> {
             start.await();
             return task.apply(t);
-        }).toList(), 120, TimeUnit.SECONDS)) {
+        }).collect(Collectors.toList()), 120, TimeUnit.SECONDS)) {
             out.add(f.get());
         }
         pool.shutdown();
@@ -224,14 +225,14 @@ class ObjectTest {
             assertArrayEquals(content, readInChunks(lib, "threads/" + t, 9000 + t));
             return lib.GetObjectMetaData("threads/" + t, "owner").value;
         });
-        assertEquals(IntStream.range(0, 8).mapToObj(t -> "thread " + t).toList(), owners);
+        assertEquals(IntStream.range(0, 8).mapToObj(t -> "thread " + t).collect(Collectors.toList()), owners);
     }
 
     @Test
     void racingWritersOfOneNameGetOneSessionAndOneCommit() throws Exception {
         List<CCreateFnValue> opened =
                 eightThreads(t -> t % 2 == 0 ? lib.CreateObject("race") : lib.CreateCachedObject("race"));
-        List<String> won = opened.stream().filter(r -> r.errorValue.isSuccess()).map(r -> r.objHandle).toList();
+        List<String> won = opened.stream().filter(r -> r.errorValue.isSuccess()).map(r -> r.objHandle).collect(Collectors.toList());
         assertEquals(1, won.size());
         opened.stream().filter(r -> !r.errorValue.isSuccess()).forEach(r -> expect(HANDLE_IN_USE, r.errorValue));
         assertEquals(1, eightThreads(t -> lib.CloseObject(won.get(0)).isSuccess()).stream().filter(b -> b).count());

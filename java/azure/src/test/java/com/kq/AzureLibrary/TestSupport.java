@@ -16,8 +16,19 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 /** Shared helpers of the library tests, and the Azurite they run against. */
 final class TestSupport {
     /** Azurite on a free port of its own (never a developer's on 10000), run through the repository's scripts. */
-    record Azurite(int port, boolean owned) {
+    static final class Azurite {
         private static Azurite shared;
+        private final int port;
+        private final boolean owned;
+
+        Azurite(int port, boolean owned) {
+            this.port = port;
+            this.owned = owned;
+        }
+
+        int port() {
+            return port;
+        }
 
         /** The run's Azurite, stopped when the run ends; KQ_AZURITE_PORT names a running one, which is left alone. */
         static synchronized Azurite shared() {

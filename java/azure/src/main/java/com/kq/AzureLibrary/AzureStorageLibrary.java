@@ -63,7 +63,7 @@ import java.util.function.Function;
  * wherever a handle is taken, the name of a committed object does as well. The module's README gives every
  * method's meaning.
  */
-public class KQAzurePlugInLibrary {
+public class AzureStorageLibrary implements StorageLibrary {
     /** Session handles start with this; a string that does and names no open session is a bad handle. */
     static final String HANDLE_PREFIX = "kqh-";
     /** Azure's limit on blob names, in characters. */
@@ -83,7 +83,7 @@ public class KQAzurePlugInLibrary {
     /** The open write session of each object name: two writers of one object would race at the commit. */
     private final ConcurrentHashMap<String, WriteSession> writers = new ConcurrentHashMap<>();
 
-    public KQAzurePlugInLibrary(String installPath) {
+    public AzureStorageLibrary(String installPath) {
         this.installPath = installPath == null ? "" : installPath;
     }
 
@@ -95,7 +95,7 @@ public class KQAzurePlugInLibrary {
      * and drops every open session (uncommitted data is discarded). The install path is only recorded.
      */
     public CErrorValue AzureInit(String configuration, String installPath) {
-        return guard("AzureInit", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("AzureInit", null, AzureStorageLibrary::error, () -> {
             StorageConfig config;
             try {
                 config = StorageConfig.parse(configuration);
@@ -127,7 +127,7 @@ public class KQAzurePlugInLibrary {
 
     /** Drops every session (uncommitted data is discarded) and the clients. Calls after it fail with NOT_INITIALIZED. */
     public CErrorValue AzureDeInit() {
-        return guard("AzureDeInit", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("AzureDeInit", null, AzureStorageLibrary::error, () -> {
             StorageConnection old;
             synchronized (this) {
                 old = connection;
@@ -189,9 +189,10 @@ public class KQAzurePlugInLibrary {
      * failure, reported here) not at all; either way the handle is gone. A read session just ends.
      */
     public CErrorValue CloseObject(String handle) {
-        return guard("CloseObject", handle, KQAzurePlugInLibrary::error, () -> {
+        return guard("CloseObject", handle, AzureStorageLibrary::error, () -> {
             Session session = takeSession(handle);
-            if (session instanceof WriteSession ws) {
+            if (session instanceof WriteSession) {
+                WriteSession ws = (WriteSession) session;
                 writers.remove(ws.blobName(), ws);
                 ws.commit();
             }
@@ -206,7 +207,7 @@ public class KQAzurePlugInLibrary {
      * the whole object (replacing any earlier one; no metadata).
      */
     public CErrorValue WriteObject(String target, byte[] data, long size) {
-        return guard("WriteObject", target, KQAzurePlugInLibrary::error, () -> {
+        return guard("WriteObject", target, AzureStorageLibrary::error, () -> {
             int length = dataLength(data, size);
             Session session = sessionOf(require(target));
             if (session != null) {
@@ -285,7 +286,7 @@ public class KQAzurePlugInLibrary {
      */
     public CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size,
                                                   CPluginMetaData[] metadata) {
-        return guard("UpdateCachedObjectByHandle", handle, KQAzurePlugInLibrary::error, () -> {
+        return guard("UpdateCachedObjectByHandle", handle, AzureStorageLibrary::error, () -> {
             int length = dataLength(data, size);
             Map<String, String> stored = MetadataCodec.toStored(metadata);
             WriteSession ws = writeSession(sessionOf(require(handle)));
@@ -300,7 +301,7 @@ public class KQAzurePlugInLibrary {
 
     /** Appends bytes and metadata to the open write session of the named object (OBJECT_NOT_FOUND if none). */
     public CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metadata) {
-        return guard("UpdateCachedObjectByName", name, KQAzurePlugInLibrary::error, () -> {
+        return guard("UpdateCachedObjectByName", name, AzureStorageLibrary::error, () -> {
             int length = dataLength(data, size);
             Map<String, String> stored = MetadataCodec.toStored(metadata);
             conn();
@@ -351,20 +352,20 @@ public class KQAzurePlugInLibrary {
      * read handle) the stored metadata is updated in place, other properties kept.
      */
     public CErrorValue SetObjectMetaData(String target, String property, String value) {
-        return guard("SetObjectMetaData", target, KQAzurePlugInLibrary::error, () -> {
+        return guard("SetObjectMetaData", target, AzureStorageLibrary::error, () -> {
             if (Rehydration.PROPERTY.equals(property)) {
                 Rehydration.request(conn(), objectName(require(target)), value);
                 return success();
             }
             Map.Entry<String, String> entry = MetadataCodec.toStored(require(property), require(value));
             Session session = sessionOf(require(target));
-            if (session instanceof WriteSession ws) {
-                ws.putMetadata(Map.of(entry.getKey(), entry.getValue()));
+            if (session instanceof WriteSession) {
+                ((WriteSession) session).putMetadata(Map.of(entry.getKey(), entry.getValue()));
                 return success();
             }
             StorageConnection c = conn();
             String blob = session != null ? session.blobName() : objectName(target);
-            updateStoredMetadata(c, blob, entry, session instanceof ReadSession rs ? rs : null);
+            updateStoredMetadata(c, blob, entry, session instanceof ReadSession ? (ReadSession) session : null);
             return success();
         });
     }
@@ -439,7 +440,7 @@ public class KQAzurePlugInLibrary {
 
     /** Deletes a committed object (with its snapshots); OBJECT_NOT_FOUND when there is none. */
     public CErrorValue DeleteObjectByName(String name) {
-        return guard("DeleteObjectByName", name, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteObjectByName", name, AzureStorageLibrary::error, () -> {
             StorageConnection c = conn();
             Session session = sessionOf(require(name));
             deleteBlob(c, session != null ? session.blobName() : objectName(name));
@@ -452,7 +453,7 @@ public class KQAzurePlugInLibrary {
      * ends and its object is deleted; the name of a committed object deletes that object.
      */
     public CErrorValue DeleteObjectByHandle(String handle) {
-        return guard("DeleteObjectByHandle", handle, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteObjectByHandle", handle, AzureStorageLibrary::error, () -> {
             deleteByHandle(handle);
             return success();
         });
@@ -463,7 +464,7 @@ public class KQAzurePlugInLibrary {
      * failure, or success. A null array is refused; an empty one does nothing.
      */
     public CErrorValue DeleteObjectByHandle(String[] handles) {
-        return guard("DeleteObjectByHandle", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteObjectByHandle", null, AzureStorageLibrary::error, () -> {
             if (handles == null) {
                 throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
             }
@@ -485,7 +486,7 @@ public class KQAzurePlugInLibrary {
 
     /** Discards the open write session of the named object; OBJECT_NOT_FOUND when it has none. */
     public CErrorValue DeleteCachedObjectByName(String name) {
-        return guard("DeleteCachedObjectByName", name, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteCachedObjectByName", name, AzureStorageLibrary::error, () -> {
             conn();
             WriteSession ws = writers.remove(plainName(name));
             if (ws == null) {
@@ -548,7 +549,7 @@ public class KQAzurePlugInLibrary {
 
     /** Deletes the configured container with everything in it; the next write creates it again. */
     public CErrorValue DeleteContainer() {
-        return guard("DeleteContainer", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("DeleteContainer", null, AzureStorageLibrary::error, () -> {
             conn().container.deleteWithResponse(null, null, Context.NONE);
             return success();
         });
@@ -560,7 +561,7 @@ public class KQAzurePlugInLibrary {
      * needed.
      */
     public CErrorValue addJobInfo(long v1, long v2, long v3, long v4, long v5, long v6) {
-        return guard("addJobInfo", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("addJobInfo", null, AzureStorageLibrary::error, () -> {
             StorageConnection c = conn();
             String info = v1 + "," + v2 + "," + v3 + "," + v4 + "," + v5 + "," + v6;
             c.writingToContainer(() -> {
@@ -576,7 +577,7 @@ public class KQAzurePlugInLibrary {
 
     /** Success when the service answers and accepts the credentials (whether or not the container exists yet). */
     public CErrorValue CheckConnectivity() {
-        return guard("CheckConnectivity", null, KQAzurePlugInLibrary::error, () -> {
+        return guard("CheckConnectivity", null, AzureStorageLibrary::error, () -> {
             SasCheck.probe(conn());
             return success();
         });
@@ -740,7 +741,11 @@ public class KQAzurePlugInLibrary {
     }
 
     private static String statusOf(Throwable t) {
-        return t instanceof BlobStorageException e ? " " + e.getStatusCode() + " " + e.getErrorCode() : "";
+        if (!(t instanceof BlobStorageException)) {
+            return "";
+        }
+        BlobStorageException e = (BlobStorageException) t;
+        return " " + e.getStatusCode() + " " + e.getErrorCode();
     }
 
     private static CErrorValue success() {
@@ -809,8 +814,8 @@ public class KQAzurePlugInLibrary {
     }
 
     private static WriteSession writeSession(Session session) {
-        if (session instanceof WriteSession ws) {
-            return ws;
+        if (session instanceof WriteSession) {
+            return (WriteSession) session;
         }
         throw StorageFailure.of(ERRORID.INVALID_HANDLE);
     }
@@ -958,9 +963,10 @@ public class KQAzurePlugInLibrary {
         StorageConnection c = conn();
         Session session = sessionOf(require(target));
         if (session != null) {
-            if (!(session instanceof ReadSession rs)) {
+            if (!(session instanceof ReadSession)) {
                 throw StorageFailure.of(ERRORID.INVALID_HANDLE); // uncommitted data cannot be read back
             }
+            ReadSession rs = (ReadSession) session;
             if (offset > rs.length()) {
                 throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
             }
@@ -1029,11 +1035,11 @@ public class KQAzurePlugInLibrary {
     private Map<String, String> storedMetadataOf(String target) {
         StorageConnection c = conn();
         Session session = sessionOf(require(target));
-        if (session instanceof WriteSession ws) {
-            return ws.storedMetadata();
+        if (session instanceof WriteSession) {
+            return ((WriteSession) session).storedMetadata();
         }
-        if (session instanceof ReadSession rs) {
-            return rs.storedMetadata();
+        if (session instanceof ReadSession) {
+            return ((ReadSession) session).storedMetadata();
         }
         return c.blob(objectName(target)).getProperties().getMetadata();
     }
@@ -1070,7 +1076,8 @@ public class KQAzurePlugInLibrary {
         StorageConnection c = conn();
         if (require(handle).startsWith(HANDLE_PREFIX)) {
             Session session = takeSession(handle);
-            if (session instanceof WriteSession ws) {
+            if (session instanceof WriteSession) {
+                WriteSession ws = (WriteSession) session;
                 writers.remove(ws.blobName(), ws);
                 return;
             }
