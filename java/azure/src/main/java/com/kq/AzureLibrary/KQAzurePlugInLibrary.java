@@ -79,6 +79,8 @@ public class KQAzurePlugInLibrary {
 
     private final String installPath;
     private volatile StorageConnection connection;
+    /** The data requests and worker threads of {@link #connection}; replaced with it. */
+    private volatile DataPath data;
     private final ConcurrentHashMap<String, Session> sessions = new ConcurrentHashMap<>();
     /** The open write session of each object name: two writers of one object would race at the commit. */
     private final ConcurrentHashMap<String, WriteSession> writers = new ConcurrentHashMap<>();
@@ -109,16 +111,14 @@ public class KQAzurePlugInLibrary {
                 // The SDK's verdict on the connection string; its message may quote the string, so it is dropped.
                 throw StorageFailure.of(ERRORID.INVALID_CONNECTION_STRING);
             }
-            StorageConnection old;
-            synchronized (this) {
-                old = connection;
-                connection = fresh;
-                sessions.clear();
-                writers.clear();
+            DataPath freshData;
+            try {
+                freshData = new DataPath(fresh);
+            } catch (RuntimeException | Error e) {
+                fresh.close();
+                throw e;
             }
-            if (old != null) {
-                old.close();
-            }
+            swap(fresh, freshData);
             LOG.log(System.Logger.Level.DEBUG, "Azure library initialised: account {0}, container {1}{2}",
                     fresh.accountUrl(), config.containerName, config.developmentStore ? " (development store)" : "");
             return success();
@@ -128,18 +128,40 @@ public class KQAzurePlugInLibrary {
     /** Drops every session (uncommitted data is discarded) and the clients. Calls after it fail with NOT_INITIALIZED. */
     public CErrorValue AzureDeInit() {
         return guard("AzureDeInit", null, KQAzurePlugInLibrary::error, () -> {
-            StorageConnection old;
-            synchronized (this) {
-                old = connection;
-                connection = null;
-                sessions.clear();
-                writers.clear();
-            }
-            if (old != null) {
-                old.close();
-            }
+            swap(null, null);
             return success();
         });
+    }
+
+    /**
+     * Puts new clients in place and retires the old ones: open sessions are dropped (their uploads cancelled,
+     * nothing committed), and this returns only once the old workers have ended, so a host may unload the
+     * library right after.
+     */
+    private void swap(StorageConnection fresh, DataPath freshData) {
+        StorageConnection old;
+        DataPath oldData;
+        List<Session> dropped;
+        synchronized (this) {
+            old = connection;
+            oldData = data;
+            connection = fresh;
+            data = freshData;
+            dropped = new ArrayList<>(sessions.values());
+            sessions.clear();
+            writers.clear();
+        }
+        for (Session s : dropped) {
+            if (s instanceof WriteSession) {
+                ((WriteSession) s).abort();
+            }
+        }
+        if (oldData != null) {
+            oldData.close();
+        }
+        if (old != null) {
+            old.close();
+        }
     }
 
     // ------------------------------------------------------------------ handles
@@ -191,9 +213,10 @@ public class KQAzurePlugInLibrary {
     public CErrorValue CloseObject(String handle) {
         return guard("CloseObject", handle, KQAzurePlugInLibrary::error, () -> {
             Session session = takeSession(handle);
-            if (session instanceof WriteSession ws) {
+            if (session instanceof WriteSession) {
+                WriteSession ws = (WriteSession) session;
                 writers.remove(ws.blobName(), ws);
-                ws.commit();
+                ws.commit(null);
             }
             return success();
         });
@@ -488,6 +511,7 @@ public class KQAzurePlugInLibrary {
                 throw StorageFailure.of(ERRORID.OBJECT_NOT_FOUND);
             }
             sessions.remove(ws.handle(), ws);
+            ws.abort();
             return success();
         });
     }
@@ -538,6 +562,7 @@ public class KQAzurePlugInLibrary {
     public CErrorValue DeleteContainer() {
         return guard("DeleteContainer", null, KQAzurePlugInLibrary::error, () -> {
             conn().container.deleteWithResponse(null, null, Context.NONE);
+            dataPath().containerGone();
             return success();
         });
     }
@@ -747,6 +772,14 @@ public class KQAzurePlugInLibrary {
         return c;
     }
 
+    private DataPath dataPath() {
+        DataPath d = data;
+        if (d == null) {
+            throw StorageFailure.of(ERRORID.NOT_INITIALIZED);
+        }
+        return d;
+    }
+
     private static String require(String text) {
         if (text == null) {
             throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
@@ -848,7 +881,7 @@ public class KQAzurePlugInLibrary {
     }
 
     private WriteSession openWriteSession(StorageConnection c, String blob) {
-        WriteSession session = new WriteSession(newHandle(), blob, c);
+        WriteSession session = new WriteSession(newHandle(), blob, dataPath(), c.config.blockSize);
         if (writers.putIfAbsent(blob, session) != null) {
             throw StorageFailure.of(ERRORID.HANDLE_IN_USE);
         }
@@ -887,6 +920,8 @@ public class KQAzurePlugInLibrary {
                 throw StorageFailure.of(ERRORID.OBJECT_NOT_FOUND);
             }
             throw e;
+        } catch (StorageFailure f) {
+            throw f.id == ERRORID.PRECONDITION_FAILED ? StorageFailure.of(ERRORID.OBJECT_NOT_FOUND) : f;
         }
         return blob;
     }
@@ -899,18 +934,24 @@ public class KQAzurePlugInLibrary {
         return stored;
     }
 
-    private static void uploadWhole(StorageConnection c, String blob, byte[] data, int length,
-                                    Map<String, String> stored, BlobRequestConditions conditions) {
-        BinaryData body = data == null ? BinaryData.fromBytes(new byte[0])
-                : length == data.length ? BinaryData.fromBytes(data)
-                : BinaryData.fromByteBuffer(ByteBuffer.wrap(data, 0, length).slice());
-        BlockBlobSimpleUploadOptions options = new BlockBlobSimpleUploadOptions(body)
-                .setMetadata(new LinkedHashMap<>(stored))
-                .setRequestConditions(conditions);
-        if (conditions != null) {
-            c.blob(blob).uploadWithResponse(options, null, Context.NONE);
-        } else {
-            c.writingToContainer(() -> c.blob(blob).uploadWithResponse(options, null, Context.NONE));
+    /**
+     * Uploads a whole object from the caller's array (used only until this returns): one checked request when it
+     * fits one block, otherwise the write-behind path's parallel blocks and one commit.
+     */
+    private void uploadWhole(StorageConnection c, String blob, byte[] bytes, int length,
+                             Map<String, String> stored, BlobRequestConditions conditions) {
+        DataPath d = dataPath();
+        if (length <= c.config.blockSize) {
+            d.upload(blob, bytes == null ? new byte[0] : bytes, 0, length, new LinkedHashMap<>(stored), conditions);
+            return;
+        }
+        WriteSession whole = new WriteSession("", blob, d, c.config.blockSize);
+        try {
+            whole.putMetadata(stored);
+            whole.append(bytes, length);
+            whole.commit(conditions);
+        } finally {
+            whole.abort(); // gives back what a failure left; nothing after a commit
         }
     }
 
@@ -953,14 +994,14 @@ public class KQAzurePlugInLibrary {
                 throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
             }
             int count = (int) Math.min(wanted, rs.length() - offset);
-            long got = count == 0 ? 0 : download(rs.connection().blob(rs.blobName()), buffer, offset, count,
-                    rs.eTag()).bytes;
+            long got = count == 0 ? 0 : dataPath().readSpan(rs.blobName(), buffer, offset, count, rs.eTag()).bytes;
             return new ReadResult(got, rs.storedMetadata());
         }
         BlockBlobClient blob = c.blob(objectName(target));
         if (wanted > 0) {
             try {
-                return download(blob, buffer, offset, wanted, null);
+                DataPath.RangeInfo r = dataPath().readSpan(objectName(target), buffer, offset, wanted, null);
+                return new ReadResult(r.bytes, r.metadata);
             } catch (BlobStorageException e) {
                 if (e.getStatusCode() != 416) {
                     throw e;
@@ -973,45 +1014,6 @@ public class KQAzurePlugInLibrary {
             throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
         }
         return new ReadResult(0, wantMetadata ? props.getMetadata() : Map.of());
-    }
-
-    private static ReadResult download(BlockBlobClient blob, byte[] buffer, long offset, int count, String eTag) {
-        ArrayFill out = new ArrayFill(buffer, count);
-        BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
-        BlobDownloadResponse response = blob.downloadStreamWithResponse(out, new BlobRange(offset, (long) count),
-                null, conditions, false, null, Context.NONE);
-        Map<String, String> metadata = response.getDeserializedHeaders().getMetadata();
-        return new ReadResult(out.filled, metadata == null ? Map.of() : metadata);
-    }
-
-    /** Receives a download straight into the caller's array, refusing to run past the bytes asked for. */
-    private static final class ArrayFill extends OutputStream {
-        private final byte[] target;
-        private final int limit;
-        int filled;
-
-        ArrayFill(byte[] target, int limit) {
-            this.target = target;
-            this.limit = limit;
-        }
-
-        @Override
-        public void write(int b) throws IOException {
-            if (filled >= limit) {
-                throw new IOException("more data than requested");
-            }
-            target[filled++] = (byte) b;
-        }
-
-        @Override
-        public void write(byte[] src, int off, int len) throws IOException {
-            Objects.checkFromIndexSize(off, len, src.length);
-            if (len > limit - filled) {
-                throw new IOException("more data than requested");
-            }
-            System.arraycopy(src, off, target, filled, len);
-            filled += len;
-        }
     }
 
     private Map<String, String> storedMetadataOf(String target) {

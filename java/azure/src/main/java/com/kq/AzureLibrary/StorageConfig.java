@@ -48,6 +48,8 @@ final class StorageConfig {
     final int blockSize;
     final int maxTries;
     final boolean developmentStore;
+    /** The data path's items (parallelism, buffer memory, time limits). */
+    TransferSettings transfer = new TransferSettings();
     private final Set<String> secrets;
 
     private StorageConfig(String serviceConnectionString, String containerName, int blockSize, int maxTries,
@@ -76,6 +78,7 @@ final class StorageConfig {
         boolean namesAccount = false;
         List<String> serviceItems = new ArrayList<>();
         Set<String> secrets = new LinkedHashSet<>();
+        TransferSettings transfer = new TransferSettings();
 
         for (String raw : text.split(";")) {
             String item = raw.trim();
@@ -88,6 +91,9 @@ final class StorageConfig {
             }
             String key = item.substring(0, eq).trim();
             String value = item.substring(eq + 1).trim();
+            if (transfer.accept(key, value)) {
+                continue;
+            }
             switch (key.toLowerCase(Locale.ROOT)) {
                 case "container" -> {
                     if (!CONTAINER_NAME.matcher(value).matches()) {
@@ -120,11 +126,12 @@ final class StorageConfig {
             }
         }
         secrets.removeIf(String::isEmpty);
-        if (useDevelopment || !namesAccount) {
-            return new StorageConfig(developmentConnectionString(), container, blockSize, maxTries, true, Set.of());
-        }
-        return new StorageConfig(String.join(";", serviceItems) + ";", container, blockSize, maxTries, false,
-                Set.copyOf(secrets));
+        StorageConfig config = useDevelopment || !namesAccount
+                ? new StorageConfig(developmentConnectionString(), container, blockSize, maxTries, true, Set.of())
+                : new StorageConfig(String.join(";", serviceItems) + ";", container, blockSize, maxTries, false,
+                        Set.copyOf(secrets));
+        config.transfer = transfer;
+        return config;
     }
 
     private static int parseBounded(String value, int min, int max) {
