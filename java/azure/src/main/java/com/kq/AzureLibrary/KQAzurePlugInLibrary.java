@@ -39,7 +39,6 @@ import java.util.Map;
 import java.util.Objects;
 import java.util.Set;
 import java.util.TreeMap;
-import java.util.UUID;
 import java.util.concurrent.ConcurrentHashMap;
 import java.util.function.Function;
 
@@ -65,7 +64,7 @@ import java.util.function.Function;
  */
 public class KQAzurePlugInLibrary {
     /** Session handles start with this; a string that does and names no open session is a bad handle. */
-    static final String HANDLE_PREFIX = "kqh-";
+    static final String HANDLE_PREFIX = HandleTokens.PREFIX;
     /** Azure's limit on blob names, in characters. */
     static final int MAX_NAME_LENGTH = 1024;
     static final int MAX_NAME_SEGMENTS = 254;
@@ -82,6 +81,8 @@ public class KQAzurePlugInLibrary {
     /** The data requests and worker threads of {@link #connection}; replaced with it. */
     private volatile DataPath data;
     private final ConcurrentHashMap<String, Session> sessions = new ConcurrentHashMap<>();
+    /** Closed handles, still told apart from object names for a while. */
+    private final HandleTokens retired = new HandleTokens();
     /** The open write session of each object name: two writers of one object would race at the commit. */
     private final ConcurrentHashMap<String, WriteSession> writers = new ConcurrentHashMap<>();
 
@@ -152,6 +153,7 @@ public class KQAzurePlugInLibrary {
             writers.clear();
         }
         for (Session s : dropped) {
+            retired.retire(s.handle());
             if (s instanceof WriteSession) {
                 ((WriteSession) s).abort();
             }
@@ -511,6 +513,7 @@ public class KQAzurePlugInLibrary {
                 throw StorageFailure.of(ERRORID.OBJECT_NOT_FOUND);
             }
             sessions.remove(ws.handle(), ws);
+            retired.retire(ws.handle());
             ws.abort();
             return success();
         });
@@ -804,17 +807,17 @@ public class KQAzurePlugInLibrary {
     }
 
     private static String newHandle() {
-        return HANDLE_PREFIX + UUID.randomUUID().toString().replace("-", "");
+        return HandleTokens.newHandle();
     }
 
-    /** The open session a handle names; null for a string that is not a handle; INVALID_HANDLE for a dead one. */
+    /**
+     * The open session a handle names; null for any other string (an object name, whatever it looks like);
+     * INVALID_HANDLE for a handle closed lately. A name equal to a live handle means that handle.
+     */
     private Session sessionOf(String text) {
-        if (!text.startsWith(HANDLE_PREFIX)) {
-            return null;
-        }
         conn();
         Session session = sessions.get(text);
-        if (session == null) {
+        if (session == null && retired.isRetired(text)) {
             throw StorageFailure.of(ERRORID.INVALID_HANDLE);
         }
         return session;
@@ -822,10 +825,11 @@ public class KQAzurePlugInLibrary {
 
     private Session takeSession(String handle) {
         conn();
-        Session session = require(handle).startsWith(HANDLE_PREFIX) ? sessions.remove(handle) : null;
+        Session session = sessions.remove(require(handle));
         if (session == null) {
             throw StorageFailure.of(ERRORID.INVALID_HANDLE);
         }
+        retired.retire(handle);
         return session;
     }
 
@@ -844,9 +848,6 @@ public class KQAzurePlugInLibrary {
 
     private static String plainName(String name) {
         require(name);
-        if (name.startsWith(HANDLE_PREFIX)) {
-            throw StorageFailure.of(ERRORID.INVALID_HANDLE);
-        }
         if (!isSupportedName(name, 0)) {
             throw StorageFailure.of(ERRORID.INVALID_NAME);
         }
@@ -854,7 +855,7 @@ public class KQAzurePlugInLibrary {
     }
 
     static boolean isSupportedName(String path, int extraLength) {
-        if (path.startsWith(HANDLE_PREFIX) || (long) path.length() + extraLength > MAX_NAME_LENGTH) {
+        if ((long) path.length() + extraLength > MAX_NAME_LENGTH) {
             return false;
         }
         if (extraLength == 0 && (path.isEmpty() || path.endsWith(".") || path.endsWith("/"))) {
@@ -1058,7 +1059,7 @@ public class KQAzurePlugInLibrary {
 
     private void deleteByHandle(String handle) {
         StorageConnection c = conn();
-        if (require(handle).startsWith(HANDLE_PREFIX)) {
+        if (sessionOf(require(handle)) != null) {
             Session session = takeSession(handle);
             if (session instanceof WriteSession ws) {
                 writers.remove(ws.blobName(), ws);
