@@ -99,6 +99,10 @@ final class DataPath implements AutoCloseable {
         });
     }
 
+    void execute(Runnable task) {
+        workers.execute(task);
+    }
+
     <T> Future<T> submit(java.util.concurrent.Callable<T> task) {
         return workers.submit(task);
     }
@@ -106,7 +110,11 @@ final class DataPath implements AutoCloseable {
     /** Stops the workers (their requests are cancelled) and waits until they have all ended. */
     @Override
     public void close() {
-        workers.shutdownNow();
+        for (Runnable never : workers.shutdownNow()) {
+            if (never instanceof Future) {
+                ((Future<?>) never).cancel(false); // gives back what a task that never ran was holding
+            }
+        }
         try {
             workers.awaitTermination(CLOSE_WAIT_SECONDS, TimeUnit.SECONDS);
         } catch (InterruptedException e) {

@@ -11,6 +11,8 @@ import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.Future;
+import java.util.concurrent.FutureTask;
+import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.Semaphore;
 
 /**
@@ -169,29 +171,43 @@ final class WriteSession implements Session {
         buffered = 0;
         slots.acquire(); // at most MaxInFlight blocks of this session under way; the writer waits here
         data.pool.markInFlight(block);
-        boolean submitted = false;
-        try {
-            staging.add(data.submit(() -> {
-                try {
-                    if (spoilt == null) {
-                        data.stageBlock(blobName, id, block, len);
-                    }
-                } catch (Throwable t) {
-                    if (spoilt == null) {
-                        spoilt = ErrorMapper.classify(t);
-                    }
-                } finally {
-                    data.pool.release(block, true);
-                    slots.release();
-                }
+        // Whoever claims the block gives it back: the worker when it runs, or the cancellation of a task that
+        // never started (a running upload keeps its buffer until its request has ended).
+        AtomicBoolean claimed = new AtomicBoolean();
+        Runnable giveBack = () -> {
+            data.pool.release(block, true);
+            slots.release();
+        };
+        FutureTask<Void> task = new FutureTask<Void>(() -> {
+            if (!claimed.compareAndSet(false, true)) {
                 return null;
-            }));
-            submitted = true;
-        } finally {
-            if (!submitted) {
-                data.pool.release(block, true);
-                slots.release();
             }
+            try {
+                if (spoilt == null) {
+                    data.stageBlock(blobName, id, block, len);
+                }
+            } catch (Throwable t) {
+                if (spoilt == null) {
+                    spoilt = ErrorMapper.classify(t);
+                }
+            } finally {
+                giveBack.run();
+            }
+            return null;
+        }) {
+            @Override
+            protected void done() {
+                if (claimed.compareAndSet(false, true)) {
+                    giveBack.run();
+                }
+            }
+        };
+        staging.add(task);
+        try {
+            data.execute(task);
+        } catch (RuntimeException e) {
+            task.cancel(false);
+            throw e;
         }
         blockIds.add(id);
         staging.removeIf(Future::isDone);
