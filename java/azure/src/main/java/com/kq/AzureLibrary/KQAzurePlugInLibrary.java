@@ -421,8 +421,8 @@ public class KQAzurePlugInLibrary {
     /**
      * Whether objects can be stored under {@code path}, with names up to {@code extraLength} more characters
      * (0: the path is itself an object name). Checked locally against Azure's naming rules: at most 1024
-     * characters and 254 segments in all, no control characters, backslashes or unpaired surrogates, no handle
-     * prefix, and an object name neither empty nor ending in '.' or '/'.
+     * characters and 254 segments in all, no control characters, backslashes or unpaired surrogates,
+     * and an object name neither empty nor ending in '.' or '/'.
      */
     public CIsObjectExistFnValue IsObjectPathSupported(String path, int extraLength) {
         return guard("IsObjectPathSupported", path, id -> new CIsObjectExistFnValue(error(id), false), () -> {
