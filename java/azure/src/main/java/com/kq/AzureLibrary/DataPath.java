@@ -64,6 +64,7 @@ final class DataPath implements AutoCloseable {
 
     final RetryPolicy retry;
     final int maxInFlight;
+    final int readAhead;
     final BufferPool pool = BufferPool.SHARED;
     private final StorageConnection connection;
     private final BlobContainerAsyncClient container;
@@ -75,6 +76,7 @@ final class DataPath implements AutoCloseable {
         StorageConfig config = connection.config;
         this.retry = config.transfer.retryPolicy(config.maxTries);
         this.maxInFlight = config.transfer.maxInFlight;
+        this.readAhead = config.transfer.readAhead;
         pool.setCapacity(config.transfer.maxBufferMemory);
         HttpPipeline shared = connection.service.getHttpPipeline();
         List<HttpPipelinePolicy> policies = new ArrayList<>();
@@ -268,8 +270,13 @@ final class DataPath implements AutoCloseable {
      * when no ETag is given; the others are bound to it. Answers the bytes read (fewer at the end of the object).
      */
     RangeInfo readSpan(String blobName, byte[] target, long offset, int count, String eTag) {
+        return readSpan(blobName, target, 0, offset, count, eTag);
+    }
+
+    /** As {@link #readSpan(String, byte[], long, int, String)}, into {@code target[at..]}. */
+    RangeInfo readSpan(String blobName, byte[] target, int at, long offset, int count, String eTag) {
         int first = Math.min(count, MD5_RANGE_LIMIT);
-        RangeInfo head = readRange(blobName, target, 0, offset, first, eTag);
+        RangeInfo head = readRange(blobName, target, at, offset, first, eTag);
         if (head.bytes < first || count == first) {
             return head;
         }
@@ -282,13 +289,13 @@ final class DataPath implements AutoCloseable {
         java.util.concurrent.Semaphore slots = new java.util.concurrent.Semaphore(maxInFlight);
         int total = head.bytes;
         try {
-            for (int at = first; at < end; at += MD5_RANGE_LIMIT) {
-                int n = Math.min(MD5_RANGE_LIMIT, end - at);
-                int pos = at;
+            for (int from = first; from < end; from += MD5_RANGE_LIMIT) {
+                int n = Math.min(MD5_RANGE_LIMIT, end - from);
+                int pos = from;
                 slots.acquire();
                 parts.add(workers.submit(() -> {
                     try {
-                        return readRange(blobName, target, pos, offset + pos, n, version);
+                        return readRange(blobName, target, at + pos, offset + pos, n, version);
                     } finally {
                         slots.release();
                     }

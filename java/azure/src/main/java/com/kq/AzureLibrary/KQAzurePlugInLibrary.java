@@ -81,6 +81,8 @@ public class KQAzurePlugInLibrary {
     /** The data requests and worker threads of {@link #connection}; replaced with it. */
     private volatile DataPath data;
     private final ConcurrentHashMap<String, Session> sessions = new ConcurrentHashMap<>();
+    /** The read-ahead of each read session that has read. */
+    private final ConcurrentHashMap<String, ReadAhead> readers = new ConcurrentHashMap<>();
     /** Closed handles, still told apart from object names for a while. */
     private final HandleTokens retired = new HandleTokens();
     /** The open write session of each object name: two writers of one object would race at the commit. */
@@ -152,6 +154,10 @@ public class KQAzurePlugInLibrary {
             sessions.clear();
             writers.clear();
         }
+        for (ReadAhead ra : readers.values()) {
+            ra.close();
+        }
+        readers.clear();
         for (Session s : dropped) {
             retired.retire(s.handle());
             if (s instanceof WriteSession) {
@@ -830,6 +836,10 @@ public class KQAzurePlugInLibrary {
             throw StorageFailure.of(ERRORID.INVALID_HANDLE);
         }
         retired.retire(handle);
+        ReadAhead ra = readers.remove(handle);
+        if (ra != null) {
+            ra.close();
+        }
         return session;
     }
 
@@ -995,7 +1005,13 @@ public class KQAzurePlugInLibrary {
                 throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
             }
             int count = (int) Math.min(wanted, rs.length() - offset);
-            long got = count == 0 ? 0 : dataPath().readSpan(rs.blobName(), buffer, offset, count, rs.eTag()).bytes;
+            long got = count == 0 ? 0 : readAhead(rs).read(buffer, offset, count, rs.eTag());
+            if (!sessions.containsKey(rs.handle())) {
+                ReadAhead ra = readers.remove(rs.handle()); // closed while this read ran
+                if (ra != null) {
+                    ra.close();
+                }
+            }
             return new ReadResult(got, rs.storedMetadata());
         }
         BlockBlobClient blob = c.blob(objectName(target));
@@ -1015,6 +1031,12 @@ public class KQAzurePlugInLibrary {
             throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
         }
         return new ReadResult(0, wantMetadata ? props.getMetadata() : Map.of());
+    }
+
+    private ReadAhead readAhead(ReadSession rs) {
+        DataPath d = dataPath();
+        return readers.computeIfAbsent(rs.handle(),
+                h -> new ReadAhead(d, rs.blobName(), rs.length(), rs.eTag(), d.readAhead));
     }
 
     private Map<String, String> storedMetadataOf(String target) {

@@ -170,4 +170,34 @@ class FaultTest {
         }
         assertEquals(0, BufferPool.SHARED.used(), "every buffer given back");
     }
+
+    @Test
+    void sequentialReadsAreFetchedAheadAndRandomReadsAreNot() {
+        AtomicInteger gets = new AtomicInteger();
+        withFaults(new Injector(r -> {
+            if (isRangedGet(r)) {
+                gets.incrementAndGet();
+            }
+            return null;
+        }), "ReadAhead=2");
+        int mib = 1024 * 1024;
+        byte[] content = data(6, 12 * mib + 3);
+        ok(lib.WriteObject("ahead", content, content.length, null).errorValue);
+
+        gets.set(0);
+        assertArrayEquals(content, readInChunks(lib, "ahead", mib));
+        assertTrue(gets.get() <= 7, "13 reads of 1 MiB served by about four 4 MiB ranges: " + gets.get());
+
+        CCreateFnValue opened = lib.OpenObject("ahead");
+        byte[] buf = new byte[1000];
+        gets.set(0);
+        for (int i = 11; i >= 0; i--) { // backwards: never sequential
+            CReadObjectFnValue r = lib.ReadObject(opened.objHandle, buf, buf.length, (long) i * mib);
+            ok(r.errorValue);
+            assertArrayEquals(java.util.Arrays.copyOfRange(content, i * mib, i * mib + 1000), buf);
+        }
+        assertEquals(12, gets.get(), "one request per random read, nothing fetched ahead");
+        ok(lib.CloseObject(opened.objHandle));
+        assertEquals(0, BufferPool.SHARED.used(), "read-ahead buffers given back at the close");
+    }
 }
