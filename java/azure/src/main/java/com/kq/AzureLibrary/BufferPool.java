@@ -14,7 +14,8 @@ import java.util.ArrayDeque;
  * takes memory that is free.
  */
 final class BufferPool {
-    static final long DEFAULT_CAPACITY = 48L * 1024 * 1024;
+    /** Eight 8 MiB blocks in flight plus the one being filled. */
+    static final long DEFAULT_CAPACITY = 72L * 1024 * 1024;
     /** Buffers kept for reuse, by size; beyond that they are left to the collector. */
     private static final int KEEP_FREE = 8;
 

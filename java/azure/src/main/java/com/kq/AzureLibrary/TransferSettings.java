@@ -11,7 +11,7 @@ import java.util.Locale;
  * module's README gives their meaning and defaults.
  */
 final class TransferSettings {
-    static final int DEFAULT_MAX_IN_FLIGHT = 4;
+    static final int DEFAULT_MAX_IN_FLIGHT = 8;
     static final int MAX_MAX_IN_FLIGHT = 64;
     static final long DEFAULT_TRY_BASE_SECONDS = 20;
     static final long DEFAULT_MIN_RATE = 256L * 1024;
