@@ -1,22 +1,18 @@
 package com.kq.AzureLibrary;
 
 import com.azure.core.http.rest.Response;
-import com.azure.core.util.BinaryData;
 import com.azure.core.util.Context;
 import com.azure.storage.blob.BlobContainerClient;
 import com.azure.storage.blob.models.BlobContainerItem;
-import com.azure.storage.blob.models.BlobDownloadResponse;
 import com.azure.storage.blob.models.BlobErrorCode;
 import com.azure.storage.blob.models.BlobItem;
 import com.azure.storage.blob.models.BlobListDetails;
 import com.azure.storage.blob.models.BlobProperties;
-import com.azure.storage.blob.models.BlobRange;
 import com.azure.storage.blob.models.BlobRequestConditions;
 import com.azure.storage.blob.models.BlobStorageException;
 import com.azure.storage.blob.models.DeleteSnapshotsOptionType;
 import com.azure.storage.blob.models.ListBlobsOptions;
 import com.azure.storage.blob.models.StorageAccountInfo;
-import com.azure.storage.blob.options.BlockBlobSimpleUploadOptions;
 import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
@@ -24,10 +20,7 @@ import com.kq.plugin.model.CArrayOfString;
 import com.kq.plugin.model.CInt;
 import com.kq.plugin.model.CString;
 
-import java.io.IOException;
-import java.io.OutputStream;
 import java.net.URI;
-import java.nio.ByteBuffer;
 import java.time.Instant;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -39,7 +32,6 @@ import java.util.Map;
 import java.util.Objects;
 import java.util.Set;
 import java.util.TreeMap;
-import java.util.UUID;
 import java.util.concurrent.ConcurrentHashMap;
 import java.util.function.Function;
 
@@ -65,7 +57,7 @@ import java.util.function.Function;
  */
 public class AzureStorageLibrary implements StorageLibrary {
     /** Session handles start with this; a string that does and names no open session is a bad handle. */
-    static final String HANDLE_PREFIX = "kqh-";
+    static final String HANDLE_PREFIX = HandleTokens.PREFIX;
     /** Azure's limit on blob names, in characters. */
     static final int MAX_NAME_LENGTH = 1024;
     static final int MAX_NAME_SEGMENTS = 254;
@@ -79,7 +71,13 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     private final String installPath;
     private volatile StorageConnection connection;
+    /** The data requests and worker threads of {@link #connection}; replaced with it. */
+    private volatile DataPath data;
     private final ConcurrentHashMap<String, Session> sessions = new ConcurrentHashMap<>();
+    /** The read-ahead of each read session that has read. */
+    private final ConcurrentHashMap<String, ReadAhead> readers = new ConcurrentHashMap<>();
+    /** Closed handles, still told apart from object names for a while. */
+    private final HandleTokens retired = new HandleTokens();
     /** The open write session of each object name: two writers of one object would race at the commit. */
     private final ConcurrentHashMap<String, WriteSession> writers = new ConcurrentHashMap<>();
 
@@ -109,16 +107,14 @@ public class AzureStorageLibrary implements StorageLibrary {
                 // The SDK's verdict on the connection string; its message may quote the string, so it is dropped.
                 throw StorageFailure.of(ERRORID.INVALID_CONNECTION_STRING);
             }
-            StorageConnection old;
-            synchronized (this) {
-                old = connection;
-                connection = fresh;
-                sessions.clear();
-                writers.clear();
+            DataPath freshData;
+            try {
+                freshData = new DataPath(fresh);
+            } catch (RuntimeException | Error e) {
+                fresh.close();
+                throw e;
             }
-            if (old != null) {
-                old.close();
-            }
+            swap(fresh, freshData);
             LOG.log(System.Logger.Level.DEBUG, "Azure library initialised: account {0}, container {1}{2}",
                     fresh.accountUrl(), config.containerName, config.developmentStore ? " (development store)" : "");
             return success();
@@ -128,18 +124,45 @@ public class AzureStorageLibrary implements StorageLibrary {
     /** Drops every session (uncommitted data is discarded) and the clients. Calls after it fail with NOT_INITIALIZED. */
     public CErrorValue AzureDeInit() {
         return guard("AzureDeInit", null, AzureStorageLibrary::error, () -> {
-            StorageConnection old;
-            synchronized (this) {
-                old = connection;
-                connection = null;
-                sessions.clear();
-                writers.clear();
-            }
-            if (old != null) {
-                old.close();
-            }
+            swap(null, null);
             return success();
         });
+    }
+
+    /**
+     * Puts new clients in place and retires the old ones: open sessions are dropped (their uploads cancelled,
+     * nothing committed), and this returns only once the old workers have ended, so a host may unload the
+     * library right after.
+     */
+    private void swap(StorageConnection fresh, DataPath freshData) {
+        StorageConnection old;
+        DataPath oldData;
+        List<Session> dropped;
+        synchronized (this) {
+            old = connection;
+            oldData = data;
+            connection = fresh;
+            data = freshData;
+            dropped = new ArrayList<>(sessions.values());
+            sessions.clear();
+            writers.clear();
+        }
+        for (ReadAhead ra : readers.values()) {
+            ra.close();
+        }
+        readers.clear();
+        for (Session s : dropped) {
+            retired.retire(s.handle());
+            if (s instanceof WriteSession) {
+                ((WriteSession) s).abort();
+            }
+        }
+        if (oldData != null) {
+            oldData.close();
+        }
+        if (old != null) {
+            old.close();
+        }
     }
 
     // ------------------------------------------------------------------ handles
@@ -194,7 +217,7 @@ public class AzureStorageLibrary implements StorageLibrary {
             if (session instanceof WriteSession) {
                 WriteSession ws = (WriteSession) session;
                 writers.remove(ws.blobName(), ws);
-                ws.commit();
+                ws.commit(null);
             }
             return success();
         });
@@ -401,8 +424,8 @@ public class AzureStorageLibrary implements StorageLibrary {
     /**
      * Whether objects can be stored under {@code path}, with names up to {@code extraLength} more characters
      * (0: the path is itself an object name). Checked locally against Azure's naming rules: at most 1024
-     * characters and 254 segments in all, no control characters, backslashes or unpaired surrogates, no handle
-     * prefix, and an object name neither empty nor ending in '.' or '/'.
+     * characters and 254 segments in all, no control characters, backslashes or unpaired surrogates,
+     * and an object name neither empty nor ending in '.' or '/'.
      */
     public CIsObjectExistFnValue IsObjectPathSupported(String path, int extraLength) {
         return guard("IsObjectPathSupported", path, id -> new CIsObjectExistFnValue(error(id), false), () -> {
@@ -493,6 +516,8 @@ public class AzureStorageLibrary implements StorageLibrary {
                 throw StorageFailure.of(ERRORID.OBJECT_NOT_FOUND);
             }
             sessions.remove(ws.handle(), ws);
+            retired.retire(ws.handle());
+            ws.abort();
             return success();
         });
     }
@@ -537,6 +562,7 @@ public class AzureStorageLibrary implements StorageLibrary {
                 throw StorageFailure.of(ERRORID.NOT_SUPPORTED);
             }
             c.rotate();
+            dataPath().refreshClients();
             return new CString(success(), c.accountName());
         });
     }
@@ -551,6 +577,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     public CErrorValue DeleteContainer() {
         return guard("DeleteContainer", null, AzureStorageLibrary::error, () -> {
             conn().container.deleteWithResponse(null, null, Context.NONE);
+            dataPath().containerGone();
             return success();
         });
     }
@@ -764,6 +791,14 @@ public class AzureStorageLibrary implements StorageLibrary {
         return c;
     }
 
+    private DataPath dataPath() {
+        DataPath d = data;
+        if (d == null) {
+            throw StorageFailure.of(ERRORID.NOT_INITIALIZED);
+        }
+        return d;
+    }
+
     private static String require(String text) {
         if (text == null) {
             throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
@@ -788,17 +823,17 @@ public class AzureStorageLibrary implements StorageLibrary {
     }
 
     private static String newHandle() {
-        return HANDLE_PREFIX + UUID.randomUUID().toString().replace("-", "");
+        return HandleTokens.newHandle();
     }
 
-    /** The open session a handle names; null for a string that is not a handle; INVALID_HANDLE for a dead one. */
+    /**
+     * The open session a handle names; null for any other string (an object name, whatever it looks like);
+     * INVALID_HANDLE for a handle closed lately. A name equal to a live handle means that handle.
+     */
     private Session sessionOf(String text) {
-        if (!text.startsWith(HANDLE_PREFIX)) {
-            return null;
-        }
         conn();
         Session session = sessions.get(text);
-        if (session == null) {
+        if (session == null && retired.isRetired(text)) {
             throw StorageFailure.of(ERRORID.INVALID_HANDLE);
         }
         return session;
@@ -806,9 +841,14 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     private Session takeSession(String handle) {
         conn();
-        Session session = require(handle).startsWith(HANDLE_PREFIX) ? sessions.remove(handle) : null;
+        Session session = sessions.remove(require(handle));
         if (session == null) {
             throw StorageFailure.of(ERRORID.INVALID_HANDLE);
+        }
+        retired.retire(handle);
+        ReadAhead ra = readers.remove(handle);
+        if (ra != null) {
+            ra.close();
         }
         return session;
     }
@@ -828,9 +868,6 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     private static String plainName(String name) {
         require(name);
-        if (name.startsWith(HANDLE_PREFIX)) {
-            throw StorageFailure.of(ERRORID.INVALID_HANDLE);
-        }
         if (!isSupportedName(name, 0)) {
             throw StorageFailure.of(ERRORID.INVALID_NAME);
         }
@@ -838,7 +875,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     }
 
     static boolean isSupportedName(String path, int extraLength) {
-        if (path.startsWith(HANDLE_PREFIX) || (long) path.length() + extraLength > MAX_NAME_LENGTH) {
+        if ((long) path.length() + extraLength > MAX_NAME_LENGTH) {
             return false;
         }
         if (extraLength == 0 && (path.isEmpty() || path.endsWith(".") || path.endsWith("/"))) {
@@ -865,7 +902,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     }
 
     private WriteSession openWriteSession(StorageConnection c, String blob) {
-        WriteSession session = new WriteSession(newHandle(), blob, c);
+        WriteSession session = new WriteSession(newHandle(), blob, dataPath(), c.config.blockSize);
         if (writers.putIfAbsent(blob, session) != null) {
             throw StorageFailure.of(ERRORID.HANDLE_IN_USE);
         }
@@ -904,6 +941,8 @@ public class AzureStorageLibrary implements StorageLibrary {
                 throw StorageFailure.of(ERRORID.OBJECT_NOT_FOUND);
             }
             throw e;
+        } catch (StorageFailure f) {
+            throw f.id == ERRORID.PRECONDITION_FAILED ? StorageFailure.of(ERRORID.OBJECT_NOT_FOUND) : f;
         }
         return blob;
     }
@@ -916,18 +955,24 @@ public class AzureStorageLibrary implements StorageLibrary {
         return stored;
     }
 
-    private static void uploadWhole(StorageConnection c, String blob, byte[] data, int length,
-                                    Map<String, String> stored, BlobRequestConditions conditions) {
-        BinaryData body = data == null ? BinaryData.fromBytes(new byte[0])
-                : length == data.length ? BinaryData.fromBytes(data)
-                : BinaryData.fromByteBuffer(ByteBuffer.wrap(data, 0, length).slice());
-        BlockBlobSimpleUploadOptions options = new BlockBlobSimpleUploadOptions(body)
-                .setMetadata(new LinkedHashMap<>(stored)).setTier(c.config.accessTier)
-                .setRequestConditions(conditions);
-        if (conditions != null) {
-            c.blob(blob).uploadWithResponse(options, null, Context.NONE);
-        } else {
-            c.writingToContainer(() -> c.blob(blob).uploadWithResponse(options, null, Context.NONE));
+    /**
+     * Uploads a whole object from the caller's array (used only until this returns): one checked request when it
+     * fits one block, otherwise the write-behind path's parallel blocks and one commit.
+     */
+    private void uploadWhole(StorageConnection c, String blob, byte[] bytes, int length,
+                             Map<String, String> stored, BlobRequestConditions conditions) {
+        DataPath d = dataPath();
+        if (length <= c.config.blockSize) {
+            d.upload(blob, bytes == null ? new byte[0] : bytes, 0, length, new LinkedHashMap<>(stored), conditions);
+            return;
+        }
+        WriteSession whole = new WriteSession("", blob, d, c.config.blockSize);
+        try {
+            whole.putMetadata(stored);
+            whole.append(bytes, length);
+            whole.commit(conditions);
+        } finally {
+            whole.abort(); // gives back what a failure left; nothing after a commit
         }
     }
 
@@ -971,14 +1016,20 @@ public class AzureStorageLibrary implements StorageLibrary {
                 throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
             }
             int count = (int) Math.min(wanted, rs.length() - offset);
-            long got = count == 0 ? 0 : download(rs.connection().blob(rs.blobName()), buffer, offset, count,
-                    rs.eTag()).bytes;
+            long got = count == 0 ? 0 : readAhead(rs).read(buffer, offset, count, rs.eTag());
+            if (!sessions.containsKey(rs.handle())) {
+                ReadAhead ra = readers.remove(rs.handle()); // closed while this read ran
+                if (ra != null) {
+                    ra.close();
+                }
+            }
             return new ReadResult(got, rs.storedMetadata());
         }
         BlockBlobClient blob = c.blob(objectName(target));
         if (wanted > 0) {
             try {
-                return download(blob, buffer, offset, wanted, null);
+                DataPath.RangeInfo r = dataPath().readSpan(objectName(target), buffer, offset, wanted, null);
+                return new ReadResult(r.bytes, r.metadata);
             } catch (BlobStorageException e) {
                 if (e.getStatusCode() != 416) {
                     throw e;
@@ -993,43 +1044,10 @@ public class AzureStorageLibrary implements StorageLibrary {
         return new ReadResult(0, wantMetadata ? props.getMetadata() : Map.of());
     }
 
-    private static ReadResult download(BlockBlobClient blob, byte[] buffer, long offset, int count, String eTag) {
-        ArrayFill out = new ArrayFill(buffer, count);
-        BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
-        BlobDownloadResponse response = blob.downloadStreamWithResponse(out, new BlobRange(offset, (long) count),
-                null, conditions, false, null, Context.NONE);
-        Map<String, String> metadata = response.getDeserializedHeaders().getMetadata();
-        return new ReadResult(out.filled, metadata == null ? Map.of() : metadata);
-    }
-
-    /** Receives a download straight into the caller's array, refusing to run past the bytes asked for. */
-    private static final class ArrayFill extends OutputStream {
-        private final byte[] target;
-        private final int limit;
-        int filled;
-
-        ArrayFill(byte[] target, int limit) {
-            this.target = target;
-            this.limit = limit;
-        }
-
-        @Override
-        public void write(int b) throws IOException {
-            if (filled >= limit) {
-                throw new IOException("more data than requested");
-            }
-            target[filled++] = (byte) b;
-        }
-
-        @Override
-        public void write(byte[] src, int off, int len) throws IOException {
-            Objects.checkFromIndexSize(off, len, src.length);
-            if (len > limit - filled) {
-                throw new IOException("more data than requested");
-            }
-            System.arraycopy(src, off, target, filled, len);
-            filled += len;
-        }
+    private ReadAhead readAhead(ReadSession rs) {
+        DataPath d = dataPath();
+        return readers.computeIfAbsent(rs.handle(),
+                h -> new ReadAhead(d, rs.blobName(), rs.length(), rs.eTag(), d.readAhead));
     }
 
     private Map<String, String> storedMetadataOf(String target) {
@@ -1074,7 +1092,7 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     private void deleteByHandle(String handle) {
         StorageConnection c = conn();
-        if (require(handle).startsWith(HANDLE_PREFIX)) {
+        if (sessionOf(require(handle)) != null) {
             Session session = takeSession(handle);
             if (session instanceof WriteSession) {
                 WriteSession ws = (WriteSession) session;

@@ -127,7 +127,14 @@ final class StorageConfig {
             new Item("ClientId", Kind.LIBRARY, v -> GUID.matcher(v).matches(), null),
             new Item("ClientSecretFile", Kind.LIBRARY, StorageConfig::isPath, null),
             new Item("ClientSecretEnv", Kind.LIBRARY, v -> ENV_NAME.matcher(v).matches(), null),
-            new Item("ClientCertificateFile", Kind.LIBRARY, StorageConfig::isPath, null));
+            new Item("ClientCertificateFile", Kind.LIBRARY, StorageConfig::isPath, null),
+            // The data path's items (TransferSettings checks and holds them).
+            new Item("MaxInFlight", Kind.LIBRARY, transferRule("MaxInFlight"), null),
+            new Item("MaxBufferMemory", Kind.LIBRARY, transferRule("MaxBufferMemory"), null),
+            new Item("ReadAhead", Kind.LIBRARY, transferRule("ReadAhead"), null),
+            new Item("TryTimeout", Kind.LIBRARY, transferRule("TryTimeout"), null),
+            new Item("MinRate", Kind.LIBRARY, transferRule("MinRate"), null),
+            new Item("CallTimeout", Kind.LIBRARY, transferRule("CallTimeout"), null));
 
     /** The items as given (canonical name -> value), defaults not included. */
     private final Map<String, String> given;
@@ -147,6 +154,8 @@ final class StorageConfig {
     /** The tier of new objects; null leaves it to the account's default. */
     final AccessTier accessTier;
     final boolean developmentStore;
+    /** The data path's items (parallelism, buffer memory, time limits). */
+    final TransferSettings transfer = new TransferSettings();
     private final Set<String> secrets;
 
     private StorageConfig(Map<String, String> given, Function<String, String> environment) {
@@ -157,6 +166,9 @@ final class StorageConfig {
         this.maxTries = number("MaxTries");
         this.accessTier = has("AccessTier") ? tierOf(text("AccessTier")) : null;
         this.developmentStore = has("UseDevelopmentStorage");
+        for (Map.Entry<String, String> e : given.entrySet()) {
+            transfer.accept(e.getKey(), e.getValue());
+        }
         Set<String> found = new LinkedHashSet<>();
 
         if (developmentStore) {
@@ -323,6 +335,16 @@ final class StorageConfig {
     String text(String item) {
         String v = given.get(item);
         return v != null ? v : ITEMS.get(item.toLowerCase(Locale.ROOT)).fallback;
+    }
+
+    private static Predicate<String> transferRule(String name) {
+        return v -> {
+            try {
+                return new TransferSettings().accept(name, v);
+            } catch (StorageFailure f) {
+                return false;
+            }
+        };
     }
 
     int number(String item) {

@@ -1,53 +1,60 @@
 package com.kq.AzureLibrary;
 
-import com.azure.core.util.BinaryData;
-import com.azure.core.util.Context;
-import com.azure.storage.blob.options.BlockBlobCommitBlockListOptions;
-import com.azure.storage.blob.options.BlockBlobSimpleUploadOptions;
-import com.azure.storage.blob.options.BlockBlobStageBlockOptions;
+import com.azure.storage.blob.models.BlobRequestConditions;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
 import java.nio.ByteBuffer;
 import java.security.SecureRandom;
 import java.util.ArrayList;
-import java.util.Arrays;
 import java.util.Base64;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.concurrent.Future;
+import java.util.concurrent.FutureTask;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.Semaphore;
 
 /**
- * An object being written: the data is cut into blocks of the configured size, each staged (uploaded but
- * uncommitted, so invisible) as soon as it is full, and {@link #commit()} makes the blob appear with all its data
- * and metadata at once. An object smaller than one block is uploaded whole at the commit instead, one request.
+ * An object being written, with write-behind: a write returns once its bytes are copied into a block buffer
+ * taken from the shared {@link BufferPool}; each full block is staged (uploaded, uncommitted, invisible) by the
+ * library's workers, up to {@code MaxInFlight} blocks of the session at once. {@link #commit} waits for every
+ * block and commits the block list with the metadata, so the object appears complete and at once. An object no
+ * larger than one block is uploaded whole at the commit instead, one request.
  *
- * <p>Calls on one session are serialised by the session's own monitor; different sessions never wait for each
- * other. After a failed staging the session is spoilt: every later call, the commit included, reports the first
- * failure and nothing is committed.
+ * <p>Calls on one session are serialised by its monitor. A staging that fails (after its retries) spoils the
+ * session: the next call, or the commit, answers that first failure, and nothing is committed.
  */
 final class WriteSession implements Session {
     /** The service refuses a block list longer than this. */
     static final int MAX_BLOCKS = 50_000;
+    /** A small object's buffer starts at this size and doubles up to one block. */
+    private static final int FIRST_BUFFER = 64 * 1024;
     private static final SecureRandom RANDOM = new SecureRandom();
 
     private final String handle;
-    private final StorageConnection connection;
+    private final String blobName;
+    private final DataPath data;
     private final int blockSize;
+    private final Semaphore slots;
     /** Makes this session's block ids differ from those of any other session staging to the same blob. */
     private final byte[] blockIdSalt = new byte[8];
     private final List<String> blockIds = new ArrayList<>();
+    private final List<Future<?>> staging = new ArrayList<>();
     private final Map<String, String> storedMetadata = new LinkedHashMap<>();
-    private final String blobName;
-    private byte[] buffer = new byte[0];
+    private byte[] buffer;
     private int buffered;
     private long totalBytes;
-    private ERRORID spoilt;
+    /** The first failure; written by workers, read by the caller's thread. */
+    private volatile ERRORID spoilt;
+    private boolean finished;
 
-    WriteSession(String handle, String blobName, StorageConnection connection) {
+    WriteSession(String handle, String blobName, DataPath data, int blockSize) {
         this.handle = handle;
         this.blobName = blobName;
-        this.connection = connection;
-        this.blockSize = connection.config.blockSize;
+        this.data = data;
+        this.blockSize = blockSize;
+        this.slots = new Semaphore(data.maxInFlight);
         RANDOM.nextBytes(blockIdSalt);
     }
 
@@ -75,70 +82,169 @@ final class WriteSession implements Session {
         return new LinkedHashMap<>(storedMetadata);
     }
 
-    synchronized void append(byte[] data, int length) {
+    /** Copies the bytes into the session's buffers (the caller's array is not kept) and stages full blocks. */
+    synchronized void append(byte[] bytes, int length) {
         failIfSpoilt();
         try {
             int off = 0;
             while (off < length) {
-                int remaining = length - off;
-                if (buffered == 0 && remaining >= blockSize) {
-                    stage(data, off, blockSize); // straight from the caller's array, no copy
-                    off += blockSize;
-                    continue;
-                }
-                int n = Math.min(remaining, blockSize - buffered);
-                ensureCapacity(buffered + n);
-                System.arraycopy(data, off, buffer, buffered, n);
+                int n = Math.min(length - off, blockSize - buffered);
+                reserve(buffered + n, length - off);
+                System.arraycopy(bytes, off, buffer, buffered, n);
                 buffered += n;
                 off += n;
                 if (buffered == blockSize) {
-                    stage(buffer, 0, blockSize);
-                    buffered = 0;
+                    stageBuffer();
                 }
             }
             totalBytes += length;
         } catch (Throwable t) {
-            spoilt = ErrorMapper.classify(t);
-            throw StorageFailure.of(spoilt);
+            throw spoil(t);
         }
     }
 
-    /** Makes the blob visible: uploads the rest and commits the block list with the metadata. */
-    synchronized void commit() {
+    /**
+     * Makes the blob visible: uploads the rest, waits for every block and commits the list with the metadata.
+     * With {@code conditions} the commit (or the single upload) is conditional, e.g. If-Match for an update.
+     */
+    synchronized void commit(BlobRequestConditions conditions) {
         failIfSpoilt();
         try {
             Map<String, String> metadata = new LinkedHashMap<>(storedMetadata);
             if (blockIds.isEmpty()) {
-                BlockBlobSimpleUploadOptions options = new BlockBlobSimpleUploadOptions(slice(buffer, 0, buffered))
-                        .setMetadata(metadata).setTier(connection.config.accessTier);
-                connection.writingToContainer(() ->
-                        connection.blob(blobName).uploadWithResponse(options, null, Context.NONE));
+                byte[] body = buffer == null ? new byte[0] : buffer;
+                data.upload(blobName, body, 0, buffered, metadata, conditions);
             } else {
                 if (buffered > 0) {
-                    stage(buffer, 0, buffered);
-                    buffered = 0;
+                    stageBuffer();
                 }
-                BlockBlobCommitBlockListOptions options = new BlockBlobCommitBlockListOptions(List.copyOf(blockIds))
-                        .setMetadata(metadata).setTier(connection.config.accessTier);
-                connection.writingToContainer(() ->
-                        connection.blob(blobName).commitBlockListWithResponse(options, null, Context.NONE));
+                awaitStaging();
+                failIfSpoilt();
+                data.commit(blobName, new ArrayList<>(blockIds), metadata, conditions);
             }
-            buffer = new byte[0];
+            finished = true;
+            releaseBuffer();
         } catch (Throwable t) {
-            spoilt = ErrorMapper.classify(t);
-            throw StorageFailure.of(spoilt);
+            throw spoil(t);
         }
     }
 
-    private void stage(byte[] data, int off, int len) {
+    /** Drops the session: stagings in flight are cancelled, buffers go back, nothing is committed. */
+    synchronized void abort() {
+        if (spoilt == null) {
+            spoilt = ERRORID.CANCELLED;
+        }
+        for (Future<?> f : staging) {
+            f.cancel(true);
+        }
+        releaseBuffer();
+    }
+
+    /** The buffer grows by doubling up to one block: a small object never holds a whole block. */
+    private void reserve(int needed, int coming) throws InterruptedException {
+        if (buffer != null && buffer.length >= needed) {
+            return;
+        }
+        int size;
+        if (buffer == null && coming >= blockSize) {
+            size = blockSize; // a large write: straight to a full block
+        } else {
+            int grown = buffer == null ? FIRST_BUFFER : buffer.length * 2;
+            size = Math.min(blockSize, Math.max(needed, grown));
+        }
+        byte[] bigger = data.pool.acquire(size);
+        if (buffer != null) {
+            System.arraycopy(buffer, 0, bigger, 0, buffered);
+            data.pool.release(buffer, false);
+        }
+        buffer = bigger;
+    }
+
+    private void stageBuffer() throws InterruptedException {
         if (blockIds.size() >= MAX_BLOCKS) {
             throw StorageFailure.of(ERRORID.QUOTA_EXCEEDED);
         }
         String id = blockId(blockIds.size());
-        BlockBlobStageBlockOptions options = new BlockBlobStageBlockOptions(id, slice(data, off, len));
-        connection.writingToContainer(() ->
-                connection.blob(blobName).stageBlockWithResponse(options, null, Context.NONE));
+        byte[] block = buffer;
+        int len = buffered;
+        buffer = null;
+        buffered = 0;
+        slots.acquire(); // at most MaxInFlight blocks of this session under way; the writer waits here
+        data.pool.markInFlight(block);
+        // Whoever claims the block gives it back: the worker when it runs, or the cancellation of a task that
+        // never started (a running upload keeps its buffer until its request has ended).
+        AtomicBoolean claimed = new AtomicBoolean();
+        Runnable giveBack = () -> {
+            data.pool.release(block, true);
+            slots.release();
+        };
+        FutureTask<Void> task = new FutureTask<Void>(() -> {
+            if (!claimed.compareAndSet(false, true)) {
+                return null;
+            }
+            try {
+                if (spoilt == null) {
+                    data.stageBlock(blobName, id, block, len);
+                }
+            } catch (Throwable t) {
+                if (spoilt == null) {
+                    spoilt = ErrorMapper.classify(t);
+                }
+            } finally {
+                giveBack.run();
+            }
+            return null;
+        }) {
+            @Override
+            protected void done() {
+                if (claimed.compareAndSet(false, true)) {
+                    giveBack.run();
+                }
+            }
+        };
+        staging.add(task);
+        try {
+            data.execute(task);
+        } catch (RuntimeException e) {
+            task.cancel(false);
+            throw e;
+        }
         blockIds.add(id);
+        staging.removeIf(Future::isDone);
+    }
+
+    private void awaitStaging() throws InterruptedException {
+        for (Future<?> f : staging) {
+            try {
+                f.get();
+            } catch (java.util.concurrent.ExecutionException | java.util.concurrent.CancellationException e) {
+                if (spoilt == null) {
+                    spoilt = ErrorMapper.classify(e.getCause() == null ? e : e.getCause());
+                }
+            }
+        }
+        staging.clear();
+    }
+
+    private StorageFailure spoil(Throwable t) {
+        if (spoilt == null) {
+            spoilt = ErrorMapper.classify(t);
+        }
+        if (!finished) {
+            for (Future<?> f : staging) {
+                f.cancel(true);
+            }
+            releaseBuffer();
+        }
+        return StorageFailure.of(spoilt);
+    }
+
+    private void releaseBuffer() {
+        if (buffer != null) {
+            data.pool.release(buffer, false);
+            buffer = null;
+            buffered = 0;
+        }
     }
 
     /** Same length for every block of the blob, as the service demands. */
@@ -147,22 +253,11 @@ final class WriteSession implements Session {
         return Base64.getEncoder().encodeToString(raw.array());
     }
 
-    private static BinaryData slice(byte[] data, int off, int len) {
-        return off == 0 && len == data.length ? BinaryData.fromBytes(data)
-                : BinaryData.fromByteBuffer(ByteBuffer.wrap(data, off, len).slice());
-    }
-
-    /** Grows the buffer by doubling, up to one block: small objects never hold a whole block in memory. */
-    private void ensureCapacity(int needed) {
-        if (buffer.length < needed) {
-            int size = Math.max(needed, Math.min(blockSize, Math.max(64 * 1024, buffer.length * 2)));
-            buffer = Arrays.copyOf(buffer, size);
-        }
-    }
-
     private void failIfSpoilt() {
-        if (spoilt != null) {
-            throw StorageFailure.of(spoilt);
+        ERRORID id = spoilt;
+        if (id != null) {
+            releaseBuffer();
+            throw StorageFailure.of(id);
         }
     }
 }

@@ -113,10 +113,7 @@ class AccountModesTest {
             Files.writeString(keyFile, DEV_KEY);
             KQAzurePlugInLibrary lib = init("AccountName=" + DEV_ACCOUNT + ";AccountKeyFile=" + keyFile + ";"
                     + ENDPOINT + "Container=" + newContainer() + ";BlockSize=4096");
-            byte[] content = data(11, 6 * 4096 + 100);
-            String handle = lib.CreateObject("rotated").objHandle;
-            ok(lib.WriteObject(handle, Arrays.copyOfRange(content, 0, 3 * 4096), 3 * 4096));
-
+            // A wrong key rotated in is used at once (the service refuses it); rotating back restores access.
             Files.writeString(keyFile, WRONG_KEY);
             CString answer = lib.updateStorageKey();
             ok(answer.errorValue);
@@ -124,7 +121,14 @@ class AccountModesTest {
             ERRORID refused = lib.IsObjectExist("rotated").errorValue.getErrorID();
             assertTrue(refused == ERRORID.AUTHENTICATION_FAILED || refused == ERRORID.ACCESS_DENIED,
                     "the new key is in use: " + refused);
+            Files.writeString(keyFile, DEV_KEY);
+            ok(lib.updateStorageKey().errorValue);
 
+            // Rotations in the middle of a write session, blocks still uploading: a bad secret keeps the
+            // clients, a good one swaps them, and the session commits every byte.
+            byte[] content = data(11, 6 * 4096 + 100);
+            String handle = lib.CreateObject("rotated").objHandle;
+            ok(lib.WriteObject(handle, Arrays.copyOfRange(content, 0, 3 * 4096), 3 * 4096));
             Files.writeString(keyFile, "not a key");
             expect(ERRORID.INVALID_CONNECTION_STRING, lib.updateStorageKey().errorValue);
             Files.writeString(keyFile, DEV_KEY);

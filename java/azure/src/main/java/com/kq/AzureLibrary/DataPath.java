@@ -1,0 +1,356 @@
+package com.kq.AzureLibrary;
+
+import com.azure.core.http.HttpPipeline;
+import com.azure.core.http.HttpPipelineBuilder;
+import com.azure.core.http.policy.HttpPipelinePolicy;
+import com.azure.core.http.rest.Response;
+import com.azure.storage.blob.BlobContainerAsyncClient;
+import com.azure.storage.blob.BlobContainerClientBuilder;
+import com.azure.storage.blob.models.BlobDownloadAsyncResponse;
+import com.azure.storage.blob.models.BlobDownloadHeaders;
+import com.azure.storage.blob.models.BlobErrorCode;
+import com.azure.storage.blob.models.BlobRange;
+import com.azure.storage.blob.models.BlobRequestConditions;
+import com.azure.storage.blob.models.BlobStorageException;
+import com.azure.storage.blob.models.BlockBlobItem;
+import com.azure.storage.blob.models.DownloadRetryOptions;
+import com.azure.storage.blob.options.BlockBlobCommitBlockListOptions;
+import com.azure.storage.blob.specialized.BlockBlobAsyncClient;
+import com.azure.storage.common.policy.RequestRetryPolicy;
+import com.kq.KQCloudPluginInterface.ERRORID;
+import reactor.core.publisher.Flux;
+import reactor.core.publisher.Mono;
+
+import java.nio.ByteBuffer;
+import java.security.MessageDigest;
+import java.security.NoSuchAlgorithmException;
+import java.time.Duration;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Collections;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.ExecutionException;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicInteger;
+
+/**
+ * The data requests of one connection: block staging, whole uploads, commits and ranged reads, each under the
+ * library's own {@link RetryPolicy} and each try under its own time limit, and the library's worker threads that
+ * run write-behind and parallel reads.
+ *
+ * <p>These requests go through a pipeline derived from the connection's (same HTTP client, same credentials and
+ * headers) without the SDK's retry policy: the SDK's re-subscription of a ranged download body fails on the JDK
+ * HTTP client, and a retry here must resend a block from its buffer or a range from its offset. A try that runs
+ * past its limit is cancelled, which closes its connection; the worker thread waiting for it moves on.
+ *
+ * <p>Every upload carries the body's MD5, which the service checks before it keeps anything; a range of at most
+ * 4 MiB is fetched with the service's MD5 of the range and checked here.
+ */
+final class DataPath implements AutoCloseable {
+    /** The service computes a range's MD5 only up to this size. */
+    static final int MD5_RANGE_LIMIT = 4 * 1024 * 1024;
+    /** How long {@link #close()} waits for the workers once they are told to stop. */
+    private static final long CLOSE_WAIT_SECONDS = 10;
+    private static final AtomicInteger THREAD_COUNTER = new AtomicInteger();
+
+    /** Tests put a fault injector here; it joins every pipeline built after. */
+    static volatile HttpPipelinePolicy testPolicy;
+
+    final RetryPolicy retry;
+    final int maxInFlight;
+    final int readAhead;
+    final BufferPool pool = BufferPool.SHARED;
+    private final StorageConnection connection;
+    private volatile BlobContainerAsyncClient container;
+    private final ExecutorService workers;
+    private final AtomicBoolean containerReady = new AtomicBoolean();
+
+    DataPath(StorageConnection connection) {
+        this.connection = connection;
+        StorageConfig config = connection.config;
+        this.retry = config.transfer.retryPolicy(config.maxTries);
+        this.maxInFlight = config.transfer.maxInFlight;
+        this.readAhead = config.transfer.readAhead;
+        pool.setCapacity(config.transfer.maxBufferMemory);
+        this.container = buildContainer();
+        this.workers = Executors.newCachedThreadPool(r -> {
+            Thread t = new Thread(r, "kq-azure-transfer-" + THREAD_COUNTER.incrementAndGet());
+            t.setDaemon(true);
+            return t;
+        });
+    }
+
+    /** The data pipeline: the connection's current one (credentials included) without the SDK's retry step. */
+    private BlobContainerAsyncClient buildContainer() {
+        HttpPipeline shared = connection.service.getHttpPipeline();
+        List<HttpPipelinePolicy> policies = new ArrayList<>();
+        for (int i = 0; i < shared.getPolicyCount(); i++) {
+            HttpPipelinePolicy p = shared.getPolicy(i);
+            if (!(p instanceof RequestRetryPolicy)) {
+                policies.add(p);
+            }
+        }
+        HttpPipelinePolicy injected = testPolicy;
+        if (injected != null) {
+            policies.add(injected);
+        }
+        HttpPipeline pipeline = new HttpPipelineBuilder().httpClient(shared.getHttpClient())
+                .policies(policies.toArray(new HttpPipelinePolicy[0])).build();
+        return new BlobContainerClientBuilder().pipeline(pipeline)
+                .endpoint(connection.container.getBlobContainerUrl()).buildAsyncClient();
+    }
+
+    /** Takes the connection's clients again, after a rotation swapped its credential. */
+    void refreshClients() {
+        container = buildContainer();
+    }
+
+    void execute(Runnable task) {
+        workers.execute(task);
+    }
+
+    <T> Future<T> submit(java.util.concurrent.Callable<T> task) {
+        return workers.submit(task);
+    }
+
+    /** Stops the workers (their requests are cancelled) and waits until they have all ended. */
+    @Override
+    public void close() {
+        for (Runnable never : workers.shutdownNow()) {
+            if (never instanceof Future) {
+                ((Future<?>) never).cancel(false); // gives back what a task that never ran was holding
+            }
+        }
+        try {
+            workers.awaitTermination(CLOSE_WAIT_SECONDS, TimeUnit.SECONDS);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    boolean isIdle() {
+        return workers.isTerminated();
+    }
+
+    /** The container is created (or found) once, before the first write, not after a refused block. */
+    void ensureContainer() {
+        if (containerReady.get()) {
+            return;
+        }
+        try {
+            connection.container.createIfNotExists();
+        } catch (BlobStorageException e) {
+            if (e.getStatusCode() != 403) {
+                throw e;
+            }
+            // A SAS scoped to the container may not create it; the writes themselves will tell whether it exists.
+        }
+        containerReady.set(true);
+    }
+
+    /** The container was deleted: the next write creates it again. */
+    void containerGone() {
+        containerReady.set(false);
+    }
+
+    private <T> T writing(java.util.function.Supplier<T> write) {
+        ensureContainer();
+        try {
+            return write.get();
+        } catch (BlobStorageException e) {
+            if (!BlobErrorCode.CONTAINER_NOT_FOUND.equals(e.getErrorCode())) {
+                throw e;
+            }
+            // Deleted behind our back since it was made: make it again, once.
+            containerReady.set(false);
+            ensureContainer();
+            return write.get();
+        }
+    }
+
+    private BlockBlobAsyncClient blob(String name) {
+        return container.getBlobAsyncClient(name).getBlockBlobAsyncClient();
+    }
+
+    static byte[] md5(byte[] data, int off, int len) {
+        try {
+            MessageDigest digest = MessageDigest.getInstance("MD5");
+            digest.update(data, off, len);
+            return digest.digest();
+        } catch (NoSuchAlgorithmException e) {
+            throw new IllegalStateException(e);
+        }
+    }
+
+    /** Waits for one try, cancelling it (and so closing its connection) when its time is up. */
+    static <T> T await(Mono<T> request, Duration timeout) throws TimeoutException {
+        try {
+            return request.block(timeout);
+        } catch (IllegalStateException e) {
+            if (e.getMessage() != null && e.getMessage().startsWith("Timeout on blocking read")) {
+                throw new TimeoutException("try timed out after " + timeout.toMillis() + " ms");
+            }
+            throw e;
+        }
+    }
+
+    void stageBlock(String blobName, String blockId, byte[] data, int len) {
+        byte[] md5 = md5(data, 0, len);
+        writing(() -> retry.run(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
+                Flux.just(ByteBuffer.wrap(data, 0, len)), len, md5, null), timeout)));
+    }
+
+    void upload(String blobName, byte[] data, int off, int len, Map<String, String> metadata,
+                BlobRequestConditions conditions) {
+        byte[] md5 = md5(data, off, len);
+        RetryPolicy.Attempt<Response<BlockBlobItem>> attempt = timeout -> await(blob(blobName).uploadWithResponse(
+                Flux.just(ByteBuffer.wrap(data, off, len)), len, null, metadata, connection.config.accessTier, md5,
+                conditions), timeout);
+        if (conditions != null) {
+            retry.run(len, attempt); // an update of an existing object: no container to create
+        } else {
+            writing(() -> retry.run(len, attempt));
+        }
+    }
+
+    void commit(String blobName, List<String> blockIds, Map<String, String> metadata,
+                BlobRequestConditions conditions) {
+        BlockBlobCommitBlockListOptions options = new BlockBlobCommitBlockListOptions(blockIds)
+                .setMetadata(metadata).setTier(connection.config.accessTier).setRequestConditions(conditions);
+        writing(() -> retry.run(blockIds.size() * 64L,
+                timeout -> await(blob(blobName).commitBlockListWithResponse(options), timeout)));
+    }
+
+    /** What a ranged read learnt besides the bytes. */
+    static final class RangeInfo {
+        final int bytes;
+        final String eTag;
+        final Map<String, String> metadata;
+        /** The whole object's length as the service reported it, -1 if it did not. */
+        final long objectLength;
+
+        RangeInfo(int bytes, String eTag, Map<String, String> metadata, long objectLength) {
+            this.bytes = bytes;
+            this.eTag = eTag;
+            this.metadata = metadata;
+            this.objectLength = objectLength;
+        }
+    }
+
+    /**
+     * Reads {@code count} bytes from {@code offset} into {@code target[at..]}; each try starts the range over.
+     * With an ETag the read is bound to that version (PRECONDITION_FAILED otherwise).
+     */
+    RangeInfo readRange(String blobName, byte[] target, int at, long offset, int count, String eTag) {
+        BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
+        boolean withMd5 = count <= MD5_RANGE_LIMIT;
+        DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
+        return retry.run(count, timeout -> {
+            int[] filled = {0};
+            Mono<BlobDownloadHeaders> request = blob(blobName)
+                    .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
+                    .flatMap((BlobDownloadAsyncResponse r) -> r.getValue().doOnNext(bb -> {
+                        int n = bb.remaining();
+                        if (n > count - filled[0]) {
+                            throw new IllegalStateException("more data than requested");
+                        }
+                        bb.get(target, at + filled[0], n);
+                        filled[0] += n;
+                    }).then(Mono.just(r.getDeserializedHeaders())));
+            BlobDownloadHeaders headers = await(request, timeout);
+            byte[] expected = headers.getContentMd5();
+            if (withMd5 && expected != null && !Arrays.equals(expected, md5(target, at, filled[0]))) {
+                throw StorageFailure.of(ERRORID.INTEGRITY_ERROR); // damaged on the way: fetched again
+            }
+            Map<String, String> metadata = headers.getMetadata();
+            return new RangeInfo(filled[0], headers.getETag(),
+                    metadata == null ? Collections.<String, String>emptyMap() : metadata,
+                    lengthOf(headers.getContentRange()));
+        });
+    }
+
+    /**
+     * Reads a large span as parallel ranged reads of at most 4 MiB (so each is checked by its MD5), at most
+     * {@link #maxInFlight} at once, straight into the caller's array. The first range fixes the version read
+     * when no ETag is given; the others are bound to it. Answers the bytes read (fewer at the end of the object).
+     */
+    RangeInfo readSpan(String blobName, byte[] target, long offset, int count, String eTag) {
+        return readSpan(blobName, target, 0, offset, count, eTag);
+    }
+
+    /** As {@link #readSpan(String, byte[], long, int, String)}, into {@code target[at..]}. */
+    RangeInfo readSpan(String blobName, byte[] target, int at, long offset, int count, String eTag) {
+        int first = Math.min(count, MD5_RANGE_LIMIT);
+        RangeInfo head = readRange(blobName, target, at, offset, first, eTag);
+        if (head.bytes < first || count == first) {
+            return head;
+        }
+        String version = eTag != null ? eTag : head.eTag;
+        if (head.objectLength >= 0) {
+            count = (int) Math.min(count, head.objectLength - offset);
+        }
+        int end = count;
+        List<Future<RangeInfo>> parts = new ArrayList<>();
+        java.util.concurrent.Semaphore slots = new java.util.concurrent.Semaphore(maxInFlight);
+        int total = head.bytes;
+        try {
+            for (int from = first; from < end; from += MD5_RANGE_LIMIT) {
+                int n = Math.min(MD5_RANGE_LIMIT, end - from);
+                int pos = from;
+                slots.acquire();
+                parts.add(workers.submit(() -> {
+                    try {
+                        return readRange(blobName, target, at + pos, offset + pos, n, version);
+                    } finally {
+                        slots.release();
+                    }
+                }));
+            }
+            boolean short_ = false;
+            for (Future<RangeInfo> part : parts) {
+                RangeInfo r = part.get();
+                if (!short_) {
+                    total += r.bytes;
+                }
+                short_ |= r.bytes < MD5_RANGE_LIMIT;
+            }
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw StorageFailure.of(ERRORID.CANCELLED);
+        } catch (ExecutionException e) {
+            throw unwrap(e);
+        } finally {
+            for (Future<RangeInfo> part : parts) {
+                part.cancel(true);
+            }
+        }
+        return new RangeInfo(total, version, head.metadata, head.objectLength);
+    }
+
+    /** The total in a Content-Range answer ("bytes 0-99/1234"); -1 when absent or unreadable. */
+    static long lengthOf(String contentRange) {
+        if (contentRange == null) {
+            return -1;
+        }
+        int slash = contentRange.lastIndexOf('/');
+        try {
+            return slash < 0 ? -1 : Long.parseLong(contentRange.substring(slash + 1).trim());
+        } catch (NumberFormatException e) {
+            return -1;
+        }
+    }
+
+    static RuntimeException unwrap(ExecutionException e) {
+        Throwable cause = e.getCause();
+        if (cause instanceof RuntimeException) {
+            return (RuntimeException) cause;
+        }
+        return new IllegalStateException(cause);
+    }
+}

@@ -1,0 +1,205 @@
+package com.kq.AzureLibrary;
+
+import com.azure.core.http.HttpHeaderName;
+import com.azure.core.http.HttpMethod;
+import com.azure.core.http.HttpPipelineCallContext;
+import com.azure.core.http.HttpPipelineNextPolicy;
+import com.azure.core.http.HttpRequest;
+import com.azure.core.http.HttpResponse;
+import com.azure.core.http.policy.HttpPipelinePolicy;
+import com.azure.core.util.BinaryData;
+import com.kq.KQCloudPluginInterface.CErrorValue;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+import reactor.core.publisher.Mono;
+
+import java.time.Duration;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.function.Function;
+
+import static com.kq.AzureLibrary.TestSupport.*;
+import static com.kq.KQCloudPluginInterface.ERRORID.*;
+import static org.junit.jupiter.api.Assertions.*;
+
+/**
+ * Faults injected inside the JVM, between the library and Azurite: what the data path retries, what spoils a
+ * session, and that nothing half-written is ever committed.
+ */
+class FaultTest {
+    private static final int BLOCK = 64 * 1024;
+
+    /** Answers some requests itself (an error, silence) or damages them; the rest go on to Azurite. */
+    static final class Injector implements HttpPipelinePolicy {
+        final Function<HttpRequest, Object> rule;
+        final AtomicInteger hits = new AtomicInteger();
+
+        Injector(Function<HttpRequest, Object> rule) {
+            this.rule = rule;
+        }
+
+        @Override
+        public Mono<HttpResponse> process(HttpPipelineCallContext context, HttpPipelineNextPolicy next) {
+            Object action = rule.apply(context.getHttpRequest());
+            if (action == null) {
+                return next.process();
+            }
+            hits.incrementAndGet();
+            if (action instanceof Integer) {
+                int status = (Integer) action;
+                return Mono.just(new PipelineUnitTest.Answer(status, "Retry-After", "0",
+                        "x-ms-error-code", status == 429 ? "ServerBusy" : status >= 500 ? "InternalError" : "AuthorizationFailure"));
+            }
+            if ("silence".equals(action)) {
+                return Mono.never();
+            }
+            if ("flip".equals(action)) {
+                byte[] body = context.getHttpRequest().getBodyAsBinaryData().toBytes();
+                body[body.length / 2] ^= 1;
+                context.getHttpRequest().setBody(BinaryData.fromBytes(body));
+            }
+            return next.process();
+        }
+    }
+
+    static boolean isBlock(HttpRequest r) {
+        return r.getHttpMethod() == HttpMethod.PUT && r.getUrl().getQuery() != null
+                && r.getUrl().getQuery().contains("comp=block") && !r.getUrl().getQuery().contains("blocklist");
+    }
+
+    static boolean isRangedGet(HttpRequest r) {
+        return r.getHttpMethod() == HttpMethod.GET && r.getHeaders().getValue(HttpHeaderName.fromString("x-ms-range")) != null;
+    }
+
+    private KQAzurePlugInLibrary lib;
+
+    private KQAzurePlugInLibrary withFaults(Injector injector, String items) {
+        DataPath.testPolicy = injector;
+        try {
+            return lib = library(Azurite.shared(), "faults", "BlockSize=" + BLOCK + ";" + items);
+        } finally {
+            DataPath.testPolicy = null;
+        }
+    }
+
+    @AfterEach
+    void tearDown() {
+        if (lib != null) {
+            ok(lib.AzureDeInit());
+        }
+    }
+
+    private boolean exists(String name) {
+        CIsObjectExistFnValue r = lib.IsObjectExist(name);
+        ok(r.errorValue);
+        return r.isExist;
+    }
+
+    @ParameterizedTest(name = "HTTP {0} on a ranged read")
+    @ValueSource(ints = {500, 503, 429})
+    void aFailedRangedReadIsRetriedAndTheReadIsExact(int status) {
+        AtomicInteger gets = new AtomicInteger();
+        // Every third ranged GET fails once: first tries, tries of the parallel split, the session's reads.
+        Injector injector = new Injector(r -> isRangedGet(r) && gets.incrementAndGet() % 3 == 1 ? status : null);
+        withFaults(injector, "");
+        byte[] content = data(status, 9 * 1024 * 1024 + 5); // more than two 4 MiB ranges
+        ok(lib.WriteObject("read/" + status, content, content.length, null).errorValue);
+        assertArrayEquals(content, readInChunks(lib, "read/" + status, 5 * 1024 * 1024));
+        byte[] whole = new byte[content.length + 10];
+        CReadObjectFnValue r = lib.ReadObject("read/" + status, whole, whole.length, 0);
+        ok(r.errorValue);
+        assertEquals(content.length, r.sizeRead);
+        assertArrayEquals(content, java.util.Arrays.copyOf(whole, content.length));
+        assertTrue(injector.hits.get() >= 3, "faults were injected: " + injector.hits.get());
+    }
+
+    @Test
+    void aRefusedBlockSpoilsTheSessionAndNothingIsCommitted() {
+        AtomicInteger blocks = new AtomicInteger();
+        withFaults(new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 3 ? 403 : null), "MaxInFlight=4");
+        CCreateFnValue session = lib.CreateObject("spoilt");
+        ok(session.errorValue);
+        byte[] chunk = data(1, BLOCK);
+        CErrorValue last = null;
+        for (int i = 0; i < 12 && (last == null || last.getErrorID() == SUCCESS); i++) {
+            last = lib.WriteObject(session.objHandle, chunk, chunk.length);
+        }
+        expect(ACCESS_DENIED, lib.CloseObject(session.objHandle));
+        assertFalse(exists("spoilt"), "nothing of a failed session is committed");
+        expect(INVALID_HANDLE, lib.CloseObject(session.objHandle));
+    }
+
+    @Test
+    void aCorruptedBlockIsRefusedBySumAndSentAgain() {
+        AtomicInteger blocks = new AtomicInteger();
+        Injector injector = new Injector(r -> isBlock(r) && blocks.incrementAndGet() % 2 == 1 ? "flip" : null);
+        withFaults(injector, "");
+        byte[] content = data(3, 5 * BLOCK + 17);
+        writeInChunks(lib, "kqh-named-like-a-handle", content, 50_000);
+        assertTrue(injector.hits.get() >= 3, "bodies were damaged");
+        assertArrayEquals(content, readInChunks(lib, "kqh-named-like-a-handle", 100_000));
+    }
+
+    @Test
+    void aSilentServerIsAbandonedAfterTheTryTimeAndTheBlockSentAgain() {
+        AtomicInteger blocks = new AtomicInteger();
+        withFaults(new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 1 ? "silence" : null),
+                "TryTimeout=1;MinRate=1048576");
+        byte[] content = data(4, 3 * BLOCK);
+        long start = System.nanoTime();
+        writeInChunks(lib, "silent", content, BLOCK);
+        assertTrue(Duration.ofNanos(System.nanoTime() - start).getSeconds() < 20);
+        assertArrayEquals(content, readInChunks(lib, "silent", BLOCK));
+    }
+
+    @Test
+    void deInitWithUploadsInFlightCancelsThemAndLeavesNoWorker() {
+        java.util.Set<Thread> before = Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
+        withFaults(new Injector(r -> isBlock(r) ? "silence" : null), "MaxInFlight=3");
+        CCreateFnValue session = lib.CreateObject("cut");
+        byte[] chunk = data(5, BLOCK);
+        for (int i = 0; i < 3; i++) {
+            ok(lib.WriteObject(session.objHandle, chunk, chunk.length)); // each returns with its block in flight
+        }
+        long start = System.nanoTime();
+        ok(lib.AzureDeInit());
+        lib = null;
+        assertTrue(Duration.ofNanos(System.nanoTime() - start).getSeconds() < 5, "DeInit does not wait for a try");
+        for (Thread t : Thread.getAllStackTraces().keySet()) {
+            assertFalse(!before.contains(t) && t.isAlive() && t.getName().startsWith("kq-azure-transfer-"),
+                    t.getName() + " still runs");
+        }
+        assertEquals(0, BufferPool.SHARED.used(), "every buffer given back");
+    }
+
+    @Test
+    void sequentialReadsAreFetchedAheadAndRandomReadsAreNot() {
+        AtomicInteger gets = new AtomicInteger();
+        withFaults(new Injector(r -> {
+            if (isRangedGet(r)) {
+                gets.incrementAndGet();
+            }
+            return null;
+        }), "ReadAhead=2");
+        int mib = 1024 * 1024;
+        byte[] content = data(6, 12 * mib + 3);
+        ok(lib.WriteObject("ahead", content, content.length, null).errorValue);
+
+        gets.set(0);
+        assertArrayEquals(content, readInChunks(lib, "ahead", mib));
+        assertTrue(gets.get() <= 7, "13 reads of 1 MiB served by about four 4 MiB ranges: " + gets.get());
+
+        CCreateFnValue opened = lib.OpenObject("ahead");
+        byte[] buf = new byte[1000];
+        gets.set(0);
+        for (int i = 11; i >= 0; i--) { // backwards: never sequential
+            CReadObjectFnValue r = lib.ReadObject(opened.objHandle, buf, buf.length, (long) i * mib);
+            ok(r.errorValue);
+            assertArrayEquals(java.util.Arrays.copyOfRange(content, i * mib, i * mib + 1000), buf);
+        }
+        assertEquals(12, gets.get(), "one request per random read, nothing fetched ahead");
+        ok(lib.CloseObject(opened.objHandle));
+        assertEquals(0, BufferPool.SHARED.used(), "read-ahead buffers given back at the close");
+    }
+}

@@ -1,0 +1,211 @@
+package com.kq.AzureLibrary;
+
+import com.azure.core.http.HttpHeaderName;
+import com.azure.core.http.HttpHeaders;
+import com.azure.core.http.HttpMethod;
+import com.azure.core.http.HttpRequest;
+import com.azure.core.http.HttpResponse;
+import com.azure.core.exception.HttpResponseException;
+import com.kq.KQCloudPluginInterface.ERRORID;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+import reactor.core.publisher.Flux;
+import reactor.core.publisher.Mono;
+
+import java.io.IOException;
+import java.net.ConnectException;
+import java.nio.ByteBuffer;
+import java.nio.charset.Charset;
+import java.time.Duration;
+import java.util.ArrayList;
+import java.util.HashSet;
+import java.util.List;
+import java.util.Set;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicInteger;
+
+import static org.junit.jupiter.api.Assertions.*;
+
+/** The data path's pure parts: the buffer budget, the retry and deadline arithmetic, the handles. No emulator. */
+class PipelineUnitTest {
+    /** A bare service answer, as the SDK hands it to a retry decision. */
+    static final class Answer extends HttpResponse {
+        private final int status;
+        private final HttpHeaders headers = new HttpHeaders();
+
+        Answer(int status, String... headerPairs) {
+            super(new HttpRequest(HttpMethod.GET, "http://127.0.0.1/x"));
+            this.status = status;
+            for (int i = 0; i + 1 < headerPairs.length; i += 2) {
+                headers.set(HttpHeaderName.fromString(headerPairs[i]), headerPairs[i + 1]);
+            }
+        }
+
+        @Override
+        public int getStatusCode() {
+            return status;
+        }
+
+        @Override
+        @Deprecated
+        public String getHeaderValue(String name) {
+            return headers.getValue(HttpHeaderName.fromString(name));
+        }
+
+        @Override
+        public HttpHeaders getHeaders() {
+            return headers;
+        }
+
+        @Override
+        public Flux<ByteBuffer> getBody() {
+            return Flux.empty();
+        }
+
+        @Override
+        public Mono<byte[]> getBodyAsByteArray() {
+            return Mono.just(new byte[0]);
+        }
+
+        @Override
+        public Mono<String> getBodyAsString() {
+            return Mono.just("");
+        }
+
+        @Override
+        public Mono<String> getBodyAsString(Charset charset) {
+            return Mono.just("");
+        }
+    }
+
+    static HttpResponseException failure(int status, String... headers) {
+        return new HttpResponseException("status " + status, new Answer(status, headers));
+    }
+
+    @Test
+    void aWriterWaitsForMemoryInFlightAndNeverDeadlocksOnIdleBuffers() throws Exception {
+        BufferPool pool = new BufferPool(100);
+        byte[] idle = pool.acquire(60);
+        // Nothing in flight: waiting would never end, so the cap is passed rather than hang.
+        byte[] overdraft = pool.acquire(60);
+        assertEquals(120, pool.used());
+        assertNull(pool.tryAcquire(1), "read-ahead takes only free memory");
+        pool.markInFlight(overdraft);
+        CompletableFuture<byte[]> waiting = CompletableFuture.supplyAsync(() -> {
+            try {
+                return pool.acquire(30);
+            } catch (InterruptedException e) {
+                throw new IllegalStateException(e);
+            }
+        });
+        Thread.sleep(200);
+        assertFalse(waiting.isDone(), "an upload in flight will give memory back: wait for it");
+        pool.release(overdraft, true);
+        assertEquals(30, waiting.get(5, TimeUnit.SECONDS).length);
+        assertEquals(90, pool.used());
+        pool.release(idle, false);
+        assertNotNull(pool.tryAcquire(10));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @CsvSource({"500, true", "502, true", "503, true", "429, true", "408, true", "501, false", "505, false",
+            "400, false", "403, false", "404, false", "409, false", "412, false", "416, false"})
+    void whichAnswersAreRetried(int status, boolean retried) {
+        assertEquals(retried, RetryPolicy.retryable(failure(status)));
+    }
+
+    @Test
+    void transportFailuresAndDamagedRangesAreRetriedAndRetryAfterIsHonoured() {
+        assertTrue(RetryPolicy.retryable(new IllegalStateException(new ConnectException("refused"))));
+        assertTrue(RetryPolicy.retryable(new java.util.concurrent.TimeoutException()));
+        assertTrue(RetryPolicy.retryable(StorageFailure.of(ERRORID.INTEGRITY_ERROR)));
+        assertFalse(RetryPolicy.retryable(StorageFailure.of(ERRORID.PRECONDITION_FAILED)));
+        assertEquals(Duration.ofSeconds(3), RetryPolicy.retryAfter(failure(503, "Retry-After", "3")));
+        assertEquals(Duration.ofMillis(250), RetryPolicy.retryAfter(failure(429, "x-ms-retry-after-ms", "250")));
+        assertNull(RetryPolicy.retryAfter(failure(503, "Retry-After", "Wed, 21 Oct 2015 07:28:00 GMT")));
+        for (int next = 2; next < 12; next++) {
+            long ms = RetryPolicy.backoff(next, null).toMillis();
+            long full = Math.min(8000, 500L << (next - 2));
+            assertTrue(ms <= full && ms >= full * 0.8, next + ": " + ms);
+        }
+    }
+
+    /** A clock that moves only when the policy sleeps or a try says it took time. */
+    static final class FakeClock implements RetryPolicy.Clock {
+        long now;
+        final List<Duration> sleeps = new ArrayList<>();
+
+        @Override
+        public long nanoTime() {
+            return now;
+        }
+
+        @Override
+        public void sleep(Duration d) {
+            sleeps.add(d);
+            now += d.toNanos();
+        }
+    }
+
+    @Test
+    void triesAreTimedByTheirBytesAndAllEndByTheCallDeadline() {
+        RetryPolicy policy = new RetryPolicy(10, Duration.ofSeconds(2), 1024 * 1024, Duration.ofSeconds(30));
+        assertEquals(Duration.ofSeconds(10), policy.tryTimeout(8L * 1024 * 1024), "2 s + 8 MiB at 1 MiB/s");
+        assertEquals(Duration.ofSeconds(30), policy.tryTimeout(1L << 40), "never beyond the call's deadline");
+
+        FakeClock clock = new FakeClock();
+        List<Duration> limits = new ArrayList<>();
+        RuntimeException timedOut = assertThrows(RuntimeException.class, () -> policy.run(8L * 1024 * 1024, t -> {
+            limits.add(t);
+            clock.now += t.toNanos(); // each try hangs for all it is given
+            throw new java.util.concurrent.TimeoutException();
+        }, clock));
+        long total = clock.now;
+        assertTrue(total <= Duration.ofSeconds(30).toNanos(), "ended by the deadline: " + total);
+        assertTrue(limits.size() >= 2, "tried again after a time-out");
+        assertEquals(ERRORID.TIMEOUT, ErrorMapper.classify(timedOut));
+
+        FakeClock busy = new FakeClock();
+        AtomicInteger tries = new AtomicInteger();
+        assertEquals("done", policy.run(10, t -> {
+            if (tries.incrementAndGet() < 3) {
+                throw failure(429, "Retry-After", "2");
+            }
+            return "done";
+        }, busy));
+        assertEquals(List.of(Duration.ofSeconds(2), Duration.ofSeconds(2)), busy.sleeps, "the service's pause");
+
+        AtomicInteger once = new AtomicInteger();
+        assertThrows(HttpResponseException.class, () -> policy.run(10, t -> {
+            once.incrementAndGet();
+            throw failure(403);
+        }, new FakeClock()));
+        assertEquals(1, once.get(), "a refusal is the answer, not retried");
+    }
+
+    @Test
+    void handlesAreRandomAndClosedOnesStayHandles() {
+        Set<String> seen = new HashSet<>();
+        for (int i = 0; i < 1000; i++) {
+            String h = HandleTokens.newHandle();
+            assertTrue(h.matches("kqh-[0-9a-f]{32}"), h);
+            assertTrue(seen.add(h));
+        }
+        HandleTokens tokens = new HandleTokens();
+        tokens.retire("kqh-1");
+        for (int i = 0; i < HandleTokens.RETIRED_KEPT; i++) {
+            tokens.retire("kqh-x" + i);
+        }
+        assertFalse(tokens.isRetired("kqh-1"), "the oldest are forgotten: memory stays bounded");
+        assertTrue(tokens.isRetired("kqh-x" + (HandleTokens.RETIRED_KEPT - 1)));
+    }
+
+    @Test
+    void contentRangeTotals() throws IOException {
+        assertEquals(1234, DataPath.lengthOf("bytes 0-99/1234"));
+        assertEquals(-1, DataPath.lengthOf("bytes 0-99/*"));
+        assertEquals(-1, DataPath.lengthOf(null));
+    }
+}
