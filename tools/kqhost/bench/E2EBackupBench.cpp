@@ -79,8 +79,10 @@ double KqhostBackup(int threads, const std::string& prefix) {
   kqhost::HostFactory same = [](const kqhost::HostOptions& opts) {
     return std::make_unique<kqhost::Host>(g.host->plugin(), static_cast<size_t>(opts.blockSize));
   };
+  kqhost::CommandFlags full;
+  full.full = true;  // every iteration sends every byte, as the direct Java driver does
   auto start = std::chrono::steady_clock::now();
-  int rc = kqhost::RunBackup(o, g.data, prefix, same);
+  int rc = kqhost::RunBackup(o, g.data, prefix, full, same);
   double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (rc != 0) throw std::runtime_error("kqhost backup failed");
   return secs;
