@@ -43,4 +43,18 @@ if [[ ! -x node_modules/.bin/azurite-blob ]]; then
   echo "setup: installing Azurite (npm ci)"
   (cd "$(dirname "${BASH_SOURCE[0]}")/.." && npm ci --no-audit --no-fund --loglevel=error)
 fi
+# The TCP fault proxy (Toxiproxy) for the fault tests and the link benchmark, built from its pinned source
+# into .tools/bin with Go (Debian's, unless a Go is already on PATH).
+toxiproxy_version=v2.5.0
+if [[ ! -x .tools/bin/server ]]; then
+  if ! command -v go >/dev/null 2>&1; then
+    echo "setup: installing golang-go"
+    sudo=()
+    [[ "$(id -u)" -ne 0 ]] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends golang-go
+  fi
+  echo "setup: building Toxiproxy $toxiproxy_version into .tools/bin"
+  GOBIN="$PWD/.tools/bin" go install "github.com/Shopify/toxiproxy/v2/cmd/server@$toxiproxy_version"
+fi
 echo "setup: everything needed is installed"
