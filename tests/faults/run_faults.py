@@ -265,7 +265,10 @@ def check_scenario(run, s, work, toxiproxy_bin):
     if not run.fault_happened():
         run.fail("no fault was injected (the rule matched nothing)")
     if rc is None:
-        run.fail(f"still running after {seconds:.0f}s (limit {SIGINT_LIMIT if s.sigint else s.limit:.0f}s); killed")
+        if hasattr(run, "sigint_seconds"):
+            run.fail(f"Ctrl-C: still running {run.sigint_seconds:.0f}s after it (limit {SIGINT_LIMIT}s); killed")
+        else:
+            run.fail(f"still running after {seconds:.0f}s (limit {s.limit:.0f}s); killed")
         return run.failures + [f"({took})"]
     if s.sigint:
         if rc != 130:
