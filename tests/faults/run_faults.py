@@ -32,9 +32,11 @@ from dataclasses import dataclass
 
 # ---------------------------------------------------------------------------------------------------------------
 # What the library is given and how long each kind of fault may take: the one place to change them.
-LIBRARY_ITEMS = os.environ.get("KQ_FAULTS_ITEMS", "")
+# Short time limits keep a stalled scenario to seconds: a try may last TryTimeout + bytes / MinRate (at most 2 s + 4 s
+# here), no data request outlives CallTimeout, and any other request ends after MaxTries such tries.
+LIBRARY_ITEMS = os.environ.get("KQ_FAULTS_ITEMS", "TryTimeout=2;MinRate=1048576;CallTimeout=15;MaxTries=3")
 LIMIT_QUICK = 60      # a few refused or failed requests: retries with back-off, then done
-LIMIT_STALLED = 90    # a link that stops answering: per-try timeout(s) plus the call's total deadline
+LIMIT_STALLED = 60    # a link that stops answering: every file still to go may wait out one CallTimeout
 SIGINT_LIMIT = 2.0    # Ctrl-C ends the run this soon, whatever the network does
 GRACE = 15            # beyond the limit, before the harness kills kqhost itself
 BLOCK = "256K"        # small blocks, so that each file has several in flight
@@ -72,7 +74,7 @@ STALL = toxic("timeout", timeout=0)
 TRICKLE = toxic("slicer", average_size=1, size_variation=0, delay=1000000)
 SCENARIOS = [
     # Refusals the service sends under load: one of each, on a block upload and on a ranged read.
-    *[Scenario(f"{op}-{status}", op, [f"kind={status},match={match},path=big.bin,skip=3,retry=1"], transient=True)
+    *[Scenario(f"{op}-{status}", op, [f"kind={status},match={match},path=big.bin,skip=1,retry=1"], transient=True)
       for op, match in (("backup", "put-block"), ("restore", "get-range")) for status in ("503", "500", "429")],
     # A bit flipped in every fifth block on its way up must never end in a committed corrupt object.
     Scenario("backup-flip", "backup", ["kind=flip,match=put-block,every=5,count=0"]),
@@ -90,17 +92,17 @@ SCENARIOS = [
     Scenario("backup-cut", "backup", [toxic_rule("put-block", toxic("limit_data", "upstream", bytes=100000), 4,
                                                  lifetime=3)], transient=True),
     Scenario("backup-stall", "backup", [toxic_rule("put-block", STALL, 4)], limit=LIMIT_STALLED, must_fail=True),
-    Scenario("restore-reset", "restore", [toxic_rule("get-range", toxic("reset_peer", timeout=0), 4,
+    Scenario("restore-reset", "restore", [toxic_rule("get-range", toxic("reset_peer", timeout=0), 1,
                                                      lifetime=2)], transient=True),
-    Scenario("restore-cut", "restore", [toxic_rule("get-range", toxic("limit_data", bytes=100000), 4,
+    Scenario("restore-cut", "restore", [toxic_rule("get-range", toxic("limit_data", bytes=100000), 1,
                                                    lifetime=3)], transient=True),
-    Scenario("restore-stall", "restore", [toxic_rule("get-range", STALL, 4)], limit=LIMIT_STALLED,
+    Scenario("restore-stall", "restore", [toxic_rule("get-range", STALL, 1)], limit=LIMIT_STALLED,
              must_fail=True),
-    Scenario("restore-trickle", "restore", [toxic_rule("get-range", TRICKLE, 4)], limit=LIMIT_STALLED,
+    Scenario("restore-trickle", "restore", [toxic_rule("get-range", TRICKLE, 1)], limit=LIMIT_STALLED,
              must_fail=True),
     # Ctrl-C while a request hangs.
     Scenario("backup-sigint-stall", "backup", [toxic_rule("put-block", STALL, 4)], sigint=True),
-    Scenario("restore-sigint-stall", "restore", [toxic_rule("get-range", STALL, 4)], sigint=True),
+    Scenario("restore-sigint-stall", "restore", [toxic_rule("get-range", STALL, 1)], sigint=True),
 ]
 
 

@@ -96,6 +96,9 @@ final class StorageConnection implements AutoCloseable {
             HttpClient http = new JdkHttpClientBuilder(jdk)
                     .executor(executor)
                     .connectionTimeout(CONNECT_TIMEOUT)
+                    // The SDK's synchronous calls block in the JDK client with no limit of their own: a request
+                    // whose answer does not start within the longest try of any request is abandoned here.
+                    .responseTimeout(longestTry(config))
                     .proxy(proxyOf(settings))
                     .configuration(settings)
                     .build();
@@ -138,8 +141,8 @@ final class StorageConnection implements AutoCloseable {
             builder.connectionString(config.serviceConnectionString);
         }
         return builder.httpClient(http)
-                .retryOptions(new RequestRetryOptions(RetryPolicyType.EXPONENTIAL, config.maxTries, (Duration) null,
-                        FIRST_RETRY_DELAY, MAX_RETRY_DELAY, null))
+                .retryOptions(new RequestRetryOptions(RetryPolicyType.EXPONENTIAL, config.maxTries,
+                        controlTryTimeout(config), FIRST_RETRY_DELAY, MAX_RETRY_DELAY, null))
                 .buildClient();
     }
 
@@ -187,6 +190,23 @@ final class StorageConnection implements AutoCloseable {
             default:
                 throw new IllegalArgumentException("not a token configuration");
         }
+    }
+
+    /**
+     * The time one try of a request outside the data path may take (listings, properties, metadata, container
+     * calls): their answers are small, so {@code TryTimeout} plus the time of 1 MiB at {@code MinRate}. With
+     * {@code MaxTries} tries and the back-off between them this bounds every such call, so that a stalled link
+     * cannot hold a listing or an open forever.
+     */
+    static Duration controlTryTimeout(StorageConfig config) {
+        long seconds = config.transfer.tryBaseSeconds + Math.max(1, (1L << 20) / config.transfer.minRate);
+        return Duration.ofSeconds(seconds);
+    }
+
+    /** The longest a try of any request may take: a data request moving a whole block at {@code MinRate}. */
+    static Duration longestTry(StorageConfig config) {
+        long bytes = Math.max(config.blockSize, 4L << 20);
+        return Duration.ofSeconds(config.transfer.tryBaseSeconds + Math.max(1, bytes / config.transfer.minRate));
     }
 
     /**
