@@ -9,10 +9,10 @@
 // KQ_BENCH_BLOCK (block size in bytes, default 8 MiB).
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -112,9 +112,9 @@ double DriverBackup(int threads, const std::string& prefix) {
     ScopedLocalRef<jstring> config(env, env->NewStringUTF(kqhost::InitArgument(g.options).c_str()));
     ScopedLocalRef<jstring> source(env, env->NewStringUTF(g.data.u8string().c_str()));
     ScopedLocalRef<jstring> jprefix(env, env->NewStringUTF(prefix.c_str()));
-    ScopedLocalRef<jobject> result(env, env->CallStaticObjectMethod(cls.get(), backup, config.get(), source.get(),
-                                                                    jprefix.get(), static_cast<jint>(threads),
-                                                                    static_cast<jint>(g.options.blockSize)));
+    ScopedLocalRef<jobject> result(
+        env, env->CallStaticObjectMethod(cls.get(), backup, config.get(), source.get(), jprefix.get(),
+                                         static_cast<jint>(threads), static_cast<jint>(g.options.blockSize)));
     if (env->ExceptionCheck() || !result) {
       env->ExceptionDescribe();
       throw std::runtime_error("KQDriver.backup failed");
@@ -172,8 +172,9 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   std::string driver = Env("KQ_BENCH_DRIVER");
   if (driver.empty() || !fs::exists(fs::path(driver) / "kqdriver" / "KQDriver.class")) {
-    std::fprintf(stderr, "KQ_BENCH_DRIVER must name the folder holding kqdriver/KQDriver.class "
-                         "(run tools/kqhost/bench/run-e2e-bench.sh)\n");
+    std::fprintf(stderr,
+                 "KQ_BENCH_DRIVER must name the folder holding kqdriver/KQDriver.class "
+                 "(run tools/kqhost/bench/run-e2e-bench.sh)\n");
     return 2;
   }
   g.options.pluginPath = Env("KQHOST_PLUGIN", KQHOST_DEFAULT_PLUGIN);

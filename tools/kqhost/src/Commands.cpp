@@ -6,9 +6,9 @@
 #include <ctime>
 #include <fstream>
 #include <map>
-#include <set>
 #include <mutex>
 #include <numeric>
+#include <set>
 #include <system_error>
 
 #include "Console.h"
@@ -65,9 +65,7 @@ struct Tally {
   std::atomic<uint64_t> done{0}, failed{0}, bytes{0};
 };
 
-std::string Count(uint64_t n, const char* noun) {
-  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
-}
+std::string Count(uint64_t n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
 
 // One backup, restore or verify over a list of items: the progress meter,
 // the early stop, the counts and the summary line.
@@ -85,8 +83,7 @@ class Run {
 
   // Runs work(k) for every item on `threads` threads.  work returns the
   // bytes it handled; a throw is that item's failure, reported under label(k).
-  template <typename Work, typename Label>
-  void Items(unsigned threads, Work work, Label label) {
+  template <typename Work, typename Label> void Items(unsigned threads, Work work, Label label) {
     RunParallel(
         items_, threads,
         [&](size_t k) {
@@ -143,8 +140,8 @@ void CheckDigest(const FileMeta& meta, uint64_t got, const std::string& sha) {
     throw FileError("size mismatch: metadata says " + std::to_string(meta.size) + " bytes, read " +
                     std::to_string(got));
   if (sha != meta.sha256)
-    throw FileError("SHA-256 mismatch: the object is corrupt (metadata " + meta.sha256.substr(0, 16) +
-                    "..., data " + sha.substr(0, 16) + "...)");
+    throw FileError("SHA-256 mismatch: the object is corrupt (metadata " + meta.sha256.substr(0, 16) + "..., data " +
+                    sha.substr(0, 16) + "...)");
 }
 
 // Restores one object; false when an existing file was kept.
@@ -256,8 +253,8 @@ std::string ForeignNote(uint64_t foreign) {
 
 }  // namespace
 
-int RunBackup(const HostOptions& options, const fs::path& source, const std::string& prefix,
-              const CommandFlags& flags, const HostFactory& hosts) {
+int RunBackup(const HostOptions& options, const fs::path& source, const std::string& prefix, const CommandFlags& flags,
+              const HostFactory& hosts) {
   if (!PrefixUsable("backup", prefix)) return kExitUsage;
   const std::string normalized = NormalizePrefix(prefix);
   if (flags.deleteMissing && normalized.empty()) {
@@ -315,7 +312,8 @@ int RunBackup(const HostOptions& options, const fs::path& source, const std::str
           }
         }
         return host->store()
-            .PutFile(file.path, name, [&run](uint64_t n) { run.meter().AddBytes(n); }, cancelled)
+            .PutFile(
+                file.path, name, [&run](uint64_t n) { run.meter().AddBytes(n); }, cancelled)
             .size;
       },
       [&](size_t k) { return tree.files[order[k]].rel; });
@@ -346,8 +344,8 @@ int RunBackup(const HostOptions& options, const fs::path& source, const std::str
   return run.Finish("file", tree.errors.size() + deleteFailures, notes);
 }
 
-int RunRestore(const HostOptions& options, const fs::path& dest, const std::string& prefix,
-               const CommandFlags& flags, const HostFactory& hosts) {
+int RunRestore(const HostOptions& options, const fs::path& dest, const std::string& prefix, const CommandFlags& flags,
+               const HostFactory& hosts) {
   if (!PrefixUsable("restore", prefix)) return kExitUsage;
   RestoreRoot root;
   std::string error;

@@ -11,9 +11,9 @@ namespace kqhost {
 
 enum ExitStatus : int {
   kExitOk = 0,
-  kExitFailed = 1,       // at least one file or object failed
-  kExitUsage = 2,        // bad command line
-  kExitSetup = 3,        // the VM, the plug-in or InitLibrary could not be brought up
+  kExitFailed = 1,  // at least one file or object failed
+  kExitUsage = 2,   // bad command line
+  kExitSetup = 3,   // the VM, the plug-in or InitLibrary could not be brought up
   kExitInterrupted = 130,
 };
 

@@ -42,8 +42,7 @@ void Console::Out(const std::string& line) {
 void Console::Progress(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_out);
   std::fprintf(stdout, "\r%s", line.c_str());
-  if (line.size() < g_progressWidth)
-    std::fprintf(stdout, "%*s", static_cast<int>(g_progressWidth - line.size()), "");
+  if (line.size() < g_progressWidth) std::fprintf(stdout, "%*s", static_cast<int>(g_progressWidth - line.size()), "");
   std::fflush(stdout);
   g_progressWidth = line.size() > g_progressWidth ? line.size() : g_progressWidth;
 }
@@ -83,9 +82,8 @@ std::string ProgressMeter::Line() const {
   std::string eta = "--:--";
   if (bytes > 0 && secs > 0.5 && totalBytes_ >= bytes)
     eta = FormatDuration(static_cast<double>(totalBytes_ - bytes) * secs / static_cast<double>(bytes));
-  return std::string(verb_) + ": files " + std::to_string(files_.load()) + "/" + std::to_string(totalFiles_) +
-         "  " + FormatBytes(bytes) + " of " + FormatBytes(totalBytes_) + "  " + FormatRate(bytes, secs) +
-         "  ETA " + eta;
+  return std::string(verb_) + ": files " + std::to_string(files_.load()) + "/" + std::to_string(totalFiles_) + "  " +
+         FormatBytes(bytes) + " of " + FormatBytes(totalBytes_) + "  " + FormatRate(bytes, secs) + "  ETA " + eta;
 }
 
 void ProgressMeter::Loop() {

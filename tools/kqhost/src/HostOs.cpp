@@ -108,8 +108,8 @@ bool GetFileMtimeNs(const std::filesystem::path& path, int64_t* mtimeNs, std::st
     *error = LastWin32Error();
     return false;
   }
-  int64_t ticks = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                  data.ftLastWriteTime.dwLowDateTime;
+  int64_t ticks =
+      (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
   *mtimeNs = (ticks - kUnixEpochIn100ns) * 100;
   return true;
 #else
@@ -170,7 +170,7 @@ struct Registry {
 #ifdef _WIN32
   std::map<uint64_t, std::filesystem::path> parts;
 #else
-  std::map<uint64_t, std::pair<int, std::string>> parts;  // folder descriptor, temporary name
+  std::map<uint64_t, std::pair<int, std::string> > parts;  // folder descriptor, temporary name
 #endif
   bool abandoned = false;  // set when the watchdog has removed the partial files
 };
@@ -440,8 +440,10 @@ void RestoreFile::Write(const unsigned char* data, size_t n) {
     for (int attempt = 0; attempt < 10 && state_->fd < 0; ++attempt) {
       std::string temp = TempName();
       state_->fd = openat(state_->dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-      if (state_->fd >= 0) state_->temp = temp;
-      else if (errno != EEXIST) break;
+      if (state_->fd >= 0)
+        state_->temp = temp;
+      else if (errno != EEXIST)
+        break;
     }
     if (state_->fd < 0) Fail(std::string("cannot create a temporary file: ") + std::strerror(errno));
     state_->partId = r.next++;
@@ -468,8 +470,7 @@ bool RestoreFile::Commit(int64_t mtimeNs, bool overwrite) {
   }
   times[1].tv_sec = static_cast<time_t>(sec);
   times[1].tv_nsec = static_cast<long>(nsec);
-  if (futimens(state_->fd, times) != 0)
-    Fail(std::string("cannot set the modification time: ") + std::strerror(errno));
+  if (futimens(state_->fd, times) != 0) Fail(std::string("cannot set the modification time: ") + std::strerror(errno));
   int rc = close(state_->fd);
   state_->fd = -1;
   if (rc != 0) Fail(std::string("write failed: ") + std::strerror(errno));

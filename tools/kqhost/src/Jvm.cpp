@@ -133,7 +133,10 @@ std::unique_ptr<Jvm> Jvm::Create(const fs::path& javaHome, const std::vector<fs:
   jint rc = createJavaVm(&vm, reinterpret_cast<void**>(&env), &args);
   if (rc != JNI_OK) {
     *error = "the Java VM could not be created (JNI code " + std::to_string(rc) +
-             (rc == JNI_EEXIST ? ", a VM already exists" : rc == JNI_EINVAL ? ", an option was refused" : "") + ")";
+             (rc == JNI_EEXIST   ? ", a VM already exists"
+              : rc == JNI_EINVAL ? ", an option was refused"
+                                 : "") +
+             ")";
     return nullptr;
   }
   vm->DetachCurrentThread();

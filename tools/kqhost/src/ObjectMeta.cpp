@@ -153,8 +153,7 @@ std::string EncodeSegment(const std::string& seg) {
       ++i;
       continue;
     }
-    bool escape = (len == 1 && (c < 0x20 || c == 0x7F || c == '\\')) ||
-                  (c == '.' && i + 1 == seg.size()) ||
+    bool escape = (len == 1 && (c < 0x20 || c == 0x7F || c == '\\')) || (c == '.' && i + 1 == seg.size()) ||
                   (c == '%' && i + 2 < seg.size() && IsUpperHex(seg[i + 1]) && IsUpperHex(seg[i + 2]));
     if (escape)
       AppendEscaped(&out, c);
@@ -181,8 +180,7 @@ std::string DecodeSegment(const std::string& seg) {
   return EncodeSegment(out) == seg ? out : seg;
 }
 
-template <typename Fn>
-std::string MapSegments(const std::string& path, Fn fn) {
+template <typename Fn> std::string MapSegments(const std::string& path, Fn fn) {
   std::string out;
   size_t start = 0;
   while (true) {

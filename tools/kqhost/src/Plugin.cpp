@@ -9,7 +9,8 @@ namespace {
 // The plug-in's own table names every code it answers.
 const char* CodeName(uint32_t code) {
   // An archived object must be brought back before it can be read: say how.
-  if (code == KQ_READ_FAILED) return "READ_FAILED: object is archived: run restore --rehydrate, then retry in some hours";
+  if (code == KQ_READ_FAILED)
+    return "READ_FAILED: object is archived: run restore --rehydrate, then retry in some hours";
   const kq::ReturnCodeInfo* info = kq::FindReturnCode(code);
   if (info == nullptr) return nullptr;
   return info->description != nullptr ? info->description : info->name;

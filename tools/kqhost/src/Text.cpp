@@ -97,9 +97,12 @@ std::string Printable(std::string_view text) {
     auto c = static_cast<unsigned char>(text[i]);
     size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
     if (len == 1) {
-      if (c == '\\') out += "\\\\";
-      else if (c < 0x20 || c == 0x7F) escape(c);
-      else out.push_back(static_cast<char>(c));
+      if (c == '\\')
+        out += "\\\\";
+      else if (c < 0x20 || c == 0x7F)
+        escape(c);
+      else
+        out.push_back(static_cast<char>(c));
       ++i;
       continue;
     }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <system_error>
 
-
 namespace kqhost {
 
 namespace fs = std::filesystem;
@@ -58,8 +57,7 @@ void Walk(const fs::path& dir, const std::string& relDir, TreeListing* out) {
 TreeListing ListTree(const fs::path& root) {
   TreeListing out;
   Walk(root, "", &out);
-  std::sort(out.files.begin(), out.files.end(),
-            [](const SourceFile& a, const SourceFile& b) { return a.rel < b.rel; });
+  std::sort(out.files.begin(), out.files.end(), [](const SourceFile& a, const SourceFile& b) { return a.rel < b.rel; });
   return out;
 }
 

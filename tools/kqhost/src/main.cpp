@@ -2,7 +2,6 @@
 // own process, loads the storage plug-in by path and drives it through the
 // host interface to back up, restore and check a folder tree.
 #include <CLI/CLI.hpp>
-
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -69,7 +68,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> jvmOptions;
   bool quiet = false;
 
-  app.add_option("--plugin", pluginPath, "the plug-in library to load")->envname("KQHOST_PLUGIN")->capture_default_str();
+  app.add_option("--plugin", pluginPath, "the plug-in library to load")
+      ->envname("KQHOST_PLUGIN")
+      ->capture_default_str();
   app.add_option("--java-lib", javaLib, "folder holding KQAzurePlugIn.jar and its dependency jars")
       ->envname("KQHOST_JAVA_LIB")
       ->capture_default_str();

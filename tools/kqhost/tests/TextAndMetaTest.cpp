@@ -108,16 +108,19 @@ TEST(Names, StorableNamesStayAndTheRestMapReversibly) {
   } cases[] = {
       {"a/b/c.txt", "a/b/c.txt"},
       {"\xC3\xA9t\xC3\xA9/\xF0\x9F\x98\x80", "\xC3\xA9t\xC3\xA9/\xF0\x9F\x98\x80"},
-      {"100%.txt", "100%.txt"},          // a '%' that is not followed by hex digits stays
-      {"a%2g/%ab", "a%2g/%ab"},          // nor by upper-case hex digits
-      {"a%20b", "a%2520b"},              // looks like an escape: the '%' itself is escaped
+      {"100%.txt", "100%.txt"},  // a '%' that is not followed by hex digits stays
+      {"a%2g/%ab", "a%2g/%ab"},  // nor by upper-case hex digits
+      {"a%20b", "a%2520b"},      // looks like an escape: the '%' itself is escaped
       {"kqh-set/x", "kqh-set/x"},
       {"trailing.", "trailing%2E"},
       {"dir./f..", "dir%2E/f.%2E"},
       {"...", "..%2E"},
       {".hidden", ".hidden"},
       {"back\\slash", "back%5Cslash"},
-      {std::string("tab\tbell\x07" "del\x7F", 13), "tab%09bell%07del%7F"},
+      {std::string("tab\tbell\x07"
+                   "del\x7F",
+                   13),
+       "tab%09bell%07del%7F"},
       {"bad\xFFname\xC3", "bad%FFname%C3"},  // bytes that are not UTF-8
       {"\xED\xA0\x80", "%ED%A0%80"},         // an encoded surrogate is not UTF-8 either
   };
@@ -159,8 +162,8 @@ TEST(Names, PrefixesAndContainersAreCheckedBeforeUse) {
   struct Case {
     const char* prefix;
     const char* expect;
-  } bad[] = {{"../../x", "'..'"}, {"a/./b", "'.'"}, {"a//b", "empty"},  {"a./b", "end with '.'"},
-             {"a\\b", "backslash"}, {"a\x01", "control"},   {"\xFF", "UTF-8"}};
+  } bad[] = {{"../../x", "'..'"},   {"a/./b", "'.'"},     {"a//b", "empty"}, {"a./b", "end with '.'"},
+             {"a\\b", "backslash"}, {"a\x01", "control"}, {"\xFF", "UTF-8"}};
   for (const auto& c : bad) EXPECT_NE(CheckPrefix(c.prefix).find(c.expect), std::string::npos) << c.prefix;
 
   for (const std::string& good : {std::string("kq-backup"), std::string("abc"), std::string(63, 'z')})
@@ -181,7 +184,8 @@ TEST(Messages, CodesAndTheLibraryInitArgument) {
   EXPECT_EQ(DescribeCode(20), "20 (NETWORK_ERROR)");
   EXPECT_EQ(DescribeCode(40), "40 (bridge failure, see the plug-in log)");
   EXPECT_EQ(DescribeCode(999), "999");
-  EXPECT_EQ(DescribeCode(13), "13 (READ_FAILED: object is archived: run restore --rehydrate, then retry in some hours)");
+  EXPECT_EQ(DescribeCode(13),
+            "13 (READ_FAILED: object is archived: run restore --rehydrate, then retry in some hours)");
   EXPECT_STREQ(PluginError("CloseObject", 16).what(), "CloseObject failed: plug-in code 16 (COMMIT_FAILED)");
   HostOptions o;
   o.blockSize = 4096;

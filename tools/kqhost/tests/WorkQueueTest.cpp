@@ -12,15 +12,20 @@ namespace {
 TEST(RunParallelTest, EveryItemRunsExactlyOnce) {
   for (unsigned threads : {1u, 2u, 4u, 16u}) {
     std::vector<std::atomic<int>> hits(100);
-    EXPECT_EQ(RunParallel(hits.size(), threads, [&](size_t i) { ++hits[i]; }, [] { return false; }), hits.size());
+    EXPECT_EQ(RunParallel(
+                  hits.size(), threads, [&](size_t i) { ++hits[i]; }, [] { return false; }),
+              hits.size());
     for (auto& h : hits) EXPECT_EQ(h.load(), 1);
   }
-  EXPECT_EQ(RunParallel(0, 4, [](size_t) { FAIL(); }, [] { return false; }), 0u);
+  EXPECT_EQ(RunParallel(
+                0, 4, [](size_t) { FAIL(); }, [] { return false; }),
+            0u);
 }
 
 TEST(RunParallelTest, StopOrAnExceptionEndsTheHandOut) {
   std::atomic<int> ran{0};
-  size_t started = RunParallel(1000, 3, [&](size_t) { ++ran; }, [&] { return ran.load() >= 10; });
+  size_t started = RunParallel(
+      1000, 3, [&](size_t) { ++ran; }, [&] { return ran.load() >= 10; });
   EXPECT_EQ(started, static_cast<size_t>(ran.load()));
   EXPECT_LT(ran.load(), 1000);
   // One worker: the hand-out ends right at the failing item.  More workers:
