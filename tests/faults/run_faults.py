@@ -32,11 +32,12 @@ from dataclasses import dataclass
 
 # ---------------------------------------------------------------------------------------------------------------
 # What the library is given and how long each kind of fault may take: the one place to change them.
-# Short time limits keep a stalled scenario to seconds: a try may last TryTimeout + bytes / MinRate (at most 2 s + 4 s
-# here), no data request outlives CallTimeout, and any other request ends after MaxTries such tries.
-LIBRARY_ITEMS = os.environ.get("KQ_FAULTS_ITEMS", "TryTimeout=2;MinRate=1048576;CallTimeout=15;MaxTries=3")
+# Short time limits keep a stalled scenario to a minute: a try may last TryTimeout + bytes / MinRate (at most 2 s + 4 s
+# here), no data request outlives CallTimeout, and any other request ends after MaxTries such tries; five tries
+# (back-off 0.5 + 1 + 2 + 4 s) outlast the few seconds a clearing fault lasts.
+LIBRARY_ITEMS = os.environ.get("KQ_FAULTS_ITEMS", "TryTimeout=2;MinRate=1048576;CallTimeout=15;MaxTries=5")
 LIMIT_QUICK = 60      # a few refused or failed requests: retries with back-off, then done
-LIMIT_STALLED = 60    # a link that stops answering: every file still to go may wait out one CallTimeout
+LIMIT_STALLED = 90    # a link that stops answering: every file still to go may wait out one CallTimeout
 SIGINT_LIMIT = 2.0    # Ctrl-C ends the run this soon, whatever the network does
 GRACE = 15            # beyond the limit, before the harness kills kqhost itself
 BLOCK = "256K"        # small blocks, so that each file has several in flight

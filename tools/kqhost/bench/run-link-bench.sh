@@ -78,7 +78,7 @@ timed() {
     mkdir -p "$work/dst"
     start=$(date +%s.%N)
     case "$1/$2" in
-    kqhost/backup) kq backup "$work/src" --prefix bench ;;
+    kqhost/backup) kq backup "$work/src" --prefix bench --full ;;  # every round sends every byte
     kqhost/restore) kq restore "$work/dst" --prefix bench ;;
     sdk/backup) sdk upload "$work/src/file.bin" ;;
     sdk/restore) sdk download "$work/dst/file.bin" ;;

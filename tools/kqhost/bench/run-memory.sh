@@ -57,7 +57,7 @@ for size in "${sizes[@]}"; do
     for settings in "defaults" "--threads 4"; do
         opts=()
         [[ "$settings" != defaults ]] && read -ra opts <<<"$settings"
-        measure "$size $settings backup" "${opts[@]}" backup "$work/src" --prefix "m$size"
+        measure "$size $settings backup" "${opts[@]}" backup "$work/src" --prefix "m$size" --full
         rm -rf "$work/dst"
         measure "$size $settings restore" "${opts[@]}" restore "$work/dst" --prefix "m$size"
         cmp -s "$work/src/file.bin" "$work/dst/file.bin" || { echo "the restored $size file differs" >&2; exit 1; }
