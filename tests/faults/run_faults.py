@@ -66,8 +66,8 @@ class Scenario:
     sigint: bool = False     # send Ctrl-C a second after the first fault, expect exit 130 within SIGINT_LIMIT
 
 
-def toxic_rule(match, spec, skip, path="big.bin", lifetime=0):
-    rule = f"kind=toxic,match={match},path={path},skip={skip},proxy={{proxy}},toxic={spec}"
+def toxic_rule(match, toxic_json, skip, path="big.bin", lifetime=0):
+    rule = f"kind=toxic,match={match},path={path},skip={skip},proxy={{proxy}},toxic={toxic_json}"
     return rule + (f",for={lifetime}" if lifetime else "")
 
 
