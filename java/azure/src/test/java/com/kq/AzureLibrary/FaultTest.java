@@ -156,6 +156,7 @@ class FaultTest {
     @Test
     void deInitWithUploadsInFlightCancelsThemAndLeavesNoWorker() {
         java.util.Set<Thread> before = Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
+        long heldBefore = BufferPool.SHARED.used(); // the pool is the process's: other libraries may hold some
         withFaults(new Injector(r -> isBlock(r) ? "silence" : null), "MaxInFlight=3");
         CCreateFnValue session = lib.CreateObject("cut");
         byte[] chunk = data(5, BLOCK);
@@ -167,10 +168,20 @@ class FaultTest {
         lib = null;
         assertTrue(Duration.ofNanos(System.nanoTime() - start).getSeconds() < 5, "DeInit does not wait for a try");
         for (Thread t : Thread.getAllStackTraces().keySet()) {
-            assertFalse(!before.contains(t) && t.isAlive() && t.getName().startsWith("kq-azure-transfer-"),
-                    t.getName() + " still runs");
+            if (!before.contains(t) && t.getName().startsWith("kq-azure-transfer-")) {
+                joinQuietly(t); // a worker the pool has let go may take a moment more to end
+                assertFalse(t.isAlive(), t.getName() + " still runs");
+            }
         }
-        assertEquals(0, BufferPool.SHARED.used(), "every buffer given back");
+        assertTrue(BufferPool.SHARED.used() <= heldBefore, "every buffer given back");
+    }
+
+    private static void joinQuietly(Thread t) {
+        try {
+            t.join(2000);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
     }
 
     @Test
