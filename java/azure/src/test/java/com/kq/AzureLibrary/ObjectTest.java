@@ -227,14 +227,4 @@ class ObjectTest {
         });
         assertEquals(IntStream.range(0, 8).mapToObj(t -> "thread " + t).collect(Collectors.toList()), owners);
     }
-
-    @Test
-    void racingWritersOfOneNameGetOneSessionAndOneCommit() throws Exception {
-        List<CCreateFnValue> opened =
-                eightThreads(t -> t % 2 == 0 ? lib.CreateObject("race") : lib.CreateCachedObject("race"));
-        List<String> won = opened.stream().filter(r -> r.errorValue.isSuccess()).map(r -> r.objHandle).collect(Collectors.toList());
-        assertEquals(1, won.size());
-        opened.stream().filter(r -> !r.errorValue.isSuccess()).forEach(r -> expect(HANDLE_IN_USE, r.errorValue));
-        assertEquals(1, eightThreads(t -> lib.CloseObject(won.get(0)).isSuccess()).stream().filter(b -> b).count());
-    }
 }
