@@ -138,6 +138,9 @@ final class ObjectWrites extends ObjectAccess {
         if (!require(name).isEmpty() && !name.equals(blob)) {
             throw StorageFailure.of(ERRORID.INVALID_HANDLE);
         }
+        if (length > c.config.blockSize) {
+            requireExisting(c, blob);
+        }
         try {
             // "If-Match: *" makes the upload fail unless the object already exists: an update creates nothing.
             uploadWhole(c, blob, data, length, stored, new BlobRequestConditions().setIfMatch("*"));
@@ -150,6 +153,22 @@ final class ObjectWrites extends ObjectAccess {
             throw f.id == ERRORID.PRECONDITION_FAILED ? StorageFailure.of(ERRORID.OBJECT_NOT_FOUND) : f;
         }
         return blob;
+    }
+
+    /**
+     * An update in blocks would stage every block before its conditional commit could refuse it, so a missing
+     * object is found out first, with one small request; an update of one block is a single conditional request
+     * and needs none. Only "not there" is decided here: any other answer (a credential that may write but not
+     * read, say) is left to the upload, which answers as it always has.
+     */
+    private static void requireExisting(StorageConnection c, String blob) {
+        try {
+            c.blob(blob).getProperties();
+        } catch (BlobStorageException e) {
+            if (e.getStatusCode() == 404) {
+                throw StorageFailure.of(ERRORID.OBJECT_NOT_FOUND);
+            }
+        }
     }
 
     private static Map<String, String> withFlag(Map<String, String> stored, Long flag) {
