@@ -258,6 +258,7 @@ final class ObjectWrites extends ObjectAccess {
         if (sessionOf(require(handle)) != null) {
             Session session = sessions.take(handle);
             if (session instanceof WriteSession) {
+                ((WriteSession) session).abort(); // its buffer and blocks under way go back, nothing is committed
                 return;
             }
             deleteBlob(((ReadSession) session).connection(), session.blobName());
