@@ -44,6 +44,7 @@ final class ObjectReads extends ObjectAccess {
         return session.handle();
     }
 
+    /** A read that also answers the metadata: all of it, or only the properties {@code names} lists. */
     CRObjectByNameFnValue readWithMetadata(String target, byte[] buffer, long offset, long size, String[] names) {
         ReadResult r = read(target, buffer, size, offset, true);
         Set<String> wanted = null;
@@ -51,8 +52,8 @@ final class ObjectReads extends ObjectAccess {
             wanted = new HashSet<>(Arrays.asList(names));
             wanted.remove(null);
         }
-        return new CRObjectByNameFnValue(new CErrorValue(ERRORID.SUCCESS), MetadataCodec.fromStored(r.storedMetadata,
-                wanted), r.bytes);
+        CErrorValue success = new CErrorValue(ERRORID.SUCCESS);
+        return new CRObjectByNameFnValue(success, MetadataCodec.fromStored(r.storedMetadata, wanted), r.bytes);
     }
 
     ReadResult read(String target, byte[] buffer, long size, long offset, boolean wantMetadata) {
