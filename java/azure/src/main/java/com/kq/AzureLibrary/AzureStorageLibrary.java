@@ -1,39 +1,24 @@
 package com.kq.AzureLibrary;
 
-import com.azure.core.http.rest.Response;
 import com.azure.core.util.Context;
-import com.azure.storage.blob.BlobContainerClient;
-import com.azure.storage.blob.models.BlobContainerItem;
-import com.azure.storage.blob.models.BlobErrorCode;
 import com.azure.storage.blob.models.BlobItem;
 import com.azure.storage.blob.models.BlobListDetails;
-import com.azure.storage.blob.models.BlobProperties;
-import com.azure.storage.blob.models.BlobRequestConditions;
 import com.azure.storage.blob.models.BlobStorageException;
-import com.azure.storage.blob.models.DeleteSnapshotsOptionType;
 import com.azure.storage.blob.models.ListBlobsOptions;
-import com.azure.storage.blob.models.StorageAccountInfo;
-import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
 import com.kq.plugin.model.CArrayOfString;
 import com.kq.plugin.model.CInt;
 import com.kq.plugin.model.CString;
 
-import java.net.URI;
 import java.time.Instant;
 import java.util.ArrayList;
-import java.util.Arrays;
-import java.util.HashSet;
-import java.util.LinkedHashMap;
 import java.util.List;
-import java.util.Locale;
 import java.util.Map;
-import java.util.Objects;
-import java.util.Set;
 import java.util.TreeMap;
-import java.util.concurrent.ConcurrentHashMap;
 import java.util.function.Function;
+
+import static com.kq.AzureLibrary.ObjectNames.require;
 
 /**
  * The Java half of the storage plug-in: keeps a backup application's objects as block blobs in one Azure Blob
@@ -58,28 +43,17 @@ import java.util.function.Function;
 public class AzureStorageLibrary implements StorageLibrary {
     /** Session handles start with this; a string that does and names no open session is a bad handle. */
     static final String HANDLE_PREFIX = HandleTokens.PREFIX;
-    /** Azure's limit on blob names, in characters. */
-    static final int MAX_NAME_LENGTH = 1024;
-    static final int MAX_NAME_SEGMENTS = 254;
-    /** What a general-purpose storage account holds at most by default; the base of the "remaining" figure. */
-    static final long ACCOUNT_CAPACITY_BYTES = 5L << 50;
-    static final String OBJECT_FLAG_PROPERTY = "objFlag";
     static final String JOB_INFO_KEY = "kqjobinfo";
     static final String JOB_TIME_KEY = "kqjobtime";
-    private static final int METADATA_UPDATE_ATTEMPTS = 5;
     private static final System.Logger LOG = System.getLogger("com.kq.AzureLibrary");
 
     private final String installPath;
     private volatile StorageConnection connection;
     /** The data requests and worker threads of {@link #connection}; replaced with it. */
     private volatile DataPath data;
-    private final ConcurrentHashMap<String, Session> sessions = new ConcurrentHashMap<>();
-    /** The read-ahead of each read session that has read. */
-    private final ConcurrentHashMap<String, ReadAhead> readers = new ConcurrentHashMap<>();
-    /** Closed handles, still told apart from object names for a while. */
-    private final HandleTokens retired = new HandleTokens();
-    /** The open write session of each object name: two writers of one object would race at the commit. */
-    private final ConcurrentHashMap<String, WriteSession> writers = new ConcurrentHashMap<>();
+    private final SessionTable sessions = new SessionTable(this::conn);
+    private final ObjectReads reads = new ObjectReads(sessions, this::conn, this::dataPath);
+    private final ObjectWrites writes = new ObjectWrites(sessions, this::conn, this::dataPath);
 
     public AzureStorageLibrary(String installPath) {
         this.installPath = installPath == null ? "" : installPath;
@@ -143,20 +117,9 @@ public class AzureStorageLibrary implements StorageLibrary {
             oldData = data;
             connection = fresh;
             data = freshData;
-            dropped = new ArrayList<>(sessions.values());
-            sessions.clear();
-            writers.clear();
+            dropped = sessions.detachAll();
         }
-        for (ReadAhead ra : readers.values()) {
-            ra.close();
-        }
-        readers.clear();
-        for (Session s : dropped) {
-            retired.retire(s.handle());
-            if (s instanceof WriteSession) {
-                ((WriteSession) s).abort();
-            }
-        }
+        sessions.discard(dropped);
         if (oldData != null) {
             oldData.close();
         }
@@ -170,26 +133,19 @@ public class AzureStorageLibrary implements StorageLibrary {
     /** Opens a write session for the object; HANDLE_IN_USE while another write session of the same name is open. */
     public CCreateFnValue CreateObject(String name) {
         return guard("CreateObject", name, id -> new CCreateFnValue(error(id), ""),
-                () -> new CCreateFnValue(success(), openWriteSession(conn(), objectName(name)).handle()));
+                () -> new CCreateFnValue(success(), writes.create(name)));
     }
 
     /** The same write session as {@link #CreateObject(String)}: its data stays in uncommitted blocks until the close. */
     public CCreateFnValue CreateCachedObject(String name) {
         return guard("CreateCachedObject", name, id -> new CCreateFnValue(error(id), ""),
-                () -> new CCreateFnValue(success(), openWriteSession(conn(), objectName(name)).handle()));
+                () -> new CCreateFnValue(success(), writes.create(name)));
     }
 
     /** Opens a read session on a committed object (OBJECT_NOT_FOUND when there is none). */
     public CCreateFnValue OpenObject(String name) {
-        return guard("OpenObject", name, id -> new CCreateFnValue(error(id), ""), () -> {
-            StorageConnection c = conn();
-            String blob = objectName(name);
-            BlobProperties props = c.blob(blob).getProperties();
-            ReadSession session = new ReadSession(newHandle(), blob, c, props.getBlobSize(), props.getETag(),
-                    Map.copyOf(props.getMetadata() == null ? Map.of() : props.getMetadata()));
-            sessions.put(session.handle(), session);
-            return new CCreateFnValue(success(), session.handle());
-        });
+        return guard("OpenObject", name, id -> new CCreateFnValue(error(id), ""),
+                () -> new CCreateFnValue(success(), reads.open(name)));
     }
 
     /**
@@ -197,14 +153,8 @@ public class AzureStorageLibrary implements StorageLibrary {
      * a container name; empty means the configured container. CONTAINER_NOT_FOUND when it does not exist.
      */
     public CCreateFnValue GetBucketRegion(String containerName) {
-        return guard("GetBucketRegion", containerName, id -> new CCreateFnValue(error(id), ""), () -> {
-            StorageConnection c = conn();
-            BlobContainerClient target = containerClient(c, require(containerName));
-            if (!target.exists()) {
-                throw StorageFailure.of(ERRORID.CONTAINER_NOT_FOUND);
-            }
-            return new CCreateFnValue(success(), "primary");
-        });
+        return guard("GetBucketRegion", containerName, id -> new CCreateFnValue(error(id), ""),
+                () -> new CCreateFnValue(success(), AccountQueries.bucketRegion(conn(), require(containerName))));
     }
 
     /**
@@ -213,11 +163,9 @@ public class AzureStorageLibrary implements StorageLibrary {
      */
     public CErrorValue CloseObject(String handle) {
         return guard("CloseObject", handle, AzureStorageLibrary::error, () -> {
-            Session session = takeSession(handle);
+            Session session = sessions.take(handle);
             if (session instanceof WriteSession) {
-                WriteSession ws = (WriteSession) session;
-                writers.remove(ws.blobName(), ws);
-                ws.commit(null);
+                ((WriteSession) session).commit(null);
             }
             return success();
         });
@@ -231,13 +179,7 @@ public class AzureStorageLibrary implements StorageLibrary {
      */
     public CErrorValue WriteObject(String target, byte[] data, long size) {
         return guard("WriteObject", target, AzureStorageLibrary::error, () -> {
-            int length = dataLength(data, size);
-            Session session = sessionOf(require(target));
-            if (session != null) {
-                writeSession(session).append(data, length);
-            } else {
-                uploadWhole(conn(), objectName(target), data, length, Map.of(), null);
-            }
+            writes.write(target, data, size);
             return success();
         });
     }
@@ -248,14 +190,16 @@ public class AzureStorageLibrary implements StorageLibrary {
      */
     public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
         return guard("WriteObject", target, id -> new CWObjectHandleFnValue(error(id), ""),
-                () -> new CWObjectHandleFnValue(success(), writeWithMetadata(target, data, size, metadata, null)));
+                () -> new CWObjectHandleFnValue(success(),
+                        writes.writeWithMetadata(target, data, size, metadata, null)));
     }
 
     /** As the form without the flag; the flag is kept as the property "objFlag" (unsigned decimal). */
     public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata,
                                              long objFlag) {
         return guard("WriteObject", target, id -> new CWObjectHandleFnValue(error(id), ""),
-                () -> new CWObjectHandleFnValue(success(), writeWithMetadata(target, data, size, metadata, objFlag)));
+                () -> new CWObjectHandleFnValue(success(),
+                        writes.writeWithMetadata(target, data, size, metadata, objFlag)));
     }
 
     /**
@@ -264,25 +208,8 @@ public class AzureStorageLibrary implements StorageLibrary {
      * it first. Answers the session's handle; the object appears at {@code CloseObject}.
      */
     public CWObjectHandleFnValue WriteCachedObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
-        return guard("WriteCachedObject", target, id -> new CWObjectHandleFnValue(error(id), ""), () -> {
-            int length = dataLength(data, size);
-            Map<String, String> stored = MetadataCodec.toStored(metadata);
-            Session session = sessionOf(require(target));
-            WriteSession ws;
-            if (session != null) {
-                ws = writeSession(session);
-            } else {
-                StorageConnection c = conn();
-                String name = objectName(target);
-                ws = writers.get(name);
-                if (ws == null) {
-                    ws = openWriteSession(c, name);
-                }
-            }
-            ws.putMetadata(stored);
-            ws.append(data, length);
-            return new CWObjectHandleFnValue(success(), ws.handle());
-        });
+        return guard("WriteCachedObject", target, id -> new CWObjectHandleFnValue(error(id), ""),
+                () -> new CWObjectHandleFnValue(success(), writes.writeCached(target, data, size, metadata)));
     }
 
     /**
@@ -293,14 +220,14 @@ public class AzureStorageLibrary implements StorageLibrary {
      */
     public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return guard("UpdateObject", handle, id -> new CCreateFnValue(error(id), ""),
-                () -> new CCreateFnValue(success(), update(handle, name, data, size, metadata, null)));
+                () -> new CCreateFnValue(success(), writes.update(handle, name, data, size, metadata, null)));
     }
 
     /** As the form without the flag; the flag is kept as the property "objFlag". */
     public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata,
                                        long objFlag) {
         return guard("UpdateObject", handle, id -> new CCreateFnValue(error(id), ""),
-                () -> new CCreateFnValue(success(), update(handle, name, data, size, metadata, objFlag)));
+                () -> new CCreateFnValue(success(), writes.update(handle, name, data, size, metadata, objFlag)));
     }
 
     /**
@@ -310,14 +237,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     public CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size,
                                                   CPluginMetaData[] metadata) {
         return guard("UpdateCachedObjectByHandle", handle, AzureStorageLibrary::error, () -> {
-            int length = dataLength(data, size);
-            Map<String, String> stored = MetadataCodec.toStored(metadata);
-            WriteSession ws = writeSession(sessionOf(require(handle)));
-            if (!require(name).isEmpty() && !name.equals(ws.blobName())) {
-                throw StorageFailure.of(ERRORID.INVALID_HANDLE);
-            }
-            ws.putMetadata(stored);
-            ws.append(data, length);
+            writes.appendByHandle(handle, name, data, size, metadata);
             return success();
         });
     }
@@ -325,15 +245,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     /** Appends bytes and metadata to the open write session of the named object (OBJECT_NOT_FOUND if none). */
     public CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return guard("UpdateCachedObjectByName", name, AzureStorageLibrary::error, () -> {
-            int length = dataLength(data, size);
-            Map<String, String> stored = MetadataCodec.toStored(metadata);
-            conn();
-            WriteSession ws = writers.get(plainName(name));
-            if (ws == null) {
-                throw StorageFailure.of(ERRORID.OBJECT_NOT_FOUND);
-            }
-            ws.putMetadata(stored);
-            ws.append(data, length);
+            writes.appendByName(name, data, size, metadata);
             return success();
         });
     }
@@ -347,7 +259,7 @@ public class AzureStorageLibrary implements StorageLibrary {
      */
     public CReadObjectFnValue ReadObject(String target, byte[] buffer, long size, long offset) {
         return guard("ReadObject", target, id -> new CReadObjectFnValue(error(id), 0L), () -> {
-            ReadResult r = read(target, buffer, size, offset, false);
+            ObjectReads.ReadResult r = reads.read(target, buffer, size, offset, false);
             return new CReadObjectFnValue(success(), r.bytes);
         });
     }
@@ -359,13 +271,13 @@ public class AzureStorageLibrary implements StorageLibrary {
     public CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] buffer, long offset, long size,
                                                     String[] names) {
         return guard("ReadObjectByHandle", handle, id -> new CRObjectByNameFnValue(error(id), null, 0L),
-                () -> readWithMetadata(handle, buffer, offset, size, names));
+                () -> reads.readWithMetadata(handle, buffer, offset, size, names));
     }
 
     /** The same as {@link #ReadObjectByHandle}: a name and a handle are both accepted. */
     public CRObjectByNameFnValue ReadObjectByName(String name, byte[] buffer, long offset, long size, String[] names) {
         return guard("ReadObjectByName", name, id -> new CRObjectByNameFnValue(error(id), null, 0L),
-                () -> readWithMetadata(name, buffer, offset, size, names));
+                () -> reads.readWithMetadata(name, buffer, offset, size, names));
     }
 
     // ------------------------------------------------------------------ metadata, queries, deletion
@@ -377,18 +289,10 @@ public class AzureStorageLibrary implements StorageLibrary {
     public CErrorValue SetObjectMetaData(String target, String property, String value) {
         return guard("SetObjectMetaData", target, AzureStorageLibrary::error, () -> {
             if (Rehydration.PROPERTY.equals(property)) {
-                Rehydration.request(conn(), objectName(require(target)), value);
+                Rehydration.request(conn(), sessions.objectName(require(target)), value);
                 return success();
             }
-            Map.Entry<String, String> entry = MetadataCodec.toStored(require(property), require(value));
-            Session session = sessionOf(require(target));
-            if (session instanceof WriteSession) {
-                ((WriteSession) session).putMetadata(Map.of(entry.getKey(), entry.getValue()));
-                return success();
-            }
-            StorageConnection c = conn();
-            String blob = session != null ? session.blobName() : objectName(target);
-            updateStoredMetadata(c, blob, entry, session instanceof ReadSession ? (ReadSession) session : null);
+            writes.setProperty(target, MetadataCodec.toStored(require(property), require(value)));
             return success();
         });
     }
@@ -396,14 +300,15 @@ public class AzureStorageLibrary implements StorageLibrary {
     /** All properties of an object (a write session answers what it will commit). */
     public CGObjectMetaDataFnValue GetObjectMetaData(String target) {
         return guard("GetObjectMetaData", target, id -> new CGObjectMetaDataFnValue(error(id), null),
-                () -> new CGObjectMetaDataFnValue(success(), MetadataCodec.fromStored(storedMetadataOf(target), null)));
+                () -> new CGObjectMetaDataFnValue(success(),
+                        MetadataCodec.fromStored(reads.storedMetadataOf(target), null)));
     }
 
     /** One property's value; METADATA_NOT_FOUND when the object has no such property. */
     public CGetObjectMetaData GetObjectMetaData(String target, String item) {
         return guard("GetObjectMetaData", target, id -> new CGetObjectMetaData(error(id), null), () -> {
             require(item);
-            String value = MetadataCodec.decode(storedMetadataOf(target)).get(item);
+            String value = MetadataCodec.decode(reads.storedMetadataOf(target)).get(item);
             if (value == null) {
                 throw StorageFailure.of(ERRORID.METADATA_NOT_FOUND);
             }
@@ -413,12 +318,8 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     /** Whether a committed object of that name (or of the handle's object) exists; a write session's is not yet. */
     public CIsObjectExistFnValue IsObjectExist(String target) {
-        return guard("IsObjectExist", target, id -> new CIsObjectExistFnValue(error(id), false), () -> {
-            StorageConnection c = conn();
-            Session session = sessionOf(require(target));
-            String blob = session != null ? session.blobName() : objectName(target);
-            return new CIsObjectExistFnValue(success(), Boolean.TRUE.equals(c.blob(blob).exists()));
-        });
+        return guard("IsObjectExist", target, id -> new CIsObjectExistFnValue(error(id), false),
+                () -> new CIsObjectExistFnValue(success(), reads.exists(target)));
     }
 
     /**
@@ -433,7 +334,7 @@ public class AzureStorageLibrary implements StorageLibrary {
             if (extraLength < 0) {
                 throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
             }
-            return new CIsObjectExistFnValue(success(), isSupportedName(path, extraLength));
+            return new CIsObjectExistFnValue(success(), ObjectNames.isSupportedName(path, extraLength));
         });
     }
 
@@ -464,9 +365,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     /** Deletes a committed object (with its snapshots); OBJECT_NOT_FOUND when there is none. */
     public CErrorValue DeleteObjectByName(String name) {
         return guard("DeleteObjectByName", name, AzureStorageLibrary::error, () -> {
-            StorageConnection c = conn();
-            Session session = sessionOf(require(name));
-            deleteBlob(c, session != null ? session.blobName() : objectName(name));
+            writes.deleteByName(name);
             return success();
         });
     }
@@ -477,7 +376,7 @@ public class AzureStorageLibrary implements StorageLibrary {
      */
     public CErrorValue DeleteObjectByHandle(String handle) {
         return guard("DeleteObjectByHandle", handle, AzureStorageLibrary::error, () -> {
-            deleteByHandle(handle);
+            writes.deleteByHandle(handle);
             return success();
         });
     }
@@ -494,7 +393,7 @@ public class AzureStorageLibrary implements StorageLibrary {
             ERRORID first = null;
             for (String handle : handles) {
                 try {
-                    deleteByHandle(handle);
+                    writes.deleteByHandle(handle);
                 } catch (Throwable t) {
                     ERRORID id = ErrorMapper.classify(t);
                     logFailure("DeleteObjectByHandle", handle, id, t);
@@ -511,13 +410,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     public CErrorValue DeleteCachedObjectByName(String name) {
         return guard("DeleteCachedObjectByName", name, AzureStorageLibrary::error, () -> {
             conn();
-            WriteSession ws = writers.remove(plainName(name));
-            if (ws == null) {
-                throw StorageFailure.of(ERRORID.OBJECT_NOT_FOUND);
-            }
-            sessions.remove(ws.handle(), ws);
-            retired.retire(ws.handle());
-            ws.abort();
+            sessions.discardWriter(ObjectNames.plainName(name));
             return success();
         });
     }
@@ -539,15 +432,8 @@ public class AzureStorageLibrary implements StorageLibrary {
      * name alone). INVALID_NAME when the result is not a usable object name.
      */
     public CString getStorageKey(String archiveSet, String name) {
-        return guard("getStorageKey", archiveSet, id -> new CString(error(id), null), () -> {
-            String set = trimSlashes(require(archiveSet).replace('\\', '/'), true);
-            String object = trimSlashes(require(name).replace('\\', '/'), false);
-            String key = set.isEmpty() ? object : set + "/" + object;
-            if (!isSupportedName(key, 0)) {
-                throw StorageFailure.of(ERRORID.INVALID_NAME);
-            }
-            return new CString(success(), key);
-        });
+        return guard("getStorageKey", archiveSet, id -> new CString(error(id), null),
+                () -> new CString(success(), ObjectNames.storageKey(archiveSet, name)));
     }
 
     /**
@@ -613,7 +499,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     /** Bytes held by the committed objects of the container (0 when the container does not exist yet). */
     public CGetAccountSizeValue GetAllObjectsSize() {
         return guard("GetAllObjectsSize", null, id -> new CGetAccountSizeValue(error(id), 0L),
-                () -> new CGetAccountSizeValue(success(), containerBytes(conn())));
+                () -> new CGetAccountSizeValue(success(), AccountQueries.containerBytes(conn())));
     }
 
     /** The account's blob endpoint URL: unique across accounts, clouds and emulators, and free of secrets. */
@@ -634,24 +520,14 @@ public class AzureStorageLibrary implements StorageLibrary {
      * endpoints are compared whole, otherwise the account names are compared without regard to case.
      */
     public CIsObjectExistFnValue IsSameAccount(String first, String second) {
-        return guard("IsSameAccount", null, id -> new CIsObjectExistFnValue(error(id), false), () -> {
-            StorageConnection c = conn();
-            String[] a = accountIdentity(c, require(first));
-            String[] b = accountIdentity(c, require(second));
-            boolean same = a[1] != null && b[1] != null ? a[1].equals(b[1]) : a[0].equalsIgnoreCase(b[0]);
-            return new CIsObjectExistFnValue(success(), same);
-        });
+        return guard("IsSameAccount", null, id -> new CIsObjectExistFnValue(error(id), false),
+                () -> new CIsObjectExistFnValue(success(), AccountQueries.isSameAccount(conn(), first, second)));
     }
 
     /** Every container of the account. */
     public KQListContainers GetListContainers() {
-        return guard("GetListContainers", null, id -> new KQListContainers(error(id), null), () -> {
-            List<KQAzureContainer> out = new ArrayList<>();
-            for (BlobContainerItem item : conn().service.listBlobContainers()) {
-                out.add(new KQAzureContainer(item.getName()));
-            }
-            return new KQListContainers(success(), out.toArray(new KQAzureContainer[0]));
-        });
+        return guard("GetListContainers", null, id -> new KQListContainers(error(id), null),
+                () -> new KQListContainers(success(), AccountQueries.containers(conn())));
     }
 
     /**
@@ -659,16 +535,8 @@ public class AzureStorageLibrary implements StorageLibrary {
      * CONTAINER_NOT_FOUND when the container does not exist.
      */
     public KQListContainers GetArchiveSet() {
-        return guard("GetArchiveSet", null, id -> new KQListContainers(error(id), null), () -> {
-            List<KQAzureContainer> out = new ArrayList<>();
-            for (BlobItem item : conn().container.listBlobsByHierarchy("/", new ListBlobsOptions(), null)) {
-                if (Boolean.TRUE.equals(item.isPrefix())) {
-                    String name = item.getName();
-                    out.add(new KQAzureContainer(name.endsWith("/") ? name.substring(0, name.length() - 1) : name));
-                }
-            }
-            return new KQListContainers(success(), out.toArray(new KQAzureContainer[0]));
-        });
+        return guard("GetArchiveSet", null, id -> new KQListContainers(error(id), null),
+                () -> new KQListContainers(success(), AccountQueries.archiveSets(conn())));
     }
 
     /**
@@ -676,23 +544,14 @@ public class AzureStorageLibrary implements StorageLibrary {
      * copy in a second region (GRS, RA-GRS, GZRS, RA-GZRS).
      */
     public KQListRegions GetRegions() {
-        return guard("GetRegions", null, id -> new KQListRegions(error(id), null), () -> {
-            StorageAccountInfo info = conn().service.getAccountInfo();
-            String sku = info.getSkuName() == null ? "" : info.getSkuName().toString().toUpperCase(Locale.ROOT);
-            boolean geo = sku.contains("GRS") || sku.contains("GZRS");
-            return new KQListRegions(success(), geo ? new String[] {"primary", "secondary"} : new String[] {"primary"});
-        });
+        return guard("GetRegions", null, id -> new KQListRegions(error(id), null),
+                () -> new KQListRegions(success(), AccountQueries.regions(conn())));
     }
 
     /** Whether a container of that name exists and is reachable; a name Azure would refuse is simply not valid. */
     public CIsObjectExistFnValue IsValidContainer(String name) {
-        return guard("IsValidContainer", name, id -> new CIsObjectExistFnValue(error(id), false), () -> {
-            StorageConnection c = conn();
-            if (!StorageConfig.isValidContainerName(require(name))) {
-                return new CIsObjectExistFnValue(success(), false);
-            }
-            return new CIsObjectExistFnValue(success(), c.service.getBlobContainerClient(name).exists());
-        });
+        return guard("IsValidContainer", name, id -> new CIsObjectExistFnValue(error(id), false),
+                () -> new CIsObjectExistFnValue(success(), AccountQueries.isValidContainer(conn(), require(name))));
     }
 
     /**
@@ -702,15 +561,8 @@ public class AzureStorageLibrary implements StorageLibrary {
      */
     public CGetAccountInfoFnValue GetAccountInfo() {
         return guard("GetAccountInfo", null,
-                id -> new CGetAccountInfoFnValue(error(id), null, null, null, null, 0L, 0L), () -> {
-                    StorageConnection c = conn();
-                    StorageAccountInfo info = c.service.getAccountInfo();
-                    String type = info.getSkuName() + "/" + info.getAccountKind();
-                    long used = containerBytes(c);
-                    return new CGetAccountInfoFnValue(success(), c.accountName(), type,
-                            c.accountName() + "/" + c.config.containerName, "", used,
-                            Math.max(0L, ACCOUNT_CAPACITY_BYTES - used));
-                });
+                id -> new CGetAccountInfoFnValue(error(id), null, null, null, null, 0L, 0L),
+                () -> AccountQueries.accountInfo(conn()));
     }
 
     /** The host name of the blob service the library talks to. */
@@ -797,416 +649,6 @@ public class AzureStorageLibrary implements StorageLibrary {
             throw StorageFailure.of(ERRORID.NOT_INITIALIZED);
         }
         return d;
-    }
-
-    private static String require(String text) {
-        if (text == null) {
-            throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
-        }
-        return text;
-    }
-
-    private static int dataLength(byte[] data, long size) {
-        if (size < 0) {
-            throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
-        }
-        if (data == null) {
-            if (size == 0) {
-                return 0;
-            }
-            throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
-        }
-        if (size > data.length) {
-            throw StorageFailure.of(ERRORID.SIZE_MISMATCH);
-        }
-        return (int) size;
-    }
-
-    private static String newHandle() {
-        return HandleTokens.newHandle();
-    }
-
-    /**
-     * The open session a handle names; null for any other string (an object name, whatever it looks like);
-     * INVALID_HANDLE for a handle closed lately. A name equal to a live handle means that handle.
-     */
-    private Session sessionOf(String text) {
-        conn();
-        Session session = sessions.get(text);
-        if (session == null && retired.isRetired(text)) {
-            throw StorageFailure.of(ERRORID.INVALID_HANDLE);
-        }
-        return session;
-    }
-
-    private Session takeSession(String handle) {
-        conn();
-        Session session = sessions.remove(require(handle));
-        if (session == null) {
-            throw StorageFailure.of(ERRORID.INVALID_HANDLE);
-        }
-        retired.retire(handle);
-        ReadAhead ra = readers.remove(handle);
-        if (ra != null) {
-            ra.close();
-        }
-        return session;
-    }
-
-    private static WriteSession writeSession(Session session) {
-        if (session instanceof WriteSession) {
-            return (WriteSession) session;
-        }
-        throw StorageFailure.of(ERRORID.INVALID_HANDLE);
-    }
-
-    /** The blob a string designates: an open session's object, or the string itself as a checked object name. */
-    private String objectName(String text) {
-        Session session = sessionOf(require(text));
-        return session != null ? session.blobName() : plainName(text);
-    }
-
-    private static String plainName(String name) {
-        require(name);
-        if (!isSupportedName(name, 0)) {
-            throw StorageFailure.of(ERRORID.INVALID_NAME);
-        }
-        return name;
-    }
-
-    static boolean isSupportedName(String path, int extraLength) {
-        if ((long) path.length() + extraLength > MAX_NAME_LENGTH) {
-            return false;
-        }
-        if (extraLength == 0 && (path.isEmpty() || path.endsWith(".") || path.endsWith("/"))) {
-            return false;
-        }
-        int segments = 1;
-        for (int i = 0; i < path.length(); i++) {
-            char ch = path.charAt(i);
-            if (ch < 0x20 || ch == 0x7f || ch == '\\') {
-                return false;
-            }
-            if (Character.isHighSurrogate(ch)) {
-                if (i + 1 >= path.length() || !Character.isLowSurrogate(path.charAt(i + 1))) {
-                    return false;
-                }
-                i++;
-            } else if (Character.isLowSurrogate(ch)) {
-                return false;
-            } else if (ch == '/') {
-                segments++;
-            }
-        }
-        return segments <= MAX_NAME_SEGMENTS;
-    }
-
-    private WriteSession openWriteSession(StorageConnection c, String blob) {
-        WriteSession session = new WriteSession(newHandle(), blob, dataPath(), c.config.blockSize);
-        if (writers.putIfAbsent(blob, session) != null) {
-            throw StorageFailure.of(ERRORID.HANDLE_IN_USE);
-        }
-        sessions.put(session.handle(), session);
-        return session;
-    }
-
-    private String writeWithMetadata(String target, byte[] data, long size, CPluginMetaData[] metadata, Long flag) {
-        int length = dataLength(data, size);
-        Map<String, String> stored = withFlag(MetadataCodec.toStored(metadata), flag);
-        Session session = sessionOf(require(target));
-        if (session != null) {
-            WriteSession ws = writeSession(session);
-            ws.putMetadata(stored);
-            ws.append(data, length);
-            return ws.handle();
-        }
-        String blob = objectName(target);
-        uploadWhole(conn(), blob, data, length, stored, null);
-        return blob;
-    }
-
-    private String update(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, Long flag) {
-        int length = dataLength(data, size);
-        Map<String, String> stored = withFlag(MetadataCodec.toStored(metadata), flag);
-        StorageConnection c = conn();
-        String blob = objectName(handle);
-        if (!require(name).isEmpty() && !name.equals(blob)) {
-            throw StorageFailure.of(ERRORID.INVALID_HANDLE);
-        }
-        try {
-            // "If-Match: *" makes the upload fail unless the object already exists: an update creates nothing.
-            uploadWhole(c, blob, data, length, stored, new BlobRequestConditions().setIfMatch("*"));
-        } catch (BlobStorageException e) {
-            if (e.getStatusCode() == 412) {
-                throw StorageFailure.of(ERRORID.OBJECT_NOT_FOUND);
-            }
-            throw e;
-        } catch (StorageFailure f) {
-            throw f.id == ERRORID.PRECONDITION_FAILED ? StorageFailure.of(ERRORID.OBJECT_NOT_FOUND) : f;
-        }
-        return blob;
-    }
-
-    private static Map<String, String> withFlag(Map<String, String> stored, Long flag) {
-        if (flag != null) {
-            Map.Entry<String, String> entry = MetadataCodec.toStored(OBJECT_FLAG_PROPERTY, Long.toUnsignedString(flag));
-            stored.put(entry.getKey(), entry.getValue());
-        }
-        return stored;
-    }
-
-    /**
-     * Uploads a whole object from the caller's array (used only until this returns): one checked request when it
-     * fits one block, otherwise the write-behind path's parallel blocks and one commit.
-     */
-    private void uploadWhole(StorageConnection c, String blob, byte[] bytes, int length,
-                             Map<String, String> stored, BlobRequestConditions conditions) {
-        DataPath d = dataPath();
-        if (length <= c.config.blockSize) {
-            d.upload(blob, bytes == null ? new byte[0] : bytes, 0, length, new LinkedHashMap<>(stored), conditions);
-            return;
-        }
-        WriteSession whole = new WriteSession("", blob, d, c.config.blockSize);
-        try {
-            whole.putMetadata(stored);
-            whole.append(bytes, length);
-            whole.commit(conditions);
-        } finally {
-            whole.abort(); // gives back what a failure left; nothing after a commit
-        }
-    }
-
-    private static final class ReadResult {
-        final long bytes;
-        final Map<String, String> storedMetadata;
-
-        ReadResult(long bytes, Map<String, String> storedMetadata) {
-            this.bytes = bytes;
-            this.storedMetadata = storedMetadata;
-        }
-    }
-
-    private CRObjectByNameFnValue readWithMetadata(String target, byte[] buffer, long offset, long size,
-                                                   String[] names) {
-        ReadResult r = read(target, buffer, size, offset, true);
-        Set<String> wanted = null;
-        if (names != null && names.length > 0) {
-            wanted = new HashSet<>(Arrays.asList(names));
-            wanted.remove(null);
-        }
-        return new CRObjectByNameFnValue(success(), MetadataCodec.fromStored(r.storedMetadata, wanted), r.bytes);
-    }
-
-    private ReadResult read(String target, byte[] buffer, long size, long offset, boolean wantMetadata) {
-        if (buffer == null || size < 0 || offset < 0) {
-            throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
-        }
-        if (size > buffer.length) {
-            throw StorageFailure.of(ERRORID.SIZE_MISMATCH);
-        }
-        int wanted = (int) size;
-        StorageConnection c = conn();
-        Session session = sessionOf(require(target));
-        if (session != null) {
-            if (!(session instanceof ReadSession)) {
-                throw StorageFailure.of(ERRORID.INVALID_HANDLE); // uncommitted data cannot be read back
-            }
-            ReadSession rs = (ReadSession) session;
-            if (offset > rs.length()) {
-                throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
-            }
-            int count = (int) Math.min(wanted, rs.length() - offset);
-            long got = count == 0 ? 0 : readAhead(rs).read(buffer, offset, count, rs.eTag());
-            if (!sessions.containsKey(rs.handle())) {
-                ReadAhead ra = readers.remove(rs.handle()); // closed while this read ran
-                if (ra != null) {
-                    ra.close();
-                }
-            }
-            return new ReadResult(got, rs.storedMetadata());
-        }
-        BlockBlobClient blob = c.blob(objectName(target));
-        if (wanted > 0) {
-            try {
-                DataPath.RangeInfo r = dataPath().readSpan(objectName(target), buffer, offset, wanted, null);
-                return new ReadResult(r.bytes, r.metadata);
-            } catch (BlobStorageException e) {
-                if (e.getStatusCode() != 416) {
-                    throw e;
-                }
-                // The range starts at or after the end: at the end is an empty read, after it an error.
-            }
-        }
-        BlobProperties props = blob.getProperties();
-        if (offset > props.getBlobSize()) {
-            throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
-        }
-        return new ReadResult(0, wantMetadata ? props.getMetadata() : Map.of());
-    }
-
-    private ReadAhead readAhead(ReadSession rs) {
-        DataPath d = dataPath();
-        return readers.computeIfAbsent(rs.handle(),
-                h -> new ReadAhead(d, rs.blobName(), rs.length(), rs.eTag(), d.readAhead));
-    }
-
-    private Map<String, String> storedMetadataOf(String target) {
-        StorageConnection c = conn();
-        Session session = sessionOf(require(target));
-        if (session instanceof WriteSession) {
-            return ((WriteSession) session).storedMetadata();
-        }
-        if (session instanceof ReadSession) {
-            return ((ReadSession) session).storedMetadata();
-        }
-        return c.blob(objectName(target)).getProperties().getMetadata();
-    }
-
-    /** Read, merge, write back under the ETag read; another writer in between makes it start over. */
-    private void updateStoredMetadata(StorageConnection c, String blob, Map.Entry<String, String> entry,
-                                      ReadSession via) {
-        BlockBlobClient client = c.blob(blob);
-        for (int attempt = 1; ; attempt++) {
-            BlobProperties props = client.getProperties();
-            Map<String, String> metadata = new LinkedHashMap<>(props.getMetadata());
-            metadata.put(entry.getKey(), entry.getValue());
-            try {
-                Response<Void> response = client.setMetadataWithResponse(metadata,
-                        new BlobRequestConditions().setIfMatch(props.getETag()), null, Context.NONE);
-                if (via != null) {
-                    // The change is the session holder's own: let its reads go on against the new ETag.
-                    String eTag = response.getHeaders().getValue(com.azure.core.http.HttpHeaderName.ETAG);
-                    if (eTag != null && via.eTag().equals(props.getETag())) {
-                        sessions.replace(via.handle(), via, new ReadSession(via.handle(), via.blobName(),
-                                via.connection(), via.length(), eTag, Map.copyOf(metadata)));
-                    }
-                }
-                return;
-            } catch (BlobStorageException e) {
-                if (e.getStatusCode() != 412 || attempt >= METADATA_UPDATE_ATTEMPTS) {
-                    throw e;
-                }
-            }
-        }
-    }
-
-    private void deleteByHandle(String handle) {
-        StorageConnection c = conn();
-        if (sessionOf(require(handle)) != null) {
-            Session session = takeSession(handle);
-            if (session instanceof WriteSession) {
-                WriteSession ws = (WriteSession) session;
-                writers.remove(ws.blobName(), ws);
-                return;
-            }
-            deleteBlob(((ReadSession) session).connection(), session.blobName());
-            return;
-        }
-        deleteBlob(c, plainName(handle));
-    }
-
-    private static void deleteBlob(StorageConnection c, String blob) {
-        c.blob(blob).deleteWithResponse(DeleteSnapshotsOptionType.INCLUDE, null, null, Context.NONE);
-    }
-
-    private static BlobContainerClient containerClient(StorageConnection c, String name) {
-        if (name.isEmpty()) {
-            return c.container;
-        }
-        if (!StorageConfig.isValidContainerName(name)) {
-            throw StorageFailure.of(ERRORID.INVALID_NAME);
-        }
-        return c.service.getBlobContainerClient(name);
-    }
-
-    private static long containerBytes(StorageConnection c) {
-        long total = 0;
-        try {
-            for (BlobItem item : c.container.listBlobs()) {
-                if (item.getProperties() != null && item.getProperties().getContentLength() != null) {
-                    total += item.getProperties().getContentLength();
-                }
-            }
-        } catch (BlobStorageException e) {
-            if (!BlobErrorCode.CONTAINER_NOT_FOUND.equals(e.getErrorCode())) {
-                throw e;
-            }
-            return 0; // nothing stored yet
-        }
-        return total;
-    }
-
-    private static String trimSlashes(String text, boolean trailingToo) {
-        int start = 0;
-        int end = text.length();
-        while (start < end && text.charAt(start) == '/') {
-            start++;
-        }
-        while (trailingToo && end > start && text.charAt(end - 1) == '/') {
-            end--;
-        }
-        return text.substring(start, end);
-    }
-
-    /** {account name, normalised endpoint or null} of one designation (see {@link #IsSameAccount}). */
-    private static String[] accountIdentity(StorageConnection c, String text) {
-        String trimmed = text.trim();
-        if (trimmed.isEmpty()) {
-            return new String[] {c.accountName(), normaliseUrl(c.accountUrl())};
-        }
-        String url = null;
-        if (trimmed.contains("=")) {
-            StorageConfig config;
-            try {
-                config = StorageConfig.parse(trimmed);
-                url = c.accountUrlOf(config);
-            } catch (RuntimeException e) {
-                throw StorageFailure.of(ERRORID.INVALID_CONNECTION_STRING);
-            }
-        } else if (trimmed.regionMatches(true, 0, "http://", 0, 7)
-                || trimmed.regionMatches(true, 0, "https://", 0, 8)) {
-            url = trimmed;
-        }
-        if (url == null) {
-            return new String[] {trimmed, null};
-        }
-        String normalised = normaliseUrl(url);
-        return new String[] {accountNameOfUrl(normalised), normalised};
-    }
-
-    private static String normaliseUrl(String url) {
-        String u = url;
-        int q = u.indexOf('?');
-        if (q >= 0) {
-            u = u.substring(0, q);
-        }
-        while (u.endsWith("/")) {
-            u = u.substring(0, u.length() - 1);
-        }
-        return u.toLowerCase(Locale.ROOT);
-    }
-
-    /** The account name inside an endpoint: the first host label, or the first path segment for IP-style URLs. */
-    private static String accountNameOfUrl(String url) {
-        try {
-            URI uri = URI.create(url);
-            String host = uri.getHost() == null ? "" : uri.getHost();
-            boolean ipStyle = host.equals("localhost") || host.matches("[0-9.]+") || host.startsWith("[");
-            if (ipStyle) {
-                String path = uri.getPath() == null ? "" : uri.getPath();
-                String[] parts = path.split("/");
-                for (String part : parts) {
-                    if (!part.isEmpty()) {
-                        return part;
-                    }
-                }
-                return "";
-            }
-            int dot = host.indexOf('.');
-            return dot > 0 ? host.substring(0, dot) : host;
-        } catch (IllegalArgumentException e) {
-            throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
-        }
     }
 
     /** Kept for the host's diagnostics; the library writes no files. */

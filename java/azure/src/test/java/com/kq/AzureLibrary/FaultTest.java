@@ -154,6 +154,25 @@ class FaultTest {
     }
 
     @Test
+    void anUpdateInBlocksOfAMissingObjectStagesNothing() {
+        AtomicInteger blocks = new AtomicInteger();
+        withFaults(new Injector(r -> {
+            if (isBlock(r)) {
+                blocks.incrementAndGet();
+            }
+            return null;
+        }), "");
+        byte[] content = data(7, 3 * BLOCK + 1);
+        expect(OBJECT_NOT_FOUND, lib.UpdateObject("absent", "", content, content.length, null).errorValue);
+        assertEquals(0, blocks.get(), "found missing before any block was sent");
+        assertFalse(exists("absent"));
+        ok(lib.WriteObject("present", new byte[1], 1));
+        assertEquals("present", lib.UpdateObject("present", "", content, content.length, null).objHandle);
+        assertEquals(4, blocks.get());
+        assertArrayEquals(content, readInChunks(lib, "present", BLOCK));
+    }
+
+    @Test
     void deInitWithUploadsInFlightCancelsThemAndLeavesNoWorker() {
         java.util.Set<Thread> before = Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
         long heldBefore = BufferPool.SHARED.used(); // the pool is the process's: other libraries may hold some

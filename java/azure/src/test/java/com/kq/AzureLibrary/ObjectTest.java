@@ -127,6 +127,11 @@ class ObjectTest {
 
     @Test
     void discardingAndDeleting() {
+        long held = BufferPool.SHARED.used(); // may still fall as other tests' requests end
+        CCreateFnValue partial = lib.CreateObject("del/partial");
+        ok(lib.WriteObject(partial.objHandle, data(8, 100), 100)); // a block partly filled, nothing in flight
+        ok(lib.DeleteObjectByHandle(partial.objHandle));
+        assertTrue(BufferPool.SHARED.used() <= held, "a discarded session gives its buffer back");
         CWObjectHandleFnValue cached = lib.WriteCachedObject("del/cached", data(7, 2 * BLOCK), 2 * BLOCK, null);
         ok(lib.DeleteCachedObjectByName("del/cached"));
         expect(INVALID_HANDLE, lib.CloseObject(cached.objHandle));
@@ -226,15 +231,5 @@ class ObjectTest {
             return lib.GetObjectMetaData("threads/" + t, "owner").value;
         });
         assertEquals(IntStream.range(0, 8).mapToObj(t -> "thread " + t).collect(Collectors.toList()), owners);
-    }
-
-    @Test
-    void racingWritersOfOneNameGetOneSessionAndOneCommit() throws Exception {
-        List<CCreateFnValue> opened =
-                eightThreads(t -> t % 2 == 0 ? lib.CreateObject("race") : lib.CreateCachedObject("race"));
-        List<String> won = opened.stream().filter(r -> r.errorValue.isSuccess()).map(r -> r.objHandle).collect(Collectors.toList());
-        assertEquals(1, won.size());
-        opened.stream().filter(r -> !r.errorValue.isSuccess()).forEach(r -> expect(HANDLE_IN_USE, r.errorValue));
-        assertEquals(1, eightThreads(t -> lib.CloseObject(won.get(0)).isSuccess()).stream().filter(b -> b).count());
     }
 }

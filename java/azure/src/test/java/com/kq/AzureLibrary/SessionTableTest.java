@@ -1,0 +1,142 @@
+package com.kq.AzureLibrary;
+
+import com.kq.KQCloudPluginInterface.ERRORID;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.Test;
+
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.Callable;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.function.Supplier;
+
+import static com.kq.KQCloudPluginInterface.ERRORID.*;
+import static org.junit.jupiter.api.Assertions.*;
+
+/** Handles, names and their sessions, under contention. No emulator: the sessions never send anything. */
+class SessionTableTest {
+    private static final StorageConnection CONNECTION =
+            StorageConnection.open(StorageConfig.parse("UseDevelopmentStorage=true"));
+    private static final DataPath DATA = new DataPath(CONNECTION);
+
+    @AfterAll
+    static void close() {
+        DATA.close();
+        CONNECTION.close();
+    }
+
+    private static WriteSession writer(String name) {
+        return new WriteSession(HandleTokens.newHandle(), name, DATA, 1024);
+    }
+
+    private static ReadSession reader(String name) {
+        return new ReadSession(HandleTokens.newHandle(), name, CONNECTION, 10, "etag", java.util.Map.of());
+    }
+
+    /** What a call answered: its value, or the failure's identifier. */
+    private static Object answer(Supplier<Object> call) {
+        try {
+            return call.get();
+        } catch (StorageFailure f) {
+            return f.id;
+        }
+    }
+
+    private static <T> List<Object> eightAtOnce(Callable<T> call) throws Exception {
+        ExecutorService pool = Executors.newFixedThreadPool(8);
+        try {
+            List<Future<T>> started = new ArrayList<>();
+            for (int i = 0; i < 8; i++) {
+                started.add(pool.submit(call));
+            }
+            List<Object> out = new ArrayList<>();
+            for (Future<T> f : started) {
+                try {
+                    out.add(f.get());
+                } catch (java.util.concurrent.ExecutionException e) {
+                    out.add(((StorageFailure) e.getCause()).id);
+                }
+            }
+            return out;
+        } finally {
+            pool.shutdown();
+        }
+    }
+
+    @Test
+    void racingWritersOfOneNameGetOneSessionAndRacingClosesOneSession() throws Exception {
+        SessionTable table = new SessionTable(() -> { });
+        List<Object> opened = eightAtOnce(() -> table.addWriter(writer("race")));
+        List<Object> won = new ArrayList<>(opened);
+        won.removeIf(o -> o == HANDLE_IN_USE);
+        assertEquals(1, won.size(), opened::toString);
+        String handle = ((WriteSession) won.get(0)).handle();
+        List<Object> taken = eightAtOnce(() -> table.take(handle));
+        assertEquals(7, taken.stream().filter(o -> o == INVALID_HANDLE).count(), taken::toString);
+        assertNotNull(table.addWriter(writer("race")), "the name is free once its session is taken");
+    }
+
+    @Test
+    void whatAStringMeans() {
+        SessionTable table = new SessionTable(() -> { });
+        WriteSession w = table.addWriter(writer("w/obj"));
+        ReadSession r = reader("r/obj");
+        table.addReader(r);
+        String closed = table.addWriter(writer("gone")).handle();
+        table.take(closed);
+        String neverIssued = HandleTokens.newHandle();
+        Object[][] rows = { // string, sessionOf, objectName
+            {w.handle(), w, "w/obj"}, {r.handle(), r, "r/obj"}, {closed, INVALID_HANDLE, INVALID_HANDLE},
+            {"plain/name", null, "plain/name"}, {neverIssued, null, neverIssued}, {"bad\\", null, INVALID_NAME},
+            {null, null, INVALID_ARGUMENT}};
+        for (Object[] row : rows) {
+            String text = (String) row[0];
+            if (text != null) {
+                assertEquals(row[1], answer(() -> table.sessionOf(text)), text);
+            }
+            assertEquals(row[2], answer(() -> table.objectName(text)), text);
+        }
+        assertEquals(INVALID_HANDLE, answer(() -> SessionTable.writeSession(r)), "a read session is not written");
+        assertEquals(INVALID_HANDLE, answer(() -> table.take(closed)));
+        assertEquals(w, table.writerOf("w/obj"));
+
+        SessionTable uninitialised = new SessionTable(() -> {
+            throw StorageFailure.of(NOT_INITIALIZED);
+        });
+        assertEquals(NOT_INITIALIZED, answer(() -> uninitialised.sessionOf(closed)));
+        assertEquals(NOT_INITIALIZED, answer(() -> uninitialised.take(null)), "before the argument is looked at");
+    }
+
+    @Test
+    void discardingEndsSessionsForGood() {
+        SessionTable table = new SessionTable(() -> { });
+        WriteSession cached = table.addWriter(writer("cached"));
+        table.discardWriter("cached");
+        assertEquals(OBJECT_NOT_FOUND, answer(() -> {
+            table.discardWriter("cached");
+            return null;
+        }));
+        assertEquals(INVALID_HANDLE, answer(() -> table.sessionOf(cached.handle())));
+        assertEquals(CANCELLED, answer(() -> {
+            cached.append(new byte[1], 1);
+            return null;
+        }), "its data is dropped, not kept for a commit");
+
+        List<WriteSession> writers = List.of(table.addWriter(writer("a")), table.addWriter(writer("b")));
+        ReadSession r = reader("a");
+        table.addReader(r);
+        table.discard(table.detachAll());
+        assertEquals(0, table.size());
+        for (Session s : List.of(writers.get(0), writers.get(1), r)) {
+            assertEquals(INVALID_HANDLE, answer(() -> table.sessionOf(s.handle())), s.blobName());
+        }
+        assertNull(table.writerOf("a"));
+        ERRORID spoilt = (ERRORID) answer(() -> {
+            writers.get(1).commit(null);
+            return null;
+        });
+        assertEquals(CANCELLED, spoilt, "nothing of a dropped session can be committed");
+    }
+}
