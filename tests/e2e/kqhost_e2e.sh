@@ -282,6 +282,7 @@ inject|is not a container name|--container x;BlobEndpoint=http://127.0.0.1:1/dev
 upper|is not a container name|--container Backups verify
 dotdot|has a '..' segment|verify --prefix ../../x
 dotted|cannot end with '.'|backup . --prefix set.
+blockitem|says BlockSize=4096 but --block-size says 8192|--connection UseDevelopmentStorage=true;BlockSize=4096 --block-size 8K ls
 ROWS
 
     # A top-level file whose name starts like a library handle.
@@ -289,7 +290,9 @@ ROWS
     printf 'top\n' >"$work/kqh/kqh-top"
     kq kqh-backup --container kqh-names backup "$work/kqh"
     expect_rc kqh-backup 0
-    kq kqh-restore --container kqh-names restore "$work/kqh-dst"
+    # The container (and block size) written into the connection string, in any case, instead of the options.
+    AZURE_STORAGE_CONNECTION_STRING="$AZURE_STORAGE_CONNECTION_STRING CONTAINER = kqh-names;blocksize=1048576" \
+        kq kqh-restore --block-size 1M restore "$work/kqh-dst"
     expect_rc kqh-restore 0
     same_tree "$work/kqh" "$work/kqh-dst"
     ;;
@@ -323,6 +326,22 @@ foreign)
     expect_text del out "1 deleted"
     [[ "$(plant etags kq-backup f/ | cut -d' ' -f1 | tr '\n' ' ')" == "f/other.txt f/sub f/sub/two.txt " ]] ||
         fail "--delete left the wrong objects: $(plant etags kq-backup f/)"
+    # Another tool's object whose recorded size lies: ls -l shows its real length with the mark, and backup
+    # sends the file again although the size, time and SHA-256 recorded all match it.
+    printf 'the real content\n' >"$work/src/liar.txt"
+    plant put kq-backup f/liar.txt kqsize=17 kqmtime="$(date -r "$work/src/liar.txt" +%s%N)" \
+        kqsha256="$(sha256sum "$work/src/liar.txt" | cut -d' ' -f1)"
+    kq lies ls -l f/
+    for line in '^ +8  .*  f/liar\.txt  \(size≠recorded 17\)$' '^ +8  \?{19}  \?{12}  f/other\.txt  \(metadata lacks' \
+        '^ +4  .*  f/sub/two\.txt$'; do
+        grep -q -E -- "$line" "$work/lies.out" || fail "ls -l: no line matching '$line': $(cat "$work/lies.out")"
+    done
+    kq resend backup "$work/src" --prefix f
+    expect_rc resend 0
+    expect_text resend out "backup: 2 files, 17 B"
+    kq reverify verify --prefix f
+    expect_rc reverify 0
+    expect_text reverify out "verify: 2 intact objects"
     # A file that needs a write session, over a page blob of the same name.
     plant page kq-backup f/big.bin
     head -c 3000000 /dev/urandom >"$work/src/big.bin"

@@ -198,6 +198,8 @@ size_t NameLength(const std::string& name) {
 
 constexpr size_t kMaxObjectName = 1024;
 
+constexpr const char kNotEqual[] = "\xE2\x89\xA0";  // U+2260 in UTF-8
+
 std::string FormatTime(int64_t ns) {
   std::time_t secs = static_cast<std::time_t>(ns / 1000000000LL - (ns % 1000000000LL < 0 ? 1 : 0));
   std::tm tm{};
@@ -299,10 +301,12 @@ int RunBackup(const HostOptions& options, const fs::path& source, const std::str
         if (NameLength(name) > kMaxObjectName)
           throw FileError("the object name would be " + std::to_string(NameLength(name)) +
                           " characters; the store holds at most " + std::to_string(kMaxObjectName));
-        // Unchanged when size and modification time agree and the content
-        // hashes to the stored SHA-256: read locally, nothing sent.
+        // Unchanged when size and modification time agree, the content
+        // hashes to the stored SHA-256 and the object is as long as recorded
+        // (a truncated or replaced one is sent again): read locally, nothing sent.
         auto it = byName.find(name);
-        if (!flags.full && it != byName.end() && it->second->meta && it->second->meta->size == file.size) {
+        if (!flags.full && it != byName.end() && it->second->meta && it->second->meta->size == file.size &&
+            it->second->length.value_or(file.size) == file.size) {
           int64_t mtime = 0;
           std::string error;
           if (GetFileMtimeNs(file.path, &mtime, &error) && mtime == it->second->meta->mtimeNs &&
@@ -450,17 +454,23 @@ int RunList(const HostOptions& options, const std::string& prefix, bool longForm
       Console::Out(name);
       continue;
     }
+    // The size column is the object's real length when the listing has it, else what kqhost recorded.
+    std::optional<uint64_t> size = object.length;
+    if (!size && object.meta) size = object.meta->size;
+    char column[24];
+    if (object.folderMarker || !size)
+      std::snprintf(column, sizeof column, "%14s", object.folderMarker ? "folder" : "?");
+    else
+      std::snprintf(column, sizeof column, "%14llu", static_cast<unsigned long long>(*size));
+    if (size && !object.folderMarker) total += *size;
     if (object.meta) {
-      char size[24];
-      std::snprintf(size, sizeof size, "%14llu", static_cast<unsigned long long>(object.meta->size));
-      Console::Out(std::string(size) + "  " + FormatTime(object.meta->mtimeNs) + "  " +
-                   object.meta->sha256.substr(0, 12) + "  " + name);
-      total += object.meta->size;
+      std::string line = std::string(column) + "  " + FormatTime(object.meta->mtimeNs) + "  " +
+                         object.meta->sha256.substr(0, 12) + "  " + name;
+      if (*size != object.meta->size)
+        line += std::string("  (size") + kNotEqual + "recorded " + std::to_string(object.meta->size) + ")";
+      Console::Out(line);
     } else {
-      const char* what = object.folderMarker ? "folder" : "?";
-      char size[24];
-      std::snprintf(size, sizeof size, "%14s", what);
-      Console::Out(std::string(size) + "  " + std::string(19, '?') + "  " + std::string(12, '?') + "  " + name +
+      Console::Out(std::string(column) + "  " + std::string(19, '?') + "  " + std::string(12, '?') + "  " + name +
                    (object.folderMarker ? "" : "  (" + object.metaProblem + ")"));
     }
   }

@@ -1,11 +1,78 @@
 #include "Host.h"
 
+#include <cctype>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 
 #include "ObjectMeta.h"
+#include "Text.h"
 
 namespace kqhost {
+
+namespace {
+
+std::string_view Trimmed(std::string_view text) {
+  // As Java's String.trim(): every character up to the space.
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+// A block size as the library reads it (a decimal number, '+' allowed) and kqhost can use.
+std::optional<uint64_t> ParseBlockSizeItem(const std::string& text) {
+  std::string_view digits(text);
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+  auto value = ParseSize(digits);
+  if (!value || *value < kMinBlockSize || *value > kMaxBlockSize) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::string> ConnectionItem(const std::string& connection, const std::string& name) {
+  size_t start = 0;
+  while (start <= connection.size()) {
+    size_t end = connection.find(';', start);
+    if (end == std::string::npos) end = connection.size();
+    std::string_view item = std::string_view(connection).substr(start, end - start);
+    size_t eq = item.find('=');
+    if (eq != std::string_view::npos && SameNameIgnoringCase(Trimmed(item.substr(0, eq)), name))
+      return std::string(Trimmed(item.substr(eq + 1)));
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+std::string ReconcileConnectionItems(HostOptions* options, bool blockSizeGiven) {
+  if (auto container = ConnectionItem(options->connection, "Container")) {
+    std::string problem = CheckContainerName(*container);
+    if (!problem.empty()) return "the connection string's Container item: " + problem;
+    if (!options->container.empty() && options->container != *container)
+      return "the connection string says Container=" + *container + " but --container (or KQHOST_CONTAINER) says " +
+             options->container + "; give one of them, or the same name in both";
+    options->container = *container;
+  }
+  if (auto text = ConnectionItem(options->connection, "BlockSize")) {
+    auto size = ParseBlockSizeItem(*text);
+    if (!size)
+      return "the connection string's BlockSize item is not a number of bytes between " +
+             std::to_string(kMinBlockSize) + " and " + std::to_string(kMaxBlockSize);
+    if (blockSizeGiven && options->blockSize != *size)
+      return "the connection string says BlockSize=" + std::to_string(*size) + " but --block-size says " +
+             std::to_string(options->blockSize) + "; give one of them, or the same size in both";
+    options->blockSize = *size;
+  }
+  return "";
+}
 
 std::string InitArgument(const HostOptions& options) {
   // The container goes into the configuration string: a name with ';' or
@@ -14,14 +81,20 @@ std::string InitArgument(const HostOptions& options) {
     std::string problem = CheckContainerName(options.container);
     if (!problem.empty()) throw std::runtime_error("--container " + problem);
   }
+  HostOptions agreed = options;
+  std::string conflict = ReconcileConnectionItems(&agreed, true);
+  if (!conflict.empty()) throw std::runtime_error(conflict);
   // The library never picks the development store by itself: without a connection string, ask for it.
   std::string arg = options.connection.empty() ? "UseDevelopmentStorage=true" : options.connection;
-  auto add = [&arg](const std::string& item) {
+  auto add = [&arg](const char* name, const std::string& value) {
+    if (ConnectionItem(arg, name)) return;  // the user's own item stands; the library refuses one twice
     if (!arg.empty() && arg.back() != ';') arg.push_back(';');
-    arg += item;
+    arg += std::string(name) + "=" + value;
   };
-  if (!options.container.empty()) add("Container=" + options.container);
-  add("BlockSize=" + std::to_string(options.blockSize));
+  if (!options.container.empty()) add("Container", options.container);
+  add("BlockSize", std::to_string(options.blockSize));
+  // Listings carry each object's real length, which ls -l shows beside the recorded size.
+  add("ListLength", "true");
   return arg;
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,27 @@ struct HostOptions {
   bool showProgress = false;
 };
 
+// The bytes per plug-in call and per stored block kqhost accepts.
+inline constexpr uint64_t kMinBlockSize = 1024;
+inline constexpr uint64_t kMaxBlockSize = 256u << 20;
+
+// The value of an item of a connection string, found as the library finds
+// it: items split at ';', the name before the first '=', name and value
+// trimmed, the name compared without regard to case.  nullopt when absent.
+std::optional<std::string> ConnectionItem(const std::string& connection, const std::string& name);
+
+// Reconciles the Container= and BlockSize= items a user wrote into the
+// connection string with --container (or KQHOST_CONTAINER) and --block-size:
+// the item wins, and is taken into *options, unless the matching option was
+// also given with another value.  Returns why they cannot both hold (empty
+// when they can).  The text names the items and options, never the string,
+// which holds the key.
+std::string ReconcileConnectionItems(HostOptions* options, bool blockSizeGiven);
+
 // The text handed to InitLibrary: the connection string with the library's
-// own Container= and BlockSize= items appended.
+// own Container=, BlockSize= and ListLength= items appended unless the string
+// has them already.  Throws std::runtime_error when the options disagree with
+// the string's own items or the container name would add items of its own.
 std::string InitArgument(const HostOptions& options);
 
 class Host {

@@ -108,6 +108,13 @@ std::optional<FileMeta> DecodeMeta(const MetaDataMap& map, std::string* problem)
   return meta;
 }
 
+std::optional<uint64_t> ListedLength(const MetaDataMap& map) {
+  const PluginValueRecord* entry = Find(map, kListedLength);
+  uint64_t length = 0;
+  if (entry == nullptr || !ParseU64(WideToUtf8(entry->szProperty), &length)) return std::nullopt;
+  return length;
+}
+
 bool IsFolderMarker(const MetaDataMap& map) {
   const PluginValueRecord* flag = Find(map, "hdi_isfolder");
   return flag != nullptr && LowerAscii(flag->szProperty) == "true";

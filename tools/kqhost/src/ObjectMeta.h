@@ -16,6 +16,9 @@ namespace kqhost {
 inline constexpr const char* kMetaSize = "kqsize";
 inline constexpr const char* kMetaMtime = "kqmtime";
 inline constexpr const char* kMetaSha256 = "kqsha256";
+// Not stored: the library adds the object's real length to each listed
+// object's metadata under this reserved name (ListLength=true).
+inline constexpr const char* kListedLength = "kq.length";
 
 struct FileMeta {
   uint64_t size = 0;
@@ -27,6 +30,9 @@ MetaDataMap EncodeMeta(const FileMeta& meta);
 // Reads the three entries (keys compared without regard to case).  On a
 // missing or malformed entry returns nullopt and says why in *problem.
 std::optional<FileMeta> DecodeMeta(const MetaDataMap& map, std::string* problem);
+
+// The real length a listing carries (kListedLength), or nullopt when it has none.
+std::optional<uint64_t> ListedLength(const MetaDataMap& map);
 
 // True when the metadata marks a folder placeholder (hdi_isfolder=true), as
 // accounts with a hierarchical namespace keep for every directory.

@@ -204,6 +204,7 @@ std::vector<StoredObject> ObjectStore::List(const std::string& prefix) {
     if (entry.second != nullptr) {
       object.folderMarker = IsFolderMarker(*entry.second);
       object.meta = DecodeMeta(*entry.second, &object.metaProblem);
+      object.length = ListedLength(*entry.second);
     } else {
       object.metaProblem = "no metadata";
     }

@@ -22,10 +22,11 @@ class FileError : public std::runtime_error {
 };
 
 struct StoredObject {
-  std::string name;              // full object name (UTF-8)
-  std::optional<FileMeta> meta;  // nullopt when the metadata is not kqhost's
-  std::string metaProblem;       // why meta is missing
-  bool folderMarker = false;     // a directory placeholder, not a file
+  std::string name;                // full object name (UTF-8)
+  std::optional<FileMeta> meta;    // nullopt when the metadata is not kqhost's
+  std::string metaProblem;         // why meta is missing
+  std::optional<uint64_t> length;  // the object's real length, when the listing carries it
+  bool folderMarker = false;       // a directory placeholder, not a file
 };
 
 class ObjectStore {

@@ -82,10 +82,14 @@ int main(int argc, char** argv) {
                  "Azure Storage connection string (prefer the environment variable: a command line is visible "
                  "to other users)")
       ->envname("AZURE_STORAGE_CONNECTION_STRING");
-  app.add_option("--container", options.container, "container to use (default: the library's, kq-backup)")
+  app.add_option("--container", options.container,
+                 "container to use (default: the connection string's Container item, else the library's kq-backup)")
       ->envname("KQHOST_CONTAINER");
-  app.add_option("--block-size", blockSize, "bytes per plug-in call and per stored block, e.g. 4M (1K..256M)")
-      ->capture_default_str();
+  CLI::Option* blockSizeOption =
+      app.add_option("--block-size", blockSize,
+                     "bytes per plug-in call and per stored block, e.g. 4M (1K..256M; default: the connection "
+                     "string's BlockSize item, else 8M)")
+          ->capture_default_str();
   app.add_option("--java-home", options.javaHome, "Java installation whose VM runs the library (default: the build's)")
       ->envname("KQHOST_JAVA_HOME");
   app.add_option("--jvm-option", jvmOptions, "extra Java VM option, e.g. -Xmx1g (repeatable)");
@@ -128,13 +132,18 @@ int main(int argc, char** argv) {
   }
 
   auto size = ParseSize(blockSize);
-  if (!size || *size < 1024 || *size > (256u << 20)) {
+  if (!size || *size < kMinBlockSize || *size > kMaxBlockSize) {
     Console::Error("--block-size: '" + blockSize + "' is not a size between 1K and 256M");
     return kExitUsage;
   }
   options.blockSize = *size;
   if (!options.container.empty() && !CheckContainerName(options.container).empty()) {
     Console::Error("--container " + CheckContainerName(options.container));
+    return kExitUsage;
+  }
+  // A connection string may carry Container= and BlockSize= itself.
+  if (std::string conflict = ReconcileConnectionItems(&options, blockSizeOption->count() > 0); !conflict.empty()) {
+    Console::Error(conflict);
     return kExitUsage;
   }
   if (pluginPath.empty() || javaLib.empty()) {

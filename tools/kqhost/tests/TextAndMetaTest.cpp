@@ -189,14 +189,63 @@ TEST(Messages, CodesAndTheLibraryInitArgument) {
   EXPECT_STREQ(PluginError("CloseObject", 16).what(), "CloseObject failed: plug-in code 16 (COMMIT_FAILED)");
   HostOptions o;
   o.blockSize = 4096;
-  EXPECT_EQ(InitArgument(o), "UseDevelopmentStorage=true;BlockSize=4096");
+  EXPECT_EQ(InitArgument(o), "UseDevelopmentStorage=true;BlockSize=4096;ListLength=true");
   o.connection = "AccountName=a;AccountKey=k";  // the connection string is passed on untouched
   o.container = "box";
-  EXPECT_EQ(InitArgument(o), "AccountName=a;AccountKey=k;Container=box;BlockSize=4096");
+  EXPECT_EQ(InitArgument(o), "AccountName=a;AccountKey=k;Container=box;BlockSize=4096;ListLength=true");
   o.connection = "AccountName=a;";
-  EXPECT_EQ(InitArgument(o), "AccountName=a;Container=box;BlockSize=4096");
+  EXPECT_EQ(InitArgument(o), "AccountName=a;Container=box;BlockSize=4096;ListLength=true");
   o.container = "x;BlobEndpoint=http://127.0.0.1:10212/devstoreaccount1";
   EXPECT_THROW(InitArgument(o), std::runtime_error);
+}
+
+// A connection string that carries Container= or BlockSize= itself: the
+// user's item wins unless the matching option says otherwise.
+TEST(Messages, ConnectionItemsTheUserWroteWinUnlessAnOptionDisagrees) {
+  const std::string key = "AccountKey=S3cr3tK3y==";
+  struct Row {
+    std::string connection, container;  // container: --container / KQHOST_CONTAINER
+    uint64_t blockSizeGiven;            // 0: --block-size not given (8M default)
+    std::string problem;                // expected in the refusal; empty: accepted
+    std::string container2;             // accepted: the container and block size in force
+    uint64_t blockSize2;
+    std::string init;  // accepted: what InitLibrary gets
+  } rows[] = {
+      {"AccountName=a;" + key, "", 0, "", "", 8u << 20, "AccountName=a;" + key + ";BlockSize=8388608;ListLength=true"},
+      {"AccountName=a; container =box;" + key + "; BLOCKSIZE = 4096 ;", "", 0, "", "box", 4096,
+       "AccountName=a; container =box;" + key + "; BLOCKSIZE = 4096 ;ListLength=true"},
+      {"Container=box;BlockSize=+0004096;" + key, "box", 4096, "", "box", 4096,
+       "Container=box;BlockSize=+0004096;" + key + ";ListLength=true"},
+      {"AccountName=blocksize;" + key + ";ListLength=false", "box", 0, "", "box", 8u << 20,
+       "AccountName=blocksize;" + key + ";ListLength=false;Container=box;BlockSize=8388608"},
+      {"BlockSize=4096;" + key, "", 8192, "says BlockSize=4096 but --block-size says 8192", "", 0, ""},
+      {"Container=box;" + key, "other", 0, "says Container=box but --container (or KQHOST_CONTAINER) says other", "", 0,
+       ""},
+      {"CONTAINER=Box;" + key, "", 0, "Container item: 'Box' is not a container name", "", 0, ""},
+      {"BlockSize=4M;" + key, "", 0, "BlockSize item is not a number of bytes", "", 0, ""},
+      {"BlockSize=512;" + key, "", 0, "BlockSize item is not a number of bytes between 1024 and 268435456", "", 0, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.connection + " / " + row.container + " / " + std::to_string(row.blockSizeGiven));
+    HostOptions o;
+    o.connection = row.connection;
+    o.container = row.container;
+    if (row.blockSizeGiven != 0) o.blockSize = row.blockSizeGiven;
+    std::string problem = ReconcileConnectionItems(&o, row.blockSizeGiven != 0);
+    if (!row.problem.empty()) {
+      EXPECT_NE(problem.find(row.problem), std::string::npos) << problem;
+      EXPECT_EQ(problem.find("S3cr3t"), std::string::npos) << "the key was quoted: " << problem;
+      continue;
+    }
+    ASSERT_EQ(problem, "");
+    EXPECT_EQ(o.container, row.container2);
+    EXPECT_EQ(o.blockSize, row.blockSize2);
+    EXPECT_EQ(InitArgument(o), row.init);
+  }
+  // Options that disagree with the string never reach the library, even without the reconciliation.
+  HostOptions unreconciled;
+  unreconciled.connection = "BlockSize=4096;" + key;
+  EXPECT_THROW(InitArgument(unreconciled), std::runtime_error);
 }
 
 }  // namespace

@@ -355,8 +355,11 @@ public class AzureStorageLibrary implements StorageLibrary {
                 if (Boolean.TRUE.equals(item.isPrefix()) || Boolean.TRUE.equals(item.isDeleted())) {
                     continue;
                 }
-                out.add(new CObjectSubListElement(item.getName(),
-                        MetadataCodec.fromStored(item.getMetadata(), null)));
+                CPluginMetaData[] metadata = MetadataCodec.fromStored(item.getMetadata(), null);
+                if (c.config.listLength) {
+                    metadata = MetadataCodec.withLength(metadata, item.getProperties().getContentLength());
+                }
+                out.add(new CObjectSubListElement(item.getName(), metadata));
             }
             return new CRetGetSubMetaDataList(success(), out.toArray(new CObjectSubListElement[0]));
         });

@@ -32,10 +32,15 @@ import java.util.regex.Pattern;
  * its UTF-8 bytes.
  *
  * <p>Stored names and values that do not decode (set by another tool) are handed back unchanged.
+ *
+ * <p>With {@code ListLength=true} a listing adds {@value #LENGTH_PROPERTY} to each object's metadata: a name the
+ * library reserves for the blob's real length, which replaces a stored property of that name in the listing (only
+ * there: every other read path hands the stored property back).
  */
 final class MetadataCodec {
     static final String NAME_PREFIX = "kq_";
     static final String VALUE_PREFIX = "kqb64:";
+    static final String LENGTH_PROPERTY = "kq.length";
 
     private static final Pattern PLAIN_NAME = Pattern.compile("[a-z_][a-z0-9_]*");
     private static final char[] BASE32 = "abcdefghijklmnopqrstuvwxyz234567".toCharArray();
@@ -122,6 +127,24 @@ final class MetadataCodec {
                 out.add(new CPluginMetaData(name, value));
             }
         });
+        return out.toArray(new CPluginMetaData[0]);
+    }
+
+    /**
+     * The entries with {@value #LENGTH_PROPERTY} set to {@code length} in decimal, typed INTEGER, in place of any
+     * entry of that name; unchanged when the length is unknown.
+     */
+    static CPluginMetaData[] withLength(CPluginMetaData[] entries, Long length) {
+        if (length == null) {
+            return entries;
+        }
+        List<CPluginMetaData> out = new ArrayList<>(entries.length + 1);
+        for (CPluginMetaData entry : entries) {
+            if (!LENGTH_PROPERTY.equals(entry.szPropertyName)) {
+                out.add(entry);
+            }
+        }
+        out.add(new CPluginMetaData(LENGTH_PROPERTY, new CPluginValue(Long.toString(length), CPropertyTYPE.INTEGER)));
         return out.toArray(new CPluginMetaData[0]);
     }
 

@@ -117,6 +117,8 @@ final class StorageConfig {
             new Item("BlockSize", Kind.LIBRARY, v -> inRange(v, 1, MAX_BLOCK_SIZE), "" + DEFAULT_BLOCK_SIZE),
             new Item("MaxTries", Kind.LIBRARY, v -> inRange(v, 1, MAX_MAX_TRIES), "" + DEFAULT_MAX_TRIES),
             new Item("AccessTier", Kind.LIBRARY, v -> tierOf(v) != null, null),
+            new Item("ListLength", Kind.LIBRARY, v -> v.equalsIgnoreCase("true") || v.equalsIgnoreCase("false"),
+                    "false"),
             new Item("Auth", Kind.LIBRARY, v -> Auth.of(v) != null, null),
             new Item("AccountKeyFile", Kind.LIBRARY, StorageConfig::isPath, null),
             new Item("AccountKeyEnv", Kind.LIBRARY, v -> ENV_NAME.matcher(v).matches(), null),
@@ -153,6 +155,8 @@ final class StorageConfig {
     final int maxTries;
     /** The tier of new objects; null leaves it to the account's default. */
     final AccessTier accessTier;
+    /** Whether each listed object carries its length as {@value MetadataCodec#LENGTH_PROPERTY}. */
+    final boolean listLength;
     final boolean developmentStore;
     /** The data path's items (parallelism, buffer memory, time limits). */
     final TransferSettings transfer = new TransferSettings();
@@ -165,6 +169,7 @@ final class StorageConfig {
         this.blockSize = number("BlockSize");
         this.maxTries = number("MaxTries");
         this.accessTier = has("AccessTier") ? tierOf(text("AccessTier")) : null;
+        this.listLength = Boolean.parseBoolean(text("ListLength"));
         this.developmentStore = has("UseDevelopmentStorage");
         for (Map.Entry<String, String> e : given.entrySet()) {
             transfer.accept(e.getKey(), e.getValue());

@@ -57,7 +57,9 @@ class ConfigurationTest {
                 refused(ACCOUNT + KEY + "MaxTries=11"), refused(ACCOUNT + KEY + "Container=Up"),
                 refused(ACCOUNT + KEY + "AccessTier=Frozen"),
                 ok(ACCOUNT + KEY + "AccessTier=cold", c -> AccessTier.COLD.equals(c.accessTier)),
-                ok(ACCOUNT + KEY, c -> c.accessTier == null && c.blockSize == StorageConfig.DEFAULT_BLOCK_SIZE),
+                ok(ACCOUNT + KEY, c -> c.accessTier == null && c.blockSize == StorageConfig.DEFAULT_BLOCK_SIZE
+                        && !c.listLength),
+                refused(ACCOUNT + KEY + "ListLength=yes"), ok("UseDevelopmentStorage=true;listlength=TRUE", c -> c.listLength),
                 ok(ACCOUNT + KEY + "EndpointSuffix=core.chinacloudapi.cn",
                         c -> c.serviceConnectionString.contains("EndpointSuffix=core.chinacloudapi.cn")),
                 // The development store only when asked for, and never mixed with an account.

@@ -162,6 +162,40 @@ class ObjectTest {
     }
 
     @Test
+    void withListLengthTheListingAloneCarriesEachObjectsRealLength() {
+        // A user property of the reserved name is stored as written and loses to the real length in the listing only.
+        ok(lib.WriteObject("len/forged", data(11, 3000), 3000, meta("kq.length", "1", "n", "x")).errorValue);
+        ok(lib.WriteObject("len/empty", new byte[0], 0));
+        writeInChunks(lib, "len/blocks", data(12, 3 * BLOCK + 5), 7000);
+        KQAzurePlugInLibrary listing = new KQAzurePlugInLibrary("/opt/kq");
+        ok(listing.AzureInit(Azurite.shared().connectionString() + "Container=" + lib.GetContainerName().accountName
+                + ";ListLength=true", "/opt/kq"));
+        try {
+            Map<String, Map<String, String>> want = new TreeMap<>(Map.of("len/forged", Map.of("kq.length", "1", "n", "x"),
+                    "len/empty", Map.of(), "len/blocks", Map.of()));
+            assertEquals(want, listed(lib, "len/"), "off by default: the stored metadata only");
+            want = new TreeMap<>(Map.of("len/forged", Map.of("kq.length", "3000", "n", "x"),
+                    "len/empty", Map.of("kq.length", "0"), "len/blocks", Map.of("kq.length", "" + (3 * BLOCK + 5))));
+            assertEquals(want, listed(listing, "len/"));
+            for (CObjectSubListElement e : listing.GetObjectSubList("len/").metaDat) {
+                Arrays.stream(e.metaDat).filter(m -> m.szPropertyName.equals("kq.length"))
+                        .forEach(m -> assertEquals(CPropertyTYPE.INTEGER, m.val.prpType, e.szFileName));
+            }
+            assertEquals("1", listing.GetObjectMetaData("len/forged", "kq.length").value, "other reads: as stored");
+        } finally {
+            ok(listing.AzureDeInit());
+        }
+    }
+
+    private static Map<String, Map<String, String>> listed(KQAzurePlugInLibrary lib, String prefix) {
+        CRetGetSubMetaDataList r = lib.GetObjectSubList(prefix);
+        ok(r.errorValue);
+        Map<String, Map<String, String>> out = new TreeMap<>();
+        Arrays.stream(r.metaDat).forEach(e -> out.put(e.szFileName, asMap(e.metaDat)));
+        return out;
+    }
+
+    @Test
     void awkwardMetadataIsStoredAsDistinctIdentifiersAndSurvivesEveryPath() {
         Map<String, String> expected = asMap(meta(AWKWARD));
         Set<String> stored = new HashSet<>();
