@@ -284,6 +284,7 @@ void FloorLogLine(benchmark::State& state) {
 
 // A plain 4 KiB WriteObject at its floor: see the top of the file.
 void FloorWriteCall(benchmark::State& state, bool attached) {
+  RunThread thread(attached);
   FloorLog log;
   auto buffer = TouchedBuffer(4 * kKiB, 0x11);
   const WString name = KQ_W("bench-object");
@@ -326,6 +327,7 @@ void FloorWriteCall(benchmark::State& state, bool attached) {
 
 // A plain 4 KiB ReadObject at its floor: see the top of the file.
 void FloorReadCall(benchmark::State& state, bool attached) {
+  RunThread thread(attached);
   FloorLog log;
   auto buffer = TouchedBuffer(4 * kKiB, 0x11);
   const WString name = KQ_W("bench-object");
