@@ -237,7 +237,8 @@ class FloorLog {
       *p++ = u'[';
       for (int shift = 28; shift >= 0; shift -= 4) {
         const uint32_t digit = (id >> shift) & 15;
-        *p++ = (id >> shift) == 0 && shift > 0 ? u' ' : static_cast<WChar>(digit < 10 ? u'0' + digit : u'a' + digit - 10);
+        *p++ =
+            (id >> shift) == 0 && shift > 0 ? u' ' : static_cast<WChar>(digit < 10 ? u'0' + digit : u'a' + digit - 10);
       }
       *p++ = u']';
     }
@@ -537,23 +538,28 @@ void PrintSummary(const CollectingReporter& r) {
 
   std::printf("\nPer-call overhead at 4 KiB: the call minus its data floor, against the floor call minus the\n");
   std::printf("same data floor (the floor call does directly all a plain call cannot avoid, in the same order);\n");
-  std::printf("the last column sets the overhead against the floors measured apart instead (%d log lines,\n",
+  std::printf("the last columns set the plug-in's and the floor call's overhead against the floors measured\n");
+  std::printf("apart instead (%d log lines, the Java call, attach+detach on an unattached thread): what the\n",
               kLogLinesPerCall);
-  std::printf("the Java call, attach+detach on an unattached thread)\n\n");
-  std::printf("| call | thread | plug-in | floor call | overhead / forced (goal <= 1.1) | against the floors apart |\n");
-  std::printf("|---|---|---|---|---|---|\n");
+  std::printf("floor call pays above them is what its parts cost each other when they alternate\n\n");
+  std::printf(
+      "| call | thread | plug-in | floor call | overhead / forced (goal <= 1.1) | plug-in / floors apart "
+      "| floor call / floors apart |\n");
+  std::printf("|---|---|---|---|---|---|---|\n");
   for (bool write : {true, false}) {
     const double data = r.Cpu(DataFloorName(write, 4 * kKiB));
     for (bool attached : {true, false}) {
-      const std::string suffix = std::string(write ? "write" : "read") + "/4KiB/" + (attached ? "attached" : "unattached");
+      const std::string suffix =
+          std::string(write ? "write" : "read") + "/4KiB/" + (attached ? "attached" : "unattached");
       const double call = r.Cpu("plugin/" + suffix);
       const double floorCall = r.Cpu(std::string("floor/") + (write ? "write-call/4KiB/" : "read-call/4KiB/") +
                                      (attached ? "attached" : "unattached"));
       if (call < 0 || data < 0 || floorCall < 0) continue;
       const double apart = kLogLinesPerCall * logLine + (write ? javaCall : 0.0) + (attached ? 0.0 : attach);
-      std::printf("| %s | %s | %s | %s | %s | %s |\n", write ? "WriteObject" : "ReadObject",
+      std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", write ? "WriteObject" : "ReadObject",
                   attached ? "attached" : "unattached", Micro(call).c_str(), Micro(floorCall).c_str(),
-                  Ratio((call - data) / (floorCall - data)).c_str(), Ratio((call - data) / apart).c_str());
+                  Ratio((call - data) / (floorCall - data)).c_str(), Ratio((call - data) / apart).c_str(),
+                  Ratio((floorCall - data) / apart).c_str());
     }
   }
 
