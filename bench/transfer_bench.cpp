@@ -283,13 +283,15 @@ void FloorLogLine(benchmark::State& state) {
   for (auto _ : state) log.Line(kq::text::kWriteObjectJavaCalled, name);
 }
 
-// A plain 4 KiB WriteObject at its floor: see the top of the file.
-void FloorWriteCall(benchmark::State& state, bool attached) {
+// Runs one floor call per iteration: the thread's environment (the attached
+// thread's own, or a fresh daemon attach that the call ends with a detach),
+// the library's class, then `body`, which makes the rest of the call and
+// answers whether the library answered as it should.
+template <typename Body> void RunFloorCall(benchmark::State& state, bool attached, Body body) {
   RunThread thread(attached);
   FloorLog log;
   auto buffer = TouchedBuffer(4 * kKiB, 0x11);
   const WString name = KQ_W("bench-object");
-  const jsize length = static_cast<jsize>(buffer.size());
   for (auto _ : state) {
     JNIEnv* env = nullptr;
     const jint got = attached ? g.vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6)
@@ -299,11 +301,29 @@ void FloorWriteCall(benchmark::State& state, bool attached) {
       break;
     }
     jclass cls = env->GetObjectClass(g.library);
+    const bool ok = body(env, log, name, buffer);
+    env->DeleteLocalRef(cls);
+    if (!attached) g.vm->DetachCurrentThread();
+    if (!ok) {
+      state.SkipWithError("the floor call failed");
+      break;
+    }
+  }
+}
+
+jstring JavaString(JNIEnv* env, const WString& text) {
+  return env->NewString(reinterpret_cast<const jchar*>(text.data()), static_cast<jsize>(text.size()));
+}
+
+// A plain 4 KiB WriteObject at its floor: see the top of the file.
+void FloorWriteCall(benchmark::State& state, bool attached) {
+  RunFloorCall(state, attached, [](JNIEnv* env, FloorLog& log, const WString& name, std::vector<unsigned char>& data) {
+    const jsize length = static_cast<jsize>(data.size());
     log.Line(kq::text::kWriteObjectMemoryCopyStarted, name);
-    jstring javaName = env->NewString(reinterpret_cast<const jchar*>(name.data()), static_cast<jsize>(name.size()));
+    jstring javaName = JavaString(env, name);
     env->EnsureLocalCapacity(2);
     jbyteArray array = env->NewByteArray(length);
-    env->SetByteArrayRegion(array, 0, length, reinterpret_cast<const jbyte*>(buffer.data()));
+    env->SetByteArrayRegion(array, 0, length, reinterpret_cast<const jbyte*>(data.data()));
     log.Line(kq::text::kWriteObjectMemoryCopyEnded, name);
     log.Line(kq::text::kWriteObjectJavaCalled, name);
     jobject result = env->CallObjectMethod(g.library, g.writeObject, javaName, array, static_cast<jlong>(length));
@@ -313,36 +333,18 @@ void FloorWriteCall(benchmark::State& state, bool attached) {
     static_cast<void>(env->ExceptionCheck());
     const jint ordinal = env->CallIntMethod(result, g.getOrdinalValue);
     static_cast<void>(env->ExceptionCheck());
-    env->DeleteLocalRef(identifier);
-    env->DeleteLocalRef(result);
-    env->DeleteLocalRef(array);
-    env->DeleteLocalRef(javaName);
-    env->DeleteLocalRef(cls);
-    if (!attached) g.vm->DetachCurrentThread();
-    if (ordinal != 0) {
-      state.SkipWithError("the floor's write failed");
-      break;
+    for (jobject ref : {identifier, result, static_cast<jobject>(array), static_cast<jobject>(javaName)}) {
+      env->DeleteLocalRef(ref);
     }
-  }
+    return ordinal == 0;
+  });
 }
 
 // A plain 4 KiB ReadObject at its floor: see the top of the file.
 void FloorReadCall(benchmark::State& state, bool attached) {
-  RunThread thread(attached);
-  FloorLog log;
-  auto buffer = TouchedBuffer(4 * kKiB, 0x11);
-  const WString name = KQ_W("bench-object");
-  const jsize length = static_cast<jsize>(buffer.size());
-  for (auto _ : state) {
-    JNIEnv* env = nullptr;
-    const jint got = attached ? g.vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6)
-                              : g.vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), nullptr);
-    if (got != JNI_OK) {
-      state.SkipWithError("no JNIEnv");
-      break;
-    }
-    jclass cls = env->GetObjectClass(g.library);
-    jstring javaName = env->NewString(reinterpret_cast<const jchar*>(name.data()), static_cast<jsize>(name.size()));
+  RunFloorCall(state, attached, [](JNIEnv* env, FloorLog& log, const WString& name, std::vector<unsigned char>& data) {
+    const jsize length = static_cast<jsize>(data.size());
+    jstring javaName = JavaString(env, name);
     env->EnsureLocalCapacity(2);
     jbyteArray array = env->NewByteArray(length);
     log.Line(kq::text::kReadObjectIsCalled, name);
@@ -355,21 +357,14 @@ void FloorReadCall(benchmark::State& state, bool attached) {
     static_cast<void>(env->ExceptionCheck());
     const jlong count = env->GetLongField(result, g.sizeRead);
     log.Line(kq::text::kReadObjectBufferCopyStarted, name);
-    env->GetByteArrayRegion(array, 0, static_cast<jsize>(count), reinterpret_cast<jbyte*>(buffer.data()));
+    env->GetByteArrayRegion(array, 0, static_cast<jsize>(count), reinterpret_cast<jbyte*>(data.data()));
     static_cast<void>(env->ExceptionCheck());
     log.Line(kq::text::kReadObjectBufferCopyEnded, name);
-    env->DeleteLocalRef(error);
-    env->DeleteLocalRef(result);
-    env->DeleteLocalRef(array);
-    env->DeleteLocalRef(javaName);
-    env->DeleteLocalRef(cls);
-    if (!attached) g.vm->DetachCurrentThread();
-    if (ordinal != 0 || count != length) {
-      state.SkipWithError("the floor's read failed");
-      break;
+    for (jobject ref : {error, result, static_cast<jobject>(array), static_cast<jobject>(javaName)}) {
+      env->DeleteLocalRef(ref);
     }
-  }
-  if (buffer.back() != 0x5a) state.SkipWithError("the floor's read delivered no data");
+    return ordinal == 0 && count == length && data.back() == 0x5a;
+  });
 }
 
 // ---- where the time goes ----------------------------------------------------
