@@ -5,12 +5,24 @@
 // write only takes the array and whose read only fills it.  In the same run
 // the floors: what the same bytes cost with nothing but memcpy or the bare
 // JNI array calls, what attaching a thread costs, what one log-line append
-// costs, and what one bare Java call costs.  After the run a summary sets the
-// plug-in against the floors and the goals:
+// costs, what one bare Java call costs, and the floor call: everything a
+// plain 4 KiB WriteObject or ReadObject cannot avoid, done directly in the
+// same order.  After the run a summary sets the plug-in against the floors
+// and the goals:
 //   - 64 MiB write and read each at least 0.9x the throughput of their floor;
-//   - the per-call overhead (call minus its data floor) at most 1.1x the sum
-//     of the floors the call cannot avoid: its four log lines, the Java call,
-//     and on an unattached thread one attach and detach.
+//   - the per-call overhead (call minus its data floor) at most 1.1x what
+//     the floor call costs beyond the same data floor.
+//
+// The floor call holds every log line with its whole text (time stamp and
+// identifiers included) appended under the named mutex with one open, seek,
+// write, size query and close, the rotation of the files, and every JNI call
+// that reaches Java or moves data: the attach on a fresh thread, the
+// library's class, the name's Java string, the array with its reserved local
+// references, the method, the two calls that decode its CErrorValue (for a
+// read: the record's errorValue, its ordinal and sizeRead, and the copy out),
+// and the deletion of every local reference.  It leaves out only the class,
+// method and field lookups: their answers never change while the library's
+// class is loaded, so the plug-in keeps them, and the floor does too.
 #include <benchmark/benchmark.h>
 #include <jni.h>
 
@@ -22,8 +34,10 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/JavaNames.h"
 #include "bridge/JniWrapper.h"
 #include "kq/CloudPluginInterface.h"
+#include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
 
@@ -42,9 +56,15 @@ struct Setup {
   jclass libraryClass = nullptr;  // global
   jobject library = nullptr;      // global, for the bare Java call
   jmethodID writeObject = nullptr;
+  jmethodID readObject = nullptr;
   jmethodID fill = nullptr;
+  // CErrorValue and CReadObjectFnValue, for the floor calls' decoding.
+  jmethodID getErrorID = nullptr;
+  jmethodID getOrdinalValue = nullptr;
+  jfieldID errorValue = nullptr;
+  jfieldID sizeRead = nullptr;
   WString root;
-  WString floorLogPath;
+  WString floorLogFolder;
   WString partsLogFolder;
   CJNIWrapper* bridge = nullptr;  // a log-less bridge of the bench's own
 };
@@ -174,21 +194,177 @@ void FloorJavaCall(benchmark::State& state) {
   env->DeleteLocalRef(name);
 }
 
-// One log record appended as the log appends it, with nothing else: a named
-// lock, open, seek to the end, write, size, close.
-void FloorLogLine(benchmark::State& state) {
-  kq::platform::NamedMutex mutex("KQ_BENCH_FLOOR_LOG_MUTEX");
-  // A record of the length of "<time> [pid] [tid] :WriteObject::Java called ...bench-object".
-  const WString record(84, static_cast<WChar>(u'x'));
-  kq::platform::DeleteFileAt(g.floorLogPath);
-  for (auto _ : state) {
-    mutex.Lock();
-    kq::platform::File file;
-    if (file.OpenAlways(g.floorLogPath) && file.SeekToEnd()) file.Write(record.data(), record.size() * sizeof(WChar));
-    benchmark::DoNotOptimize(file.Size());
-    file.Close();
-    mutex.Unlock();
+// The log line as the host's log format has it, with nothing else: the
+// named mutex, the local time and the identifiers, the record (line break,
+// time stamp, identifiers, separator, message and text) built in place, one
+// open of a name converted once, seek to the end, write, size, close, and the
+// rotation past ten mebibytes.  Its files sit in the plug-in's log folder,
+// so every open walks a path of the same length.
+class FloorLog {
+ public:
+  FloorLog() : mutex_("KQ_BENCH_FLOOR_LOG_MUTEX") {
+    for (int n = 0; n <= kOldest; ++n) {
+      names_[n] = g.floorLogFolder + kq::platform::kPathSeparator + KQ_W("floor") +
+                  kq::platform::Widen(std::to_string(n)) + KQ_W(".log");
+      kq::platform::DeleteFileAt(names_[n]);
+    }
+    current_ = kq::platform::SystemPath(names_[0]);
   }
+
+  void Line(kq::WStringView message, kq::WStringView text) {
+    mutex_.Lock();
+    const kq::platform::LocalTime t = kq::platform::Now();
+    const uint32_t ids[] = {kq::platform::ProcessId(), kq::platform::ThreadId()};
+    WChar* p = record_;
+    *p++ = u'\r';
+    *p++ = u'\n';
+    p = Digits(p, t.year, 4);
+    *p++ = u'-';
+    p = Digits(p, t.month, 2);
+    *p++ = u'-';
+    p = Digits(p, t.day, 2);
+    *p++ = u' ';
+    p = Digits(p, t.hour, 2);
+    *p++ = u':';
+    p = Digits(p, t.minute, 2);
+    *p++ = u':';
+    p = Digits(p, t.second, 2);
+    *p++ = u'.';
+    p = Digits(p, t.millisecond, 3);
+    *p++ = u' ';
+    for (uint32_t id : ids) {
+      *p++ = u' ';
+      *p++ = u'[';
+      for (int shift = 28; shift >= 0; shift -= 4) {
+        const uint32_t digit = (id >> shift) & 15;
+        *p++ =
+            (id >> shift) == 0 && shift > 0 ? u' ' : static_cast<WChar>(digit < 10 ? u'0' + digit : u'a' + digit - 10);
+      }
+      *p++ = u']';
+    }
+    *p++ = u' ';
+    *p++ = u':';
+    for (kq::WStringView part : {message, text}) p = std::copy(part.begin(), part.end(), p);
+    kq::platform::File file;
+    if (file.OpenAlways(current_) && file.SeekToEnd()) {
+      file.Write(record_, static_cast<size_t>(p - record_) * sizeof(WChar));
+    }
+    if (file.Size() >= CJNIWrapperLog::kRotateBytes) Rotate(file);
+    file.Close();
+    mutex_.Unlock();
+  }
+
+ private:
+  static constexpr int kOldest = CJNIWrapperLog::kOldestFile;
+
+  static WChar* Digits(WChar* p, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) p[i] = static_cast<WChar>(u'0' + value % 10);
+    return p + width;
+  }
+
+  void Rotate(kq::platform::File& file) {
+    file.Close();
+    kq::platform::DeleteFileAt(names_[kOldest]);
+    for (int n = kOldest - 1; n >= 0; --n) {
+      if (kq::platform::FileExists(names_[n])) kq::platform::RenameFile(names_[n], names_[n + 1]);
+    }
+    if (file.OpenAlways(current_)) file.SeekToEnd();
+  }
+
+  kq::platform::NamedMutex mutex_;
+  WString names_[kOldest + 1];
+  kq::platform::SystemPath current_;
+  WChar record_[512];  // the bench's names keep every record far shorter
+};
+
+void FloorLogLine(benchmark::State& state) {
+  FloorLog log;
+  const WString name = KQ_W("bench-object");
+  for (auto _ : state) log.Line(kq::text::kWriteObjectJavaCalled, name);
+}
+
+// Runs one floor call per iteration: the thread's environment (the attached
+// thread's own, or a fresh daemon attach that the call ends with a detach),
+// the library's class, then `body`, which makes the rest of the call and
+// answers whether the library answered as it should.
+template <typename Body> void RunFloorCall(benchmark::State& state, bool attached, Body body) {
+  RunThread thread(attached);
+  FloorLog log;
+  auto buffer = TouchedBuffer(4 * kKiB, 0x11);
+  const WString name = KQ_W("bench-object");
+  for (auto _ : state) {
+    JNIEnv* env = nullptr;
+    const jint got = attached ? g.vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6)
+                              : g.vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), nullptr);
+    if (got != JNI_OK) {
+      state.SkipWithError("no JNIEnv");
+      break;
+    }
+    jclass cls = env->GetObjectClass(g.library);
+    const bool ok = body(env, log, name, buffer);
+    env->DeleteLocalRef(cls);
+    if (!attached) g.vm->DetachCurrentThread();
+    if (!ok) {
+      state.SkipWithError("the floor call failed");
+      break;
+    }
+  }
+}
+
+jstring JavaString(JNIEnv* env, const WString& text) {
+  return env->NewString(reinterpret_cast<const jchar*>(text.data()), static_cast<jsize>(text.size()));
+}
+
+// A plain 4 KiB WriteObject at its floor: see the top of the file.
+void FloorWriteCall(benchmark::State& state, bool attached) {
+  RunFloorCall(state, attached, [](JNIEnv* env, FloorLog& log, const WString& name, std::vector<unsigned char>& data) {
+    const jsize length = static_cast<jsize>(data.size());
+    log.Line(kq::text::kWriteObjectMemoryCopyStarted, name);
+    jstring javaName = JavaString(env, name);
+    env->EnsureLocalCapacity(2);
+    jbyteArray array = env->NewByteArray(length);
+    env->SetByteArrayRegion(array, 0, length, reinterpret_cast<const jbyte*>(data.data()));
+    log.Line(kq::text::kWriteObjectMemoryCopyEnded, name);
+    log.Line(kq::text::kWriteObjectJavaCalled, name);
+    jobject result = env->CallObjectMethod(g.library, g.writeObject, javaName, array, static_cast<jlong>(length));
+    static_cast<void>(env->ExceptionCheck());
+    log.Line(kq::text::kWriteObjectJavaEnded, name);
+    jobject identifier = env->CallObjectMethod(result, g.getErrorID);
+    static_cast<void>(env->ExceptionCheck());
+    const jint ordinal = env->CallIntMethod(result, g.getOrdinalValue);
+    static_cast<void>(env->ExceptionCheck());
+    for (jobject ref : {identifier, result, static_cast<jobject>(array), static_cast<jobject>(javaName)}) {
+      env->DeleteLocalRef(ref);
+    }
+    return ordinal == 0;
+  });
+}
+
+// A plain 4 KiB ReadObject at its floor: see the top of the file.
+void FloorReadCall(benchmark::State& state, bool attached) {
+  RunFloorCall(state, attached, [](JNIEnv* env, FloorLog& log, const WString& name, std::vector<unsigned char>& data) {
+    const jsize length = static_cast<jsize>(data.size());
+    jstring javaName = JavaString(env, name);
+    env->EnsureLocalCapacity(2);
+    jbyteArray array = env->NewByteArray(length);
+    log.Line(kq::text::kReadObjectIsCalled, name);
+    jobject result =
+        env->CallObjectMethod(g.library, g.readObject, javaName, array, static_cast<jlong>(length), jlong{0});
+    static_cast<void>(env->ExceptionCheck());
+    log.Line(kq::text::kReadObjectIsEnded, name);
+    jobject error = env->GetObjectField(result, g.errorValue);
+    const jint ordinal = env->CallIntMethod(error, g.getOrdinalValue);
+    static_cast<void>(env->ExceptionCheck());
+    const jlong count = env->GetLongField(result, g.sizeRead);
+    log.Line(kq::text::kReadObjectBufferCopyStarted, name);
+    env->GetByteArrayRegion(array, 0, static_cast<jsize>(count), reinterpret_cast<jbyte*>(data.data()));
+    static_cast<void>(env->ExceptionCheck());
+    log.Line(kq::text::kReadObjectBufferCopyEnded, name);
+    for (jobject ref : {error, result, static_cast<jobject>(array), static_cast<jobject>(javaName)}) {
+      env->DeleteLocalRef(ref);
+    }
+    return ordinal == 0 && count == length && data.back() == 0x5a;
+  });
 }
 
 // ---- where the time goes ----------------------------------------------------
@@ -355,22 +531,30 @@ void PrintSummary(const CollectingReporter& r) {
               Micro(javaCall).c_str(), Micro(attach).c_str());
   if (logLine < 0 || javaCall < 0 || attach < 0) return;
 
-  std::printf("\nPer-call overhead at 4 KiB: the call minus its data floor, against the floors it must pay\n");
-  std::printf("(%d log lines, the Java call, and attach+detach on an unattached thread; the read's data\n",
+  std::printf("\nPer-call overhead at 4 KiB: the call minus its data floor, against the floor call minus the\n");
+  std::printf("same data floor (the floor call does directly all a plain call cannot avoid, in the same order);\n");
+  std::printf("the last columns set the plug-in's and the floor call's overhead against the floors measured\n");
+  std::printf("apart instead (%d log lines, the Java call, attach+detach on an unattached thread): what the\n",
               kLogLinesPerCall);
-  std::printf("floor already holds a Java call)\n\n");
-  std::printf("| call | thread | overhead | forced floors | overhead / forced (goal <= 1.1) |\n");
-  std::printf("|---|---|---|---|---|\n");
+  std::printf("floor call pays above them is what its parts cost each other when they alternate\n\n");
+  std::printf(
+      "| call | thread | plug-in | floor call | overhead / forced (goal <= 1.1) | plug-in / floors apart "
+      "| floor call / floors apart |\n");
+  std::printf("|---|---|---|---|---|---|---|\n");
   for (bool write : {true, false}) {
     const double data = r.Cpu(DataFloorName(write, 4 * kKiB));
     for (bool attached : {true, false}) {
-      const double call = r.Cpu(std::string("plugin/") + (write ? "write" : "read") + "/4KiB/" +
-                                (attached ? "attached" : "unattached"));
-      if (call < 0 || data < 0) continue;
-      const double forced = kLogLinesPerCall * logLine + (write ? javaCall : 0.0) + (attached ? 0.0 : attach);
-      std::printf("| %s | %s | %s | %s | %s |\n", write ? "WriteObject" : "ReadObject",
-                  attached ? "attached" : "unattached", Micro(call - data).c_str(), Micro(forced).c_str(),
-                  Ratio((call - data) / forced).c_str());
+      const std::string suffix =
+          std::string(write ? "write" : "read") + "/4KiB/" + (attached ? "attached" : "unattached");
+      const double call = r.Cpu("plugin/" + suffix);
+      const double floorCall = r.Cpu(std::string("floor/") + (write ? "write-call/4KiB/" : "read-call/4KiB/") +
+                                     (attached ? "attached" : "unattached"));
+      if (call < 0 || data < 0 || floorCall < 0) continue;
+      const double apart = kLogLinesPerCall * logLine + (write ? javaCall : 0.0) + (attached ? 0.0 : attach);
+      std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", write ? "WriteObject" : "ReadObject",
+                  attached ? "attached" : "unattached", Micro(call).c_str(), Micro(floorCall).c_str(),
+                  Ratio((call - data) / (floorCall - data)).c_str(), Ratio((call - data) / apart).c_str(),
+                  Ratio((floorCall - data) / apart).c_str());
     }
   }
 
@@ -439,13 +623,22 @@ bool StartJvm() {
     if (cls != nullptr) {
       g.libraryClass = static_cast<jclass>(env->NewGlobalRef(cls));
       g.fill = env->GetStaticMethodID(cls, "fill", "([B)V");
-      g.writeObject =
-          env->GetMethodID(cls, "WriteObject", "(Ljava/lang/String;[BJ)Lcom/kq/KQCloudPluginInterface/CErrorValue;");
+      g.writeObject = env->GetMethodID(cls, "WriteObject", kq::jni::kPlainWriteSignature);
+      g.readObject = env->GetMethodID(cls, "ReadObject", kq::jni::kReadSignature);
+      jclass errorClass = env->FindClass(kq::jni::kErrorValueClass);
+      jclass readClass = env->FindClass(kq::jni::kReadObjectClass);
+      if (errorClass != nullptr && readClass != nullptr) {
+        g.getErrorID = env->GetMethodID(errorClass, "getErrorID", kq::jni::kGetErrorIdSignature);
+        g.getOrdinalValue = env->GetMethodID(errorClass, "getOrdinalValue", "()I");
+        g.errorValue = env->GetFieldID(readClass, "errorValue", kq::jni::kErrorValueType);
+        g.sizeRead = env->GetFieldID(readClass, "sizeRead", "J");
+      }
       jmethodID constructor = env->GetMethodID(cls, "<init>", "(Ljava/lang/String;)V");
       jstring root = env->NewStringUTF("");
       jobject library = constructor != nullptr ? env->NewObject(cls, constructor, root) : nullptr;
       if (library != nullptr) g.library = env->NewGlobalRef(library);
-      ok = g.fill != nullptr && g.writeObject != nullptr && g.library != nullptr;
+      ok = g.fill != nullptr && g.writeObject != nullptr && g.readObject != nullptr && g.getErrorID != nullptr &&
+           g.getOrdinalValue != nullptr && g.errorValue != nullptr && g.sizeRead != nullptr && g.library != nullptr;
     }
     if (env->ExceptionCheck()) {
       env->ExceptionDescribe();
@@ -469,9 +662,10 @@ bool StartPlugin(const std::string& root) {
     path += part;
     kq::platform::CreateDirectoryOnce(path);
   }
-  // The floor's file and the log writer's part sit as deep as the plug-in's
-  // log, so that every open walks a path of the same length.
-  g.floorLogPath = path + sep + KQ_W("Log") + sep + KQ_W("floor.log");
+  // The floor's files sit in the plug-in's log folder and the log writer's
+  // part as deep, so that every open walks a path of the same length.
+  g.floorLogFolder = path + sep + KQ_W("Log");
+  kq::platform::CreateDirectoryOnce(g.floorLogFolder);
   g.partsLogFolder = path + sep + KQ_W("Parts");
   kq::platform::CreateDirectoryOnce(g.partsLogFolder);
   g.vmSlot = &g.vm;
@@ -507,6 +701,15 @@ void Register() {
   benchmark::RegisterBenchmark("floor/attach+detach", FloorAttachDetach)->Unit(us)->UseRealTime();
   benchmark::RegisterBenchmark("floor/java-call", FloorJavaCall)->Unit(us)->UseRealTime();
   benchmark::RegisterBenchmark("floor/log-line", FloorLogLine)->Unit(us)->UseRealTime();
+  for (bool attached : {true, false}) {
+    const std::string thread = attached ? "attached" : "unattached";
+    benchmark::RegisterBenchmark(("floor/write-call/4KiB/" + thread).c_str(), FloorWriteCall, attached)
+        ->Unit(us)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(("floor/read-call/4KiB/" + thread).c_str(), FloorReadCall, attached)
+        ->Unit(us)
+        ->UseRealTime();
+  }
   benchmark::RegisterBenchmark("part/log-writer-line", PartLogWriterLine)->Unit(us)->UseRealTime();
   for (bool attached : {true, false}) {
     const std::string thread = attached ? "attached" : "unattached";

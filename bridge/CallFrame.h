@@ -120,14 +120,10 @@ class JavaCall {
     return value;
   }
 
-  void Line(const WString& text) const noexcept { bridge_.WriteLine(text); }
-  // message + text, with nothing in between.
-  void Line(const WChar* message, const WString& text) const noexcept {
-    try {
-      bridge_.WriteLine(WString(message) + text);
-    } catch (...) {
-    }
-  }
+  void Line(WStringView text) const noexcept { bridge_.WriteLine(text); }
+  // message + text, with nothing in between; the log joins them in its own
+  // record buffer, so no line makes a string of its own.
+  void Line(WStringView message, WStringView text) const noexcept { bridge_.WriteLine(message, text); }
 
  private:
   CJNIWrapper& bridge_;
@@ -175,7 +171,7 @@ template <typename Body> uint32_t CJNIWrapper::RunOperation(const kq::OperationI
       kq::JavaCall call(*this, env, m_ObjKQAzurePlugInLibrary, method);
       return std::forward<Body>(body)(call);
     } catch (...) {
-      WriteLine(WString(op.name) + kq::text::kExceptionLineSuffix);
+      WriteLine(op.name, kq::text::kExceptionLineSuffix);
       return KQ_BRIDGE_FAILURE;
     }
   } catch (...) {

@@ -39,14 +39,21 @@ CJNIWrapper::CJNIWrapper(const WString& installPath, JavaVM*** jvmHandle)
 
 CJNIWrapper::~CJNIWrapper() = default;
 
-void CJNIWrapper::WriteLine(const WString& text) const noexcept {
+void CJNIWrapper::WriteLine(kq::WStringView text) const noexcept {
   try {
     if (m_pLog != nullptr) m_pLog->Write(text);
   } catch (...) {
   }
 }
 
-void CJNIWrapper::WriteLineLevel3(const WString& text) const noexcept {
+void CJNIWrapper::WriteLine(kq::WStringView message, kq::WStringView text) const noexcept {
+  try {
+    if (m_pLog != nullptr) m_pLog->Write(message, text);
+  } catch (...) {
+  }
+}
+
+void CJNIWrapper::WriteLineLevel3(kq::WStringView text) const noexcept {
   try {
     if (m_pLog != nullptr) m_pLog->WriteLevel3(text);
   } catch (...) {

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "kq/CloudPluginInterface.h"
+#include "platform/Platform.h"
 
 class CJNIWrapperLog;
 
@@ -119,8 +120,10 @@ class CJNIWrapper {
   static uint32_t MapErrorId(int32_t ordinal);
 
   // Writes one line with the unconditional writer, when a log is set.
-  void WriteLine(const WString& text) const noexcept;
-  void WriteLineLevel3(const WString& text) const noexcept;
+  void WriteLine(kq::WStringView text) const noexcept;
+  // One line of message + text, with nothing in between.
+  void WriteLine(kq::WStringView message, kq::WStringView text) const noexcept;
+  void WriteLineLevel3(kq::WStringView text) const noexcept;
 
   JavaVM* vm() const { return m_jvm; }
   jobject libraryObject() const { return m_ObjKQAzurePlugInLibrary; }

@@ -16,8 +16,13 @@ std::atomic<CJNIWrapperLog*> g_instance{nullptr};
 // rather than kept for the life of the process.
 const size_t kKeepRecordCapacity = 64 * 1024;
 
+// The record's head (line break, time stamp, identifiers, separator) is
+// built in a stack buffer and appended in one piece: every log line pays for
+// it, under the mutex.  Each field takes at most a sign and ten digits.
+constexpr size_t kHeadCapacity = 2 + 7 * 11 + 6 + 3 + 8 + 3 + 8 + 1 + 2;
+
 // printf "%0*d".
-void AppendDecimal(WString& out, int value, int width) {
+WChar* PutDecimal(WChar* out, int value, int width) {
   WChar digits[16];
   int count = 0;
   const bool negative = value < 0;
@@ -26,14 +31,15 @@ void AppendDecimal(WString& out, int value, int width) {
     digits[count++] = static_cast<WChar>(u'0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude != 0);
-  if (negative) out.push_back(static_cast<WChar>(u'-'));
-  for (int i = count + (negative ? 1 : 0); i < width; ++i) out.push_back(static_cast<WChar>(u'0'));
-  while (count > 0) out.push_back(digits[--count]);
+  if (negative) *out++ = static_cast<WChar>(u'-');
+  for (int i = count + (negative ? 1 : 0); i < width; ++i) *out++ = static_cast<WChar>(u'0');
+  while (count > 0) *out++ = digits[--count];
+  return out;
 }
 
 // printf "% 8x": the space flag means nothing for an unsigned conversion, so
 // this is lower-case hex right-aligned in eight positions.
-void AppendHex8(WString& out, uint32_t value) {
+WChar* PutHex8(WChar* out, uint32_t value) {
   static const char kDigits[] = "0123456789abcdef";
   WChar digits[8];
   int count = 0;
@@ -41,8 +47,14 @@ void AppendHex8(WString& out, uint32_t value) {
     digits[count++] = static_cast<WChar>(kDigits[value & 15]);
     value >>= 4;
   } while (value != 0);
-  for (int i = count; i < 8; ++i) out.push_back(static_cast<WChar>(u' '));
-  while (count > 0) out.push_back(digits[--count]);
+  for (int i = count; i < 8; ++i) *out++ = static_cast<WChar>(u' ');
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+WChar* PutText(WChar* out, const char* ascii) {
+  while (*ascii != '\0') *out++ = static_cast<WChar>(*ascii++);
+  return out;
 }
 
 bool HostIsLittleEndian() {
@@ -69,6 +81,7 @@ bool WriteUtf16Le(File& file, WString& record) {
 CJNIWrapperLog::CJNIWrapperLog(const WString& folder)
     : m_level(3), m_folder(folder), m_hMutex("AZURE_JNIWRAPPER_LOG_MUTEX"), m_fileSize(0) {
   m_filePath = FileName(0);
+  m_systemPath = kq::platform::SystemPath(m_filePath);
 }
 
 CJNIWrapperLog* CJNIWrapperLog::GetInstance(const WString& folder) {
@@ -91,47 +104,53 @@ CJNIWrapperLog* CJNIWrapperLog::GetInstance(const WString& folder) {
 }
 
 WString CJNIWrapperLog::FileName(int n) const {
+  WChar number[16];
   WString name = m_folder;
   name += kq::platform::kPathSeparator;
   name += KQ_W("JNIWrapper");
-  AppendDecimal(name, n, 0);
+  name.append(number, static_cast<size_t>(PutDecimal(number, n, 0) - number));
   name += KQ_W(".log");
   return name;
 }
 
 void CJNIWrapperLog::AppendRecord(WString& out, const LocalTime& time, uint32_t pid, uint32_t tid,
-                                  const WString& text) {
-  out.reserve(out.size() + 50 + text.size());
-  out += KQ_W("\r\n");
-  AppendDecimal(out, time.year, 4);
-  out += static_cast<WChar>(u'-');
-  AppendDecimal(out, time.month, 2);
-  out += static_cast<WChar>(u'-');
-  AppendDecimal(out, time.day, 2);
-  out += static_cast<WChar>(u' ');
-  AppendDecimal(out, time.hour, 2);
-  out += static_cast<WChar>(u':');
-  AppendDecimal(out, time.minute, 2);
-  out += static_cast<WChar>(u':');
-  AppendDecimal(out, time.second, 2);
-  out += static_cast<WChar>(u'.');
-  AppendDecimal(out, time.millisecond, 3);
-  out += KQ_W("  [");
-  AppendHex8(out, pid);
-  out += KQ_W("] [");
-  AppendHex8(out, tid);
-  out += KQ_W("]");
-  out += KQ_W(" :");
-  out += text;
+                                  kq::WStringView message, kq::WStringView text) {
+  WChar head[kHeadCapacity];
+  WChar* p = PutText(head, "\r\n");
+  p = PutDecimal(p, time.year, 4);
+  *p++ = static_cast<WChar>(u'-');
+  p = PutDecimal(p, time.month, 2);
+  *p++ = static_cast<WChar>(u'-');
+  p = PutDecimal(p, time.day, 2);
+  *p++ = static_cast<WChar>(u' ');
+  p = PutDecimal(p, time.hour, 2);
+  *p++ = static_cast<WChar>(u':');
+  p = PutDecimal(p, time.minute, 2);
+  *p++ = static_cast<WChar>(u':');
+  p = PutDecimal(p, time.second, 2);
+  *p++ = static_cast<WChar>(u'.');
+  p = PutDecimal(p, time.millisecond, 3);
+  p = PutText(p, "  [");
+  p = PutHex8(p, pid);
+  p = PutText(p, "] [");
+  p = PutHex8(p, tid);
+  p = PutText(p, "] :");
+  const size_t headSize = static_cast<size_t>(p - head);
+  out.reserve(out.size() + headSize + message.size() + text.size());
+  out.append(head, headSize);
+  out.append(message);
+  out.append(text);
 }
 
 WString CJNIWrapperLog::FormatRecord(const LocalTime& time, uint32_t pid, uint32_t tid, const WString& text) {
   WString record;
-  AppendRecord(record, time, pid, tid, text);
+  AppendRecord(record, time, pid, tid, kq::WStringView(), text);
   return record;
 }
 
-void CJNIWrapperLog::Write(const WString& text) {
+void CJNIWrapperLog::Write(kq::WStringView text) { Write(kq::WStringView(), text); }
+
+void CJNIWrapperLog::Write(kq::WStringView message, kq::WStringView text) {
   bool locked = false;
   try {
     locked = m_hMutex.Lock();
@@ -139,11 +158,11 @@ void CJNIWrapperLog::Write(const WString& text) {
     WString unshared;
     WString& record = locked ? m_record : unshared;
     record.clear();
-    AppendRecord(record, kq::platform::Now(), kq::platform::ProcessId(), kq::platform::ThreadId(), text);
+    AppendRecord(record, kq::platform::Now(), kq::platform::ProcessId(), kq::platform::ThreadId(), message, text);
 
     File file;
     // Without the seek the record would overwrite the start of the file.
-    if (file.OpenAlways(m_filePath) && file.SeekToEnd()) WriteUtf16Le(file, record);
+    if (file.OpenAlways(m_systemPath) && file.SeekToEnd()) WriteUtf16Le(file, record);
     m_fileSize = file.Size();
     RotateIfNeeded(file);
     file.Close();
@@ -155,7 +174,7 @@ void CJNIWrapperLog::Write(const WString& text) {
   if (locked) m_hMutex.Unlock();
 }
 
-void CJNIWrapperLog::WriteLevel3(const WString& text) {
+void CJNIWrapperLog::WriteLevel3(kq::WStringView text) {
   if (m_level >= 3) Write(text);
 }
 
@@ -173,6 +192,6 @@ void CJNIWrapperLog::RotateIfNeeded(File& file) {
   } catch (...) {
     // Stop renaming; the current file is reopened below all the same.
   }
-  if (file.OpenAlways(m_filePath)) file.SeekToEnd();
+  if (file.OpenAlways(m_systemPath)) file.SeekToEnd();
   m_fileSize = 0;
 }

@@ -16,8 +16,10 @@ class CJNIWrapperLog {
   // exist.  Null only if the writer cannot be allocated.
   static CJNIWrapperLog* GetInstance(const WString& folder);
 
-  void Write(const WString& text);
-  void WriteLevel3(const WString& text);
+  void Write(kq::WStringView text);
+  // One record of message + text, with nothing in between.
+  void Write(kq::WStringView message, kq::WStringView text);
+  void WriteLevel3(kq::WStringView text);
 
   // Files rotate once the current one reaches this size.
   static constexpr int64_t kRotateBytes = 10485760;
@@ -32,11 +34,13 @@ class CJNIWrapperLog {
   WString FileName(int n) const;
   void RotateIfNeeded(kq::platform::File& file);
   static void AppendRecord(WString& out, const kq::platform::LocalTime& time, uint32_t pid, uint32_t tid,
-                           const WString& text);
+                           kq::WStringView message, kq::WStringView text);
 
   int32_t m_level;
   WString m_folder;
   WString m_filePath;
+  // m_filePath in the system's form, made once rather than for every record.
+  kq::platform::SystemPath m_systemPath;
   kq::platform::NamedMutex m_hMutex;
   int64_t m_fileSize;
   // Reused for every record while the mutex is held, so that a steady stream

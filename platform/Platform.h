@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "kq/CloudPluginInterface.h"  // WChar, WString
 
@@ -18,6 +19,11 @@
 #endif
 
 namespace kq {
+
+// Text borrowed for the length of a call: a WString, a literal or a part of
+// either, with no copy made.
+using WStringView = std::basic_string_view<WChar>;
+
 namespace platform {
 
 // The separator between path components ('\\' on Windows, '/' elsewhere).
@@ -70,6 +76,26 @@ class CriticalSectionLock {
   CriticalSection& cs_;
 };
 
+// A file name converted to the system's form once, for a file that is opened
+// again and again (the log's, once per record).
+class SystemPath {
+ public:
+  SystemPath() = default;
+  explicit SystemPath(const WString& path);
+  // False when the name has no system form (an unpaired surrogate, a zero
+  // unit inside); opening it then fails.
+  bool ok() const { return ok_; }
+
+ private:
+  friend class File;
+#ifdef _WIN32
+  WString path_;
+#else
+  std::string path_;
+#endif
+  bool ok_ = false;
+};
+
 // A file opened for reading and writing, shared for reading and writing with
 // other handles and processes, created when missing (Win32 OPEN_ALWAYS).
 class File {
@@ -80,6 +106,7 @@ class File {
   File& operator=(const File&) = delete;
 
   bool OpenAlways(const WString& path);
+  bool OpenAlways(const SystemPath& path);
   bool is_open() const;
   bool SeekToEnd();
   // Writes all bytes; false on any failure.

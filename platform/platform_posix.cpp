@@ -305,15 +305,37 @@ void CriticalSection::Leave() {
 
 File::~File() { Close(); }
 
+namespace {
+
+int OpenAlwaysAt(const char* path) {
+  int fd;
+  do {
+    fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+SystemPath::SystemPath(const WString& path) {
+  NativePath native(path);
+  if (!native.ok()) return;
+  path_ = native.c_str();
+  ok_ = true;
+}
+
 bool File::OpenAlways(const WString& path) {
   Close();
   NativePath native(path);
   if (!native.ok()) return false;
-  int fd;
-  do {
-    fd = open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  fd_ = fd;
+  fd_ = OpenAlwaysAt(native.c_str());
+  return fd_ >= 0;
+}
+
+bool File::OpenAlways(const SystemPath& path) {
+  Close();
+  if (!path.ok()) return false;
+  fd_ = OpenAlwaysAt(path.path_.c_str());
   return fd_ >= 0;
 }
 

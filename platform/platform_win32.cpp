@@ -116,6 +116,11 @@ bool File::OpenAlways(const WString& path) {
   return true;
 }
 
+// Windows takes the UTF-16 name as it is.
+SystemPath::SystemPath(const WString& path) : path_(path), ok_(true) {}
+
+bool File::OpenAlways(const SystemPath& path) { return path.ok() && OpenAlways(path.path_); }
+
 bool File::is_open() const { return handle_ != nullptr; }
 
 bool File::SeekToEnd() {

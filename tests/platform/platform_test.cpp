@@ -32,6 +32,35 @@ TEST(PlatformFile, HandlesShareTheFileAndFailuresAreReported) {
 #endif
 }
 
+// A name converted once must open the very file its wide form opens, and a
+// name with no system form must open nothing (not some other file).
+TEST(PlatformFile, SystemPathOpensTheFileOfItsWideName) {
+  TempDir dir;
+  const WString folder = ToWide(dir.path()) + kPathSeparator;
+  struct Case {
+    WString name;
+    bool ok;
+  } cases[] = {
+      {KQ_W("JNIWrapper0.log"), true},
+      {KQ_W("Pr\u00e9\u20ac\U0001D11E.log"), true},
+#ifndef _WIN32
+      {WString(KQ_W("lone")) + static_cast<WChar>(0xDC00), false},
+      {WString(KQ_W("a\0b.log"), 7), false},
+#endif
+  };
+  for (const Case& c : cases) {
+    const SystemPath path(folder + c.name);
+    EXPECT_EQ(c.ok, path.ok()) << WideToAnsi(c.name);
+    File byPath, byName;
+    EXPECT_EQ(c.ok, byPath.OpenAlways(path) && byPath.SeekToEnd() && byPath.Write("ab", 2));
+    if (!c.ok) continue;
+    byPath.Close();
+    ASSERT_TRUE(byName.OpenAlways(folder + c.name));
+    EXPECT_EQ(2, byName.Size()) << WideToAnsi(c.name);
+  }
+  EXPECT_FALSE(File().OpenAlways(SystemPath()));
+}
+
 TEST(PlatformNames, RenameRefusesAnExistingTarget) {
   TempDir dir;
   WriteBytes(dir / "from", "F");

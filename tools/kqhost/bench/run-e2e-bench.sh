@@ -12,7 +12,10 @@ shift
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)"
 bench="$build/tools/kqhost/bench/kqhost_e2e_bench"
 javalib="${KQHOST_JAVA_LIB:-$repo/java/azure/target/dist}"
-java_home="${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}"
+# shellcheck source=../../../scripts/lib/java-home.sh
+source "$repo/scripts/lib/java-home.sh"
+kq_use_java_home || exit 1
+java_home="$JAVA_HOME"
 [[ -x "$bench" ]] || { echo "missing $bench: build with Google Benchmark installed" >&2; exit 1; }
 [[ -f "$javalib/KQAzurePlugIn.jar" ]] || { echo "missing $javalib/KQAzurePlugIn.jar: build java/azure" >&2; exit 1; }
 

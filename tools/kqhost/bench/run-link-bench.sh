@@ -16,7 +16,10 @@ build="${1:?usage: run-link-bench.sh BUILD_DIR}"
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)"
 kqhost="$build/tools/kqhost/kqhost"
 javalib="${KQHOST_JAVA_LIB:-$repo/java/azure/target/dist}"
-java_home="${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}"
+# shellcheck source=../../../scripts/lib/java-home.sh
+source "$repo/scripts/lib/java-home.sh"
+kq_use_java_home || exit 1
+java_home="$JAVA_HOME"
 toxiproxy="${TOXIPROXY:-$repo/.tools/bin/server}"
 mib="${LINK_BENCH_MIB:-512}"
 block="${LINK_BENCH_BLOCK:-8M}"
