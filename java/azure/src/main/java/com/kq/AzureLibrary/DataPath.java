@@ -70,6 +70,8 @@ final class DataPath implements AutoCloseable {
     private volatile BlobContainerAsyncClient container;
     private final ExecutorService workers;
     private final AtomicBoolean containerReady = new AtomicBoolean();
+    /** Counts {@link #refreshClients()}, so a refused try can tell whether newer clients exist than its own. */
+    private final AtomicInteger clientGeneration = new AtomicInteger();
 
     DataPath(StorageConnection connection) {
         this.connection = connection;
@@ -109,6 +111,26 @@ final class DataPath implements AutoCloseable {
     /** Takes the connection's clients again, after a rotation swapped its credential. */
     void refreshClients() {
         container = buildContainer();
+        clientGeneration.incrementAndGet();
+    }
+
+    /**
+     * Runs one data request with its retries. A try refused as unauthorised while a rotation swapped the clients
+     * was signed with the old secret: it is sent again with the new one instead of failing the call.
+     */
+    private <T> T requests(long bytes, RetryPolicy.Attempt<T> attempt) {
+        return retry.run(bytes, timeout -> {
+            int before = clientGeneration.get();
+            try {
+                return attempt.run(timeout);
+            } catch (BlobStorageException e) {
+                int status = e.getStatusCode();
+                if ((status == 401 || status == 403) && clientGeneration.get() != before) {
+                    throw new RetryPolicy.StaleCredentials(e);
+                }
+                throw e;
+            }
+        });
     }
 
     void execute(Runnable task) {
@@ -202,7 +224,7 @@ final class DataPath implements AutoCloseable {
 
     void stageBlock(String blobName, String blockId, byte[] data, int len) {
         byte[] md5 = md5(data, 0, len);
-        writing(() -> retry.run(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
+        writing(() -> requests(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
                 Flux.just(ByteBuffer.wrap(data, 0, len)), len, md5, null), timeout)));
     }
 
@@ -213,9 +235,9 @@ final class DataPath implements AutoCloseable {
                 Flux.just(ByteBuffer.wrap(data, off, len)), len, null, metadata, connection.config.accessTier, md5,
                 conditions), timeout);
         if (conditions != null) {
-            retry.run(len, attempt); // an update of an existing object: no container to create
+            requests(len, attempt); // an update of an existing object: no container to create
         } else {
-            writing(() -> retry.run(len, attempt));
+            writing(() -> requests(len, attempt));
         }
     }
 
@@ -223,7 +245,7 @@ final class DataPath implements AutoCloseable {
                 BlobRequestConditions conditions) {
         BlockBlobCommitBlockListOptions options = new BlockBlobCommitBlockListOptions(blockIds)
                 .setMetadata(metadata).setTier(connection.config.accessTier).setRequestConditions(conditions);
-        writing(() -> retry.run(blockIds.size() * 64L,
+        writing(() -> requests(blockIds.size() * 64L,
                 timeout -> await(blob(blobName).commitBlockListWithResponse(options), timeout)));
     }
 
@@ -251,7 +273,7 @@ final class DataPath implements AutoCloseable {
         BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
         boolean withMd5 = count <= MD5_RANGE_LIMIT;
         DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
-        return retry.run(count, timeout -> {
+        return requests(count, timeout -> {
             int[] filled = {0};
             Mono<BlobDownloadHeaders> request = blob(blobName)
                     .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
