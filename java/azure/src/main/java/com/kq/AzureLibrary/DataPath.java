@@ -65,6 +65,8 @@ final class DataPath implements AutoCloseable {
     final RetryPolicy retry;
     final int maxInFlight;
     final int readAhead;
+    /** Bytes per ranged read; those of at most {@link #MD5_RANGE_LIMIT} are checked by the range's MD5. */
+    final int rangeSize;
     final BufferPool pool = BufferPool.SHARED;
     private final StorageConnection connection;
     private volatile BlobContainerAsyncClient container;
@@ -79,6 +81,7 @@ final class DataPath implements AutoCloseable {
         this.retry = config.transfer.retryPolicy(config.maxTries);
         this.maxInFlight = config.transfer.maxInFlight;
         this.readAhead = config.transfer.readAhead;
+        this.rangeSize = config.transfer.rangeSize;
         pool.setCapacity(config.transfer.maxBufferMemory);
         this.container = buildContainer();
         this.workers = Executors.newCachedThreadPool(r -> {
@@ -201,10 +204,14 @@ final class DataPath implements AutoCloseable {
     }
 
     static byte[] md5(byte[] data, int off, int len) {
+        MessageDigest digest = newMd5();
+        digest.update(data, off, len);
+        return digest.digest();
+    }
+
+    private static MessageDigest newMd5() {
         try {
-            MessageDigest digest = MessageDigest.getInstance("MD5");
-            digest.update(data, off, len);
-            return digest.digest();
+            return MessageDigest.getInstance("MD5");
         } catch (NoSuchAlgorithmException e) {
             throw new IllegalStateException(e);
         }
@@ -275,6 +282,8 @@ final class DataPath implements AutoCloseable {
         DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
         return requests(count, timeout -> {
             int[] filled = {0};
+            // Hashed as the pieces arrive, while they are still in the cache, so the check adds no pass of its own.
+            MessageDigest digest = withMd5 ? newMd5() : null;
             Mono<BlobDownloadHeaders> request = blob(blobName)
                     .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
                     .flatMap((BlobDownloadAsyncResponse r) -> r.getValue().doOnNext(bb -> {
@@ -283,11 +292,14 @@ final class DataPath implements AutoCloseable {
                             throw new IllegalStateException("more data than requested");
                         }
                         bb.get(target, at + filled[0], n);
+                        if (digest != null) {
+                            digest.update(target, at + filled[0], n);
+                        }
                         filled[0] += n;
                     }).then(Mono.just(r.getDeserializedHeaders())));
             BlobDownloadHeaders headers = await(request, timeout);
             byte[] expected = headers.getContentMd5();
-            if (withMd5 && expected != null && !Arrays.equals(expected, md5(target, at, filled[0]))) {
+            if (digest != null && expected != null && !Arrays.equals(expected, digest.digest())) {
                 throw StorageFailure.of(ERRORID.INTEGRITY_ERROR); // damaged on the way: fetched again
             }
             Map<String, String> metadata = headers.getMetadata();
@@ -299,8 +311,9 @@ final class DataPath implements AutoCloseable {
 
     /**
      * Reads a large span as parallel ranged reads of at most 4 MiB (so each is checked by its MD5), at most
-     * {@link #maxInFlight} at once, straight into the caller's array. The first range fixes the version read
-     * when no ETag is given; the others are bound to it. Answers the bytes read (fewer at the end of the object).
+     * {@link #maxInFlight} at once, straight into the caller's array. Without an ETag the first range goes alone
+     * and fixes the version (and the object's length) for the others; with one, the span must lie within the
+     * object and every range goes at once. Answers the bytes read (fewer at the end of the object).
      */
     RangeInfo readSpan(String blobName, byte[] target, long offset, int count, String eTag) {
         return readSpan(blobName, target, 0, offset, count, eTag);
@@ -308,27 +321,31 @@ final class DataPath implements AutoCloseable {
 
     /** As {@link #readSpan(String, byte[], long, int, String)}, into {@code target[at..]}. */
     RangeInfo readSpan(String blobName, byte[] target, int at, long offset, int count, String eTag) {
-        int first = Math.min(count, MD5_RANGE_LIMIT);
-        RangeInfo head = readRange(blobName, target, at, offset, first, eTag);
-        if (head.bytes < first || count == first) {
-            return head;
+        RangeInfo head = null;
+        int from = 0;
+        if (eTag == null || count <= rangeSize) {
+            from = Math.min(count, rangeSize);
+            head = readRange(blobName, target, at, offset, from, eTag);
+            if (head.bytes < from || count == from) {
+                return head;
+            }
+            if (head.objectLength >= 0) {
+                count = (int) Math.min(count, head.objectLength - offset);
+            }
         }
         String version = eTag != null ? eTag : head.eTag;
-        if (head.objectLength >= 0) {
-            count = (int) Math.min(count, head.objectLength - offset);
-        }
         int end = count;
         List<Future<RangeInfo>> parts = new ArrayList<>();
         java.util.concurrent.Semaphore slots = new java.util.concurrent.Semaphore(maxInFlight);
-        int total = head.bytes;
+        int total = head == null ? 0 : head.bytes;
         try {
-            for (int from = first; from < end; from += MD5_RANGE_LIMIT) {
-                int n = Math.min(MD5_RANGE_LIMIT, end - from);
-                int pos = from;
+            for (int pos = from; pos < end; pos += rangeSize) {
+                int n = Math.min(rangeSize, end - pos);
+                int p = pos;
                 slots.acquire();
                 parts.add(workers.submit(() -> {
                     try {
-                        return readRange(blobName, target, at + pos, offset + pos, n, version);
+                        return readRange(blobName, target, at + p, offset + p, n, version);
                     } finally {
                         slots.release();
                     }
@@ -337,10 +354,13 @@ final class DataPath implements AutoCloseable {
             boolean short_ = false;
             for (Future<RangeInfo> part : parts) {
                 RangeInfo r = part.get();
+                if (head == null) {
+                    head = r;
+                }
                 if (!short_) {
                     total += r.bytes;
                 }
-                short_ |= r.bytes < MD5_RANGE_LIMIT;
+                short_ |= r.bytes < rangeSize;
             }
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
