@@ -7,7 +7,8 @@
 # Profiles: "none" (no shaping) and "shaped" (50 ms added to every answer, 15 MB/s each way per connection).
 # Environment: LINK_BENCH_MIB (file size, default 512), LINK_BENCH_BLOCK (default 8M, both tools),
 # LINK_BENCH_ROUNDS (default 2; the order of the two tools flips every round), LINK_BENCH_PROFILES
-# (default "none shaped"), TOXIPROXY (default <repo>/.tools/bin/server, installed by scripts/setup.sh).
+# (default "none shaped"), TOXIPROXY (default <repo>/.tools/bin/server, installed by scripts/setup.sh),
+# LINK_BENCH_KQ_ITEMS (library items appended to kqhost's connection string only, e.g. "ReadAhead=12").
 # Both tools are timed as whole processes (VM start included for both).  Prints MB/s per row and the ratio
 # kqhost/SDK of the medians.
 set -euo pipefail
@@ -69,7 +70,8 @@ toxic() { curl -sf -X POST "$api/proxies/link/toxics" -d "$1" >/dev/null; }
 
 export AZURE_STORAGE_CONNECTION_STRING="DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw==;BlobEndpoint=http://127.0.0.1:$link_port/devstoreaccount1;"
 export KQHOST_HOME="$work/home"
-kq() { "$kqhost" -q --java-lib "$javalib" --block-size "$block" "$@" >"$work/kq.out" 2>&1 || { cat "$work/kq.out"; exit 1; }; }
+kq_items="${LINK_BENCH_KQ_ITEMS:+;$LINK_BENCH_KQ_ITEMS}"
+kq() { "$kqhost" -q --java-lib "$javalib" --block-size "$block" --connection "${AZURE_STORAGE_CONNECTION_STRING%;}$kq_items" "$@" >"$work/kq.out" 2>&1 || { cat "$work/kq.out"; exit 1; }; }
 sdk() {
     "$java_home/bin/java" -cp "$javalib/*:$work/sdk" sdkbaseline.SdkTransfer "$1" "$2" file.bin "$block_bytes" 8 \
         >"$work/sdk.out" 2>&1 || { cat "$work/sdk.out"; exit 1; }

@@ -65,11 +65,15 @@ final class DataPath implements AutoCloseable {
     final RetryPolicy retry;
     final int maxInFlight;
     final int readAhead;
+    /** Bytes per ranged read; those of at most {@link #MD5_RANGE_LIMIT} are checked by the range's MD5. */
+    final int rangeSize;
     final BufferPool pool = BufferPool.SHARED;
     private final StorageConnection connection;
     private volatile BlobContainerAsyncClient container;
     private final ExecutorService workers;
     private final AtomicBoolean containerReady = new AtomicBoolean();
+    /** Counts {@link #refreshClients()}, so a refused try can tell whether newer clients exist than its own. */
+    private final AtomicInteger clientGeneration = new AtomicInteger();
 
     DataPath(StorageConnection connection) {
         this.connection = connection;
@@ -77,6 +81,7 @@ final class DataPath implements AutoCloseable {
         this.retry = config.transfer.retryPolicy(config.maxTries);
         this.maxInFlight = config.transfer.maxInFlight;
         this.readAhead = config.transfer.readAhead;
+        this.rangeSize = config.transfer.rangeSize;
         pool.setCapacity(config.transfer.maxBufferMemory);
         this.container = buildContainer();
         this.workers = Executors.newCachedThreadPool(r -> {
@@ -109,6 +114,26 @@ final class DataPath implements AutoCloseable {
     /** Takes the connection's clients again, after a rotation swapped its credential. */
     void refreshClients() {
         container = buildContainer();
+        clientGeneration.incrementAndGet();
+    }
+
+    /**
+     * Runs one data request with its retries. A try refused as unauthorised while a rotation swapped the clients
+     * was signed with the old secret: it is sent again with the new one instead of failing the call.
+     */
+    private <T> T requests(long bytes, RetryPolicy.Attempt<T> attempt) {
+        return retry.run(bytes, timeout -> {
+            int before = clientGeneration.get();
+            try {
+                return attempt.run(timeout);
+            } catch (BlobStorageException e) {
+                int status = e.getStatusCode();
+                if ((status == 401 || status == 403) && clientGeneration.get() != before) {
+                    throw new RetryPolicy.StaleCredentials(e);
+                }
+                throw e;
+            }
+        });
     }
 
     void execute(Runnable task) {
@@ -179,10 +204,14 @@ final class DataPath implements AutoCloseable {
     }
 
     static byte[] md5(byte[] data, int off, int len) {
+        MessageDigest digest = newMd5();
+        digest.update(data, off, len);
+        return digest.digest();
+    }
+
+    private static MessageDigest newMd5() {
         try {
-            MessageDigest digest = MessageDigest.getInstance("MD5");
-            digest.update(data, off, len);
-            return digest.digest();
+            return MessageDigest.getInstance("MD5");
         } catch (NoSuchAlgorithmException e) {
             throw new IllegalStateException(e);
         }
@@ -202,7 +231,7 @@ final class DataPath implements AutoCloseable {
 
     void stageBlock(String blobName, String blockId, byte[] data, int len) {
         byte[] md5 = md5(data, 0, len);
-        writing(() -> retry.run(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
+        writing(() -> requests(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
                 Flux.just(ByteBuffer.wrap(data, 0, len)), len, md5, null), timeout)));
     }
 
@@ -213,9 +242,9 @@ final class DataPath implements AutoCloseable {
                 Flux.just(ByteBuffer.wrap(data, off, len)), len, null, metadata, connection.config.accessTier, md5,
                 conditions), timeout);
         if (conditions != null) {
-            retry.run(len, attempt); // an update of an existing object: no container to create
+            requests(len, attempt); // an update of an existing object: no container to create
         } else {
-            writing(() -> retry.run(len, attempt));
+            writing(() -> requests(len, attempt));
         }
     }
 
@@ -223,7 +252,7 @@ final class DataPath implements AutoCloseable {
                 BlobRequestConditions conditions) {
         BlockBlobCommitBlockListOptions options = new BlockBlobCommitBlockListOptions(blockIds)
                 .setMetadata(metadata).setTier(connection.config.accessTier).setRequestConditions(conditions);
-        writing(() -> retry.run(blockIds.size() * 64L,
+        writing(() -> requests(blockIds.size() * 64L,
                 timeout -> await(blob(blobName).commitBlockListWithResponse(options), timeout)));
     }
 
@@ -251,8 +280,10 @@ final class DataPath implements AutoCloseable {
         BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
         boolean withMd5 = count <= MD5_RANGE_LIMIT;
         DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
-        return retry.run(count, timeout -> {
+        return requests(count, timeout -> {
             int[] filled = {0};
+            // Hashed as the pieces arrive, while they are still in the cache, so the check adds no pass of its own.
+            MessageDigest digest = withMd5 ? newMd5() : null;
             Mono<BlobDownloadHeaders> request = blob(blobName)
                     .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
                     .flatMap((BlobDownloadAsyncResponse r) -> r.getValue().doOnNext(bb -> {
@@ -261,11 +292,14 @@ final class DataPath implements AutoCloseable {
                             throw new IllegalStateException("more data than requested");
                         }
                         bb.get(target, at + filled[0], n);
+                        if (digest != null) {
+                            digest.update(target, at + filled[0], n);
+                        }
                         filled[0] += n;
                     }).then(Mono.just(r.getDeserializedHeaders())));
             BlobDownloadHeaders headers = await(request, timeout);
             byte[] expected = headers.getContentMd5();
-            if (withMd5 && expected != null && !Arrays.equals(expected, md5(target, at, filled[0]))) {
+            if (digest != null && expected != null && !Arrays.equals(expected, digest.digest())) {
                 throw StorageFailure.of(ERRORID.INTEGRITY_ERROR); // damaged on the way: fetched again
             }
             Map<String, String> metadata = headers.getMetadata();
@@ -277,8 +311,9 @@ final class DataPath implements AutoCloseable {
 
     /**
      * Reads a large span as parallel ranged reads of at most 4 MiB (so each is checked by its MD5), at most
-     * {@link #maxInFlight} at once, straight into the caller's array. The first range fixes the version read
-     * when no ETag is given; the others are bound to it. Answers the bytes read (fewer at the end of the object).
+     * {@link #maxInFlight} at once, straight into the caller's array. Without an ETag the first range goes alone
+     * and fixes the version (and the object's length) for the others; with one, the span must lie within the
+     * object and every range goes at once. Answers the bytes read (fewer at the end of the object).
      */
     RangeInfo readSpan(String blobName, byte[] target, long offset, int count, String eTag) {
         return readSpan(blobName, target, 0, offset, count, eTag);
@@ -286,27 +321,31 @@ final class DataPath implements AutoCloseable {
 
     /** As {@link #readSpan(String, byte[], long, int, String)}, into {@code target[at..]}. */
     RangeInfo readSpan(String blobName, byte[] target, int at, long offset, int count, String eTag) {
-        int first = Math.min(count, MD5_RANGE_LIMIT);
-        RangeInfo head = readRange(blobName, target, at, offset, first, eTag);
-        if (head.bytes < first || count == first) {
-            return head;
+        RangeInfo head = null;
+        int from = 0;
+        if (eTag == null || count <= rangeSize) {
+            from = Math.min(count, rangeSize);
+            head = readRange(blobName, target, at, offset, from, eTag);
+            if (head.bytes < from || count == from) {
+                return head;
+            }
+            if (head.objectLength >= 0) {
+                count = (int) Math.min(count, head.objectLength - offset);
+            }
         }
         String version = eTag != null ? eTag : head.eTag;
-        if (head.objectLength >= 0) {
-            count = (int) Math.min(count, head.objectLength - offset);
-        }
         int end = count;
         List<Future<RangeInfo>> parts = new ArrayList<>();
         java.util.concurrent.Semaphore slots = new java.util.concurrent.Semaphore(maxInFlight);
-        int total = head.bytes;
+        int total = head == null ? 0 : head.bytes;
         try {
-            for (int from = first; from < end; from += MD5_RANGE_LIMIT) {
-                int n = Math.min(MD5_RANGE_LIMIT, end - from);
-                int pos = from;
+            for (int pos = from; pos < end; pos += rangeSize) {
+                int n = Math.min(rangeSize, end - pos);
+                int p = pos;
                 slots.acquire();
                 parts.add(workers.submit(() -> {
                     try {
-                        return readRange(blobName, target, at + pos, offset + pos, n, version);
+                        return readRange(blobName, target, at + p, offset + p, n, version);
                     } finally {
                         slots.release();
                     }
@@ -315,10 +354,13 @@ final class DataPath implements AutoCloseable {
             boolean short_ = false;
             for (Future<RangeInfo> part : parts) {
                 RangeInfo r = part.get();
+                if (head == null) {
+                    head = r;
+                }
                 if (!short_) {
                     total += r.bytes;
                 }
-                short_ |= r.bytes < MD5_RANGE_LIMIT;
+                short_ |= r.bytes < rangeSize;
             }
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();

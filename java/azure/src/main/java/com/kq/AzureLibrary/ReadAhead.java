@@ -9,13 +9,14 @@ import java.util.concurrent.ExecutionException;
 import java.util.concurrent.Future;
 
 /**
- * Read-ahead of one read session. Once a read starts where the previous one ended, the next {@code depth} ranges
- * of {@value DataPath#MD5_RANGE_LIMIT} bytes (each checked by its MD5) are fetched in the background, bound to the
- * session's ETag, into buffers taken from the shared {@link BufferPool} only when it has room now. A read
- * elsewhere drops them and is served directly, so random reads cost nothing extra.
+ * Read-ahead of one read session. A session streams when a read starts where the previous one ended, or when its
+ * first read starts at 0 and asks for at least one range (a restore reading the object from the top). While it
+ * streams, the ranges ({@code RangeSize} bytes each) covering the read itself and the next {@code depth} after it are
+ * fetched in parallel, bound to the session's ETag, into buffers taken from
+ * the shared {@link BufferPool} only when it has room now. A read elsewhere drops them and is served directly, so
+ * random reads cost nothing extra.
  */
 final class ReadAhead {
-    static final int CHUNK = DataPath.MD5_RANGE_LIMIT;
 
     /** One range fetched ahead; its buffer goes back once, whoever ends last (the fetch or the reader). */
     private final class Chunk {
@@ -70,6 +71,7 @@ final class ReadAhead {
     private final String blobName;
     private final long length;
     private final int depth;
+    private final int chunk;
     private String eTag;
     private long nextExpected = -1;
     private final TreeMap<Long, Chunk> ahead = new TreeMap<>();
@@ -80,6 +82,7 @@ final class ReadAhead {
         this.length = length;
         this.eTag = eTag;
         this.depth = depth;
+        this.chunk = data.rangeSize;
     }
 
     /** Reads {@code count} bytes (already limited to the object) from {@code offset} into {@code target[0..]}. */
@@ -88,9 +91,12 @@ final class ReadAhead {
             dropAll(); // the session moved to a new version (its own metadata change)
             eTag = currentETag;
         }
-        boolean sequential = offset == nextExpected;
+        boolean streaming = depth > 0
+                && (offset == nextExpected || (nextExpected == -1 && offset == 0 && count >= chunk));
         int done = 0;
-        if (sequential) {
+        if (streaming) {
+            // The read's own ranges go out together with those ahead of it, so they all overlap.
+            fetchAhead(offset, count);
             done = fromAhead(target, offset, count);
         } else {
             dropAll();
@@ -99,8 +105,8 @@ final class ReadAhead {
             done += data.readSpan(blobName, target, done, offset + done, count - done, eTag).bytes;
         }
         nextExpected = offset + done;
-        if (sequential && depth > 0) {
-            fetchAhead(nextExpected);
+        if (streaming) {
+            fetchAhead(nextExpected, 0); // keeps the window full while the caller uses what it got
         }
         return done;
     }
@@ -110,7 +116,7 @@ final class ReadAhead {
         int done = 0;
         while (done < count) {
             long pos = offset + done;
-            Chunk c = ahead.get(pos - pos % CHUNK);
+            Chunk c = ahead.get(pos - pos % chunk);
             if (c == null) {
                 break;
             }
@@ -148,17 +154,19 @@ final class ReadAhead {
         return done;
     }
 
-    private void fetchAhead(long from) {
-        long first = from - from % CHUNK;
-        for (int i = 0; i < depth; i++) {
-            long start = first + (long) i * CHUNK;
-            if (start >= length) {
-                return;
-            }
+    /**
+     * Starts fetching the ranges that cover {@code [from, from + count)} and the {@code depth} ranges after it, at
+     * most {@code 2 * depth} in all so one large read cannot take the whole pool.
+     */
+    private void fetchAhead(long from, int count) {
+        long first = from - from % chunk;
+        long end = Math.min(length, from + count + (long) depth * chunk);
+        int limit = 2 * depth;
+        for (long start = first; start < end && ahead.size() < limit; start += chunk) {
             if (ahead.containsKey(start)) {
                 continue;
             }
-            int n = (int) Math.min(CHUNK, length - start);
+            int n = (int) Math.min(chunk, length - start);
             byte[] buffer = data.pool.tryAcquire(n);
             if (buffer == null) {
                 return; // no memory to spare: the reader fetches for itself

@@ -19,8 +19,8 @@ import java.util.concurrent.ThreadLocalRandom;
  *       by what the service asks for in {@code Retry-After} when it says so.</li>
  *   <li>All tries and back-offs of one call end by {@code callDeadline}; the last try is cut to what is left.</li>
  * </ul>
- * Retried: 408, 429, 5xx (but 501 and 505), a refused checksum (the body was damaged on the way), time-outs and
- * connection failures. Anything else is the answer.
+ * Retried: 408, 429, 5xx (but 501 and 505), a refused checksum (the body was damaged on the way), time-outs,
+ * connection failures and {@link StaleCredentials}. Anything else is the answer.
  */
 final class RetryPolicy {
     static final Duration FIRST_DELAY = Duration.ofMillis(500);
@@ -54,8 +54,22 @@ final class RetryPolicy {
         return Duration.ofMillis(capped - (long) (capped * 0.2 * ThreadLocalRandom.current().nextDouble()));
     }
 
+    /** A refusal of a secret that has been replaced since the try was sent; the answer if no try is left. */
+    static final class StaleCredentials extends RuntimeException {
+        StaleCredentials(RuntimeException refusal) {
+            super(refusal);
+        }
+
+        RuntimeException refusal() {
+            return (RuntimeException) getCause();
+        }
+    }
+
     /** Whether a failure is worth another try. */
     static boolean retryable(Throwable t) {
+        if (t instanceof StaleCredentials) {
+            return true;
+        }
         HttpResponse response = responseOf(t);
         if (response != null) {
             int status = response.getStatusCode();
@@ -147,12 +161,13 @@ final class RetryPolicy {
                 if (Thread.currentThread().isInterrupted() || ErrorMapper.classify(t) == ERRORID.CANCELLED) {
                     throw StorageFailure.of(ERRORID.CANCELLED);
                 }
+                Throwable answer = t instanceof StaleCredentials ? ((StaleCredentials) t).refusal() : t;
                 if (tryNo >= maxTries || !retryable(t)) {
-                    throw t instanceof RuntimeException ? (RuntimeException) t : new IllegalStateException(t);
+                    throw unchecked(answer);
                 }
                 Duration pause = backoff(tryNo + 1, retryAfter(t));
                 if (clock.nanoTime() + pause.toNanos() >= deadline) {
-                    throw t instanceof RuntimeException ? (RuntimeException) t : new IllegalStateException(t);
+                    throw unchecked(answer);
                 }
                 try {
                     clock.sleep(pause);
@@ -162,5 +177,9 @@ final class RetryPolicy {
                 }
             }
         }
+    }
+
+    private static RuntimeException unchecked(Throwable t) {
+        return t instanceof RuntimeException ? (RuntimeException) t : new IllegalStateException(t);
     }
 }

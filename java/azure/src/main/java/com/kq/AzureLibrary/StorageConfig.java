@@ -134,6 +134,7 @@ final class StorageConfig {
             new Item("MaxInFlight", Kind.LIBRARY, transferRule("MaxInFlight"), null),
             new Item("MaxBufferMemory", Kind.LIBRARY, transferRule("MaxBufferMemory"), null),
             new Item("ReadAhead", Kind.LIBRARY, transferRule("ReadAhead"), null),
+            new Item("RangeSize", Kind.LIBRARY, transferRule("RangeSize"), null),
             new Item("TryTimeout", Kind.LIBRARY, transferRule("TryTimeout"), null),
             new Item("MinRate", Kind.LIBRARY, transferRule("MinRate"), null),
             new Item("CallTimeout", Kind.LIBRARY, transferRule("CallTimeout"), null));

@@ -7,7 +7,7 @@ import java.util.Locale;
 
 /**
  * The configuration items of the data path, read from the same connection string as the rest:
- * {@code MaxInFlight}, {@code ReadAhead}, {@code MaxBufferMemory}, {@code TryTimeout}, {@code MinRate}, {@code CallTimeout}. The
+ * {@code MaxInFlight}, {@code ReadAhead}, {@code RangeSize}, {@code MaxBufferMemory}, {@code TryTimeout}, {@code MinRate}, {@code CallTimeout}. The
  * module's README gives their meaning and defaults.
  */
 final class TransferSettings {
@@ -17,9 +17,10 @@ final class TransferSettings {
     static final long DEFAULT_MIN_RATE = 256L * 1024;
     static final long DEFAULT_CALL_TIMEOUT_SECONDS = 300;
 
-    static final int DEFAULT_READ_AHEAD = 4;
+    static final int DEFAULT_READ_AHEAD = 12;
     int maxInFlight = DEFAULT_MAX_IN_FLIGHT;
     int readAhead = DEFAULT_READ_AHEAD;
+    int rangeSize = DataPath.MD5_RANGE_LIMIT;
     long maxBufferMemory = BufferPool.DEFAULT_CAPACITY;
     long tryBaseSeconds = DEFAULT_TRY_BASE_SECONDS;
     long minRate = DEFAULT_MIN_RATE;
@@ -33,6 +34,9 @@ final class TransferSettings {
                 return true;
             case "readahead":
                 readAhead = (int) bounded(value, 0, MAX_MAX_IN_FLIGHT);
+                return true;
+            case "rangesize":
+                rangeSize = (int) bounded(value, 64L * 1024, 64L * 1024 * 1024);
                 return true;
             case "maxbuffermemory":
                 maxBufferMemory = bounded(value, 1024L * 1024, 1L << 40);

@@ -55,7 +55,9 @@ class ConfigurationTest {
                 refused(ACCOUNT + KEY + "DefaultEndpointsProtocol=HTTP"), refused(ACCOUNT + KEY + "EndpointSuffix=x y"),
                 refused(ACCOUNT + KEY + "BlockSize=0"), refused(ACCOUNT + KEY + "BlockSize=1e3"),
                 refused(ACCOUNT + KEY + "MaxTries=11"), refused(ACCOUNT + KEY + "Container=Up"),
-                refused(ACCOUNT + KEY + "AccessTier=Frozen"),
+                refused(ACCOUNT + KEY + "AccessTier=Frozen"), refused(ACCOUNT + KEY + "RangeSize=4096"),
+                ok(ACCOUNT + KEY + "rangesize=8388608;ReadAhead=0",
+                        c -> c.transfer.rangeSize == 8 << 20 && c.transfer.readAhead == 0),
                 ok(ACCOUNT + KEY + "AccessTier=cold", c -> AccessTier.COLD.equals(c.accessTier)),
                 ok(ACCOUNT + KEY, c -> c.accessTier == null && c.blockSize == StorageConfig.DEFAULT_BLOCK_SIZE
                         && !c.listLength),

@@ -173,6 +173,37 @@ class FaultTest {
     }
 
     @Test
+    void triesRefusedWhileTheKeyRotatesAreSentAgainWithTheNewKey() throws java.io.IOException {
+        java.nio.file.Path keyFile = java.nio.file.Files.createTempFile("kq-key", ".txt");
+        try {
+            java.nio.file.Files.writeString(keyFile, StorageConfig.DEV_KEY);
+            KQAzurePlugInLibrary[] self = new KQAzurePlugInLibrary[1];
+            AtomicInteger blocks = new AtomicInteger();
+            AtomicInteger gets = new AtomicInteger();
+            // One block and one ranged read are refused while the key changes under them.
+            Injector injector = new Injector(r -> {
+                if ((isBlock(r) && blocks.incrementAndGet() == 2) || (isRangedGet(r) && gets.incrementAndGet() == 2)) {
+                    ok(self[0].updateStorageKey().errorValue);
+                    return 403;
+                }
+                return null;
+            });
+            DataPath.testPolicy = injector; // kept while the test runs: the rotation builds new pipelines
+            lib = self[0] = new KQAzurePlugInLibrary("/opt/kq");
+            ok(lib.AzureInit("AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKeyFile=" + keyFile
+                    + ";BlobEndpoint=http://127.0.0.1:" + Azurite.shared().port() + "/" + StorageConfig.DEV_ACCOUNT
+                    + ";Container=t-rotate-" + System.nanoTime() + ";BlockSize=" + BLOCK, "/opt/kq"));
+            byte[] content = data(8, 9 * 1024 * 1024);
+            writeInChunks(lib, "rotating", content, 4 * BLOCK);
+            assertArrayEquals(content, readInChunks(lib, "rotating", 5 * 1024 * 1024));
+            assertEquals(2, injector.hits.get());
+        } finally {
+            DataPath.testPolicy = null;
+            java.nio.file.Files.deleteIfExists(keyFile);
+        }
+    }
+
+    @Test
     void deInitWithUploadsInFlightCancelsThemAndLeavesNoWorker() {
         java.util.Set<Thread> before = Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
         long heldBefore = BufferPool.SHARED.used(); // the pool is the process's: other libraries may hold some

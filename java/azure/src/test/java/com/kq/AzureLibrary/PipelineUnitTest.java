@@ -183,6 +183,15 @@ class PipelineUnitTest {
             throw failure(403);
         }, new FakeClock()));
         assertEquals(1, once.get(), "a refusal is the answer, not retried");
+
+        // A refusal of a replaced key is tried again; when tries run out the refusal itself is the answer.
+        AtomicInteger stale = new AtomicInteger();
+        HttpResponseException refusal = failure(403);
+        assertSame(refusal, assertThrows(HttpResponseException.class, () -> policy.run(10, t -> {
+            stale.incrementAndGet();
+            throw new RetryPolicy.StaleCredentials(refusal);
+        }, new FakeClock())));
+        assertTrue(stale.get() > 1, "tried again: " + stale.get());
     }
 
     @Test
