@@ -82,7 +82,7 @@ final class DataPath implements AutoCloseable {
         this.maxInFlight = config.transfer.maxInFlight;
         this.readAhead = config.transfer.readAhead;
         this.rangeSize = config.transfer.rangeSize;
-        pool.setCapacity(config.transfer.maxBufferMemory);
+        pool.setCapacity(bufferBudget(config.transfer.maxBufferMemory, Runtime.getRuntime().maxMemory()));
         this.container = buildContainer();
         this.workers = Executors.newCachedThreadPool(r -> {
             Thread t = new Thread(r, "kq-azure-transfer-" + THREAD_COUNTER.incrementAndGet());
@@ -109,6 +109,14 @@ final class DataPath implements AutoCloseable {
                 .policies(policies.toArray(new HttpPipelinePolicy[0])).build();
         return new BlobContainerClientBuilder().pipeline(pipeline)
                 .endpoint(connection.container.getBlobContainerUrl()).buildAsyncClient();
+    }
+
+    /**
+     * The pool's size: {@code MaxBufferMemory}, but never more than half the VM's heap, which the host shares (a
+     * pool that fills a small heap would turn backpressure into OutOfMemoryError).
+     */
+    static long bufferBudget(long configured, long maxHeap) {
+        return Math.max(1024L * 1024, Math.min(configured, maxHeap / 2));
     }
 
     /** Takes the connection's clients again, after a rotation swapped its credential. */

@@ -85,6 +85,14 @@ class PipelineUnitTest {
     }
 
     @Test
+    void theBufferBudgetNeverTakesMoreThanHalfTheHeap() {
+        long mib = 1024 * 1024;
+        assertEquals(72 * mib, DataPath.bufferBudget(72 * mib, 256 * mib));
+        assertEquals(32 * mib, DataPath.bufferBudget(72 * mib, 64 * mib));
+        assertEquals(72 * mib, DataPath.bufferBudget(72 * mib, Long.MAX_VALUE), "a VM without a heap limit");
+    }
+
+    @Test
     void aWriterWaitsForMemoryInFlightAndNeverDeadlocksOnIdleBuffers() throws Exception {
         BufferPool pool = new BufferPool(100);
         byte[] idle = pool.acquire(60);
