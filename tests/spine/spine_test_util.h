@@ -17,8 +17,6 @@
 namespace kq {
 namespace test {
 
-using Lines = std::vector<std::string>;
-
 class LoggedTest : public ::testing::Test {
  protected:
   void SetUp() override { log.Mark(); }
