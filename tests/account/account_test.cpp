@@ -67,11 +67,6 @@ TEST_F(Account, EachOperation) {
   }
 }
 
-TEST_F(Account, JobValuesCrossBitForBit) {
-  EXPECT_EQ(plugin->AddJobInfo(JobInfoRecord{1ull << 63, ~0ull, 0, 1, 2, 3}), 0u);
-  EXPECT_EQ(Script::Journal(), Lines{"addJobInfo/6(0, 1, 9223372036854775808, 18446744073709551615, 3, 2)"});
-}
-
 // What an acquisition with `root` leaves: the class path, and the traces
 // printed on the way (the path so far before each jar, then the attempt).
 std::pair<std::string, std::string> Acquired(const std::string& root) {

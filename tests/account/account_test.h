@@ -87,13 +87,13 @@ inline const std::vector<Operation>& Operations() {
       {"DeleteContainerFromKQCloud", [](P& p, O&) { return p.DeleteContainerFromKQCloud(); }, "DeleteContainer/0()",
        "()" + error, "DeleteContainerFromKQCloud::Java called ...\nDeleteContainerFromKQCloud::Java ended ...", "", "",
        "", 40, "", ""},
-      // The record's values reach Java as third, fourth, first, second, sixth, fifth.
+      // The record's values reach Java bit for bit as third, fourth, first, second, sixth, fifth.
       {"AddJobInfo",
        [](P& p, O&) {
-         return p.AddJobInfo(JobInfoRecord{1, 2, 3, 4, 5, 6});
+         return p.AddJobInfo(JobInfoRecord{1ull << 63, ~0ull, 0, 1, 2, 3});
        },
-       "addJobInfo/6(3, 4, 1, 2, 6, 5)", "(JJJJJJ)" + error, "AddJobInfo::Java ended ...", "", "", "", 40, "",
-       "AddJobInfo::method is not found..."},
+       "addJobInfo/6(0, 1, 9223372036854775808, 18446744073709551615, 3, 2)", "(JJJJJJ)" + error,
+       "AddJobInfo::Java ended ...", "", "", "", 40, "", "AddJobInfo::method is not found..."},
       {"CheckConnectivity", [](P& p, O&) { return p.CheckConnectivity(); }, "CheckConnectivity/0()", "()" + error, "",
        "", "", "", 40, "", ""},
       {"GetAllObjectsSize", [](P& p, O& o) { return p.GetAllObjectsSize(o.At(o.size)); }, "GetAllObjectsSize/0()",

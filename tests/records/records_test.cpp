@@ -98,6 +98,19 @@ class ScopedJniFault {
 };
 using Call = ScopedJniFault::Call;
 
+// Runs `run` with the fault `call` (if any) in place; what it printed.
+std::string Printed(JNIEnv* env, std::optional<Call> call, const std::string& name, int nth,
+                    const std::function<void()>& run, int* failures = nullptr) {
+  testing::internal::CaptureStdout();
+  {
+    std::optional<ScopedJniFault> fault;
+    if (call) fault.emplace(env, *call, name, nth);
+    run();
+    if (fault && failures) *failures = fault->failures();
+  }
+  return testing::internal::GetCapturedStdout();
+}
+
 // What ClearExceptionWithConsoleNote prints for each exception it clears.
 const std::string kDescribed = "\nException in finding the WebServiceClient class\n";
 
@@ -295,17 +308,11 @@ TEST(Records, EveryClassInEveryFailureColumn) {
       std::string outcome, printed;
       int failures = 1;
       LocalFrame frame(env, 16);
+      const bool copy = call == Call::kStringChars;
       for (int i = 0; i < 50; ++i) {
-        testing::internal::CaptureStdout();
-        std::optional<ScopedJniFault> fault;
-        if (call == Call::kStringChars)
-          fault.emplace(env, *call, "", c.failingCopy);
-        else if (call)
-          fault.emplace(env, *call, c.field);
-        outcome = c.read(env, result);
-        if (fault) failures = fault->failures();
-        fault.reset();
-        printed = testing::internal::GetCapturedStdout();
+        printed = Printed(
+            env, call, copy ? "" : c.field, copy ? c.failingCopy : 0, [&] { outcome = c.read(env, result); },
+            &failures);
       }
       EXPECT_EQ(outcome, expected[column]);
       EXPECT_EQ(printed, call ? kDescribed : "");
@@ -336,13 +343,7 @@ TEST(Records, ReadErrorOrdinalOrdinalsAndDiagnostics) {
     SCOPED_TRACE(std::string(value) + " / " + name);
     const auto errorValue = Parse(env, value);
     int32_t ordinal = 99;
-    testing::internal::CaptureStdout();
-    {
-      std::optional<ScopedJniFault> fault;
-      if (call) fault.emplace(env, *call, name);
-      ReadErrorOrdinal(env, errorValue.get(), &ordinal);
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), printed);
+    EXPECT_EQ(Printed(env, call, name, 0, [&] { ReadErrorOrdinal(env, errorValue.get(), &ordinal); }), printed);
     EXPECT_FALSE(env->ExceptionCheck());
     EXPECT_EQ(ordinal, expected);
   }
@@ -436,13 +437,9 @@ TEST(MetaData, ReadingIntoAHostMap) {
     SCOPED_TRACE(value);
     const auto array = Parse(env, value);
     MetaDataMap map = host;
-    testing::internal::CaptureStdout();
-    {
-      std::optional<ScopedJniFault> fault;
-      if (failingCopy) fault.emplace(env, Call::kStringChars, "", failingCopy);
-      ReadMetaDataArray(env, static_cast<jobjectArray>(array.get()), &map);
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), failingCopy ? kDescribed : "");
+    const std::optional<Call> copy = failingCopy ? std::optional(Call::kStringChars) : std::nullopt;
+    const auto read = [&] { ReadMetaDataArray(env, static_cast<jobjectArray>(array.get()), &map); };
+    EXPECT_EQ(Printed(env, copy, "", failingCopy, read), failingCopy ? kDescribed : "");
     EXPECT_EQ(Show(map), outcome);
     EXPECT_FALSE(env->ExceptionCheck());
   }
