@@ -11,7 +11,7 @@ namespace kq {
 namespace test {
 namespace {
 
-class Account : public NoPendingException {
+class Account : public JvmTest {
  protected:
   void SetUp() override { Script::Reset(); }
   uint32_t Run(const Operation& op, Outputs& out) { return op.call(*plugin.get(), out); }
@@ -23,7 +23,6 @@ class Account : public NoPendingException {
   }
 
   Instance plugin = Instance::WithTestVm();
-  LogReader log;
 };
 
 // The library's default answer; a scripted record read twice into the same

@@ -134,12 +134,6 @@ inline const std::vector<Operation>& Operations() {
   return ops;
 }
 
-// No test may leave a Java exception on its thread.
-class NoPendingException : public ::testing::Test {
- protected:
-  void TearDown() override { EXPECT_FALSE(CurrentEnv()->ExceptionCheck()) << "a Java exception was left pending"; }
-};
-
 }  // namespace test
 }  // namespace kq
 

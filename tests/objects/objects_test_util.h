@@ -200,11 +200,10 @@ inline const std::vector<Slot>& ObjectSlots() {
   return slots;
 }
 
-class ObjectsTest : public ::testing::Test {
+class ObjectsTest : public JvmTest {
  protected:
   ObjectsTest() { Script::Reset(); }
   void SetUp() override { ASSERT_NE(instance_.get(), nullptr); }
-  void TearDown() override { EXPECT_FALSE(CurrentEnv()->ExceptionCheck()) << "a Java exception was left pending"; }
   ICloudPluginInterface& plugin() { return *instance_.get(); }
   // Calls the slot, notes what it changed and hands back any sub-list it made.
   uint32_t Call(const Slot& slot, HostCall& io, std::string* changes = nullptr) {
@@ -216,7 +215,6 @@ class ObjectsTest : public ::testing::Test {
   }
 
   Instance instance_ = Instance::WithTestVm();
-  LogReader log;
 };
 
 }  // namespace test
