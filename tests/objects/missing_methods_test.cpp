@@ -1,16 +1,35 @@
-// Against a library that has none of the object methods (kq-broken.jar, in a
-// process of its own): every slot names the method and signature it looked
-// for, answers 40 and leaves the host's side alone.
+// Against a library that has none of the object, account and container
+// methods (kq-broken.jar, in a process of its own): every slot names the
+// method and signature it looked for, adds its own line where it has one,
+// answers 40 and leaves the host's side alone.
 #include <iterator>
 #include <map>
 
+#include "tests/account/account_test.h"
 #include "tests/objects/objects_test_util.h"
 
 namespace kq {
 namespace test {
 namespace {
 
-TEST(MissingMethods, EachSlotNamesTheMethodItNeedsAndFails) {
+class MissingMethods : public JvmTest {
+ protected:
+  // What the call logged since the mark: the lookup's pending NoSuchMethodError
+  // described, then the method, its signature and the slot's own line.
+  void ExpectLookupFailed(const std::string& method, const std::string& signature, const std::string& own) {
+    const Lines lines = log.Since();
+    ASSERT_GT(lines.size(), 1u);
+    EXPECT_EQ(lines[1].rfind("java.lang.NoSuchMethodError: " + method, 0), 0u) << lines[1];
+    Lines expected = {"Descrption is failed", lines[1],
+                      "GetAzurePlugInObjectMethod::Method is not got... Method Name:- ", method, signature};
+    if (!own.empty()) expected.push_back(own);
+    EXPECT_EQ(lines, expected);
+  }
+
+  Instance plugin = Instance::WithTestVm();
+};
+
+TEST_F(MissingMethods, EachSlotNamesTheMethodItNeedsAndFails) {
   // The signatures in the order of ObjectSlots(), one capital letter standing
   // for each class: String, the metadata array, the error and result records.
   const std::string lib = "Lcom/kq/AzureLibrary/";
@@ -31,8 +50,6 @@ TEST(MissingMethods, EachSlotNamesTheMethodItNeedsAndFails) {
                                     "(SS)O",    "(S)X",      "(SI)X",      "(S)L",       "(S)E",       "(S)E",
                                     "([S)E",    "(S)E",      "(JJ)J"};
   ASSERT_EQ(std::size(signatures), ObjectSlots().size());
-  Instance plugin = Instance::WithTestVm();
-  LogReader log;
   for (size_t i = 0; i < std::size(signatures); ++i) {
     const Slot& slot = ObjectSlots()[i];
     SCOPED_TRACE(slot.key);
@@ -43,15 +60,20 @@ TEST(MissingMethods, EachSlotNamesTheMethodItNeedsAndFails) {
     HostCall io;
     EXPECT_EQ(slot.call(*plugin.get(), io), 40u);
     EXPECT_EQ(Changes(io), "");
-    const Lines lines = log.Since();
-    ASSERT_GT(lines.size(), 1u);
-    EXPECT_EQ(lines[1].rfind("java.lang.NoSuchMethodError: " + method, 0), 0u) << lines[1];
-    Lines expected = {"Descrption is failed", lines[1],
-                      "GetAzurePlugInObjectMethod::Method is not got... Method Name:- ", method, signature};
-    if (method == "GetObjectActualSize") expected.push_back("GET_OBJECT_ACTUAL_SIZE_NAME::method is not found...");
-    EXPECT_EQ(lines, expected);
+    ExpectLookupFailed(method, signature,
+                       method == "GetObjectActualSize" ? "GET_OBJECT_ACTUAL_SIZE_NAME::method is not found..." : "");
   }
-  EXPECT_FALSE(CurrentEnv()->ExceptionCheck());
+}
+
+TEST_F(MissingMethods, EachAccountOperationNamesItsMethodAndFailsWithItsOwnLine) {
+  for (const Operation& op : Operations()) {
+    SCOPED_TRACE(op.name);
+    log.Mark();
+    Outputs out;
+    EXPECT_EQ(op.call(*plugin.get(), out), 40u);
+    EXPECT_EQ(Changes(out), "");
+    ExpectLookupFailed(Method(op), op.signature, op.missingLine);
+  }
 }
 
 }  // namespace

@@ -9,12 +9,14 @@
 #include <cstdarg>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
+#include "tests/support/LogReader.h"
 #include "tests/support/TestJvm.h"
 
 namespace kq {
@@ -95,6 +97,19 @@ class ScopedJniFault {
   JNIEnv* env_;
 };
 using Call = ScopedJniFault::Call;
+
+// Runs `run` with the fault `call` (if any) in place; what it printed.
+std::string Printed(JNIEnv* env, std::optional<Call> call, const std::string& name, int nth,
+                    const std::function<void()>& run, int* failures = nullptr) {
+  testing::internal::CaptureStdout();
+  {
+    std::optional<ScopedJniFault> fault;
+    if (call) fault.emplace(env, *call, name, nth);
+    run();
+    if (fault && failures) *failures = fault->failures();
+  }
+  return testing::internal::GetCapturedStdout();
+}
 
 // What ClearExceptionWithConsoleNote prints for each exception it clears.
 const std::string kDescribed = "\nException in finding the WebServiceClient class\n";
@@ -212,112 +227,54 @@ std::string ReadSubList(JNIEnv* env, jobject result) {
 
 struct Case {
   const char* javaClass;
-  std::vector<std::string> fields;  // besides errorValue
+  std::string fields;  // besides errorValue, "a\nb"
   Reader read;
   const char* field;  // whose identifier goes missing, and whose reading throws
   int failingCopy;    // unless this string copy throws instead
-  // "ordinal|outputs" per column: ok, null result, identifier missing, null
-  // errorValue, exception while reading, another class.
-  const char* expected[6];
+  // "ordinal|outputs" per column, space-separated: ok, null result,
+  // identifier missing, null errorValue, exception while reading, another class.
+  std::string expected;
 };
 
 const std::vector<Case>& Cases() {
+  const auto map = Seeded(&ReadGObjectMetaDataFnValue, kSeedMap, [](const MetaDataMap& map) { return Show(map); });
+  const AccountInfoRecord info{7, u"old", u"old", u"old", u"old", 7, 7};
   static const std::vector<Case> cases = {
       // The handle is h, U+1F600 (a surrogate pair), a zero unit and t, in
       // modified UTF-8: the host's text stops at the zero.
-      {"CCreateFnValue",
-       {"objHandle=s:h\xED\xA0\xBD\xED\xB8\x80\xC0\x80t"},
-       Text(&ReadCreateFnValue),
-       "objHandle",
-       0,
-       {"5|h\U0001F600", "0|", "0|", "40|h\U0001F600", "40|", "40|"}},
-      {"CWObjectHandleFnValue",
-       {"objHandle=s:h1"},
-       Text(&ReadWObjectHandleFnValue),
-       "objHandle",
-       0,
-       {"5|h1", "0|", "40|", "40|h1", "40|", "40|"}},
-      {"CGetObjectMetaData",
-       {"value=s:v1"},
-       Text(&ReadGetObjectMetaData),
-       "value",
-       0,
-       {"5|v1", "0|", "40|", "40|v1", "40|", "40|"}},
-      {"CUniqueAccountValue",
-       {"accountName=s:acct"},
-       Text(&ReadUniqueAccountValue),
-       "accountName",
-       0,
-       {"5|acct", "0|", "40|", "40|acct", "40|", "40|"}},
-      {"CString",
-       {"value=s:key"},
-       Text(&ReadCString),
-       "value",
-       0,
-       {"5|key", "0|old", "0|old", "40|key", "5|old", "0|old"}},
-      {"CIsObjectExistFnValue",
-       {"isExist=z:true"},
-       Number(&ReadIsObjectExistFnValue),
-       "isExist",
-       0,
-       {"5|1", "0|7", "40|7", "40|1", "40|7", "40|7"}},
-      {"CGetAccountSizeValue",
-       {"size=j:18446744073709551615"},
-       Number(&ReadGetAccountSizeValue),
-       "size",
-       0,
-       {"5|18446744073709551615", "0|0", "40|0", "40|18446744073709551615", "40|0", "40|0"}},
-      {"CReadObjectFnValue",
-       {"sizeRead=j:4096"},
-       Number(&ReadReadObjectFnValue),
-       "sizeRead",
-       0,
-       {"5|4096", "99|7", "40|7", "40|4096", "40|7", "40|7"}},
-      {"CInt", {"value=i:-3"}, Number(&ReadCInt), "value", 0, {"5|-3", "0|7", "0|7", "0|-3", "5|7", "0|7"}},
-      {"KQListRegions",
-       {"regionsList=sa:east|<null>|west"},
-       List(&ReadListRegions),
-       "regionsList",
-       2,
-       {"5|old,east,west", "0|old", "0|old", "40|old,east,west", "5|old,east", "0|old"}},
-      {"CArrayOfString",
-       {"arrayOfString=sa:m1|<null>|m2"},
-       List(&ReadArrayOfString),
-       "arrayOfString",
-       2,
-       {"5|old,m1,m2", "0|old", "0|old", "40|old,m1,m2", "5|old,m1", "0|old"}},
-      {"KQListContainers",
-       {"containers=ct:c1|<null>|<nullname>|c2"},
-       List(&ReadListContainers),
-       "containers",
-       2,
-       {"5|old,c1,c2", "0|old", "5|old", "0|old", "40|old,c1", "40|old"}},
+      {"CCreateFnValue", "objHandle=s:h\xED\xA0\xBD\xED\xB8\x80\xC0\x80t", Text(&ReadCreateFnValue), "objHandle", 0,
+       "5|h\U0001F600 0| 0| 40|h\U0001F600 40| 40|"},
+      {"CWObjectHandleFnValue", "objHandle=s:h1", Text(&ReadWObjectHandleFnValue), "objHandle", 0,
+       "5|h1 0| 40| 40|h1 40| 40|"},
+      {"CGetObjectMetaData", "value=s:v1", Text(&ReadGetObjectMetaData), "value", 0, "5|v1 0| 40| 40|v1 40| 40|"},
+      {"CUniqueAccountValue", "accountName=s:acct", Text(&ReadUniqueAccountValue), "accountName", 0,
+       "5|acct 0| 40| 40|acct 40| 40|"},
+      {"CString", "value=s:key", Text(&ReadCString), "value", 0, "5|key 0|old 0|old 40|key 5|old 0|old"},
+      {"CIsObjectExistFnValue", "isExist=z:true", Number(&ReadIsObjectExistFnValue), "isExist", 0,
+       "5|1 0|7 40|7 40|1 40|7 40|7"},
+      {"CGetAccountSizeValue", "size=j:18446744073709551615", Number(&ReadGetAccountSizeValue), "size", 0,
+       "5|18446744073709551615 0|0 40|0 40|18446744073709551615 40|0 40|0"},
+      {"CReadObjectFnValue", "sizeRead=j:4096", Number(&ReadReadObjectFnValue), "sizeRead", 0,
+       "5|4096 99|7 40|7 40|4096 40|7 40|7"},
+      {"CInt", "value=i:-3", Number(&ReadCInt), "value", 0, "5|-3 0|7 0|7 0|-3 5|7 0|7"},
+      {"KQListRegions", "regionsList=sa:east|<null>|west", List(&ReadListRegions), "regionsList", 2,
+       "5|old,east,west 0|old 0|old 40|old,east,west 5|old,east 0|old"},
+      {"CArrayOfString", "arrayOfString=sa:m1|<null>|m2", List(&ReadArrayOfString), "arrayOfString", 2,
+       "5|old,m1,m2 0|old 0|old 40|old,m1,m2 5|old,m1 0|old"},
+      {"KQListContainers", "containers=ct:c1|<null>|<nullname>|c2", List(&ReadListContainers), "containers", 2,
+       "5|old,c1,c2 0|old 5|old 0|old 40|old,c1 40|old"},
       {"CGetAccountInfoFnValue",
-       {"accountIndentity=s:id", "accountType=s:type", "displayName=null", "emailAddress=s:mail",
-        "usedSizeInByteTotal=j:1", "remainedSizeInByteTotal=j:2"},
-       Seeded(&ReadGetAccountInfoFnValue, AccountInfoRecord{7, u"old", u"old", u"old", u"old", 7, 7}, ShowInfo),
-       "accountType",
-       0,
-       {"5|id,type,old,mail,1,2", "99|old,old,old,old,7,7", "99|old,old,old,old,7,7", "40|id,type,old,mail,1,2",
-        "5|id,old,old,old,7,7", "99|old,old,old,old,7,7"}},
-      {"CGObjectMetaDataFnValue",
-       {"values=md:b=2|a=1|old=new"},
-       Seeded(&ReadGObjectMetaDataFnValue, kSeedMap, [](const MetaDataMap& map) { return Show(map); }),
-       "values",
-       0,
-       {"5|a=1,b=2,old=o", "99|old=o", "40|old=o", "40|a=1,b=2,old=o", "40|old=o", "40|old=o"}},
-      {"CRObjectByNameFnValue",
-       {"values=md:b=2|a=1|old=new", "bytesRead=j:10"},
-       &ReadObjectByName,
-       "values",
-       0,
-       {"5|a=1,b=2,old=o;10", "99|old=o;7", "40|old=o;7", "40|a=1,b=2,old=o;10", "40|old=o;10", "40|old=o;7"}},
-      {"CRetGetSubMetaDataList",
-       {"metaDat=sub:f2{k=v}|f1{a=1;b=2}"},
-       &ReadSubList,
-       "metaDat",
-       0,
-       {"5|f1{a=1,b=2};f2{k=v}", "99|untouched", "40|", "99|f1{a=1,b=2};f2{k=v}", "40|", "40|"}},
+       "accountIndentity=s:id\naccountType=s:type\ndisplayName=null\nemailAddress=s:mail\nusedSizeInByteTotal=j:1\n"
+       "remainedSizeInByteTotal=j:2",
+       Seeded(&ReadGetAccountInfoFnValue, info, ShowInfo), "accountType", 0,
+       "5|id,type,old,mail,1,2 99|old,old,old,old,7,7 99|old,old,old,old,7,7 40|id,type,old,mail,1,2 "
+       "5|id,old,old,old,7,7 99|old,old,old,old,7,7"},
+      {"CGObjectMetaDataFnValue", "values=md:b=2|a=1|old=new", map, "values", 0,
+       "5|a=1,b=2,old=o 99|old=o 40|old=o 40|a=1,b=2,old=o 40|old=o 40|old=o"},
+      {"CRObjectByNameFnValue", "values=md:b=2|a=1|old=new\nbytesRead=j:10", &ReadObjectByName, "values", 0,
+       "5|a=1,b=2,old=o;10 99|old=o;7 40|old=o;7 40|a=1,b=2,old=o;10 40|old=o;10 40|old=o;7"},
+      {"CRetGetSubMetaDataList", "metaDat=sub:f2{k=v}|f1{a=1;b=2}", &ReadSubList, "metaDat", 0,
+       "5|f1{a=1,b=2};f2{k=v} 99|untouched 40| 99|f1{a=1,b=2};f2{k=v} 40| 40|"},
   };
   return cases;
 }
@@ -328,7 +285,10 @@ const std::vector<Case>& Cases() {
 TEST(Records, EveryClassInEveryFailureColumn) {
   JNIEnv* env = CurrentEnv();
   for (const Case& c : Cases()) {
-    std::vector<std::string> fields = c.fields;
+    std::vector<std::string> fields = Split(c.fields), expected;
+    std::istringstream cells(c.expected);
+    for (std::string cell; cells >> cell;) expected.push_back(cell);
+    ASSERT_EQ(expected.size(), 6u) << c.javaClass;
     fields.push_back("errorValue=ord:5");
     const auto full = Build(env, c.javaClass, fields);
     fields.back() = "errorValue=null";
@@ -348,19 +308,13 @@ TEST(Records, EveryClassInEveryFailureColumn) {
       std::string outcome, printed;
       int failures = 1;
       LocalFrame frame(env, 16);
+      const bool copy = call == Call::kStringChars;
       for (int i = 0; i < 50; ++i) {
-        testing::internal::CaptureStdout();
-        std::optional<ScopedJniFault> fault;
-        if (call == Call::kStringChars)
-          fault.emplace(env, *call, "", c.failingCopy);
-        else if (call)
-          fault.emplace(env, *call, c.field);
-        outcome = c.read(env, result);
-        if (fault) failures = fault->failures();
-        fault.reset();
-        printed = testing::internal::GetCapturedStdout();
+        printed = Printed(
+            env, call, copy ? "" : c.field, copy ? c.failingCopy : 0, [&] { outcome = c.read(env, result); },
+            &failures);
       }
-      EXPECT_EQ(outcome, c.expected[column]);
+      EXPECT_EQ(outcome, expected[column]);
       EXPECT_EQ(printed, call ? kDescribed : "");
       EXPECT_EQ(failures, 1);
       EXPECT_FALSE(env->ExceptionCheck()) << "a Java exception was left pending";
@@ -389,13 +343,7 @@ TEST(Records, ReadErrorOrdinalOrdinalsAndDiagnostics) {
     SCOPED_TRACE(std::string(value) + " / " + name);
     const auto errorValue = Parse(env, value);
     int32_t ordinal = 99;
-    testing::internal::CaptureStdout();
-    {
-      std::optional<ScopedJniFault> fault;
-      if (call) fault.emplace(env, *call, name);
-      ReadErrorOrdinal(env, errorValue.get(), &ordinal);
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), printed);
+    EXPECT_EQ(Printed(env, call, name, 0, [&] { ReadErrorOrdinal(env, errorValue.get(), &ordinal); }), printed);
     EXPECT_FALSE(env->ExceptionCheck());
     EXPECT_EQ(ordinal, expected);
   }
@@ -489,13 +437,9 @@ TEST(MetaData, ReadingIntoAHostMap) {
     SCOPED_TRACE(value);
     const auto array = Parse(env, value);
     MetaDataMap map = host;
-    testing::internal::CaptureStdout();
-    {
-      std::optional<ScopedJniFault> fault;
-      if (failingCopy) fault.emplace(env, Call::kStringChars, "", failingCopy);
-      ReadMetaDataArray(env, static_cast<jobjectArray>(array.get()), &map);
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), failingCopy ? kDescribed : "");
+    const std::optional<Call> copy = failingCopy ? std::optional(Call::kStringChars) : std::nullopt;
+    const auto read = [&] { ReadMetaDataArray(env, static_cast<jobjectArray>(array.get()), &map); };
+    EXPECT_EQ(Printed(env, copy, "", failingCopy, read), failingCopy ? kDescribed : "");
     EXPECT_EQ(Show(map), outcome);
     EXPECT_FALSE(env->ExceptionCheck());
   }

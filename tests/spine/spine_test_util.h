@@ -17,14 +17,7 @@
 namespace kq {
 namespace test {
 
-using Lines = std::vector<std::string>;
-
-class LoggedTest : public ::testing::Test {
- protected:
-  void SetUp() override { log.Mark(); }
-  void TearDown() override { EXPECT_FALSE(CurrentEnv()->ExceptionCheck()) << "a Java exception was left pending"; }
-  LogReader log;
-};
+class LoggedTest : public JvmTest {};
 
 class SpineTest : public LoggedTest {
  protected:

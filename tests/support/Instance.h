@@ -1,5 +1,5 @@
 // A plug-in instance made through CreateInstance under InstallRoot(),
-// released at scope end.
+// released at scope end; the fixture of the JVM tests.
 #ifndef KQ_TESTS_SUPPORT_INSTANCE_H_
 #define KQ_TESTS_SUPPORT_INSTANCE_H_
 
@@ -7,6 +7,7 @@
 #include <jni.h>
 
 #include "kq/CloudPluginInterface.h"
+#include "tests/support/LogReader.h"
 #include "tests/support/TestJvm.h"
 
 namespace kq {
@@ -40,6 +41,15 @@ class Instance {
  private:
   explicit Instance(ICloudPluginInterface* plugin) : plugin_(plugin) { EXPECT_NE(plugin, nullptr); }
   ICloudPluginInterface* plugin_;
+};
+
+// A test of the JVM programs: a log mark at its start, and no Java exception
+// left on its thread at its end.
+class JvmTest : public ::testing::Test {
+ protected:
+  void SetUp() override { log.Mark(); }
+  void TearDown() override { EXPECT_FALSE(CurrentEnv()->ExceptionCheck()) << "a Java exception was left pending"; }
+  LogReader log;
 };
 
 }  // namespace test

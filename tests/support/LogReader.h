@@ -3,18 +3,33 @@
 #ifndef KQ_TESTS_SUPPORT_LOGREADER_H_
 #define KQ_TESTS_SUPPORT_LOGREADER_H_
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace kq {
 namespace test {
 
+using Lines = std::vector<std::string>;
+
+// The lines of a text written "a\nb" (none for ""): keeps tables of expected
+// log lines one row a case.
+inline Lines Split(const std::string& text) {
+  Lines lines;
+  for (size_t start = 0; !text.empty() && start <= text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 class LogReader {
  public:
   // Remembers where the log ends; Since() gives the records written after
   // it (a stamp out of shape fails the test).
   void Mark();
-  std::vector<std::string> Since() const;
+  Lines Since() const;
 
  private:
   size_t mark_ = 0;  // in UTF-16 code units
