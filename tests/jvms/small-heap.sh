@@ -7,7 +7,8 @@
 # For each, prints the run time, the Java heap in use at its peak (the largest occupancy before a collection)
 # and after collections (the live set), and kqhost's peak resident memory, so that a change of the library's
 # buffer budget shows whether it still fits. KQ_SMALL_HEAP=-Xmx128m tries another heap;
-# KQ_SMALL_HEAP_JAVA_HOME picks the VM (default: the build's). Needs about 9 GiB of free disk for `big`.
+# KQ_SMALL_HEAP_JAVA_HOME picks the VM (default: the build's); KQ_KEEP=1 keeps the work folder (logs, GC logs).
+# Needs about 9 GiB of free disk for `big`.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
@@ -18,7 +19,7 @@ heap="${KQ_SMALL_HEAP:--Xmx256m}"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/kq-small-heap.XXXXXX")"
 source "$root/tests/jvms/common.sh"
-trap 'stop_azurite; rm -rf "$work"' EXIT
+trap 'stop_azurite; [[ -n "${KQ_KEEP:-}" ]] || rm -rf "$work"' EXIT
 start_azurite || exit 1
 java_home=()
 [[ -n "${KQ_SMALL_HEAP_JAVA_HOME:-}" ]] && java_home=(--java-home "$KQ_SMALL_HEAP_JAVA_HOME")
@@ -40,7 +41,7 @@ kq() {
   peak="$(grep -o -E '[0-9]+M->[0-9]+M' "$work/$name.gc" | cut -d- -f1 | tr -d M | sort -n | tail -1)"
   live="$(grep -o -E '[0-9]+M->[0-9]+M' "$work/$name.gc" | cut -d'>' -f2 | tr -d M | sort -n | tail -1)"
   printf '  %-14s %4ss  heap peak %4s MiB, live after GC %4s MiB, RSS %5s MiB  (%s)\n' "$name" "$seconds" \
-    "${peak:-?}" "${live:-?}" "$(($(cat "$work/$name.rss" 2>/dev/null || echo 0) / 1024))" "$(tail -n 1 "$work/$name.out")"
+    "${peak:-?}" "${live:-?}" "$(($(tail -n 1 "$work/$name.rss" 2>/dev/null || echo 0) / 1024))" "$(tail -n 1 "$work/$name.out")"
   grep -q -i "OutOfMemoryError\|OUT_OF_MEMORY" "$work/$name.out" "$work/$name.err" &&
     fail "$name: the VM ran out of memory: $(grep -h -i -m 3 'OutOfMemory\|OUT_OF_MEMORY' "$work/$name.err")"
   [[ $rc == 0 ]] || fail "$name exited $rc: $(tail -n 5 "$work/$name.err")"

@@ -112,11 +112,12 @@ final class DataPath implements AutoCloseable {
     }
 
     /**
-     * The pool's size: {@code MaxBufferMemory}, but never more than half the VM's heap, which the host shares (a
-     * pool that fills a small heap would turn backpressure into OutOfMemoryError).
+     * The pool's size: {@code MaxBufferMemory}, but never more than a quarter of the VM's heap, which the host
+     * shares. The rest must hold the callers' own arrays (one block each per call) and the library's working set;
+     * a pool that fills a small heap would turn backpressure into OutOfMemoryError.
      */
     static long bufferBudget(long configured, long maxHeap) {
-        return Math.max(1024L * 1024, Math.min(configured, maxHeap / 2));
+        return Math.max(1024L * 1024, Math.min(configured, maxHeap / 4));
     }
 
     /** Takes the connection's clients again, after a rotation swapped its credential. */

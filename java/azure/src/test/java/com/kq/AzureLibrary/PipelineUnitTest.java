@@ -85,10 +85,10 @@ class PipelineUnitTest {
     }
 
     @Test
-    void theBufferBudgetNeverTakesMoreThanHalfTheHeap() {
+    void theBufferBudgetNeverTakesMoreThanAQuarterOfTheHeap() {
         long mib = 1024 * 1024;
-        assertEquals(72 * mib, DataPath.bufferBudget(72 * mib, 256 * mib));
-        assertEquals(32 * mib, DataPath.bufferBudget(72 * mib, 64 * mib));
+        assertEquals(72 * mib, DataPath.bufferBudget(72 * mib, 1024 * mib));
+        assertEquals(16 * mib, DataPath.bufferBudget(72 * mib, 64 * mib));
         assertEquals(72 * mib, DataPath.bufferBudget(72 * mib, Long.MAX_VALUE), "a VM without a heap limit");
     }
 
