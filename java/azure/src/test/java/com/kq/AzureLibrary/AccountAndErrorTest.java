@@ -1,6 +1,5 @@
 package com.kq.AzureLibrary;
 
-import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
 import org.junit.jupiter.api.*;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -40,11 +39,6 @@ class AccountAndErrorTest {
     @AfterAll
     static void tearDown() {
         ok(lib.AzureDeInit());
-    }
-
-    private static CErrorValue errorOf(Object result) throws ReflectiveOperationException {
-        return result instanceof CErrorValue ? (CErrorValue) result
-                : (CErrorValue) result.getClass().getField("errorValue").get(result);
     }
 
     @ParameterizedTest(name = "prefix \"{0}\"")
@@ -131,7 +125,7 @@ class AccountAndErrorTest {
 
     @ParameterizedTest(name = "{0}")
     @MethodSource("failures")
-    void eachFailureHasItsOwnIdentifier(String what, ERRORID expected, Supplier<Object> call) throws Exception {
+    void eachFailureHasItsOwnIdentifier(String what, ERRORID expected, Supplier<Object> call) {
         expect(expected, errorOf(call.get()));
     }
 
@@ -159,7 +153,7 @@ class AccountAndErrorTest {
     }
 
     @Test
-    void aMissingContainerIsReportedByReadsAndCreatedByWrites() throws Exception {
+    void aMissingContainerIsReportedByReadsAndCreatedByWrites() {
         KQAzurePlugInLibrary empty = library(AZURITE, "nocontainer", "BlockSize=1024");
         for (Object r : new Object[] {empty.ReadObject("any", new byte[4], 4, 0), empty.OpenObject("any"),
                 empty.GetObjectSubList(""), empty.GetArchiveSet(), empty.GetBucketRegion(""),
@@ -211,8 +205,7 @@ class AccountAndErrorTest {
         Logger logger = Logger.getLogger("com.kq.AzureLibrary");
         logger.setLevel(Level.ALL);
         logger.addHandler(capture);
-        KQAzurePlugInLibrary other = new KQAzurePlugInLibrary("");
-        ok(other.AzureInit(config, ""));
+        KQAzurePlugInLibrary other = init(config);
         expect(NETWORK_ERROR, other.CheckConnectivity());
         logger.removeHandler(capture);
         logger.setLevel(null);

@@ -6,12 +6,9 @@ import org.junit.jupiter.api.Test;
 
 import java.util.ArrayList;
 import java.util.List;
-import java.util.concurrent.Callable;
-import java.util.concurrent.ExecutorService;
-import java.util.concurrent.Executors;
-import java.util.concurrent.Future;
 import java.util.function.Supplier;
 
+import static com.kq.AzureLibrary.TestSupport.eightAtOnce;
 import static com.kq.KQCloudPluginInterface.ERRORID.*;
 import static org.junit.jupiter.api.Assertions.*;
 
@@ -44,36 +41,15 @@ class SessionTableTest {
         }
     }
 
-    private static <T> List<Object> eightAtOnce(Callable<T> call) throws Exception {
-        ExecutorService pool = Executors.newFixedThreadPool(8);
-        try {
-            List<Future<T>> started = new ArrayList<>();
-            for (int i = 0; i < 8; i++) {
-                started.add(pool.submit(call));
-            }
-            List<Object> out = new ArrayList<>();
-            for (Future<T> f : started) {
-                try {
-                    out.add(f.get());
-                } catch (java.util.concurrent.ExecutionException e) {
-                    out.add(((StorageFailure) e.getCause()).id);
-                }
-            }
-            return out;
-        } finally {
-            pool.shutdown();
-        }
-    }
-
     @Test
     void racingWritersOfOneNameGetOneSessionAndRacingClosesOneSession() throws Exception {
         SessionTable table = new SessionTable(() -> { });
-        List<Object> opened = eightAtOnce(() -> table.addWriter(writer("race")));
+        List<Object> opened = eightAtOnce(t -> table.addWriter(writer("race")));
         List<Object> won = new ArrayList<>(opened);
         won.removeIf(o -> o == HANDLE_IN_USE);
         assertEquals(1, won.size(), opened::toString);
         String handle = ((WriteSession) won.get(0)).handle();
-        List<Object> taken = eightAtOnce(() -> table.take(handle));
+        List<Object> taken = eightAtOnce(t -> table.take(handle));
         assertEquals(7, taken.stream().filter(o -> o == INVALID_HANDLE).count(), taken::toString);
         assertNotNull(table.addWriter(writer("race")), "the name is free once its session is taken");
     }
