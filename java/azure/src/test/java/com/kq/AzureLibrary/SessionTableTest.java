@@ -1,6 +1,5 @@
 package com.kq.AzureLibrary;
 
-import com.kq.KQCloudPluginInterface.ERRORID;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Test;
 
@@ -39,6 +38,13 @@ class SessionTableTest {
         } catch (StorageFailure f) {
             return f.id;
         }
+    }
+
+    private static Object answer(Runnable call) {
+        return answer((Supplier<Object>) () -> {
+            call.run();
+            return null;
+        });
     }
 
     @Test
@@ -90,15 +96,9 @@ class SessionTableTest {
         SessionTable table = new SessionTable(() -> { });
         WriteSession cached = table.addWriter(writer("cached"));
         table.discardWriter("cached");
-        assertEquals(OBJECT_NOT_FOUND, answer(() -> {
-            table.discardWriter("cached");
-            return null;
-        }));
+        assertEquals(OBJECT_NOT_FOUND, answer(() -> table.discardWriter("cached")));
         assertEquals(INVALID_HANDLE, answer(() -> table.sessionOf(cached.handle())));
-        assertEquals(CANCELLED, answer(() -> {
-            cached.append(new byte[1], 1);
-            return null;
-        }), "its data is dropped, not kept for a commit");
+        assertEquals(CANCELLED, answer(() -> cached.append(new byte[1], 1)), "its data is dropped, not kept");
 
         List<WriteSession> writers = List.of(table.addWriter(writer("a")), table.addWriter(writer("b")));
         ReadSession r = reader("a");
@@ -109,10 +109,6 @@ class SessionTableTest {
             assertEquals(INVALID_HANDLE, answer(() -> table.sessionOf(s.handle())), s.blobName());
         }
         assertNull(table.writerOf("a"));
-        ERRORID spoilt = (ERRORID) answer(() -> {
-            writers.get(1).commit(null);
-            return null;
-        });
-        assertEquals(CANCELLED, spoilt, "nothing of a dropped session can be committed");
+        assertEquals(CANCELLED, answer(() -> writers.get(1).commit(null)), "nothing of a dropped session is committed");
     }
 }
