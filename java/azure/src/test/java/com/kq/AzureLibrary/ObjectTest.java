@@ -178,14 +178,6 @@ class ObjectTest {
         }
     }
 
-    private static Map<String, Map<String, String>> listed(KQAzurePlugInLibrary lib, String prefix) {
-        CRetGetSubMetaDataList r = lib.GetObjectSubList(prefix);
-        ok(r.errorValue);
-        Map<String, Map<String, String>> out = new TreeMap<>();
-        Arrays.stream(r.metaDat).forEach(e -> out.put(e.szFileName, asMap(e.metaDat)));
-        return out;
-    }
-
     @Test
     void awkwardMetadataIsStoredAsDistinctIdentifiersAndSurvivesEveryPath() {
         Map<String, String> expected = asMap(meta(AWKWARD));

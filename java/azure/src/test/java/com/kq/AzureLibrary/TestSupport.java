@@ -169,6 +169,15 @@ final class TestSupport {
         return out;
     }
 
+    /** The committed objects under a prefix, each with its metadata. */
+    static Map<String, Map<String, String>> listed(KQAzurePlugInLibrary lib, String prefix) {
+        CRetGetSubMetaDataList r = lib.GetObjectSubList(prefix);
+        ok(r.errorValue);
+        Map<String, Map<String, String>> out = new TreeMap<>();
+        Arrays.stream(r.metaDat).forEach(e -> out.put(e.szFileName, asMap(e.metaDat)));
+        return out;
+    }
+
     static void writeInChunks(KQAzurePlugInLibrary lib, String name, byte[] content, int chunk) {
         CCreateFnValue created = lib.CreateObject(name);
         ok(created.errorValue);
