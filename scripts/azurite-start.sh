@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts Azurite's blob service on 127.0.0.1 (in memory, no telemetry) in the background, records its PID and
-# waits until the port answers. Azurite comes from the repository's node_modules (npm ci at the repository root).
+# waits until the port answers. Arguments are passed on to Azurite (e.g. --oauth basic --cert C --key K). Azurite comes from the repository's node_modules (npm ci at the repository root).
 #
 # Environment:
 #   AZURITE_BLOB_PORT   port to listen on (default 10000, the development store's well-known port)
@@ -49,7 +49,7 @@ fi
 # It runs in the state folder so that nothing it might write lands in the caller's working directory.
 cd "$state"
 setsid "$bin" --blobHost 127.0.0.1 --blobPort "$port" --inMemoryPersistence --skipApiVersionCheck \
-    --disableTelemetry --silent </dev/null >"$logfile" 2>&1 &
+    --disableTelemetry --silent "$@" </dev/null >"$logfile" 2>&1 &
 pid=$!
 echo "$pid" >"$pidfile"
 

@@ -56,20 +56,27 @@ export AZURE_STORAGE_CONNECTION_STRING="DefaultEndpointsProtocol=http;AccountNam
 export KQHOST_HOME="$work/home"
 unset KQHOST_JVM_OPTIONS KQHOST_CONTAINER
 
-# kq NAME ARGS...: runs kqhost with -Xcheck:jni, output in $work/NAME.out and .err; sets $rc.
+expect_rc() {  # NAME EXPECTED
+    [[ "$rc" == "$2" ]] || fail "$1 exited $rc, expected $2: $(tail -n 20 "$work/$1.out" "$work/$1.err")"
+}
+# kq NAME RC ARGS...: runs kqhost with -Xcheck:jni, output in $work/NAME.out and .err; sets $rc and checks it
+# against RC ("-": any).
 kq() {
-    local name="$1" jni='(WARNING|FATAL ERROR) in native method'
-    shift
+    local name="$1" want="$2" jni='(WARNING|FATAL ERROR) in native method'
+    shift 2
     "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --jvm-option=-Xcheck:jni "$@" >"$work/$name.out" 2>"$work/$name.err"
     rc=$?
     grep -q -E "$jni" "$work/$name.out" "$work/$name.err" &&
         fail "$name: JNI check reported: $(grep -h -E -A3 "$jni" "$work/$name.out" "$work/$name.err" | head -20)"
+    [[ "$want" == - ]] || expect_rc "$name" "$want"
 }
-expect_rc() {  # NAME EXPECTED
-    [[ "$rc" == "$2" ]] || fail "$1 exited $rc, expected $2: $(tail -n 20 "$work/$1.out" "$work/$1.err")"
-}
-expect_text() {  # NAME FILE-SUFFIX TEXT
-    grep -q -F -- "$3" "$work/$1.$2" || fail "$1: '$3' missing from its $2: $(tail -n 5 "$work/$1.$2")"
+expect_text() {  # NAME FILE-SUFFIX TEXT...
+    local name="$1" suffix="$2" text
+    shift 2
+    for text in "$@"; do
+        grep -q -F -- "$text" "$work/$name.$suffix" ||
+            fail "$name: '$text' missing from its $suffix: $(tail -n 5 "$work/$name.$suffix")"
+    done
 }
 # Same files, same bytes, same modification times (to the nanosecond), nothing else.
 same_tree() {  # A B
@@ -119,32 +126,24 @@ roundtrip)
     # The sample tree with a small block size, so that its boundary files and big file stay quick.
     start_azurite
     "$make_tree" "$work/src" 1048576 25165824
-    kq backup --block-size 1M backup "$work/src" --prefix rt
-    expect_rc backup 0
+    kq backup 0 --block-size 1M backup "$work/src" --prefix rt
     expect_text backup out "backup: 15 files"
-    kq ls ls -l rt/
-    expect_rc ls 0
-    expect_text ls out "15 objects"
-    expect_text ls out "$(printf 'rt/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab.txt')"
-    kq restore --block-size 1M restore "$work/dst" --prefix rt
-    expect_rc restore 0
+    kq ls 0 ls -l rt/
+    expect_text ls out "15 objects" "$(printf 'rt/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab.txt')"
+    kq restore 0 --block-size 1M restore "$work/dst" --prefix rt
     same_tree "$work/src" "$work/dst"
-    kq verify verify --prefix rt
-    expect_rc verify 0
+    kq verify 0 verify --prefix rt
     expect_text verify out "verify: 15 intact objects"
-    kq empty restore "$work/nothing" --prefix no-such-prefix
-    expect_rc empty 1
+    kq empty 1 restore "$work/nothing" --prefix no-such-prefix
     expect_text empty err "no objects under 'no-such-prefix/'"
     ! grep -r -q -F -- "$dev_key" "$work"/*.out "$work"/*.err "$work/home" || fail "the account key was printed"
     ;;
 threads)
     start_azurite
     "$make_tree" "$work/src" 262144 3000000 60
-    kq backup --threads 4 --block-size 256K backup "$work/src" --prefix th
-    expect_rc backup 0
+    kq backup 0 --threads 4 --block-size 256K backup "$work/src" --prefix th
     expect_text backup out "backup: 75 files"
-    kq restore --threads 4 --block-size 256K restore "$work/dst" --prefix th
-    expect_rc restore 0
+    kq restore 0 --threads 4 --block-size 256K restore "$work/dst" --prefix th
     same_tree "$work/src" "$work/dst"
     ;;
 killed)
@@ -152,8 +151,7 @@ killed)
     start_azurite "$work/azurite-data"
     mkdir -p "$work/keep" "$work/big"
     printf 'kept\n' >"$work/keep/a.txt"
-    kq keep backup "$work/keep" --prefix keep
-    expect_rc keep 0
+    kq keep 0 backup "$work/keep" --prefix keep
     sleep 6  # Azurite writes its object index to disk every few seconds
     head -c 268435456 /dev/urandom >"$work/big/big.bin"
     base=$(du -sb "$work/azurite-data" | cut -f1)
@@ -173,39 +171,31 @@ killed)
     rc=$?
     ((SECONDS < 120)) || fail "kqhost took ${SECONDS}s to give up"
     expect_rc backup 1
-    for text in "big.bin" "NETWORK_ERROR" "storage does not answer" "backup: FAILED"; do
-        expect_text backup err "$text"
-    done
+    expect_text backup err "big.bin" "NETWORK_ERROR" "storage does not answer" "backup: FAILED"
     # The object of the interrupted session was never committed; what was committed before is intact.
     start_azurite "$work/azurite-data"
-    kq ls ls -l
-    expect_rc ls 0
+    kq ls 0 ls -l
     ! grep -q -F "big/big.bin" "$work/ls.out" || fail "the interrupted object was committed: $(cat "$work/ls.out")"
-    kq verify verify
-    expect_rc verify 0
+    kq verify 0 verify
     ;;
 corrupt)
     start_azurite
     "$make_tree" "$work/src" 1048576 3000000
-    kq backup --block-size 1M backup "$work/src" --prefix c
-    expect_rc backup 0
+    kq backup 0 --block-size 1M backup "$work/src" --prefix c
     victim="c/boundary/block-plus-1.bin"
     mkdir -p "$work/driver"
     "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/driver" \
         "$KQ_REPO/tools/kqhost/java/kqdriver/KQDriver.java" || { fail "the Java driver did not compile"; exit 1; }
     "$JAVA" -cp "$KQ_JAVA_LIB/*:$work/driver" kqdriver.KQDriver corrupt "$victim" >"$work/corrupt.out" 2>&1 ||
         { fail "the driver could not corrupt $victim: $(tail -n 5 "$work/corrupt.out")"; exit 1; }
-    kq restore --block-size 1M restore "$work/dst" --prefix c
-    expect_rc restore 1
+    kq restore 1 --block-size 1M restore "$work/dst" --prefix c
     expect_text restore err "$victim: SHA-256 mismatch"
-    expect_text restore out "restore: 14 files"
-    expect_text restore out "1 failed"
+    expect_text restore out "restore: 14 files" "1 failed"
     [[ -e "$work/dst/boundary/block-plus-1.bin" ]] && fail "the corrupt object was restored"
     [[ -z "$(find "$work/dst" -name '.kqhost-*')" ]] || fail "partial files left in $work/dst"
     rm -f "$work/src/boundary/block-plus-1.bin"
     same_tree "$work/src" "$work/dst"
-    kq verify verify --prefix c
-    expect_rc verify 1
+    kq verify 1 verify --prefix c
     expect_text verify err "$victim: SHA-256 mismatch"
     ;;
 names)
@@ -218,30 +208,25 @@ names)
         mkdir -p "$work/src/$(dirname -- "$n")"
         printf '%s\n' "$n" >"$work/src/$n"
     done
-    kq backup backup "$work/src" --prefix s
-    expect_rc backup 0
+    kq backup 0 backup "$work/src" --prefix s
     expect_text backup out "backup: ${#names[@]} files"
-    kq restore restore "$work/dst" --prefix s
-    expect_rc restore 0
+    kq restore 0 restore "$work/dst" --prefix s
     same_tree "$work/src" "$work/dst"
-    kq verify verify --prefix s
-    expect_rc verify 0
-    kq ls ls -l s/
+    kq verify 0 verify --prefix s
+    kq ls - ls -l s/
     ! grep -q $'\x01' "$work/ls.out" || fail "ls printed a control character raw"
     expect_text ls out 'ctl%01name'
 
     # Unchanged files are not sent again; a changed one (same size and time) is.
     plant etags kq-backup s/ >"$work/etags-1"
-    kq again backup "$work/src" --prefix s
-    expect_rc again 0
-    expect_text again out "backup: ${#names[@]} files, 0 B"
-    expect_text again out "${#names[@]} unchanged"
+    kq again 0 backup "$work/src" --prefix s
+    expect_text again out "backup: ${#names[@]} files, 0 B" "${#names[@]} unchanged"
     plant etags kq-backup s/ >"$work/etags-2"
     cmp -s "$work/etags-1" "$work/etags-2" || fail "an unchanged tree was sent again: $(diff "$work/etags-1" "$work/etags-2")"
     stamp="$(stat -c %y "$work/src/y")"
     printf 'Y\n' >"$work/src/y"
     touch -d "$stamp" "$work/src/y"
-    kq changed backup "$work/src" --prefix s
+    kq changed - backup "$work/src" --prefix s
     expect_text changed out "$((${#names[@]} - 1)) unchanged"
     plant etags kq-backup s/ >"$work/etags-3"
     [[ "$(diff "$work/etags-2" "$work/etags-3" | grep -c '^>')" == 1 ]] ||
@@ -253,47 +238,37 @@ names)
     ln -s "$work/outside" "$work/dst2/evil"
     ln -s "$work/outside/victim" "$work/dst2/y.kqhost-part"
     printf 'mine\n' >"$work/dst2/x"
-    kq planted restore "$work/dst2" --prefix s
-    expect_rc planted 1
-    expect_text planted err "evil is a symbolic link in the destination; not followed"
-    expect_text planted err "x: a file of that name exists; kept"
+    kq planted 1 restore "$work/dst2" --prefix s
+    expect_text planted err "evil is a symbolic link in the destination; not followed" \
+        "x: a file of that name exists; kept"
     [[ "$(ls -A "$work/outside")" == victim && "$(cat "$work/outside/victim")" == victim ]] ||
         fail "the restore wrote outside its folder: $(ls -lA "$work/outside")"
     [[ "$(cat "$work/dst2/x")" == mine ]] || fail "an existing file was replaced without --overwrite"
     cmp -s "$work/src/y" "$work/dst2/y" || fail "y was not restored beside a link named like its old temporary file"
-    kq overwrite restore --overwrite "$work/dst2" --prefix s
+    kq overwrite - restore --overwrite "$work/dst2" --prefix s
     cmp -s "$work/src/x" "$work/dst2/x" || fail "--overwrite did not replace x"
 
     # Nothing found is a failure; what the user types is checked before it reaches the library.
-    for cmd in verify restore; do
-        args=("$cmd" --prefix no-such-prefix)
-        [[ "$cmd" == restore ]] && args=(restore "$work/none" --prefix no-such-prefix)
-        kq "empty-$cmd" "${args[@]}"
-        expect_rc "empty-$cmd" 1
-        expect_text "empty-$cmd" err "no objects under 'no-such-prefix/'"
-    done
-    while IFS='|' read -r name expect args; do
+    while IFS='|' read -r name want expect args; do
         read -r -a argv <<<"$args"
-        kq "$name" "${argv[@]}"
-        expect_rc "$name" 2
+        kq "$name" "$want" "${argv[@]}"
         expect_text "$name" err "$expect"
     done <<'ROWS'
-inject|is not a container name|--container x;BlobEndpoint=http://127.0.0.1:1/devstoreaccount1 ls
-upper|is not a container name|--container Backups verify
-dotdot|has a '..' segment|verify --prefix ../../x
-dotted|cannot end with '.'|backup . --prefix set.
-blockitem|says BlockSize=4096 but --block-size says 8192|--connection UseDevelopmentStorage=true;BlockSize=4096 --block-size 8K ls
+empty-verify|1|no objects under 'no-such-prefix/'|verify --prefix no-such-prefix
+inject|2|is not a container name|--container x;BlobEndpoint=http://127.0.0.1:1/devstoreaccount1 ls
+upper|2|is not a container name|--container Backups verify
+dotdot|2|has a '..' segment|verify --prefix ../../x
+dotted|2|cannot end with '.'|backup . --prefix set.
+blockitem|2|says BlockSize=4096 but --block-size says 8192|--connection UseDevelopmentStorage=true;BlockSize=4096 --block-size 8K ls
 ROWS
 
     # A top-level file whose name starts like a library handle.
     mkdir -p "$work/kqh"
     printf 'top\n' >"$work/kqh/kqh-top"
-    kq kqh-backup --container kqh-names backup "$work/kqh"
-    expect_rc kqh-backup 0
+    kq kqh-backup 0 --container kqh-names backup "$work/kqh"
     # The container (and block size) written into the connection string, in any case, instead of the options.
     AZURE_STORAGE_CONNECTION_STRING="$AZURE_STORAGE_CONNECTION_STRING CONTAINER = kqh-names;blocksize=1048576" \
-        kq kqh-restore --block-size 1M restore "$work/kqh-dst"
-    expect_rc kqh-restore 0
+        kq kqh-restore 0 --block-size 1M restore "$work/kqh-dst"
     same_tree "$work/kqh" "$work/kqh-dst"
     ;;
 foreign)
@@ -302,27 +277,19 @@ foreign)
     mkdir -p "$work/src/sub"
     printf 'one\n' >"$work/src/one.txt"
     printf 'two\n' >"$work/src/sub/two.txt"
-    kq backup backup "$work/src" --prefix f
-    expect_rc backup 0
+    kq backup 0 backup "$work/src" --prefix f
     plant put kq-backup f/sub hdi_isfolder=true
     plant put kq-backup f/other.txt
-    kq verify verify --prefix f
-    expect_rc verify 0
-    expect_text verify out "verify: 2 intact objects"
-    expect_text verify out "1 object without kqhost metadata skipped"
+    kq verify 0 verify --prefix f
+    expect_text verify out "verify: 2 intact objects" "1 object without kqhost metadata skipped"
     expect_text verify err "f/other.txt: metadata lacks"
     ! grep -q "f/sub:" "$work/verify.err" || fail "the folder marker was reported: $(cat "$work/verify.err")"
-    kq strict verify --strict --prefix f
-    expect_rc strict 1
-    kq restore restore "$work/dst" --prefix f
-    expect_rc restore 0
+    kq strict 1 verify --strict --prefix f
+    kq restore 0 restore "$work/dst" --prefix f
     same_tree "$work/src" "$work/dst"
-    kq ls ls -l f/
-    expect_text ls out "folder"
     # --delete removes kqhost's object of a deleted file, and nothing of the other tool's.
     rm "$work/src/one.txt"
-    kq del backup "$work/src" --prefix f --delete
-    expect_rc del 0
+    kq del 0 backup "$work/src" --prefix f --delete
     expect_text del out "1 deleted"
     [[ "$(plant etags kq-backup f/ | cut -d' ' -f1 | tr '\n' ' ')" == "f/other.txt f/sub f/sub/two.txt " ]] ||
         fail "--delete left the wrong objects: $(plant etags kq-backup f/)"
@@ -331,33 +298,30 @@ foreign)
     printf 'the real content\n' >"$work/src/liar.txt"
     plant put kq-backup f/liar.txt kqsize=17 kqmtime="$(date -r "$work/src/liar.txt" +%s%N)" \
         kqsha256="$(sha256sum "$work/src/liar.txt" | cut -d' ' -f1)"
-    kq lies ls -l f/
+    kq lies - ls -l f/
+    expect_text lies out "folder"
     for line in '^ +8  .*  f/liar\.txt  \(size≠recorded 17\)$' '^ +8  \?{19}  \?{12}  f/other\.txt  \(metadata lacks' \
         '^ +4  .*  f/sub/two\.txt$'; do
         grep -q -E -- "$line" "$work/lies.out" || fail "ls -l: no line matching '$line': $(cat "$work/lies.out")"
     done
-    kq resend backup "$work/src" --prefix f
-    expect_rc resend 0
+    kq resend 0 backup "$work/src" --prefix f
     expect_text resend out "backup: 2 files, 17 B"
-    kq reverify verify --prefix f
-    expect_rc reverify 0
+    kq reverify 0 verify --prefix f
     expect_text reverify out "verify: 2 intact objects"
     # A file that needs a write session, over a page blob of the same name.
     plant page kq-backup f/big.bin
     head -c 3000000 /dev/urandom >"$work/src/big.bin"
-    kq over --block-size 1M backup "$work/src" --prefix f
-    expect_rc over 1
+    kq over 1 --block-size 1M backup "$work/src" --prefix f
     # Blocks upload behind the writes, so the refusal may surface at a later write or at the close.
-    expect_text over err "big.bin: "
-    expect_text over err "failed: plug-in code 26 (CONFLICT), the store refused to replace the existing object"
+    expect_text over err "big.bin: " \
+        "failed: plug-in code 26 (CONFLICT), the store refused to replace the existing object"
     ;;
 interrupt)
     # Ctrl-C while storage hangs: out within 2 s, no partial local file, nothing committed.
     start_azurite
     mkdir -p "$work/src" "$work/big"
     head -c 67108864 /dev/urandom >"$work/src/big.bin"
-    kq backup --block-size 1M backup "$work/src" --prefix i
-    expect_rc backup 0
+    kq backup 0 --block-size 1M backup "$work/src" --prefix i
     "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M restore "$work/dst" --prefix i \
         >"$work/restore.out" 2>"$work/restore.err" &
     part_grew() { [[ -n "$(find "$work/dst" -name '.kqhost-*.part' -size +1M 2>/dev/null)" ]]; }
@@ -379,8 +343,7 @@ interrupt)
         return 1
     }
     interrupt_after backup2 "$backup_pid" sending
-    kq ls ls j/
-    expect_rc ls 0
+    kq ls 0 ls j/
     [[ ! -s "$work/ls.out" ]] || fail "an interrupted backup committed: $(cat "$work/ls.out")"
     ;;
 *) echo "unknown scenario $scenario" >&2; exit 2 ;;

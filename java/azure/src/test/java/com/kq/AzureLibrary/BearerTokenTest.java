@@ -13,9 +13,6 @@ import javax.net.ssl.SSLContext;
 import javax.net.ssl.TrustManagerFactory;
 import java.io.IOException;
 import java.io.InputStream;
-import java.net.InetAddress;
-import java.net.ServerSocket;
-import java.net.Socket;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -23,7 +20,6 @@ import java.security.KeyStore;
 import java.security.cert.CertificateFactory;
 import java.time.OffsetDateTime;
 import java.util.Base64;
-import java.util.UUID;
 import java.util.concurrent.TimeUnit;
 
 import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
@@ -37,8 +33,7 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
  */
 class BearerTokenTest {
     private static Path dir;
-    private static Process azurite;
-    private static int port;
+    private static Azurite azurite;
 
     @BeforeAll
     static void start() throws Exception {
@@ -47,25 +42,7 @@ class BearerTokenTest {
         Path key = dir.resolve("key.pem");
         run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
                 "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key.toString(), "-out", cert.toString());
-        try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
-            port = s.getLocalPort();
-        }
-        Path bin = Path.of(System.getProperty("kq.repoRoot", "../.."), "node_modules", ".bin", "azurite-blob");
-        azurite = new ProcessBuilder(bin.toAbsolutePath().toString(), "--blobHost", "127.0.0.1", "--blobPort",
-                "" + port, "--inMemoryPersistence", "--skipApiVersionCheck", "--disableTelemetry", "--silent",
-                "--oauth", "basic", "--cert", cert.toString(), "--key", key.toString())
-                .directory(dir.toFile()).redirectErrorStream(true).redirectOutput(dir.resolve("log").toFile()).start();
-        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(60);
-        while (true) {
-            try (Socket probe = new Socket(InetAddress.getLoopbackAddress(), port)) {
-                break;
-            } catch (IOException notYet) {
-                if (System.nanoTime() > deadline || !azurite.isAlive()) {
-                    throw new IllegalStateException("Azurite (OAuth) did not start: " + Files.readString(dir.resolve("log")));
-                }
-                Thread.sleep(200);
-            }
-        }
+        azurite = Azurite.start("--oauth", "basic", "--cert", cert.toString(), "--key", key.toString());
         KeyStore trust = KeyStore.getInstance(KeyStore.getDefaultType());
         trust.load(null, null);
         try (InputStream in = Files.newInputStream(cert)) {
@@ -83,8 +60,7 @@ class BearerTokenTest {
         StorageConnection.testSslContext = null;
         StorageConnection.testCredential = null;
         if (azurite != null) {
-            azurite.destroy();
-            azurite.waitFor(10, TimeUnit.SECONDS);
+            azurite.close();
         }
         try (var files = Files.walk(dir)) {
             files.sorted(java.util.Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
@@ -121,9 +97,8 @@ class BearerTokenTest {
             "wrong issuer, https://issuer.example.com/, https://storage.azure.com, AUTHENTICATION_FAILED"})
     void aBearerTokenReachesTheAccountOverHttps(String what, String issuer, String audience, ERRORID expected) {
         StorageConnection.testCredential = minting(issuer, audience);
-        KQAzurePlugInLibrary lib = new KQAzurePlugInLibrary("");
-        ok(lib.AzureInit("BlobEndpoint=https://127.0.0.1:" + port + "/" + DEV_ACCOUNT + ";Auth=ManagedIdentity;"
-                + "MaxTries=1;Container=t-oauth-" + UUID.randomUUID().toString().substring(0, 8), ""));
+        KQAzurePlugInLibrary lib = init("BlobEndpoint=https://127.0.0.1:" + azurite.port() + "/" + DEV_ACCOUNT
+                + ";Auth=ManagedIdentity;MaxTries=1;Container=" + container("oauth"));
         try {
             expect(expected, lib.canBackup().errorValue);
             if (expected == ERRORID.SUCCESS) {

@@ -121,18 +121,13 @@ class EntryClassTest {
                 String answer;
                 try {
                     Object result = m.invoke(lib, values);
-                    answer = result instanceof Long ? result.toString() : errorOf(result);
+                    answer = result instanceof Long ? result.toString()
+                            : TestSupport.errorOf(result).getErrorID().name();
                 } catch (Throwable t) {
                     answer = "threw";
                 }
                 System.out.println(m.getName() + " " + answer);
             }
-        }
-
-        private static String errorOf(Object result) throws ReflectiveOperationException {
-            Object error = result instanceof com.kq.KQCloudPluginInterface.CErrorValue ? result
-                    : result.getClass().getField("errorValue").get(result);
-            return ((com.kq.KQCloudPluginInterface.CErrorValue) error).getErrorID().name();
         }
     }
 

@@ -15,9 +15,15 @@ import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.ValueSource;
 import reactor.core.publisher.Mono;
 
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.time.Duration;
+import java.util.Arrays;
+import java.util.Set;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Function;
+import java.util.function.Predicate;
 
 import static com.kq.AzureLibrary.TestSupport.*;
 import static com.kq.KQCloudPluginInterface.ERRORID.*;
@@ -72,6 +78,16 @@ class FaultTest {
         return r.getHttpMethod() == HttpMethod.GET && r.getHeaders().getValue(HttpHeaderName.fromString("x-ms-range")) != null;
     }
 
+    /** Injects nothing; counts the requests {@code which} picks. */
+    static Injector counting(Predicate<HttpRequest> which, AtomicInteger count) {
+        return new Injector(r -> {
+            if (which.test(r)) {
+                count.incrementAndGet();
+            }
+            return null;
+        });
+    }
+
     private KQAzurePlugInLibrary lib;
 
     private KQAzurePlugInLibrary withFaults(Injector injector, String items) {
@@ -90,12 +106,6 @@ class FaultTest {
         }
     }
 
-    private boolean exists(String name) {
-        CIsObjectExistFnValue r = lib.IsObjectExist(name);
-        ok(r.errorValue);
-        return r.isExist;
-    }
-
     @ParameterizedTest(name = "HTTP {0} on a ranged read")
     @ValueSource(ints = {500, 503, 429})
     void aFailedRangedReadIsRetriedAndTheReadIsExact(int status) {
@@ -110,7 +120,7 @@ class FaultTest {
         CReadObjectFnValue r = lib.ReadObject("read/" + status, whole, whole.length, 0);
         ok(r.errorValue);
         assertEquals(content.length, r.sizeRead);
-        assertArrayEquals(content, java.util.Arrays.copyOf(whole, content.length));
+        assertArrayEquals(content, Arrays.copyOf(whole, content.length));
         assertTrue(injector.hits.get() >= 3, "faults were injected: " + injector.hits.get());
     }
 
@@ -126,7 +136,7 @@ class FaultTest {
             last = lib.WriteObject(session.objHandle, chunk, chunk.length);
         }
         expect(ACCESS_DENIED, lib.CloseObject(session.objHandle));
-        assertFalse(exists("spoilt"), "nothing of a failed session is committed");
+        assertFalse(exists(lib, "spoilt"), "nothing of a failed session is committed");
         expect(INVALID_HANDLE, lib.CloseObject(session.objHandle));
     }
 
@@ -156,16 +166,11 @@ class FaultTest {
     @Test
     void anUpdateInBlocksOfAMissingObjectStagesNothing() {
         AtomicInteger blocks = new AtomicInteger();
-        withFaults(new Injector(r -> {
-            if (isBlock(r)) {
-                blocks.incrementAndGet();
-            }
-            return null;
-        }), "");
+        withFaults(counting(FaultTest::isBlock, blocks), "");
         byte[] content = data(7, 3 * BLOCK + 1);
         expect(OBJECT_NOT_FOUND, lib.UpdateObject("absent", "", content, content.length, null).errorValue);
         assertEquals(0, blocks.get(), "found missing before any block was sent");
-        assertFalse(exists("absent"));
+        assertFalse(exists(lib, "absent"));
         ok(lib.WriteObject("present", new byte[1], 1));
         assertEquals("present", lib.UpdateObject("present", "", content, content.length, null).objHandle);
         assertEquals(4, blocks.get());
@@ -173,10 +178,10 @@ class FaultTest {
     }
 
     @Test
-    void triesRefusedWhileTheKeyRotatesAreSentAgainWithTheNewKey() throws java.io.IOException {
-        java.nio.file.Path keyFile = java.nio.file.Files.createTempFile("kq-key", ".txt");
+    void triesRefusedWhileTheKeyRotatesAreSentAgainWithTheNewKey() throws IOException {
+        Path keyFile = Files.createTempFile("kq-key", ".txt");
         try {
-            java.nio.file.Files.writeString(keyFile, StorageConfig.DEV_KEY);
+            Files.writeString(keyFile, StorageConfig.DEV_KEY);
             KQAzurePlugInLibrary[] self = new KQAzurePlugInLibrary[1];
             AtomicInteger blocks = new AtomicInteger();
             AtomicInteger gets = new AtomicInteger();
@@ -189,23 +194,22 @@ class FaultTest {
                 return null;
             });
             DataPath.testPolicy = injector; // kept while the test runs: the rotation builds new pipelines
-            lib = self[0] = new KQAzurePlugInLibrary("/opt/kq");
-            ok(lib.AzureInit("AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKeyFile=" + keyFile
+            lib = self[0] = init("AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKeyFile=" + keyFile
                     + ";BlobEndpoint=http://127.0.0.1:" + Azurite.shared().port() + "/" + StorageConfig.DEV_ACCOUNT
-                    + ";Container=t-rotate-" + System.nanoTime() + ";BlockSize=" + BLOCK, "/opt/kq"));
+                    + ";Container=" + container("rotate") + ";BlockSize=" + BLOCK);
             byte[] content = data(8, 9 * 1024 * 1024);
             writeInChunks(lib, "rotating", content, 4 * BLOCK);
             assertArrayEquals(content, readInChunks(lib, "rotating", 5 * 1024 * 1024));
             assertEquals(2, injector.hits.get());
         } finally {
             DataPath.testPolicy = null;
-            java.nio.file.Files.deleteIfExists(keyFile);
+            Files.deleteIfExists(keyFile);
         }
     }
 
     @Test
     void deInitWithUploadsInFlightCancelsThemAndLeavesNoWorker() {
-        java.util.Set<Thread> before = Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
+        Set<Thread> before = Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
         long heldBefore = BufferPool.SHARED.used(); // the pool is the process's: other libraries may hold some
         withFaults(new Injector(r -> isBlock(r) ? "silence" : null), "MaxInFlight=3");
         CCreateFnValue session = lib.CreateObject("cut");
@@ -237,12 +241,7 @@ class FaultTest {
     @Test
     void sequentialReadsAreFetchedAheadAndRandomReadsAreNot() {
         AtomicInteger gets = new AtomicInteger();
-        withFaults(new Injector(r -> {
-            if (isRangedGet(r)) {
-                gets.incrementAndGet();
-            }
-            return null;
-        }), "ReadAhead=2");
+        withFaults(counting(FaultTest::isRangedGet, gets), "ReadAhead=2");
         int mib = 1024 * 1024;
         byte[] content = data(6, 12 * mib + 3);
         ok(lib.WriteObject("ahead", content, content.length, null).errorValue);
@@ -257,7 +256,7 @@ class FaultTest {
         for (int i = 11; i >= 0; i--) { // backwards: never sequential
             CReadObjectFnValue r = lib.ReadObject(opened.objHandle, buf, buf.length, (long) i * mib);
             ok(r.errorValue);
-            assertArrayEquals(java.util.Arrays.copyOfRange(content, i * mib, i * mib + 1000), buf);
+            assertArrayEquals(Arrays.copyOfRange(content, i * mib, i * mib + 1000), buf);
         }
         assertEquals(12, gets.get(), "one request per random read, nothing fetched ahead");
         ok(lib.CloseObject(opened.objHandle));

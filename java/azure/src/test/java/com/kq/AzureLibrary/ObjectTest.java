@@ -5,8 +5,6 @@ import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
 
 import java.util.*;
-import java.util.concurrent.*;
-import java.util.function.IntFunction;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
 
@@ -27,12 +25,6 @@ class ObjectTest {
     @AfterAll
     static void tearDown() {
         ok(lib.AzureDeInit());
-    }
-
-    private static boolean exists(String name) {
-        CIsObjectExistFnValue r = lib.IsObjectExist(name);
-        ok(r.errorValue);
-        return r.isExist;
     }
 
     @ParameterizedTest(name = "{0} bytes in chunks of {1}")
@@ -64,7 +56,7 @@ class ObjectTest {
         assertEquals(Map.of("new", "2", "objFlag", "7"), asMap(lib.GetObjectMetaData("oneshot").values));
         expect(INVALID_HANDLE, lib.UpdateObject("oneshot", "other", array, 5, null).errorValue);
         expect(OBJECT_NOT_FOUND, lib.UpdateObject("missing", "", array, 50, null).errorValue);
-        assertFalse(exists("missing"), "an update creates nothing");
+        assertFalse(exists(lib, "missing"), "an update creates nothing");
     }
 
     @Test
@@ -99,7 +91,7 @@ class ObjectTest {
         ok(lib.WriteObject(created.objHandle, content, content.length, meta("stage", "one")).errorValue);
         ok(lib.SetObjectMetaData(created.objHandle, "late", "two"));
         ok(lib.WriteObject(replacing.objHandle, content, content.length));
-        assertFalse(exists("visible/new"));
+        assertFalse(exists(lib, "visible/new"));
         expect(OBJECT_NOT_FOUND, lib.ReadObject("visible/new", new byte[10], 10, 0).errorValue);
         assertArrayEquals(earlier, readInChunks(lib, "visible/old", 64));
         Map<String, String> committed = Map.of("stage", "one", "late", "two");
@@ -167,9 +159,8 @@ class ObjectTest {
         ok(lib.WriteObject("len/forged", data(11, 3000), 3000, meta("kq.length", "1", "n", "x")).errorValue);
         ok(lib.WriteObject("len/empty", new byte[0], 0));
         writeInChunks(lib, "len/blocks", data(12, 3 * BLOCK + 5), 7000);
-        KQAzurePlugInLibrary listing = new KQAzurePlugInLibrary("/opt/kq");
-        ok(listing.AzureInit(Azurite.shared().connectionString() + "Container=" + lib.GetContainerName().accountName
-                + ";ListLength=true", "/opt/kq"));
+        KQAzurePlugInLibrary listing = init(Azurite.shared().connectionString() + "Container="
+                + lib.GetContainerName().accountName + ";ListLength=true");
         try {
             Map<String, Map<String, String>> want = new TreeMap<>(Map.of("len/forged", Map.of("kq.length", "1", "n", "x"),
                     "len/empty", Map.of(), "len/blocks", Map.of()));
@@ -185,14 +176,6 @@ class ObjectTest {
         } finally {
             ok(listing.AzureDeInit());
         }
-    }
-
-    private static Map<String, Map<String, String>> listed(KQAzurePlugInLibrary lib, String prefix) {
-        CRetGetSubMetaDataList r = lib.GetObjectSubList(prefix);
-        ok(r.errorValue);
-        Map<String, Map<String, String>> out = new TreeMap<>();
-        Arrays.stream(r.metaDat).forEach(e -> out.put(e.szFileName, asMap(e.metaDat)));
-        return out;
     }
 
     @Test
@@ -237,27 +220,12 @@ class ObjectTest {
                 {new CPluginMetaData()}, meta("lone\uD800surrogate", "x")}) {
             expect(INVALID_METADATA, lib.WriteObject("meta/bad", data(5, 1), 1, bad).errorValue);
         }
-        assertFalse(exists("meta/bad"), "a refused write stores nothing");
-    }
-
-    /** Runs task(0) .. task(7) on threads of their own, released together, and answers their results. */
-    private static <T> List<T> eightThreads(IntFunction<T> task) throws Exception {
-        ExecutorService pool = Executors.newFixedThreadPool(8);
-        CyclicBarrier start = new CyclicBarrier(8);
-        List<T> out = new ArrayList<>();
-        for (Future<T> f : pool.invokeAll(IntStream.range(0, 8).<Callable<T>>mapToObj(t -> () -> {
-            start.await();
-            return task.apply(t);
-        }).collect(Collectors.toList()), 120, TimeUnit.SECONDS)) {
-            out.add(f.get());
-        }
-        pool.shutdown();
-        return out;
+        assertFalse(exists(lib, "meta/bad"), "a refused write stores nothing");
     }
 
     @Test
     void eightThreadsWriteReadAndTagTheirOwnSessionsAtOnce() throws Exception {
-        List<String> owners = eightThreads(t -> {
+        List<Object> owners = eightAtOnce(t -> {
             byte[] content = data(t, 3 * BLOCK + t * 7 + 1);
             writeInChunks(lib, "threads/" + t, content, 5000 + t * 333); // every chunk a call of its own
             ok(lib.SetObjectMetaData("threads/" + t, "owner", "thread " + t));

@@ -1,17 +1,13 @@
 package com.kq.AzureLibrary;
 
-import com.kq.KQCloudPluginInterface.ERRORID;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Test;
 
 import java.util.ArrayList;
 import java.util.List;
-import java.util.concurrent.Callable;
-import java.util.concurrent.ExecutorService;
-import java.util.concurrent.Executors;
-import java.util.concurrent.Future;
 import java.util.function.Supplier;
 
+import static com.kq.AzureLibrary.TestSupport.eightAtOnce;
 import static com.kq.KQCloudPluginInterface.ERRORID.*;
 import static org.junit.jupiter.api.Assertions.*;
 
@@ -44,36 +40,22 @@ class SessionTableTest {
         }
     }
 
-    private static <T> List<Object> eightAtOnce(Callable<T> call) throws Exception {
-        ExecutorService pool = Executors.newFixedThreadPool(8);
-        try {
-            List<Future<T>> started = new ArrayList<>();
-            for (int i = 0; i < 8; i++) {
-                started.add(pool.submit(call));
-            }
-            List<Object> out = new ArrayList<>();
-            for (Future<T> f : started) {
-                try {
-                    out.add(f.get());
-                } catch (java.util.concurrent.ExecutionException e) {
-                    out.add(((StorageFailure) e.getCause()).id);
-                }
-            }
-            return out;
-        } finally {
-            pool.shutdown();
-        }
+    private static Object answer(Runnable call) {
+        return answer((Supplier<Object>) () -> {
+            call.run();
+            return null;
+        });
     }
 
     @Test
     void racingWritersOfOneNameGetOneSessionAndRacingClosesOneSession() throws Exception {
         SessionTable table = new SessionTable(() -> { });
-        List<Object> opened = eightAtOnce(() -> table.addWriter(writer("race")));
+        List<Object> opened = eightAtOnce(t -> table.addWriter(writer("race")));
         List<Object> won = new ArrayList<>(opened);
         won.removeIf(o -> o == HANDLE_IN_USE);
         assertEquals(1, won.size(), opened::toString);
         String handle = ((WriteSession) won.get(0)).handle();
-        List<Object> taken = eightAtOnce(() -> table.take(handle));
+        List<Object> taken = eightAtOnce(t -> table.take(handle));
         assertEquals(7, taken.stream().filter(o -> o == INVALID_HANDLE).count(), taken::toString);
         assertNotNull(table.addWriter(writer("race")), "the name is free once its session is taken");
     }
@@ -114,15 +96,9 @@ class SessionTableTest {
         SessionTable table = new SessionTable(() -> { });
         WriteSession cached = table.addWriter(writer("cached"));
         table.discardWriter("cached");
-        assertEquals(OBJECT_NOT_FOUND, answer(() -> {
-            table.discardWriter("cached");
-            return null;
-        }));
+        assertEquals(OBJECT_NOT_FOUND, answer(() -> table.discardWriter("cached")));
         assertEquals(INVALID_HANDLE, answer(() -> table.sessionOf(cached.handle())));
-        assertEquals(CANCELLED, answer(() -> {
-            cached.append(new byte[1], 1);
-            return null;
-        }), "its data is dropped, not kept for a commit");
+        assertEquals(CANCELLED, answer(() -> cached.append(new byte[1], 1)), "its data is dropped, not kept");
 
         List<WriteSession> writers = List.of(table.addWriter(writer("a")), table.addWriter(writer("b")));
         ReadSession r = reader("a");
@@ -133,10 +109,6 @@ class SessionTableTest {
             assertEquals(INVALID_HANDLE, answer(() -> table.sessionOf(s.handle())), s.blobName());
         }
         assertNull(table.writerOf("a"));
-        ERRORID spoilt = (ERRORID) answer(() -> {
-            writers.get(1).commit(null);
-            return null;
-        });
-        assertEquals(CANCELLED, spoilt, "nothing of a dropped session can be committed");
+        assertEquals(CANCELLED, answer(() -> writers.get(1).commit(null)), "nothing of a dropped session is committed");
     }
 }

@@ -9,7 +9,10 @@ import java.net.ServerSocket;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.*;
-import java.util.concurrent.TimeUnit;
+import java.util.concurrent.*;
+import java.util.function.IntFunction;
+import java.util.stream.Collectors;
+import java.util.stream.IntStream;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 
@@ -40,14 +43,15 @@ final class TestSupport {
             return shared;
         }
 
-        static Azurite start() {
+        /** A new Azurite on a free port, with {@code options} passed on to it. */
+        static Azurite start(String... options) {
             int port;
             try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
                 port = s.getLocalPort();
             } catch (IOException e) {
                 throw new UncheckedIOException(e);
             }
-            return new Azurite(port, true).script("azurite-start.sh");
+            return new Azurite(port, true).script("azurite-start.sh", options);
         }
 
         String connectionString() {
@@ -61,13 +65,14 @@ final class TestSupport {
             }
         }
 
-        private Azurite script(String name) {
+        private Azurite script(String name, String... options) {
             Path state = Path.of(System.getProperty("java.io.tmpdir"), "kq-azurite-tests");
             Path script = Path.of(System.getProperty("kq.repoRoot", "../.."), "scripts", name).toAbsolutePath();
             try {
                 Path log = Files.createDirectories(state).resolve("script-" + port + ".log");
-                ProcessBuilder pb = new ProcessBuilder("bash", script.toString())
-                        .redirectErrorStream(true).redirectOutput(log.toFile());
+                List<String> command = new ArrayList<>(List.of("bash", script.toString()));
+                command.addAll(List.of(options));
+                ProcessBuilder pb = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(log.toFile());
                 pb.environment().putAll(Map.of("AZURITE_BLOB_PORT", "" + port, "AZURITE_STATE_DIR", state.toString()));
                 Process process = pb.start();
                 if (!process.waitFor(90, TimeUnit.SECONDS) || process.exitValue() != 0) {
@@ -81,11 +86,60 @@ final class TestSupport {
         }
     }
 
+    /** A library on a container of its own, named after {@code purpose}. */
     static KQAzurePlugInLibrary library(Azurite azurite, String purpose, String extraItems) {
+        return init(azurite.connectionString() + "Container=" + container(purpose) + ";" + extraItems);
+    }
+
+    static KQAzurePlugInLibrary init(String configuration) {
         KQAzurePlugInLibrary lib = new KQAzurePlugInLibrary("/opt/kq");
-        String container = "t-" + purpose + "-" + UUID.randomUUID().toString().substring(0, 8);
-        ok(lib.AzureInit(azurite.connectionString() + "Container=" + container + ";" + extraItems, "/opt/kq"));
+        ok(lib.AzureInit(configuration, "/opt/kq"));
         return lib;
+    }
+
+    static String container(String purpose) {
+        return "t-" + purpose + "-" + UUID.randomUUID().toString().substring(0, 8);
+    }
+
+    /** The error of any answer: a CErrorValue itself or the errorValue field of a result. */
+    static CErrorValue errorOf(Object result) {
+        try {
+            return result instanceof CErrorValue ? (CErrorValue) result
+                    : (CErrorValue) result.getClass().getField("errorValue").get(result);
+        } catch (ReflectiveOperationException e) {
+            throw new AssertionError(result + " carries no error", e);
+        }
+    }
+
+    static boolean exists(KQAzurePlugInLibrary lib, String name) {
+        CIsObjectExistFnValue r = lib.IsObjectExist(name);
+        ok(r.errorValue);
+        return r.isExist;
+    }
+
+    /**
+     * Runs task(0) .. task(7) on threads of their own, released together; answers their results, a StorageFailure
+     * thrown as its identifier. Anything else thrown fails the caller.
+     */
+    static List<Object> eightAtOnce(IntFunction<Object> task) throws Exception {
+        ExecutorService pool = Executors.newFixedThreadPool(8);
+        CyclicBarrier start = new CyclicBarrier(8);
+        try {
+            List<Object> out = new ArrayList<>();
+            for (Future<Object> f : pool.invokeAll(IntStream.range(0, 8).<Callable<Object>>mapToObj(t -> () -> {
+                start.await();
+                try {
+                    return task.apply(t);
+                } catch (StorageFailure failure) {
+                    return failure.id;
+                }
+            }).collect(Collectors.toList()), 120, TimeUnit.SECONDS)) {
+                out.add(f.get());
+            }
+            return out;
+        } finally {
+            pool.shutdown();
+        }
     }
 
     static void expect(ERRORID expected, CErrorValue actual) {
@@ -112,6 +166,15 @@ final class TestSupport {
     static Map<String, String> asMap(CPluginMetaData[] entries) {
         Map<String, String> out = new TreeMap<>();
         Arrays.stream(entries).forEach(e -> out.put(e.szPropertyName, e.val.szProperty));
+        return out;
+    }
+
+    /** The committed objects under a prefix, each with its metadata. */
+    static Map<String, Map<String, String>> listed(KQAzurePlugInLibrary lib, String prefix) {
+        CRetGetSubMetaDataList r = lib.GetObjectSubList(prefix);
+        ok(r.errorValue);
+        Map<String, Map<String, String>> out = new TreeMap<>();
+        Arrays.stream(r.metaDat).forEach(e -> out.put(e.szFileName, asMap(e.metaDat)));
         return out;
     }
 
