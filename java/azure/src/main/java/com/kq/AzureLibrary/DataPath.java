@@ -1,5 +1,6 @@
 package com.kq.AzureLibrary;
 
+import com.azure.core.http.HttpHeaderName;
 import com.azure.core.http.HttpPipeline;
 import com.azure.core.http.HttpPipelineBuilder;
 import com.azure.core.http.policy.HttpPipelinePolicy;
@@ -13,6 +14,8 @@ import com.azure.storage.blob.models.BlobRange;
 import com.azure.storage.blob.models.BlobRequestConditions;
 import com.azure.storage.blob.models.BlobStorageException;
 import com.azure.storage.blob.models.BlockBlobItem;
+import com.azure.storage.blob.models.BlockList;
+import com.azure.storage.blob.models.BlockListType;
 import com.azure.storage.blob.models.DownloadRetryOptions;
 import com.azure.storage.blob.options.BlockBlobCommitBlockListOptions;
 import com.azure.storage.blob.specialized.BlockBlobAsyncClient;
@@ -38,6 +41,7 @@ import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.function.Supplier;
 
 /**
  * The data requests of one connection: block staging, whole uploads, commits and ranged reads, each under the
@@ -50,11 +54,14 @@ import java.util.concurrent.atomic.AtomicInteger;
  * past its limit is cancelled, which closes its connection; the worker thread waiting for it moves on.
  *
  * <p>Every upload carries the body's MD5, which the service checks before it keeps anything; a range of at most
- * 4 MiB is fetched with the service's MD5 of the range and checked here.
+ * 4 MiB is fetched with the service's MD5 of the range and checked here, and a range of whole blocks staged by
+ * this library is checked against the blocks' own sums ({@link BlockLayout}).
  */
 final class DataPath implements AutoCloseable {
     /** The service computes a range's MD5 only up to this size. */
     static final int MD5_RANGE_LIMIT = 4 * 1024 * 1024;
+    /** What a block list answer is sized as, for its try's time limit (about 100 bytes a block). */
+    private static final long LAYOUT_BYTES = 1024 * 1024;
     /** How long {@link #close()} waits for the workers once they are told to stop. */
     private static final long CLOSE_WAIT_SECONDS = 10;
     private static final AtomicInteger THREAD_COUNTER = new AtomicInteger();
@@ -302,13 +309,23 @@ final class DataPath implements AutoCloseable {
      * With an ETag the read is bound to that version (PRECONDITION_FAILED otherwise).
      */
     RangeInfo readRange(String blobName, byte[] target, int at, long offset, int count, String eTag) {
+        return readRange(blobName, target, at, offset, count, eTag, null);
+    }
+
+    /**
+     * As {@link #readRange(String, byte[], int, long, int, String)}; with {@code sums} the range is whole blocks,
+     * checked against the sums they were staged with instead of an MD5 from the service.
+     */
+    RangeInfo readRange(String blobName, byte[] target, int at, long offset, int count, String eTag,
+                        Supplier<BlockLayout.Check> sums) {
         BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
-        boolean withMd5 = count <= MD5_RANGE_LIMIT;
+        boolean withMd5 = sums == null && count <= MD5_RANGE_LIMIT;
         DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
         return requests(count, timeout -> {
             int[] filled = {0};
             // Hashed as the pieces arrive, while they are still in the cache, so the check adds no pass of its own.
             MessageDigest digest = withMd5 ? newMd5() : null;
+            BlockLayout.Check check = sums == null ? null : sums.get();
             Mono<BlobDownloadHeaders> request = blob(blobName)
                     .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
                     .flatMap((BlobDownloadAsyncResponse r) -> r.getValue().doOnNext(bb -> {
@@ -320,11 +337,15 @@ final class DataPath implements AutoCloseable {
                         if (digest != null) {
                             digest.update(target, at + filled[0], n);
                         }
+                        if (check != null) {
+                            check.update(target, at + filled[0], n);
+                        }
                         filled[0] += n;
                     }).then(Mono.just(r.getDeserializedHeaders())));
             BlobDownloadHeaders headers = await(request, timeout);
             byte[] expected = headers.getContentMd5();
-            if (digest != null && expected != null && !Arrays.equals(expected, digest.digest())) {
+            if ((digest != null && expected != null && !Arrays.equals(expected, digest.digest()))
+                    || (check != null && !check.passed())) {
                 throw StorageFailure.of(ERRORID.INTEGRITY_ERROR); // damaged on the way: fetched again
             }
             Map<String, String> metadata = headers.getMetadata();
@@ -332,6 +353,20 @@ final class DataPath implements AutoCloseable {
                     metadata == null ? Collections.<String, String>emptyMap() : metadata,
                     lengthOf(headers.getContentRange()));
         });
+    }
+
+    /**
+     * The committed blocks of the object as this library staged them, or null when they do not all carry its sums
+     * or no longer make up the version {@code eTag} of {@code objectLength} bytes.
+     */
+    BlockLayout blockLayout(String blobName, String eTag, long objectLength) {
+        Response<BlockList> r = requests(LAYOUT_BYTES, timeout -> await(
+                blob(blobName).listBlocksWithResponse(BlockListType.COMMITTED, null), timeout));
+        String version = r.getHeaders().getValue(HttpHeaderName.ETAG);
+        if (version != null && eTag != null && !version.equals(eTag)) {
+            return null;
+        }
+        return BlockLayout.of(r.getValue().getCommittedBlocks(), objectLength);
     }
 
     /**

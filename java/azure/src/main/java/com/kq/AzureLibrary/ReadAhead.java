@@ -6,15 +6,22 @@ import java.util.Iterator;
 import java.util.Map;
 import java.util.TreeMap;
 import java.util.concurrent.ExecutionException;
+import java.util.concurrent.CancellationException;
 import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
+import java.util.function.Supplier;
 
 /**
  * Read-ahead of one read session. A session streams when a read starts where the previous one ended, or when its
  * first read starts at 0 and asks for at least one range (a restore reading the object from the top). While it
- * streams, the ranges ({@code RangeSize} bytes each) covering the read itself and the next {@code depth} after it are
- * fetched in parallel, bound to the session's ETag, into buffers taken from
- * the shared {@link BufferPool} only when it has room now. A read elsewhere drops them and is served directly, so
- * random reads cost nothing extra.
+ * streams, the ranges covering the read itself and the next {@code depth} after it are fetched in parallel, bound
+ * to the session's ETag, into buffers taken from the shared {@link BufferPool} only when it has room now. A read
+ * elsewhere drops them and is served directly, so random reads cost nothing extra.
+ *
+ * <p>When a stream starts on an object that goes on past its first read, the committed block list is asked for
+ * alongside that read's own ranges; if the blocks carry this library's sums, the ranges after it are whole blocks
+ * checked by those sums ({@link RangePlan}).
  */
 final class ReadAhead {
 
@@ -23,15 +30,18 @@ final class ReadAhead {
         final long start;
         final int length;
         final byte[] buffer;
+        final Supplier<BlockLayout.Check> sums;
         Future<Integer> fetch;
         private boolean started;
         private boolean finished;
         private boolean dropped;
 
-        Chunk(long start, int length, byte[] buffer) {
-            this.start = start;
-            this.length = length;
+        Chunk(RangePlan.Range range, byte[] buffer, BlockLayout layout) {
+            this.start = range.start;
+            this.length = range.length;
             this.buffer = buffer;
+            this.sums = range.checkedBySums()
+                    ? () -> layout.new Check(range.firstBlock, range.lastBlock) : null;
         }
 
         int fetch() {
@@ -42,7 +52,7 @@ final class ReadAhead {
                 started = true;
             }
             try {
-                return data.readRange(blobName, buffer, 0, start, length, eTag).bytes;
+                return data.readRange(blobName, buffer, 0, start, length, eTag, sums).bytes;
             } finally {
                 synchronized (this) {
                     finished = true;
@@ -67,12 +77,18 @@ final class ReadAhead {
         }
     }
 
+    /** How long a stream's first read waits for the block list before it plans further ranges without it. */
+    static final long LAYOUT_WAIT_MS = 1000;
+
     private final DataPath data;
     private final String blobName;
     private final long length;
     private final int depth;
-    private final int chunk;
     private String eTag;
+    private RangePlan plan;
+    /** The block list asked for when the stream started; null until then, and again once adopted or given up. */
+    private Future<BlockLayout> layout;
+    private boolean layoutAsked;
     private long nextExpected = -1;
     private final TreeMap<Long, Chunk> ahead = new TreeMap<>();
 
@@ -82,21 +98,28 @@ final class ReadAhead {
         this.length = length;
         this.eTag = eTag;
         this.depth = depth;
-        this.chunk = data.rangeSize;
+        this.plan = new RangePlan(length, data.rangeSize);
     }
 
     /** Reads {@code count} bytes (already limited to the object) from {@code offset} into {@code target[0..]}. */
     synchronized int read(byte[] target, long offset, int count, String currentETag) {
         if (!currentETag.equals(eTag)) {
-            dropAll(); // the session moved to a new version (its own metadata change)
+            dropAll(); // the session moved to a new version (its own metadata change): plan it afresh
             eTag = currentETag;
         }
         boolean streaming = depth > 0
-                && (offset == nextExpected || (nextExpected == -1 && offset == 0 && count >= chunk));
+                && (offset == nextExpected || (nextExpected == -1 && offset == 0 && count >= data.rangeSize));
         int done = 0;
         if (streaming) {
+            if (!layoutAsked && offset + count < length) {
+                layoutAsked = true;
+                String version = eTag;
+                layout = data.submit(() -> data.blockLayout(blobName, version, length));
+                fetchAhead(offset, count, 0); // the read's own ranges go out while the list is on its way
+                adoptLayout(offset + count, LAYOUT_WAIT_MS);
+            }
             // The read's own ranges go out together with those ahead of it, so they all overlap.
-            fetchAhead(offset, count);
+            fetchAhead(offset, count, depth);
             done = fromAhead(target, offset, count);
         } else {
             dropAll();
@@ -106,9 +129,37 @@ final class ReadAhead {
         }
         nextExpected = offset + done;
         if (streaming) {
-            fetchAhead(nextExpected, 0); // keeps the window full while the caller uses what it got
+            adoptLayout(nextExpected, 0);
+            fetchAhead(nextExpected, 0, depth); // keeps the window full while the caller uses what it got
         }
         return done;
+    }
+
+    /**
+     * Takes the block list if it has come within {@code waitMs}: the plan uses it past everything already planned.
+     * A list that failed, or does not carry this library's sums, leaves the plan as it is.
+     */
+    private void adoptLayout(long reached, long waitMs) {
+        if (layout == null || (waitMs == 0 && !layout.isDone())) {
+            return;
+        }
+        BlockLayout blocks;
+        try {
+            blocks = layout.get(waitMs, TimeUnit.MILLISECONDS);
+        } catch (TimeoutException e) {
+            return; // a later read takes it
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw StorageFailure.of(ERRORID.CANCELLED);
+        } catch (ExecutionException | CancellationException e) {
+            blocks = null; // the ranges are checked by the service's MD5 as before
+        }
+        layout = null;
+        if (blocks != null) {
+            Map.Entry<Long, Chunk> last = ahead.lastEntry();
+            long planned = last == null ? reached : Math.max(reached, last.getKey() + last.getValue().length);
+            plan.adopt(blocks, planned);
+        }
     }
 
     /** Copies what the fetched ranges hold from {@code offset} on; stops at the first range not fetched ahead. */
@@ -116,17 +167,18 @@ final class ReadAhead {
         int done = 0;
         while (done < count) {
             long pos = offset + done;
-            Chunk c = ahead.get(pos - pos % chunk);
-            if (c == null) {
+            Map.Entry<Long, Chunk> e = ahead.floorEntry(pos);
+            Chunk c = e == null ? null : e.getValue();
+            if (c == null || pos >= c.start + c.length) {
                 break;
             }
             int got;
             try {
                 got = c.fetch.get();
-            } catch (InterruptedException e) {
+            } catch (InterruptedException ie) {
                 Thread.currentThread().interrupt();
                 throw StorageFailure.of(ERRORID.CANCELLED);
-            } catch (ExecutionException e) {
+            } catch (ExecutionException ee) {
                 ahead.remove(c.start);
                 c.drop();
                 break; // read directly instead: its own retries answer the failure if it persists
@@ -155,38 +207,48 @@ final class ReadAhead {
     }
 
     /**
-     * Starts fetching the ranges that cover {@code [from, from + count)} and the {@code depth} ranges after it, at
-     * most {@code 2 * depth} in all so one large read cannot take the whole pool.
+     * Starts fetching the ranges that cover {@code [from, from + count)} and the {@code extra} ranges after them,
+     * at most {@code 2 * depth} ranges in all so one large read cannot take the whole pool.
      */
-    private void fetchAhead(long from, int count) {
-        long first = from - from % chunk;
-        long end = Math.min(length, from + count + (long) depth * chunk);
-        int limit = 2 * depth;
-        for (long start = first; start < end && ahead.size() < limit; start += chunk) {
-            if (ahead.containsKey(start)) {
+    private void fetchAhead(long from, int count, int extra) {
+        long ownEnd = from + count;
+        int beyond = 0;
+        for (long pos = from; pos < length && ahead.size() < 2 * depth; ) {
+            RangePlan.Range range = plan.rangeAt(pos);
+            if (range.start >= ownEnd && beyond++ >= extra) {
+                return;
+            }
+            pos = range.start + range.length;
+            if (ahead.containsKey(range.start)) {
                 continue;
             }
-            int n = (int) Math.min(chunk, length - start);
-            byte[] buffer = data.pool.tryAcquire(n);
+            byte[] buffer = data.pool.tryAcquire(range.length);
             if (buffer == null) {
                 return; // no memory to spare: the reader fetches for itself
             }
-            Chunk c = new Chunk(start, n, buffer);
+            Chunk c = new Chunk(range, buffer, plan.layout());
             try {
                 c.fetch = data.submit(c::fetch);
             } catch (RuntimeException e) {
                 data.pool.release(buffer, false);
                 throw e;
             }
-            ahead.put(start, c);
+            ahead.put(range.start, c);
         }
     }
 
+    /** Drops every range fetched ahead, and the plan with them: the next stream starts afresh. */
     private void dropAll() {
         for (Chunk c : ahead.values()) {
             c.drop();
         }
         ahead.clear();
+        if (layout != null) {
+            layout.cancel(true);
+            layout = null;
+        }
+        layoutAsked = false;
+        plan = new RangePlan(length, data.rangeSize);
     }
 
     /** Ends the read-ahead: fetches cancelled, buffers given back. */

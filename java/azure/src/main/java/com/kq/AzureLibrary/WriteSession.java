@@ -3,10 +3,8 @@ package com.kq.AzureLibrary;
 import com.azure.storage.blob.models.BlobRequestConditions;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
-import java.nio.ByteBuffer;
 import java.security.SecureRandom;
 import java.util.ArrayList;
-import java.util.Base64;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -164,9 +162,10 @@ final class WriteSession implements Session {
         if (blockIds.size() >= MAX_BLOCKS) {
             throw StorageFailure.of(ERRORID.QUOTA_EXCEEDED);
         }
-        String id = blockId(blockIds.size());
         byte[] block = buffer;
         int len = buffered;
+        // Named after its sum, so that a reader can check whole-block ranges without the service's MD5.
+        String id = BlockLayout.blockId(blockIdSalt, blockIds.size(), BlockLayout.crc32c(block, 0, len));
         buffer = null;
         buffered = 0;
         slots.acquire(); // at most MaxInFlight blocks of this session under way; the writer waits here
@@ -245,12 +244,6 @@ final class WriteSession implements Session {
             buffer = null;
             buffered = 0;
         }
-    }
-
-    /** Same length for every block of the blob, as the service demands. */
-    private String blockId(int index) {
-        ByteBuffer raw = ByteBuffer.allocate(16).put(blockIdSalt).putLong(index);
-        return Base64.getEncoder().encodeToString(raw.array());
     }
 
     private void failIfSpoilt() {

@@ -1,0 +1,104 @@
+package com.kq.AzureLibrary;
+
+import com.azure.storage.blob.models.Block;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Base64;
+import java.util.List;
+import java.util.StringJoiner;
+
+import static org.junit.jupiter.api.Assertions.*;
+
+/** How streaming reads cut an object, and the block sums that check whole-block ranges; no emulator needed. */
+class RangePlanTest {
+    private static final byte[] SALT = {1, 2, 3, 4, 5, 6, 7, 8};
+
+    /** Blocks of the given sizes over {@code content}, named as the library names them. */
+    private static List<Block> staged(byte[] content, int... sizes) {
+        List<Block> blocks = new ArrayList<>();
+        int pos = 0;
+        for (int i = 0; i < sizes.length; i++) {
+            long sum = BlockLayout.crc32c(content, pos, sizes[i]);
+            blocks.add(new Block().setName(BlockLayout.blockId(SALT, i, sum)).setSizeLong(sizes[i]));
+            pos += sizes[i];
+        }
+        return blocks;
+    }
+
+    private static int[] sizes(String list) {
+        return list.isEmpty() ? new int[0] : Arrays.stream(list.split(" ")).mapToInt(Integer::parseInt).toArray();
+    }
+
+    /** The ranges as "start+length", with "s" when the blocks' sums check them. */
+    private static String cut(RangePlan plan, long length) {
+        StringJoiner out = new StringJoiner(" ");
+        for (long pos = 0; pos < length; ) {
+            RangePlan.Range r = plan.rangeAt(pos);
+            assertEquals(pos, r.start, "ranges follow each other without gap or overlap");
+            out.add(r.start + "+" + r.length + (r.checkedBySums() ? "s" : ""));
+            pos += r.length;
+        }
+        return out.toString();
+    }
+
+    @ParameterizedTest(name = "blocks [{0}] from {1}")
+    @CsvSource(delimiter = '|', value = {
+            // range size 4: whole blocks are read in runs of up to 8, a block over 16 in pieces of 4
+            "           | -1 | 0+4 4+4 8+2",
+            "8 2        |  0 | 0+8s 8+2s",
+            "2 2 2 2 2  |  0 | 0+8s 8+2s",
+            "3 3 3 1    |  5 | 0+4 4+2 6+4s",
+            "20 4       |  0 | 0+4 4+4 8+4 12+4 16+4 20+4s",
+            "5 5        |  6 | 0+4 4+4 8+2",
+    })
+    void cutsTheObjectIntoRanges(String blocks, long adoptFrom, String expected) {
+        int[] sizes = sizes(blocks == null ? "" : blocks.trim());
+        long length = sizes.length == 0 ? 10 : Arrays.stream(sizes).sum();
+        RangePlan plan = new RangePlan(length, 4);
+        if (adoptFrom >= 0) {
+            byte[] content = TestSupport.data(1, (int) length);
+            plan.adopt(BlockLayout.of(staged(content, sizes), length), adoptFrom);
+        }
+        assertEquals(expected, cut(plan, length));
+    }
+
+    @Test
+    void onlyBlocksThatAllCarryTheLibrarysSumsMakeALayout() {
+        byte[] content = TestSupport.data(2, 30);
+        assertNotNull(BlockLayout.of(staged(content, 10, 20), 30));
+        assertNull(BlockLayout.of(staged(content, 10, 20), 31), "sizes that do not make up the object");
+        assertNull(BlockLayout.of(List.of(), 0));
+        List<Block> mixed = staged(content, 10, 20);
+        mixed.set(1, new Block().setName(Base64.getEncoder().encodeToString(new byte[BlockLayout.ID_BYTES]))
+                .setSizeLong(20));
+        assertNull(BlockLayout.of(mixed, 30), "another tool's block among them");
+        mixed.set(1, new Block().setName("not base64 !").setSizeLong(20));
+        assertNull(BlockLayout.of(mixed, 30));
+        assertEquals(0xFFFFFFFFL, BlockLayout.sumOf(BlockLayout.blockId(SALT, 7, 0xFFFFFFFFL)));
+    }
+
+    @Test
+    void aCheckPassesOnlyTheBytesTheBlocksWereStagedWith() {
+        byte[] content = TestSupport.data(3, 25);
+        BlockLayout layout = BlockLayout.of(staged(content, 10, 10, 5), 25);
+        byte[] range = Arrays.copyOfRange(content, 10, 25); // blocks 1 and 2
+        for (int piece : new int[] {1, 4, 10, 15}) {
+            BlockLayout.Check check = layout.new Check(1, 2);
+            for (int off = 0; off < range.length; off += piece) {
+                check.update(range, off, Math.min(piece, range.length - off));
+            }
+            assertTrue(check.passed(), "in pieces of " + piece);
+        }
+        BlockLayout.Check shortRange = layout.new Check(1, 2);
+        shortRange.update(range, 0, 14);
+        assertFalse(shortRange.passed(), "a range cut short");
+        range[12] ^= 1;
+        BlockLayout.Check damaged = layout.new Check(1, 2);
+        damaged.update(range, 0, range.length);
+        assertFalse(damaged.passed(), "a flipped bit");
+    }
+}
