@@ -72,8 +72,10 @@ final class DataPath implements AutoCloseable {
     final RetryPolicy retry;
     final int maxInFlight;
     final int readAhead;
-    /** Bytes per ranged read; those of at most {@link #MD5_RANGE_LIMIT} are checked by the range's MD5. */
+    /** Bytes per ranged read of whole blocks checked by their own sums ({@link RangePlan}). */
     final int rangeSize;
+    /** Bytes per ranged read otherwise: small enough for the service to return the range's MD5. */
+    final int checkedRange;
     final BufferPool pool = BufferPool.SHARED;
     private final StorageConnection connection;
     private volatile BlobContainerAsyncClient container;
@@ -89,6 +91,7 @@ final class DataPath implements AutoCloseable {
         this.maxInFlight = config.transfer.maxInFlight;
         this.readAhead = config.transfer.readAhead;
         this.rangeSize = config.transfer.rangeSize;
+        this.checkedRange = Math.min(rangeSize, MD5_RANGE_LIMIT);
         pool.setCapacity(bufferBudget(config.transfer.maxBufferMemory, Runtime.getRuntime().maxMemory()));
         this.container = buildContainer();
         this.workers = Executors.newCachedThreadPool(r -> {
@@ -383,8 +386,8 @@ final class DataPath implements AutoCloseable {
     RangeInfo readSpan(String blobName, byte[] target, int at, long offset, int count, String eTag) {
         RangeInfo head = null;
         int from = 0;
-        if (eTag == null || count <= rangeSize) {
-            from = Math.min(count, rangeSize);
+        if (eTag == null || count <= checkedRange) {
+            from = Math.min(count, checkedRange);
             head = readRange(blobName, target, at, offset, from, eTag);
             if (head.bytes < from || count == from) {
                 return head;
@@ -399,8 +402,8 @@ final class DataPath implements AutoCloseable {
         java.util.concurrent.Semaphore slots = new java.util.concurrent.Semaphore(maxInFlight);
         int total = head == null ? 0 : head.bytes;
         try {
-            for (int pos = from; pos < end; pos += rangeSize) {
-                int n = Math.min(rangeSize, end - pos);
+            for (int pos = from; pos < end; pos += checkedRange) {
+                int n = Math.min(checkedRange, end - pos);
                 int p = pos;
                 slots.acquire();
                 parts.add(workers.submit(() -> {
@@ -420,7 +423,7 @@ final class DataPath implements AutoCloseable {
                 if (!short_) {
                     total += r.bytes;
                 }
-                short_ |= r.bytes < rangeSize;
+                short_ |= r.bytes < checkedRange;
             }
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();

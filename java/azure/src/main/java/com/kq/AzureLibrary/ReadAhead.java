@@ -98,7 +98,7 @@ final class ReadAhead {
         this.length = length;
         this.eTag = eTag;
         this.depth = depth;
-        this.plan = new RangePlan(length, data.rangeSize);
+        this.plan = new RangePlan(length, data.rangeSize, data.checkedRange);
     }
 
     /** Reads {@code count} bytes (already limited to the object) from {@code offset} into {@code target[0..]}. */
@@ -108,7 +108,7 @@ final class ReadAhead {
             eTag = currentETag;
         }
         boolean streaming = depth > 0
-                && (offset == nextExpected || (nextExpected == -1 && offset == 0 && count >= data.rangeSize));
+                && (offset == nextExpected || (nextExpected == -1 && offset == 0 && count >= data.checkedRange));
         int done = 0;
         if (streaming) {
             if (!layoutAsked && offset + count < length) {
@@ -248,7 +248,7 @@ final class ReadAhead {
             layout = null;
         }
         layoutAsked = false;
-        plan = new RangePlan(length, data.rangeSize);
+        plan = new RangePlan(length, data.rangeSize, data.checkedRange);
     }
 
     /** Ends the read-ahead: fetches cancelled, buffers given back. */

@@ -18,9 +18,11 @@ final class TransferSettings {
     static final long DEFAULT_CALL_TIMEOUT_SECONDS = 300;
 
     static final int DEFAULT_READ_AHEAD = 12;
+    /** One range per block of kqhost's default size: half the requests of 4 MiB ranges. */
+    static final int DEFAULT_RANGE_SIZE = 8 * 1024 * 1024;
     int maxInFlight = DEFAULT_MAX_IN_FLIGHT;
     int readAhead = DEFAULT_READ_AHEAD;
-    int rangeSize = DataPath.MD5_RANGE_LIMIT;
+    int rangeSize = DEFAULT_RANGE_SIZE;
     long maxBufferMemory = BufferPool.DEFAULT_CAPACITY;
     long tryBaseSeconds = DEFAULT_TRY_BASE_SECONDS;
     long minRate = DEFAULT_MIN_RATE;

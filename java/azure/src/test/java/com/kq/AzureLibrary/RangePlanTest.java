@@ -47,18 +47,19 @@ class RangePlanTest {
 
     @ParameterizedTest(name = "blocks [{0}] from {1}")
     @CsvSource(delimiter = '|', value = {
-            // range size 4: whole blocks are read in runs of up to 8, a block over 16 in pieces of 4
+            // runs of whole blocks up to 8 bytes; pieces of 4 without a layout and within a larger block
             "           | -1 | 0+4 4+4 8+2",
             "8 2        |  0 | 0+8s 8+2s",
             "2 2 2 2 2  |  0 | 0+8s 8+2s",
             "3 3 3 1    |  5 | 0+4 4+2 6+4s",
             "20 4       |  0 | 0+4 4+4 8+4 12+4 16+4 20+4s",
+            "9 4 4      |  0 | 0+4 4+4 8+1 9+8s",
             "5 5        |  6 | 0+4 4+4 8+2",
     })
     void cutsTheObjectIntoRanges(String blocks, long adoptFrom, String expected) {
         int[] sizes = sizes(blocks == null ? "" : blocks.trim());
         long length = sizes.length == 0 ? 10 : Arrays.stream(sizes).sum();
-        RangePlan plan = new RangePlan(length, 4);
+        RangePlan plan = new RangePlan(length, 8, 4);
         if (adoptFrom >= 0) {
             byte[] content = TestSupport.data(1, (int) length);
             plan.adopt(BlockLayout.of(staged(content, sizes), length), adoptFrom);
