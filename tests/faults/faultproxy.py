@@ -6,9 +6,11 @@
 Every request is forwarded to 127.0.0.1:UPSTREAM unchanged, except those a rule picks.  A rule is a
 comma-separated list of key=value items:
 
-    kind=503|500|429|flip|toxic   answer with that status (no forwarding), flip one bit of the request
-                                  body, or forward while adding a Toxiproxy toxic first (so that this
-                                  request's answer and everything after it pass through the toxic)
+    kind=503|500|429|flip|damage|toxic
+                                  answer with that status (no forwarding), flip one bit of the request
+                                  body, flip one bit of the answer's body, or forward while adding a
+                                  Toxiproxy toxic first (so that this request's answer and everything
+                                  after it pass through the toxic)
     match=put-block|put-blocklist|get-range|any   which requests count
     path=TEXT     only requests whose path contains TEXT (URL-encoded, as sent)
     skip=N        let the first N matching requests through (default 0)
@@ -52,7 +54,7 @@ class Rule:
         self.lifetime = float(items.pop("for", "0"))
         if items:
             raise ValueError(f"unknown rule items {sorted(items)}")
-        if self.kind not in ("503", "500", "429", "flip", "toxic"):
+        if self.kind not in ("503", "500", "429", "flip", "damage", "toxic"):
             raise ValueError(f"unknown rule kind {self.kind}")
         if self.kind == "toxic" and (not self.toxic or not self.proxy):
             raise ValueError("kind=toxic needs toxic= and proxy=")
@@ -171,7 +173,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = bytes(flipped)
         if rule and rule.kind == "toxic":
             self.server.add_toxic(rule)
-        status = self.forward(body)
+        status = self.forward(body, damage=rule is not None and rule.kind == "damage")
         if rule and self.server.events:
             self.server.events.write(f"answered {status} {self.command} {self.path}\n")
 
@@ -189,7 +191,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.command != "HEAD":
             self.wfile.write(payload)
 
-    def forward(self, body):
+    def forward(self, body, damage=False):
         headers = {k: v for k, v in self.headers.items() if k.lower() not in HOP_BY_HOP}
         if body or self.command in ("PUT", "POST"):
             headers["Content-Length"] = str(len(body))
@@ -205,6 +207,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return "broken"
         finally:
             upstream.close()
+        if damage and payload and 200 <= response.status < 300:
+            damaged = bytearray(payload)
+            damaged[len(damaged) // 2] ^= 0x10
+            payload = bytes(damaged)
         self.send_response_only(response.status, response.reason)
         for key, value in response.getheaders():
             if key.lower() not in HOP_BY_HOP and key.lower() != "content-length":

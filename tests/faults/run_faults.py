@@ -79,6 +79,10 @@ SCENARIOS = [
       for op, match in (("backup", "put-block"), ("restore", "get-range")) for status in ("503", "500", "429")],
     # A bit flipped in every fifth block on its way up must never end in a committed corrupt object.
     Scenario("backup-flip", "backup", ["kind=flip,match=put-block,every=5,count=0"]),
+    # Bits flipped on the way down, in a range checked by its MD5 and in one of whole blocks checked by their
+    # sums: each is caught and fetched again.
+    Scenario("restore-damage", "restore", ["kind=damage,match=get-range,path=big.bin,skip=1,count=2"],
+             transient=True),
     # One block fails for good while the blocks after it are still in flight.
     Scenario("backup-block-fails", "backup", ["kind=503,match=put-block,path=big.bin,skip=2,count=0"],
              must_fail=True),

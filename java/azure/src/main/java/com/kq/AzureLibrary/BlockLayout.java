@@ -83,12 +83,6 @@ final class BlockLayout {
         return starts.length;
     }
 
-    /** The block holding byte {@code pos} (0 &lt;= pos &lt; length). */
-    int blockAt(long pos) {
-        int i = Arrays.binarySearch(starts, pos);
-        return i >= 0 ? i : -i - 2;
-    }
-
     long start(int block) {
         return starts[block];
     }
