@@ -6,7 +6,7 @@
 #
 # Profiles: "none" (no shaping) and "shaped" (50 ms added to every answer, 15 MB/s each way per connection).
 # Environment: LINK_BENCH_MIB (file size, default 512), LINK_BENCH_BLOCK (default 8M, both tools),
-# LINK_BENCH_ROUNDS (default 2; the order of the two tools flips every round), LINK_BENCH_PROFILES
+# LINK_BENCH_ROUNDS (default 3; the order of the two tools flips every round), LINK_BENCH_PROFILES
 # (default "none shaped"), TOXIPROXY (default <repo>/.tools/bin/server, installed by scripts/setup.sh),
 # LINK_BENCH_KQ_ITEMS (library items appended to kqhost's connection string only, e.g. "ReadAhead=12").
 # Both tools are timed as whole processes (VM start included for both).  Prints MB/s per row and the ratio
@@ -24,7 +24,7 @@ java_home="$JAVA_HOME"
 toxiproxy="${TOXIPROXY:-$repo/.tools/bin/server}"
 mib="${LINK_BENCH_MIB:-512}"
 block="${LINK_BENCH_BLOCK:-8M}"
-rounds="${LINK_BENCH_ROUNDS:-2}"
+rounds="${LINK_BENCH_ROUNDS:-3}"
 profiles="${LINK_BENCH_PROFILES:-none shaped}"
 for f in "$kqhost" "$javalib/KQAzurePlugIn.jar" "$toxiproxy" "$repo/node_modules/.bin/azurite-blob"; do
     [[ -e "$f" ]] || { echo "missing $f (build kqhost and java/azure, run scripts/setup.sh)" >&2; exit 1; }
