@@ -16,9 +16,13 @@ import java.util.zip.CRC32C;
  * check every byte. Objects whose blocks were named by anyone else have no layout.
  */
 final class BlockLayout {
-    /** Marks a block id as this library's: tag, session salt, index, CRC32C. */
-    private static final byte[] TAG = {'K', 'Q', 'c', '1'};
-    private static final int SALT_BYTES = 8;
+    /**
+     * Marks a block id as this library's: tag, session salt, index, CRC32C. Sixteen bytes, the length ids had before
+     * they carried sums: the service refuses a block whose id length differs from that of uncommitted blocks still
+     * waiting on the blob, such as those an interrupted backup left behind.
+     */
+    private static final byte[] TAG = {'k', 'q'};
+    private static final int SALT_BYTES = 6;
     static final int ID_BYTES = TAG.length + SALT_BYTES + 4 + 4;
 
     private final long[] starts;
@@ -44,18 +48,22 @@ final class BlockLayout {
         return Base64.getEncoder().encodeToString(raw.array());
     }
 
-    /** The CRC32C a block id of this library carries; -1 for any other id. */
-    static long sumOf(String blockId) {
+    /**
+     * The CRC32C that block {@code index} of an object carries in its id when this library staged it; -1 for any
+     * other id. The index must match too, which also rules out ids of the older form whose salt began like the tag.
+     */
+    static long sumOf(String blockId, int index) {
         byte[] raw;
         try {
             raw = Base64.getDecoder().decode(blockId);
         } catch (IllegalArgumentException e) {
             return -1;
         }
-        if (raw.length != ID_BYTES || !Arrays.equals(Arrays.copyOf(raw, TAG.length), TAG)) {
+        if (raw.length != ID_BYTES || raw[0] != TAG[0] || raw[1] != TAG[1]) {
             return -1;
         }
-        return ByteBuffer.wrap(raw, ID_BYTES - 4, 4).getInt() & 0xFFFFFFFFL;
+        ByteBuffer fields = ByteBuffer.wrap(raw, TAG.length + SALT_BYTES, 8);
+        return fields.getInt() == index ? fields.getInt() & 0xFFFFFFFFL : -1;
     }
 
     /** The layout of a committed block list, or null when a block is not this library's or the sizes disagree. */
@@ -68,7 +76,7 @@ final class BlockLayout {
         long pos = 0;
         for (int i = 0; i < starts.length; i++) {
             Block b = committed.get(i);
-            long sum = sumOf(b.getName());
+            long sum = sumOf(b.getName(), i);
             if (sum < 0 || b.getSizeLong() <= 0) {
                 return null;
             }

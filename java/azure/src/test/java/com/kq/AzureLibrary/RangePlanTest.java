@@ -5,6 +5,7 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
 
+import java.nio.ByteBuffer;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Base64;
@@ -79,7 +80,18 @@ class RangePlanTest {
         assertNull(BlockLayout.of(mixed, 30), "another tool's block among them");
         mixed.set(1, new Block().setName("not base64 !").setSizeLong(20));
         assertNull(BlockLayout.of(mixed, 30));
-        assertEquals(0xFFFFFFFFL, BlockLayout.sumOf(BlockLayout.blockId(SALT, 7, 0xFFFFFFFFL)));
+        // Ids of the older form (salt, then the index as a long) whose salt happens to begin like the tag.
+        List<Block> older = new ArrayList<>();
+        for (int i = 0; i < 2; i++) {
+            byte[] raw = ByteBuffer.allocate(BlockLayout.ID_BYTES).put(new byte[] {'k', 'q', 9, 9, 9, 9, 9, 9})
+                    .putLong(i).array();
+            older.add(new Block().setName(Base64.getEncoder().encodeToString(raw)).setSizeLong(15));
+        }
+        assertNull(BlockLayout.of(older, 30));
+        assertEquals(0xFFFFFFFFL, BlockLayout.sumOf(BlockLayout.blockId(SALT, 7, 0xFFFFFFFFL), 7));
+        assertEquals(-1, BlockLayout.sumOf(BlockLayout.blockId(SALT, 7, 1), 6), "a block out of its place");
+        assertEquals(16, Base64.getDecoder().decode(BlockLayout.blockId(SALT, 0, 0)).length,
+                "the service refuses a new id length while uncommitted blocks of the old length wait on the blob");
     }
 
     @Test
