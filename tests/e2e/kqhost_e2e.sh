@@ -320,7 +320,9 @@ interrupt)
     # Ctrl-C while storage hangs: out within 2 s, no partial local file, nothing committed.
     start_azurite
     mkdir -p "$work/src" "$work/big"
-    head -c 67108864 /dev/urandom >"$work/src/big.bin"
+    # Larger than the read-ahead can hold (the library's whole pool is 72 MiB): once storage hangs, the restore
+    # must be waiting on it, not finishing from ranges already fetched.
+    head -c 268435456 /dev/urandom >"$work/src/big.bin"
     kq backup 0 --block-size 1M backup "$work/src" --prefix i
     "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M restore "$work/dst" --prefix i \
         >"$work/restore.out" 2>"$work/restore.err" &
