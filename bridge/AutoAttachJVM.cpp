@@ -4,20 +4,11 @@
 #include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
 
-namespace {
-void WriteLine(CJNIWrapperLog* log, const WChar* text) noexcept {
-  try {
-    if (log != nullptr) log->Write(text);
-  } catch (...) {
-  }
-}
-}  // namespace
-
 AutoAttachJVM::AutoAttachJVM(JavaVM* vm, CJNIWrapperLog* log) noexcept
     : vm_(nullptr), log_(log), env_(nullptr), attached_(false) {
   try {
     if (vm == nullptr) {
-      WriteLine(log_, kq::text::kJVMIsPassedAsANULL);
+      kq::WriteLine(log_, kq::text::kJVMIsPassedAsANULL);
       return;
     }
     vm_ = vm;
@@ -36,11 +27,11 @@ AutoAttachJVM::AutoAttachJVM(JavaVM* vm, CJNIWrapperLog* log) noexcept
         return;
       }
     }
-    WriteLine(log_, kq::text::kThreadIsNotAttachedProperly);
+    kq::WriteLine(log_, kq::text::kThreadIsNotAttachedProperly);
     env_ = nullptr;
   } catch (...) {
     env_ = nullptr;
-    WriteLine(log_, kq::text::kExceptionIsOccuredInTheAutoAttachJVM);
+    kq::WriteLine(log_, kq::text::kExceptionIsOccuredInTheAutoAttachJVM);
   }
 }
 

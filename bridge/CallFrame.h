@@ -7,22 +7,23 @@
 //   return RunOperation(kCloseObject, [&](kq::JavaCall& call) {
 //     auto handle = call.String(objectHandle);
 //     auto result = call.CallObject(handle.get());
-//     return call.bridge().GetErrorId(call.env(), result.get());
+//     return call.ErrorCode(result.get());
 //   });
 #ifndef KQ_BRIDGE_CALLFRAME_H_
 #define KQ_BRIDGE_CALLFRAME_H_
 
 #include <jni.h>
 
-#include <atomic>
-#include <new>
 #include <utility>
 
 #include "bridge/AutoAttachJVM.h"
+#include "bridge/ErrorDecoding.h"
+#include "bridge/JniHelpers.h"
 #include "bridge/JniStrings.h"
 #include "bridge/JniWrapper.h"
 #include "bridge/ScopedJni.h"
 #include "log/HostTexts.h"
+#include "log/JniWrapperLog.h"
 #include "platform/Platform.h"
 
 namespace kq {
@@ -37,58 +38,37 @@ enum class ClassMissing {
   kDescribeAndFail,  // DescribeException, then classMissingLine if any, 40
 };
 
-// The Java method an operation found, kept with the class it was found on.
-// The library's class is not unloaded while its object is referenced, so the
-// next call on that class would find the same method again; a call on any
-// other class looks it up afresh.  Only a successful lookup is kept.
-class MethodCache {
- public:
-  MethodCache() = default;
-  MethodCache(const MethodCache&) = delete;
-  MethodCache& operator=(const MethodCache&) = delete;
-
-  jmethodID Find(JNIEnv* env, jclass cls) const noexcept {
-    const Entry* entry = entry_.load(std::memory_order_acquire);
-    return entry != nullptr && env->IsSameObject(entry->cls, cls) ? entry->method : nullptr;
-  }
-  void Keep(JNIEnv* env, jclass cls, jmethodID method) const noexcept {
-    if (entry_.load(std::memory_order_acquire) != nullptr) return;
-    jclass global = static_cast<jclass>(env->NewGlobalRef(cls));
-    Entry* entry = global != nullptr ? new (std::nothrow) Entry{global, method} : nullptr;
-    const Entry* expected = nullptr;
-    if (entry == nullptr || !entry_.compare_exchange_strong(expected, entry, std::memory_order_acq_rel)) {
-      if (global != nullptr) env->DeleteGlobalRef(global);
-      delete entry;
-    }
-  }
-
- private:
-  // Lives as long as the process: the operation descriptions are static.
-  struct Entry {
-    jclass cls;  // global reference
-    jmethodID method;
-  };
-  mutable std::atomic<const Entry*> entry_{nullptr};
-};
-
 struct OperationInfo {
+  OperationInfo(const char* method, const char* signature, const WChar* name,
+                ClassMissing classMissing = ClassMissing::kLookupFails, const WChar* classMissingLine = nullptr,
+                const WChar* methodMissingLine = nullptr) noexcept
+      : method(method),
+        signature(signature),
+        name(name),
+        classMissing(classMissing),
+        classMissingLine(classMissingLine),
+        methodMissingLine(methodMissingLine),
+        lookup(nullptr, {{method, signature, jni::MemberKind::kMethod}}) {}
+
   const char* method;     // Java method name
   const char* signature;  // its JNI signature
   const WChar* name;      // the name in "<name>::Exception is occured..."
-  ClassMissing classMissing = ClassMissing::kLookupFails;
-  const WChar* classMissingLine = nullptr;
+  ClassMissing classMissing;
+  const WChar* classMissingLine;
   // Written after the lookup's own lines when the method is not found.
-  const WChar* methodMissingLine = nullptr;
-  MethodCache methodCache{};
+  const WChar* methodMissingLine;
+  // The method, kept with the class it was found on.  A call on that class
+  // (the library's class is not unloaded while its object is referenced)
+  // takes it from here; a call on any other class looks it up afresh.
+  jni::KeptLookup lookup;
 };
 
 // The state of one operation inside the frame, handed to its body.
 class JavaCall {
  public:
-  JavaCall(CJNIWrapper& bridge, JNIEnv* env, jobject object, jmethodID method) noexcept
-      : bridge_(bridge), env_(env), object_(object), method_(method) {}
+  JavaCall(CJNIWrapperLog* log, JNIEnv* env, jobject object, jmethodID method) noexcept
+      : log_(log), env_(env), object_(object), method_(method) {}
 
-  CJNIWrapper& bridge() const noexcept { return bridge_; }
   JNIEnv* env() const noexcept { return env_; }
   jobject object() const noexcept { return object_; }
   jmethodID method() const noexcept { return method_; }
@@ -106,7 +86,7 @@ class JavaCall {
     return result;
   }
   // Same, but leaves a Java exception pending for the operation to describe
-  // (bridge().DescribeException) before it makes any other JNI call.
+  // (Describe) before it makes any other JNI call.
   template <typename... Args> ScopedLocalRef<jobject> CallObjectKeepingException(Args... args) const {
     ScopedLocalRef<jobject> result(env_, env_->CallObjectMethod(object_, method_, args...));
     // Checked (not cleared) so that the next JNI call is legal even when the
@@ -120,13 +100,20 @@ class JavaCall {
     return value;
   }
 
-  void Line(WStringView text) const noexcept { bridge_.WriteLine(text); }
+  // 1 when no Java exception is pending; else describes it to the log and
+  // clears it, and answers 0.
+  int Describe() const noexcept { return jni::DescribeException(env_, log_); }
+  // The host's code for a bare CErrorValue result.
+  uint32_t ErrorCode(jobject errorValue) const noexcept { return DecodeErrorCode(env_, log_, errorValue); }
+
+  void Line(WStringView text) const noexcept { WriteLine(log_, text); }
   // message + text, with nothing in between; the log joins them in its own
   // record buffer, so no line makes a string of its own.
-  void Line(WStringView message, WStringView text) const noexcept { bridge_.WriteLine(message, text); }
+  void Line(WStringView message, WStringView text) const noexcept { WriteLine(log_, message, text); }
+  void LineLevel3(WStringView text) const noexcept { WriteLineLevel3(log_, text); }
 
  private:
-  CJNIWrapper& bridge_;
+  CJNIWrapperLog* log_;
   JNIEnv* env_;
   jobject object_;
   jmethodID method_;
@@ -151,27 +138,30 @@ template <typename Body> uint32_t CJNIWrapper::RunOperation(const kq::OperationI
           case kq::ClassMissing::kFail:
             return KQ_BRIDGE_FAILURE;
           case kq::ClassMissing::kFailWithLine:
-            if (op.classMissingLine != nullptr) WriteLine(op.classMissingLine);
+            if (op.classMissingLine != nullptr) kq::WriteLine(m_pLog, op.classMissingLine);
             return KQ_BRIDGE_FAILURE;
           case kq::ClassMissing::kDescribeAndFail:
-            DescribeException(env);
-            if (op.classMissingLine != nullptr) WriteLine(op.classMissingLine);
+            kq::jni::DescribeException(env, m_pLog);
+            if (op.classMissingLine != nullptr) kq::WriteLine(m_pLog, op.classMissingLine);
             return KQ_BRIDGE_FAILURE;
         }
       }
-      jmethodID method = cls ? op.methodCache.Find(env, cls.get()) : nullptr;
+      const kq::jni::KeptIds* kept = cls ? op.lookup.Kept() : nullptr;
+      jmethodID method = kept != nullptr && env->IsSameObject(kept->cls, cls.get()) ? kept->methods[0] : nullptr;
       if (method == nullptr) {
-        method = GetAzurePlugInObjectMethod(env, cls.get(), op.method, op.signature);
+        method = kq::jni::FindLibraryMethod(env, m_pLog, cls.get(), op.method, op.signature);
         if (method == nullptr) {
-          if (op.methodMissingLine != nullptr) WriteLine(op.methodMissingLine);
+          if (op.methodMissingLine != nullptr) kq::WriteLine(m_pLog, op.methodMissingLine);
           return KQ_BRIDGE_FAILURE;
         }
-        op.methodCache.Keep(env, cls.get(), method);
+        kq::jni::KeptIds found;
+        found.methods[0] = method;
+        op.lookup.Keep(env, cls.get(), found);
       }
-      kq::JavaCall call(*this, env, m_ObjKQAzurePlugInLibrary, method);
+      kq::JavaCall call(m_pLog, env, m_ObjKQAzurePlugInLibrary, method);
       return std::forward<Body>(body)(call);
     } catch (...) {
-      WriteLine(op.name, kq::text::kExceptionLineSuffix);
+      kq::WriteLine(m_pLog, op.name, kq::text::kExceptionLineSuffix);
       return KQ_BRIDGE_FAILURE;
     }
   } catch (...) {

@@ -3,7 +3,7 @@
 // A CErrorValue reaches the bridge two ways, and the two decoders below
 // differ on purpose; both share one lookup of the class and its methods.
 //
-//  * CJNIWrapper::GetErrorId answers the host's code itself.  An error
+//  * kq::DecodeErrorCode (CJNIWrapper::GetErrorId) answers the host's code itself.  An error
 //    object it cannot read is a failure of the bridge: 40, with the reason
 //    in the plug-in log.  Used by the life-cycle calls and by every operation
 //    whose Java method returns a bare CErrorValue, except the three below.
@@ -22,7 +22,7 @@
 // and must not change.
 //
 // The two ways of clearing a Java exception are kept apart by name as well:
-// CJNIWrapper::DescribeException writes the exception's text to the log;
+// kq::jni::DescribeException writes the exception's text to the log;
 // ClearExceptionWithConsoleNote only prints a fixed note to the standard
 // output.
 #ifndef KQ_BRIDGE_ERRORDECODING_H_
@@ -32,7 +32,13 @@
 
 #include <cstdint>
 
+class CJNIWrapperLog;
+
 namespace kq {
+
+// The host's code for a CErrorValue: 40 for none, or one that cannot be
+// read (with the reason in `log`).
+uint32_t DecodeErrorCode(JNIEnv* env, CJNIWrapperLog* log, jobject errorValue) noexcept;
 
 // The ordinal a CErrorValue carries, or 40 when it cannot be read.
 void ReadErrorOrdinal(JNIEnv* env, jobject errorValue, int32_t* ordinal);
@@ -40,11 +46,6 @@ void ReadErrorOrdinal(JNIEnv* env, jobject errorValue, int32_t* ordinal);
 // 1 when no Java exception is pending; else clears it, prints the console
 // note and answers 0.
 int ClearExceptionWithConsoleNote(JNIEnv* env);
-
-// For tests that make the lookup fail: drops the kept CErrorValue class so
-// that the next decode looks it up afresh.  Not safe while another thread
-// decodes.
-void ForgetErrorValueClass(JNIEnv* env);
 
 }  // namespace kq
 

@@ -1,9 +1,12 @@
 // CJNIWrapper's life cycle: the library object's creation, AzureInit and
-// AzureDeInit, and the class and method lookups every operation shares.
+// AzureDeInit; its lookups and decoders are those of bridge/JniHelpers.h and
+// bridge/ErrorDecoding.h, for this bridge's log.
 #include "bridge/JniWrapper.h"
 
 #include "bridge/CallFrame.h"
+#include "bridge/ErrorDecoding.h"
 #include "bridge/JavaNames.h"
+#include "bridge/JniHelpers.h"
 #include "bridge/JvmHost.h"
 #include "log/HostTexts.h"
 #include "log/JniWrapperLog.h"
@@ -27,6 +30,10 @@ const OperationInfo kInit{"AzureInit",
 const OperationInfo kInitWithPath{"AzureInit", kq::jni::kAzureInitSignature, KQ_W("Init"), ClassMissing::kFail};
 const OperationInfo kDeInit{"AzureDeInit", kq::jni::kNoArgsToErrorValue, KQ_W("DeInit"), ClassMissing::kFail};
 
+// The library's class and its constructor, as StartCommunication finds them.
+const kq::jni::KeptLookup kLibrary{kq::jni::kLibraryClass,
+                                   {{"<init>", kq::jni::kConstructorSignature, kq::jni::MemberKind::kMethod}}};
+
 }  // namespace
 
 CJNIWrapper::CJNIWrapper(const WString& installPath, JavaVM*** jvmHandle)
@@ -39,57 +46,27 @@ CJNIWrapper::CJNIWrapper(const WString& installPath, JavaVM*** jvmHandle)
 
 CJNIWrapper::~CJNIWrapper() = default;
 
-void CJNIWrapper::WriteLine(kq::WStringView text) const noexcept {
-  try {
-    if (m_pLog != nullptr) m_pLog->Write(text);
-  } catch (...) {
-  }
-}
+void CJNIWrapper::WriteLine(kq::WStringView text) const noexcept { kq::WriteLine(m_pLog, text); }
 
 void CJNIWrapper::WriteLine(kq::WStringView message, kq::WStringView text) const noexcept {
-  try {
-    if (m_pLog != nullptr) m_pLog->Write(message, text);
-  } catch (...) {
-  }
+  kq::WriteLine(m_pLog, message, text);
 }
 
-void CJNIWrapper::WriteLineLevel3(kq::WStringView text) const noexcept {
-  try {
-    if (m_pLog != nullptr) m_pLog->WriteLevel3(text);
-  } catch (...) {
-  }
-}
+void CJNIWrapper::WriteLineLevel3(kq::WStringView text) const noexcept { kq::WriteLineLevel3(m_pLog, text); }
 
-jclass CJNIWrapper::GetAzurePlugInClass(JNIEnv* env) {
-  try {
-    jclass cls = env->FindClass(kq::jni::kLibraryClass);
-    if (cls == nullptr) {
-      DescribeException(env);
-      WriteLine(kq::text::kGetAzurePlugInClassClassObjectIsNotGot);
-    }
-    return cls;
-  } catch (...) {
-    WriteLine(kq::text::kGetAzurePlugInClassExceptionIsOccured);
-    return nullptr;
-  }
-}
+jclass CJNIWrapper::GetAzurePlugInClass(JNIEnv* env) { return kq::jni::FindLibraryClass(env, m_pLog); }
 
 jmethodID CJNIWrapper::GetAzurePlugInObjectMethod(JNIEnv* env, jclass cls, const char* name, const char* signature) {
-  try {
-    if (cls != nullptr) {
-      jmethodID method = env->GetMethodID(cls, name, signature);
-      if (method != nullptr) return method;
-    }
-    DescribeException(env);
-    WriteLine(kq::text::kMethodIsNotGotPrefix);
-    WriteLine(kq::platform::Widen(name));
-    WriteLine(kq::platform::Widen(signature));
-    return nullptr;
-  } catch (...) {
-    WriteLine(kq::text::kGetAzurePlugInObjectMethodExceptionIsOccured);
-    return nullptr;
-  }
+  return kq::jni::FindLibraryMethod(env, m_pLog, cls, name, signature);
 }
+
+int CJNIWrapper::DescribeException(JNIEnv* env) { return kq::jni::DescribeException(env, m_pLog); }
+
+uint32_t CJNIWrapper::GetErrorId(JNIEnv* env, jobject errorValue) {
+  return kq::DecodeErrorCode(env, m_pLog, errorValue);
+}
+
+uint32_t CJNIWrapper::MapErrorId(int32_t ordinal) { return kq::CodeOfOrdinal(ordinal); }
 
 uint32_t CJNIWrapper::StartCommunication() {
   try {
@@ -98,20 +75,29 @@ uint32_t CJNIWrapper::StartCommunication() {
     if (env == nullptr) return KQ_BRIDGE_FAILURE;
     kq::PendingExceptionGuard exceptionGuard(env);
     try {
-      ScopedLocalRef<jclass> cls(env, GetAzurePlugInClass(env));
-      if (!cls) return KQ_BRIDGE_FAILURE;
-      jmethodID constructor = env->GetMethodID(cls.get(), "<init>", kq::jni::kConstructorSignature);
+      const kq::jni::KeptIds* kept = kLibrary.Kept();
+      ScopedLocalRef<jclass> cls(env, kept != nullptr ? nullptr : GetAzurePlugInClass(env));
+      if (kept == nullptr && !cls) return KQ_BRIDGE_FAILURE;
+      jmethodID constructor = kept != nullptr
+                                  ? kept->methods[0]
+                                  : env->GetMethodID(cls.get(), kLibrary.begin()->name, kLibrary.begin()->signature);
       if (constructor == nullptr) {
         WriteLine(kq::text::kStartCommunicationNoConstructor);
         return KQ_BRIDGE_FAILURE;
       }
+      if (kept == nullptr) {
+        kq::jni::KeptIds found;
+        found.methods[0] = constructor;
+        kLibrary.Keep(env, cls.get(), found);
+      }
+      jclass libraryClass = kept != nullptr ? kept->cls : cls.get();
       ScopedLocalRef<jstring> path(env, kq::WideToJString(env, m_installPath));
       if (!path) {
         DescribeException(env);
         WriteLine(kq::text::kStartCommunicationFailedToJstring);
         return KQ_BRIDGE_FAILURE;
       }
-      ScopedLocalRef<jobject> library(env, env->NewObject(cls.get(), constructor, path.get()));
+      ScopedLocalRef<jobject> library(env, env->NewObject(libraryClass, constructor, path.get()));
       if (!library) {
         DescribeException(env);
         WriteLine(kq::text::kStartCommunicationNoObject);

@@ -109,7 +109,9 @@ class CJNIWrapper {
   uint32_t CanBackup(uint32_t* value);
   uint32_t UpdateStorageKey(WString* key);
 
-  // ---- lookups and error decoding, shared by every operation ----
+  // ---- lookups and error decoding, shared by every operation: the generic
+  // helpers (bridge/JniHelpers.h, bridge/ErrorDecoding.h) with this bridge's
+  // log ----
   jclass GetAzurePlugInClass(JNIEnv* env);
   jmethodID GetAzurePlugInObjectMethod(JNIEnv* env, jclass cls, const char* name, const char* signature);
   // 1 when no Java exception was pending; 0 when one was (it has then been

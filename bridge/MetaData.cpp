@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "bridge/JavaNames.h"
+#include "bridge/JniHelpers.h"
 #include "bridge/RecordSupport.h"
 #include "bridge/ResultReaders.h"
 #include "log/HostTexts.h"
@@ -31,40 +32,114 @@ namespace {
 
 using namespace record;
 
-// Whether `object` is an instance of the class `className`; false (with any
-// lookup exception cleared) when the class cannot be found.
-bool IsA(JNIEnv* env, jobject object, const char* className) {
-  ScopedLocalRef<jclass> cls = FindClass(env, className);
-  return cls && env->IsInstanceOf(object, cls.get());
+using jni::KeptIds;
+using jni::KeptLookup;
+using jni::Member;
+using jni::MemberKind;
+
+// What the conversions look up, each kept once found whole.
+const KeptLookup kMetaDataLookup{
+    jni::kMetaDataClass,
+    {{"szPropertyName", jni::kStringType, MemberKind::kField}, {"val", jni::kValueType, MemberKind::kField}}};
+const KeptLookup kMetaDataConstructor{jni::kMetaDataClass, {{"<init>", "()V", MemberKind::kMethod}}};
+const KeptLookup kValueLookup{
+    jni::kValueClass,
+    {{"szProperty", jni::kStringType, MemberKind::kField}, {"prpType", jni::kTypeType, MemberKind::kField}}};
+const KeptLookup kType{jni::kTypeClass, {}};
+const KeptLookup kTypeValues{jni::kTypeClass, {{"values", jni::kTypeValuesSignature, MemberKind::kStaticMethod}}};
+const KeptLookup kEnumOrdinal{"java/lang/Enum", {{"ordinal", "()I", MemberKind::kMethod}}};
+const KeptLookup kMetaDataArray{jni::kMetaDataArrayClass, {}};
+const KeptLookup kSubListElement{
+    jni::kSubListElementClass,
+    {{"szFileName", jni::kStringType, MemberKind::kField}, {"metaDat", jni::kMetaDataArrayClass, MemberKind::kField}}};
+const KeptLookup kSubListArray{jni::kSubListArrayClass, {}};
+
+// The class of `lookup`: the kept one, or found now into `local` (null, with
+// the lookup's exception cleared, when it cannot be found).  A lookup of the
+// class alone is kept as soon as it is found.
+jclass ClassOf(JNIEnv* env, const KeptLookup& lookup, ScopedLocalRef<jclass>* local) {
+  if (const KeptIds* kept = lookup.Kept()) return kept->cls;
+  *local = FindClass(env, lookup.className());
+  if (*local && lookup.size() == 0) lookup.Keep(env, local->get(), KeptIds{});
+  return local->get();
 }
 
-// The classes and members both directions need, looked up once per array.
+// The one method of `lookup` on `cls`, kept or looked up now; null, with the
+// lookup's exception cleared, when it is missing.
+jmethodID MethodOf(JNIEnv* env, const KeptLookup& lookup, jclass cls) {
+  if (const KeptIds* kept = lookup.Kept()) return kept->methods[0];
+  const Member& method = *lookup.begin();
+  KeptIds ids;
+  ids.methods[0] = method.kind == MemberKind::kStaticMethod ? env->GetStaticMethodID(cls, method.name, method.signature)
+                                                            : env->GetMethodID(cls, method.name, method.signature);
+  if (ids.methods[0] == nullptr) {
+    ClearExceptionWithConsoleNote(env);
+    return nullptr;
+  }
+  lookup.Keep(env, cls, ids);
+  return ids.methods[0];
+}
+
+// The field `index` of `lookup` on `cls` (null, the exception cleared, when
+// missing); the whole lookup is kept once every field of it was found.
+struct Fields {
+  Fields(JNIEnv* env, const KeptLookup& lookup, jclass cls) {
+    if (const KeptIds* kept = lookup.Kept()) {
+      ids = *kept;
+      return;
+    }
+    size_t n = 0;
+    bool whole = cls != nullptr;
+    for (const Member& field : lookup) {
+      ids.fields[n] = FindField(env, cls, field.name, field.signature);
+      whole = whole && ids.fields[n] != nullptr;
+      ++n;
+    }
+    if (whole) lookup.Keep(env, cls, ids);
+  }
+  KeptIds ids;
+};
+
+// Whether `object` is an instance of the class of `lookup`; false (with any
+// lookup exception cleared) when the class cannot be found.
+bool IsA(JNIEnv* env, jobject object, const KeptLookup& lookup) {
+  ScopedLocalRef<jclass> local(env);
+  jclass cls = ClassOf(env, lookup, &local);
+  return cls != nullptr && env->IsInstanceOf(object, cls) == JNI_TRUE;
+}
+
+// The classes and members both directions need.
 struct MetaDataShape {
-  ScopedLocalRef<jclass> metaDataClass;
-  ScopedLocalRef<jclass> valueClass;
+  ScopedLocalRef<jclass> localMetaData;
+  ScopedLocalRef<jclass> localValue;
+  jclass metaDataClass = nullptr;
+  jclass valueClass = nullptr;
   jfieldID name = nullptr;      // CPluginMetaData.szPropertyName
   jfieldID value = nullptr;     // CPluginMetaData.val
   jfieldID text = nullptr;      // CPluginValue.szProperty
   jfieldID type = nullptr;      // CPluginValue.prpType; null: types not carried
   jmethodID ordinal = nullptr;  // Enum.ordinal(), for reading types
 
-  explicit MetaDataShape(JNIEnv* env)
-      : metaDataClass(FindClass(env, kq::jni::kMetaDataClass)), valueClass(FindClass(env, kq::jni::kValueClass)) {
-    name = FindField(env, metaDataClass.get(), "szPropertyName", kq::jni::kStringType);
-    value = FindField(env, metaDataClass.get(), "val", kq::jni::kValueType);
-    text = FindField(env, valueClass.get(), "szProperty", kq::jni::kStringType);
-    if (valueClass) type = FindField(env, valueClass.get(), "prpType", kq::jni::kTypeType);
+  explicit MetaDataShape(JNIEnv* env) : localMetaData(env), localValue(env) {
+    metaDataClass = ClassOf(env, kMetaDataLookup, &localMetaData);
+    valueClass = ClassOf(env, kValueLookup, &localValue);
+    const Fields entry(env, kMetaDataLookup, metaDataClass);
+    name = entry.ids.fields[0];
+    value = entry.ids.fields[1];
+    const Fields held(env, kValueLookup, valueClass);
+    text = held.ids.fields[0];
+    type = held.ids.fields[1];
   }
   bool usable() const { return name != nullptr && value != nullptr && text != nullptr; }
 
   // Prepares reading types; without it every type reads as 0.
   void FindOrdinal(JNIEnv* env) {
     if (type == nullptr) return;
-    ScopedLocalRef<jclass> typeClass = FindClass(env, kq::jni::kTypeClass);
-    ScopedLocalRef<jclass> enumClass = FindClass(env, "java/lang/Enum");
-    if (!typeClass || !enumClass || !env->IsAssignableFrom(typeClass.get(), enumClass.get())) return;
-    ordinal = env->GetMethodID(enumClass.get(), "ordinal", "()I");
-    if (ordinal == nullptr) ClearExceptionWithConsoleNote(env);
+    ScopedLocalRef<jclass> localType(env), localEnum(env);
+    jclass typeClass = ClassOf(env, kType, &localType);
+    jclass enumClass = ClassOf(env, kEnumOrdinal, &localEnum);
+    if (typeClass == nullptr || enumClass == nullptr || !env->IsAssignableFrom(typeClass, enumClass)) return;
+    ordinal = MethodOf(env, kEnumOrdinal, enumClass);
   }
 };
 
@@ -72,27 +147,23 @@ struct MetaDataShape {
 // constants cannot be had: types are then left at the constructor's default.
 ScopedLocalRef<jobjectArray> PropertyTypes(JNIEnv* env) {
   ScopedLocalRef<jobjectArray> none(env);
-  ScopedLocalRef<jclass> typeClass = FindClass(env, kq::jni::kTypeClass);
-  if (!typeClass) return none;
-  jmethodID values = env->GetStaticMethodID(typeClass.get(), "values", kq::jni::kTypeValuesSignature);
-  if (values == nullptr) {
-    ClearExceptionWithConsoleNote(env);
-    return none;
-  }
-  ScopedLocalRef<jobjectArray> constants(
-      env, static_cast<jobjectArray>(env->CallStaticObjectMethod(typeClass.get(), values)));
+  ScopedLocalRef<jclass> local(env);
+  jclass typeClass = ClassOf(env, kType, &local);
+  if (typeClass == nullptr) return none;
+  jmethodID values = MethodOf(env, kTypeValues, typeClass);
+  if (values == nullptr) return none;
+  ScopedLocalRef<jobjectArray> constants(env,
+                                         static_cast<jobjectArray>(env->CallStaticObjectMethod(typeClass, values)));
   if (ClearExceptionWithConsoleNote(env) == 0) return none;
   return constants;
 }
 
-// A new CPluginMetaData from `cls` and its no-argument constructor; null
-// (described) when the constructor is missing or fails.
+// A new CPluginMetaData from `cls` (the class of kMetaDataLookup) and its
+// no-argument constructor; null (described) when the constructor is missing
+// or fails.
 jobject ConstructEntry(JNIEnv* env, jclass cls) {
-  jmethodID constructor = env->GetMethodID(cls, "<init>", "()V");
-  if (constructor == nullptr) {
-    ClearExceptionWithConsoleNote(env);
-    return nullptr;
-  }
+  jmethodID constructor = MethodOf(env, kMetaDataConstructor, cls);
+  if (constructor == nullptr) return nullptr;
   jobject entry = env->NewObject(cls, constructor);
   if (ClearExceptionWithConsoleNote(env) == 0) {
     ScopedLocalRef<jobject> dropped(env, entry);
@@ -107,8 +178,9 @@ jobject ConstructEntry(JNIEnv* env, jclass cls) {
 
 jobject NewMetaDataEntry(JNIEnv* env) {
   if (env == nullptr) return nullptr;
-  ScopedLocalRef<jclass> cls = FindClass(env, kq::jni::kMetaDataClass);
-  return cls ? ConstructEntry(env, cls.get()) : nullptr;
+  ScopedLocalRef<jclass> local(env);
+  jclass cls = ClassOf(env, kMetaDataLookup, &local);
+  return cls != nullptr ? ConstructEntry(env, cls) : nullptr;
 }
 
 jobjectArray NewMetaDataArray(JNIEnv* env, jsize length, jclass elementClass, jobject initial) {
@@ -131,7 +203,7 @@ void FillMetaDataArray(JNIEnv* env, jobjectArray array, const MetaDataMap& metaD
   if (env == nullptr || array == nullptr) return;
   try {
     MetaDataShape shape(env);
-    if (!shape.usable() || !IsA(env, array, kq::jni::kMetaDataArrayClass)) return;
+    if (!shape.usable() || !IsA(env, array, kMetaDataArray)) return;
     ScopedLocalRef<jobjectArray> types(env);
     jsize typeCount = 0;
     if (shape.type != nullptr) {
@@ -146,7 +218,7 @@ void FillMetaDataArray(JNIEnv* env, jobjectArray array, const MetaDataMap& metaD
       if (i >= length) break;
       // A slot whose entry cannot be made keeps what the array was made
       // with (the initial element), and the loop ends there.
-      ScopedLocalRef<jobject> item(env, ConstructEntry(env, shape.metaDataClass.get()));
+      ScopedLocalRef<jobject> item(env, ConstructEntry(env, shape.metaDataClass));
       if (!item) break;
       const PluginValueRecord& record = entry.second;
 
@@ -183,10 +255,11 @@ ScopedLocalRef<jobjectArray> BuildMetaDataArray(JNIEnv* env, const MetaDataMap* 
       return ScopedLocalRef<jobjectArray>(env);
     }
     ScopedLocalRef<jobject> initial(env, NewMetaDataEntry(env));
-    ScopedLocalRef<jclass> cls = FindClass(env, kq::jni::kMetaDataClass);
-    if (!cls) return ScopedLocalRef<jobjectArray>(env);
-    ScopedLocalRef<jobjectArray> array(
-        env, NewMetaDataArray(env, static_cast<jsize>(metaData->size()), cls.get(), initial.get()));
+    ScopedLocalRef<jclass> local(env);
+    jclass cls = ClassOf(env, kMetaDataLookup, &local);
+    if (cls == nullptr) return ScopedLocalRef<jobjectArray>(env);
+    ScopedLocalRef<jobjectArray> array(env,
+                                       NewMetaDataArray(env, static_cast<jsize>(metaData->size()), cls, initial.get()));
     if (array) FillMetaDataArray(env, array.get(), *metaData);
     return array;
   } catch (...) {
@@ -201,7 +274,7 @@ void ReadMetaDataArray(JNIEnv* env, jobjectArray array, MetaDataMap* metaData) {
   if (env == nullptr || array == nullptr || metaData == nullptr) return;
   try {
     MetaDataShape shape(env);
-    if (!shape.usable() || !IsA(env, array, kq::jni::kMetaDataArrayClass)) return;
+    if (!shape.usable() || !IsA(env, array, kMetaDataArray)) return;
     shape.FindOrdinal(env);
 
     ForEachElement(env, array, [&](jobject element) {
@@ -233,10 +306,11 @@ void ReadMetaDataArray(JNIEnv* env, jobjectArray array, MetaDataMap* metaData) {
 void ReadSubListArray(JNIEnv* env, jobjectArray array, ObjectSubList* subList) {
   if (env == nullptr || array == nullptr || subList == nullptr) return;
   try {
-    ScopedLocalRef<jclass> cls = FindClass(env, kq::jni::kSubListElementClass);
-    jfieldID fileName = FindField(env, cls.get(), "szFileName", kq::jni::kStringType);
-    jfieldID metaDat = FindField(env, cls.get(), "metaDat", kq::jni::kMetaDataArrayClass);
-    if (fileName == nullptr || metaDat == nullptr || !IsA(env, array, kq::jni::kSubListArrayClass)) return;
+    ScopedLocalRef<jclass> local(env);
+    const Fields element(env, kSubListElement, ClassOf(env, kSubListElement, &local));
+    jfieldID fileName = element.ids.fields[0];
+    jfieldID metaDat = element.ids.fields[1];
+    if (fileName == nullptr || metaDat == nullptr || !IsA(env, array, kSubListArray)) return;
 
     ForEachElement(env, array, [&](jobject element) {
       ScopedLocalRef<jstring> name = ObjectField<jstring>(env, element, fileName);
@@ -266,11 +340,7 @@ void FreeObjectSubList(ObjectSubList* subList, CJNIWrapperLog* log) noexcept {
     subList->clear();
     delete subList;
   } catch (...) {
-    try {
-      if (log != nullptr) log->Write(kq::text::kExceptionIsOccuredInFreeObjectSubListMemory);
-    } catch (...) {
-      // Nothing may leave the slot.
-    }
+    WriteLine(log, kq::text::kExceptionIsOccuredInFreeObjectSubListMemory);
   }
 }
 

@@ -1,14 +1,15 @@
 // Readers of the Java library's result records.
 //
-// Every record is read by one engine, ReadRecord.  A reader only names the
-// record's class, the rules it follows where records differ (what is reset on
-// entry, what a failed lookup, a null errorValue and a failure while reading
-// do), and its fields with the host outputs they go to.  The engine then:
+// Every record is read by one engine, ReadRecord.  A record's row names its
+// class, the rules it follows where records differ (what is reset on entry,
+// what a failed lookup, a null errorValue and a failure while reading do),
+// and its fields; a reader hands the host outputs the fields go to, in the
+// same order.  The engine then:
 //
 //   1. resets what the rules say, and stops for a null result;
 //   2. makes the outputs that the reader creates (the folder sub-list);
 //   3. finds the class, checks that the result is one of it, looks up
-//      errorValue and every field;
+//      errorValue and every field (once: the answer is kept, KeptLookup);
 //   4. decodes errorValue into the ordinal (ReadErrorOrdinal);
 //   5. reads the fields in the order given, into outputs the host gave
 //      (a null output is not read).
@@ -19,12 +20,10 @@
 #include "bridge/ResultReaders.h"
 
 #include <array>
-#include <atomic>
 #include <initializer_list>
-#include <memory>
-#include <new>
 
 #include "bridge/JavaNames.h"
+#include "bridge/JniHelpers.h"
 #include "bridge/MetaData.h"
 #include "bridge/RecordSupport.h"
 
@@ -49,32 +48,44 @@ enum class FieldKind {
   kSubList,         // CObjectSubListElement[] -> a new ObjectSubList
 };
 
-// One field of a record and the host output it is read into.  `out` points
-// to the type that `kind` names; null means the host gave no place for it.
 struct Field {
   const char* name;
-  const char* signature;
   FieldKind kind;
-  void* out;
 };
 
-Field Text(const char* name, WString* out) { return {name, kq::jni::kStringType, FieldKind::kText, out}; }
-Field Long(const char* name, uint64_t* out) { return {name, "J", FieldKind::kLong, out}; }
-Field Flag(const char* name, uint32_t* out) { return {name, "Z", FieldKind::kFlag, out}; }
-Field Int(const char* name, int32_t* out) { return {name, "I", FieldKind::kInt, out}; }
-Field TextList(const char* name, WStringList* out) {
-  return {name, kq::jni::kStringArrayType, FieldKind::kTextList, out};
-}
-Field ContainerNames(const char* name, WStringList* out) {
-  return {name, kq::jni::kContainerArrayType, FieldKind::kContainerNames, out};
-}
-Field MetaData(const char* name, MetaDataMap* out) {
-  return {name, kq::jni::kMetaDataArrayClass, FieldKind::kMetaData, out};
-}
-// `out` is where the address of the new list is stored.
-Field SubList(const char* name, ObjectSubList** out) {
-  return {name, kq::jni::kSubListArrayClass, FieldKind::kSubList, out};
-}
+// A host output a reader hands to the engine, tagged with its type so that
+// the engine writes only to what the field's kind reads into.
+struct Out {
+  enum class Type { kText, kU64, kU32, kI32, kList, kMap, kSubList };
+  Out(WString* p) : type(Type::kText), p(p) {}            // NOLINT: implicit on purpose
+  Out(uint64_t* p) : type(Type::kU64), p(p) {}            // NOLINT
+  Out(uint32_t* p) : type(Type::kU32), p(p) {}            // NOLINT
+  Out(int32_t* p) : type(Type::kI32), p(p) {}             // NOLINT
+  Out(WStringList* p) : type(Type::kList), p(p) {}        // NOLINT
+  Out(MetaDataMap* p) : type(Type::kMap), p(p) {}         // NOLINT
+  Out(ObjectSubList** p) : type(Type::kSubList), p(p) {}  // NOLINT
+  Type type;
+  void* p;  // null: the host gave no place for it
+};
+
+// What each kind of field is in Java and what it is read into, in the order
+// of FieldKind.
+struct KindInfo {
+  const char* signature;
+  Out::Type out;
+};
+constexpr KindInfo kKinds[] = {
+    {kq::jni::kStringType, Out::Type::kText},
+    {"J", Out::Type::kU64},
+    {"Z", Out::Type::kU32},
+    {"I", Out::Type::kI32},
+    {kq::jni::kStringArrayType, Out::Type::kList},
+    {kq::jni::kContainerArrayType, Out::Type::kList},
+    {kq::jni::kMetaDataArrayClass, Out::Type::kMap},
+    {kq::jni::kSubListArrayClass, Out::Type::kSubList},
+};
+static_assert(sizeof(kKinds) / sizeof(kKinds[0]) == static_cast<size_t>(FieldKind::kSubList) + 1, "a row per kind");
+constexpr const KindInfo& InfoOf(FieldKind kind) { return kKinds[static_cast<size_t>(kind)]; }
 
 // ---- per-record rules ----
 
@@ -94,7 +105,6 @@ enum class OnReadFailure {
 };
 
 struct RecordRules {
-  const char* className;
   bool resetOrdinal;  // ordinal set to 0 on entry
   bool resetOutputs;  // texts emptied and numbers zeroed on entry
   OnLookupFailure lookupFailure;
@@ -102,49 +112,106 @@ struct RecordRules {
   OnReadFailure readFailure;
 };
 
+constexpr size_t kMaxFields = kq::jni::kMaxMembers - 1;  // errorValue comes first
+
+// A result record: its rules and its fields, in the order they are read.
+// Its lookup (errorValue, then every field) is made once per process.
+class Record {
+ public:
+  Record(const char* className, RecordRules rules, std::initializer_list<Field> fields) noexcept
+      : rules(rules),
+        count(fields.size() < kMaxFields ? fields.size() : kMaxFields),
+        lookup(className, Members(fields).data(), count + 1) {
+    size_t n = 0;
+    for (const Field& field : fields) {
+      if (n == count) break;
+      kinds[n++] = field.kind;
+    }
+  }
+
+  const RecordRules rules;
+  const size_t count;
+  std::array<FieldKind, kMaxFields> kinds{};
+  const kq::jni::KeptLookup lookup;
+
+ private:
+  static std::array<kq::jni::Member, kq::jni::kMaxMembers> Members(std::initializer_list<Field> fields) noexcept {
+    std::array<kq::jni::Member, kq::jni::kMaxMembers> members{};
+    members[0] = {"errorValue", kq::jni::kErrorValueType, kq::jni::MemberKind::kField};
+    size_t n = 1;
+    for (const Field& field : fields) {
+      if (n == members.size()) break;
+      members[n++] = {field.name, InfoOf(field.kind).signature, kq::jni::MemberKind::kField};
+    }
+    return members;
+  }
+};
+
 using L = OnLookupFailure;
 using N = OnNullError;
 using R = OnReadFailure;
+using K = FieldKind;
 
 // clang-format off
-//                                  class                                            reset   reset    a field or      null            failure
-//                                                                                   ordinal outputs  class missing   errorValue      while reading
-constexpr RecordRules kCreateFnValue{kq::jni::kCreateFnValueClass,           true,   true,    L::kReadNothing,   N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kWObjectHandle{kq::jni::kWObjectHandleClass,    true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kGetObjectMeta{kq::jni::kGetObjectMetaDataClass,       true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kUniqueAccount{kq::jni::kUniqueAccountClass,      true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kCString      {kq::jni::kCStringClass,                  true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kIsObjectExist{kq::jni::kIsObjectExistClass,    true,   false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kAccountSize  {kq::jni::kAccountSizeClass,     true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kReadObject   {kq::jni::kReadObjectClass,       false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kCInt         {kq::jni::kCIntClass,                     true,   false,   L::kReadNothing,   N::kSkipDecode, R::kKeepOrdinal};
-constexpr RecordRules kListRegions  {kq::jni::kListRegionsClass,            true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kArrayOfString{kq::jni::kArrayOfStringClass,           true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kListContainer{kq::jni::kListContainersClass,         true,   false,   L::kSkipField,     N::kStop,       R::kOrdinal40};
-constexpr RecordRules kAccountInfo  {kq::jni::kAccountInfoClass,   false,  false,   L::kAsReadFailure, N::kDecode,     R::kKeepOrdinal};
-constexpr RecordRules kGObjectMeta  {kq::jni::kGObjectMetaDataClass,  false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kRObjectByName{kq::jni::kRObjectByNameClass,    false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40};
-constexpr RecordRules kSubMetaList  {kq::jni::kSubMetaDataListClass,   false,  false,   L::kAsReadFailure, N::kSkipDecode, R::kOrdinal40};
+//                                                            reset   reset    a field or        null            failure
+//                                                            ordinal outputs  class missing     errorValue      while reading
+const Record kCreateFnValue{kq::jni::kCreateFnValueClass,    {true,   true,    L::kReadNothing,   N::kDecode,     R::kOrdinal40},
+                            {{"objHandle", K::kText}}};
+const Record kWObjectHandle{kq::jni::kWObjectHandleClass,    {true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40},
+                            {{"objHandle", K::kText}}};
+const Record kGetObjectMeta{kq::jni::kGetObjectMetaDataClass, {true,  true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40},
+                            {{"value", K::kText}}};
+const Record kUniqueAccount{kq::jni::kUniqueAccountClass,    {true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40},
+                            {{"accountName", K::kText}}};
+const Record kCString      {kq::jni::kCStringClass,          {true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal},
+                            {{"value", K::kText}}};
+const Record kIsObjectExist{kq::jni::kIsObjectExistClass,    {true,   false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40},
+                            {{"isExist", K::kFlag}}};
+const Record kAccountSize  {kq::jni::kAccountSizeClass,      {true,   true,    L::kAsReadFailure, N::kDecode,     R::kOrdinal40},
+                            {{"size", K::kLong}}};
+const Record kReadObject   {kq::jni::kReadObjectClass,       {false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40},
+                            {{"sizeRead", K::kLong}}};
+const Record kCInt         {kq::jni::kCIntClass,             {true,   false,   L::kReadNothing,   N::kSkipDecode, R::kKeepOrdinal},
+                            {{"value", K::kInt}}};
+const Record kListRegions  {kq::jni::kListRegionsClass,      {true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal},
+                            {{"regionsList", K::kTextList}}};
+const Record kArrayOfString{kq::jni::kArrayOfStringClass,    {true,   false,   L::kReadNothing,   N::kDecode,     R::kKeepOrdinal},
+                            {{"arrayOfString", K::kTextList}}};
+const Record kListContainer{kq::jni::kListContainersClass,   {true,   false,   L::kSkipField,     N::kStop,       R::kOrdinal40},
+                            {{"containers", K::kContainerNames}}};
+const Record kAccountInfo  {kq::jni::kAccountInfoClass,      {false,  false,   L::kAsReadFailure, N::kDecode,     R::kKeepOrdinal},
+                            {{"accountIndentity", K::kText}, {"accountType", K::kText}, {"displayName", K::kText},
+                             {"emailAddress", K::kText}, {"usedSizeInByteTotal", K::kLong},
+                             {"remainedSizeInByteTotal", K::kLong}}};
+const Record kGObjectMeta  {kq::jni::kGObjectMetaDataClass,  {false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40},
+                            {{"values", K::kMetaData}}};
+// The count goes with the ordinal, before the map is filled.
+const Record kRObjectByName{kq::jni::kRObjectByNameClass,    {false,  false,   L::kAsReadFailure, N::kDecode,     R::kOrdinal40},
+                            {{"bytesRead", K::kLong}, {"values", K::kMetaData}}};
+const Record kSubMetaList  {kq::jni::kSubMetaDataListClass,  {false,  false,   L::kAsReadFailure, N::kSkipDecode, R::kOrdinal40},
+                            {{"metaDat", K::kSubList}}};
 // clang-format on
+
+// The element of a container list, read by name.
+const kq::jni::KeptLookup kContainer{kq::jni::kContainerClass,
+                                     {{"containerName", kq::jni::kStringType, kq::jni::MemberKind::kField}}};
 
 // ---- the engine ----
 
-constexpr size_t kMaxFields = 8;
-
-void ResetOutput(const Field& field) {
-  if (field.out == nullptr) return;
-  switch (field.kind) {
+void ResetOutput(FieldKind kind, void* out) {
+  if (out == nullptr) return;
+  switch (kind) {
     case FieldKind::kText:
-      static_cast<WString*>(field.out)->clear();
+      static_cast<WString*>(out)->clear();
       break;
     case FieldKind::kLong:
-      *static_cast<uint64_t*>(field.out) = 0;
+      *static_cast<uint64_t*>(out) = 0;
       break;
     case FieldKind::kFlag:
-      *static_cast<uint32_t*>(field.out) = 0;
+      *static_cast<uint32_t*>(out) = 0;
       break;
     case FieldKind::kInt:
-      *static_cast<int32_t*>(field.out) = 0;
+      *static_cast<int32_t*>(out) = 0;
       break;
     default:
       break;  // lists and maps are only ever added to
@@ -162,31 +229,42 @@ void AppendTexts(JNIEnv* env, jobjectArray array, jfieldID nameField, WStringLis
   });
 }
 
-void ReadField(JNIEnv* env, jobject result, jfieldID id, const Field& field) {
-  if (field.out == nullptr) return;
-  switch (field.kind) {
+// KQAzureContainer.containerName, or null (the lookup's exception cleared).
+jfieldID ContainerNameField(JNIEnv* env) {
+  if (const kq::jni::KeptIds* kept = kContainer.Kept()) return kept->fields[0];
+  ScopedLocalRef<jclass> cls = FindClass(env, kContainer.className());
+  const kq::jni::Member& name = *kContainer.begin();
+  kq::jni::KeptIds ids;
+  ids.fields[0] = FindField(env, cls.get(), name.name, name.signature);
+  if (ids.fields[0] != nullptr) kContainer.Keep(env, cls.get(), ids);
+  return ids.fields[0];
+}
+
+void ReadField(JNIEnv* env, jobject result, jfieldID id, FieldKind kind, void* out) {
+  if (out == nullptr) return;
+  switch (kind) {
     case FieldKind::kText: {
       ScopedLocalRef<jstring> text = ObjectField<jstring>(env, result, id);
       MallocedText copy = TakeText(env, text.get());
-      if (copy) static_cast<WString*>(field.out)->assign(copy.get());
+      if (copy) static_cast<WString*>(out)->assign(copy.get());
       return;
     }
     case FieldKind::kLong: {
       const jlong value = env->GetLongField(result, id);
       ThrowIfPending(env);
-      *static_cast<uint64_t*>(field.out) = static_cast<uint64_t>(value);
+      *static_cast<uint64_t*>(out) = static_cast<uint64_t>(value);
       return;
     }
     case FieldKind::kFlag: {
       const jboolean value = env->GetBooleanField(result, id);
       ThrowIfPending(env);
-      *static_cast<uint32_t*>(field.out) = value != JNI_FALSE ? 1u : 0u;
+      *static_cast<uint32_t*>(out) = value != JNI_FALSE ? 1u : 0u;
       return;
     }
     case FieldKind::kInt: {
       const jint value = env->GetIntField(result, id);
       ThrowIfPending(env);
-      *static_cast<int32_t*>(field.out) = static_cast<int32_t>(value);
+      *static_cast<int32_t*>(out) = static_cast<int32_t>(value);
       return;
     }
     default:
@@ -195,119 +273,82 @@ void ReadField(JNIEnv* env, jobject result, jfieldID id, const Field& field) {
 
   ScopedLocalRef<jobjectArray> array = ObjectField<jobjectArray>(env, result, id);
   if (!array) return;
-  switch (field.kind) {
+  switch (kind) {
     case FieldKind::kTextList:
-      AppendTexts(env, array.get(), nullptr, static_cast<WStringList*>(field.out));
+      AppendTexts(env, array.get(), nullptr, static_cast<WStringList*>(out));
       return;
     case FieldKind::kContainerNames: {
-      ScopedLocalRef<jclass> cls = FindClass(env, kq::jni::kContainerClass);
-      jfieldID name = FindField(env, cls.get(), "containerName", kq::jni::kStringType);
+      jfieldID name = ContainerNameField(env);
       if (name == nullptr) throw ReadFailure();
-      AppendTexts(env, array.get(), name, static_cast<WStringList*>(field.out));
+      AppendTexts(env, array.get(), name, static_cast<WStringList*>(out));
       return;
     }
     case FieldKind::kMetaData:
-      ReadMetaDataArray(env, array.get(), static_cast<MetaDataMap*>(field.out));
+      ReadMetaDataArray(env, array.get(), static_cast<MetaDataMap*>(out));
       return;
     case FieldKind::kSubList:
-      ReadSubListArray(env, array.get(), *static_cast<ObjectSubList**>(field.out));
+      ReadSubListArray(env, array.get(), *static_cast<ObjectSubList**>(out));
       return;
     default:
       return;
   }
 }
 
-// A record's class and field identifiers, kept once every lookup succeeded:
-// the records are read on every call of the data path, and a class held by
-// a global reference is never unloaded, so a later lookup would find the
-// same again.  Keyed by the record's rules, which each reader uses with one
-// fixed field list.
-struct KeptRecord {
-  const RecordRules* rules;
-  jclass cls;  // global reference
-  jfieldID errorId;
-  std::array<jfieldID, kMaxFields> ids;
-};
-constexpr size_t kKeptRecordSlots = 32;  // more than there are records
-std::atomic<const KeptRecord*> g_keptRecords[kKeptRecordSlots];
-
-const KeptRecord* FindKeptRecord(const RecordRules& rules) noexcept {
-  for (const auto& slot : g_keptRecords) {
-    const KeptRecord* kept = slot.load(std::memory_order_acquire);
-    if (kept == nullptr) return nullptr;  // slots fill from the front
-    if (kept->rules == &rules) return kept;
+void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const Record& record,
+                std::initializer_list<Out> outs) noexcept {
+  // Each reader hands one output per field, of the field's type.
+  if (outs.size() != record.count) return;
+  std::array<void*, kMaxFields> out{};
+  for (size_t n = 0; n < record.count; ++n) {
+    const Out& given = outs.begin()[n];
+    if (given.type != InfoOf(record.kinds[n]).out) return;
+    out[n] = given.p;
   }
-  return nullptr;
-}
-
-void KeepRecord(JNIEnv* env, const RecordRules& rules, jclass cls, jfieldID errorId,
-                const std::array<jfieldID, kMaxFields>& ids) noexcept {
-  jclass global = static_cast<jclass>(env->NewGlobalRef(cls));
-  auto* kept = global != nullptr ? new (std::nothrow) KeptRecord{&rules, global, errorId, ids} : nullptr;
-  if (kept != nullptr) {
-    for (auto& slot : g_keptRecords) {
-      const KeptRecord* expected = nullptr;
-      if (slot.compare_exchange_strong(expected, kept, std::memory_order_acq_rel)) return;
-      if (expected->rules == &rules) break;  // another thread kept it first
-    }
-  }
-  if (global != nullptr) env->DeleteGlobalRef(global);
-  delete kept;
-}
-
-void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules& rules,
-                std::initializer_list<Field> fields) noexcept {
+  const RecordRules& rules = record.rules;
   int32_t unused = 0;
   if (ordinal == nullptr) ordinal = &unused;
   if (rules.resetOrdinal) *ordinal = 0;
   if (rules.resetOutputs) {
-    for (const Field& field : fields) ResetOutput(field);
+    for (size_t n = 0; n < record.count; ++n) ResetOutput(record.kinds[n], out[n]);
   }
-  if (result == nullptr || env == nullptr || fields.size() > kMaxFields) return;
+  if (result == nullptr || env == nullptr) return;
 
   try {
     // A sub-list is handed out for every record that came back, whatever
     // the reading below makes of it, so that the host always has one to free.
-    for (const Field& field : fields) {
-      if (field.kind == FieldKind::kSubList && field.out != nullptr) {
-        *static_cast<ObjectSubList**>(field.out) = new ObjectSubList();
+    for (size_t n = 0; n < record.count; ++n) {
+      if (record.kinds[n] == FieldKind::kSubList && out[n] != nullptr) {
+        *static_cast<ObjectSubList**>(out[n]) = new ObjectSubList();
       }
     }
 
-    ScopedLocalRef<jclass> found(env);
-    jclass cls = nullptr;
-    jfieldID errorId = nullptr;
-    std::array<jfieldID, kMaxFields> ids{};
+    // ids.fields[0] is errorValue, ids.fields[1 + n] the n-th field.
+    kq::jni::KeptIds ids;
     bool missing = false;
-    if (const KeptRecord* kept = FindKeptRecord(rules)) {
-      cls = kept->cls;
-      errorId = kept->errorId;
-      ids = kept->ids;
-      if (!env->IsInstanceOf(result, cls)) throw ReadFailure();
+    if (const kq::jni::KeptIds* kept = record.lookup.Kept()) {
+      ids = *kept;
+      if (!env->IsInstanceOf(result, ids.cls)) throw ReadFailure();
     } else {
-      found = FindClass(env, rules.className);
+      ScopedLocalRef<jclass> found = FindClass(env, record.lookup.className());
       if (!found) {
         if (rules.lookupFailure == L::kAsReadFailure) throw ReadFailure();
         return;
       }
-      cls = found.get();
       // Reading fields of an object of another class would be undefined.
-      if (!env->IsInstanceOf(result, cls)) throw ReadFailure();
-      errorId = FindField(env, cls, "errorValue", kq::jni::kErrorValueType);
-      missing = errorId == nullptr;
+      if (!env->IsInstanceOf(result, found.get())) throw ReadFailure();
       size_t n = 0;
-      for (const Field& field : fields) {
-        ids[n] = FindField(env, cls, field.name, field.signature);
-        missing = missing || ids[n] == nullptr;
+      for (const kq::jni::Member& field : record.lookup) {
+        ids.fields[n] = FindField(env, found.get(), field.name, field.signature);
+        missing = missing || ids.fields[n] == nullptr;
         ++n;
       }
-      if (!missing) KeepRecord(env, rules, cls, errorId, ids);
+      if (!missing) record.lookup.Keep(env, found.get(), ids);
     }
     if (missing && rules.lookupFailure == L::kAsReadFailure) throw ReadFailure();
     if (missing && rules.lookupFailure == L::kReadNothing) return;
 
-    if (errorId != nullptr) {
-      ScopedLocalRef<jobject> errorValue = ObjectField(env, result, errorId);
+    if (ids.fields[0] != nullptr) {
+      ScopedLocalRef<jobject> errorValue = ObjectField(env, result, ids.fields[0]);
       if (!errorValue && rules.nullError == N::kStop) {
         *ordinal = 0;
         return;
@@ -315,10 +356,8 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
       if (errorValue || rules.nullError == N::kDecode) ReadErrorOrdinal(env, errorValue.get(), ordinal);
     }
 
-    size_t n = 0;
-    for (const Field& field : fields) {
-      if (ids[n] != nullptr) ReadField(env, result, ids[n], field);
-      ++n;
+    for (size_t n = 0; n < record.count; ++n) {
+      if (ids.fields[1 + n] != nullptr) ReadField(env, result, ids.fields[1 + n], record.kinds[n], out[n]);
     }
   } catch (...) {
     ClearExceptionWithConsoleNote(env);
@@ -329,15 +368,6 @@ void ReadRecord(JNIEnv* env, jobject result, int32_t* ordinal, const RecordRules
 }  // namespace
 
 // ---- shared helpers ----
-
-void ForgetKeptRecords(JNIEnv* env) {
-  for (auto& slot : g_keptRecords) {
-    const KeptRecord* kept = slot.exchange(nullptr, std::memory_order_acq_rel);
-    if (kept == nullptr) continue;
-    env->DeleteGlobalRef(kept->cls);
-    delete kept;
-  }
-}
 
 jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings) {
   if (env == nullptr || count < 1 || strings == nullptr) return nullptr;
@@ -365,75 +395,71 @@ jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings) 
 // ---- one reader per record ----
 
 void ReadCreateFnValue(JNIEnv* env, jobject result, int32_t* error, WString* objHandle) {
-  ReadRecord(env, result, error, kCreateFnValue, {Text("objHandle", objHandle)});
+  ReadRecord(env, result, error, kCreateFnValue, {objHandle});
 }
 
 void ReadWObjectHandleFnValue(JNIEnv* env, jobject result, int32_t* error, WString* objHandle) {
-  ReadRecord(env, result, error, kWObjectHandle, {Text("objHandle", objHandle)});
+  ReadRecord(env, result, error, kWObjectHandle, {objHandle});
 }
 
 void ReadGetObjectMetaData(JNIEnv* env, jobject result, int32_t* error, WString* value) {
-  ReadRecord(env, result, error, kGetObjectMeta, {Text("value", value)});
+  ReadRecord(env, result, error, kGetObjectMeta, {value});
 }
 
 void ReadUniqueAccountValue(JNIEnv* env, jobject result, int32_t* error, WString* accountName) {
-  ReadRecord(env, result, error, kUniqueAccount, {Text("accountName", accountName)});
+  ReadRecord(env, result, error, kUniqueAccount, {accountName});
 }
 
 void ReadCString(JNIEnv* env, jobject result, int32_t* error, WString* value) {
-  ReadRecord(env, result, error, kCString, {Text("value", value)});
+  ReadRecord(env, result, error, kCString, {value});
 }
 
 void ReadIsObjectExistFnValue(JNIEnv* env, jobject result, int32_t* error, uint32_t* isExist) {
-  ReadRecord(env, result, error, kIsObjectExist, {Flag("isExist", isExist)});
+  ReadRecord(env, result, error, kIsObjectExist, {isExist});
 }
 
 void ReadGetAccountSizeValue(JNIEnv* env, jobject result, int32_t* error, uint64_t* size) {
-  ReadRecord(env, result, error, kAccountSize, {Long("size", size)});
+  ReadRecord(env, result, error, kAccountSize, {size});
 }
 
 void ReadReadObjectFnValue(JNIEnv* env, jobject result, int32_t* error, uint64_t* sizeRead) {
-  ReadRecord(env, result, error, kReadObject, {Long("sizeRead", sizeRead)});
+  ReadRecord(env, result, error, kReadObject, {sizeRead});
 }
 
 void ReadCInt(JNIEnv* env, jobject result, int32_t* error, int32_t* value) {
-  ReadRecord(env, result, error, kCInt, {Int("value", value)});
+  ReadRecord(env, result, error, kCInt, {value});
 }
 
 void ReadListRegions(JNIEnv* env, jobject result, int32_t* error, WStringList* regions) {
-  ReadRecord(env, result, error, kListRegions, {TextList("regionsList", regions)});
+  ReadRecord(env, result, error, kListRegions, {regions});
 }
 
 void ReadArrayOfString(JNIEnv* env, jobject result, int32_t* error, WStringList* strings) {
-  ReadRecord(env, result, error, kArrayOfString, {TextList("arrayOfString", strings)});
+  ReadRecord(env, result, error, kArrayOfString, {strings});
 }
 
 void ReadListContainers(JNIEnv* env, jobject result, int32_t* error, WStringList* containers) {
-  ReadRecord(env, result, error, kListContainer, {ContainerNames("containers", containers)});
+  ReadRecord(env, result, error, kListContainer, {containers});
 }
 
 void ReadGetAccountInfoFnValue(JNIEnv* env, jobject result, int32_t* error, AccountInfoRecord* info) {
   const bool given = info != nullptr;
   ReadRecord(env, result, error, kAccountInfo,
-             {Text("accountIndentity", given ? &info->accountIndentity : nullptr),
-              Text("accountType", given ? &info->accountType : nullptr),
-              Text("displayName", given ? &info->displayName : nullptr),
-              Text("emailAddress", given ? &info->emailAddress : nullptr),
-              Long("usedSizeInByteTotal", given ? &info->usedSizeInByteTotal : nullptr),
-              Long("remainedSizeInByteTotal", given ? &info->remainedSizeInByteTotal : nullptr)});
+             {given ? &info->accountIndentity : nullptr, given ? &info->accountType : nullptr,
+              given ? &info->displayName : nullptr, given ? &info->emailAddress : nullptr,
+              given ? &info->usedSizeInByteTotal : nullptr, given ? &info->remainedSizeInByteTotal : nullptr});
 }
 
 void ReadGObjectMetaDataFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData) {
-  ReadRecord(env, result, error, kGObjectMeta, {MetaData("values", metaData)});
+  ReadRecord(env, result, error, kGObjectMeta, {metaData});
 }
 
 void ReadRObjectByNameFnValue(JNIEnv* env, jobject result, int32_t* error, MetaDataMap* metaData, uint64_t* bytesRead) {
-  // The count goes with the ordinal, before the map is filled.
-  ReadRecord(env, result, error, kRObjectByName, {Long("bytesRead", bytesRead), MetaData("values", metaData)});
+  ReadRecord(env, result, error, kRObjectByName, {bytesRead, metaData});
 }
 
 void ReadRetGetSubMetaDataList(JNIEnv* env, jobject result, int32_t* error, ObjectSubList** subList) {
-  ReadRecord(env, result, error, kSubMetaList, {SubList("metaDat", subList)});
+  ReadRecord(env, result, error, kSubMetaList, {subList});
 }
 
 }  // namespace kq

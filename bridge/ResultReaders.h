@@ -15,10 +15,6 @@
 
 namespace kq {
 
-// For tests that make lookups fail: drops the kept record classes and field
-// identifiers so that the next read looks them up afresh.  Not safe while
-// another thread reads.
-void ForgetKeptRecords(JNIEnv* env);
 // A Java String[] of `count` host strings; null when count < 1.
 jobjectArray NewStringArray(JNIEnv* env, int32_t count, const WString* strings);
 

@@ -148,9 +148,9 @@ WString CJNIWrapperLog::FormatRecord(const LocalTime& time, uint32_t pid, uint32
   return record;
 }
 
-void CJNIWrapperLog::Write(kq::WStringView text) { Write(kq::WStringView(), text); }
+void CJNIWrapperLog::Write(kq::WStringView text) noexcept { Write(kq::WStringView(), text); }
 
-void CJNIWrapperLog::Write(kq::WStringView message, kq::WStringView text) {
+void CJNIWrapperLog::Write(kq::WStringView message, kq::WStringView text) noexcept {
   bool locked = false;
   try {
     locked = m_hMutex.Lock();
@@ -174,7 +174,7 @@ void CJNIWrapperLog::Write(kq::WStringView message, kq::WStringView text) {
   if (locked) m_hMutex.Unlock();
 }
 
-void CJNIWrapperLog::WriteLevel3(kq::WStringView text) {
+void CJNIWrapperLog::WriteLevel3(kq::WStringView text) noexcept {
   if (m_level >= 3) Write(text);
 }
 

@@ -16,10 +16,12 @@ class CJNIWrapperLog {
   // exist.  Null only if the writer cannot be allocated.
   static CJNIWrapperLog* GetInstance(const WString& folder);
 
-  void Write(kq::WStringView text);
+  // Writing never fails the caller: a record that cannot be made or written
+  // is lost, and nothing is thrown.
+  void Write(kq::WStringView text) noexcept;
   // One record of message + text, with nothing in between.
-  void Write(kq::WStringView message, kq::WStringView text);
-  void WriteLevel3(kq::WStringView text);
+  void Write(kq::WStringView message, kq::WStringView text) noexcept;
+  void WriteLevel3(kq::WStringView text) noexcept;
 
   // Files rotate once the current one reaches this size.
   static constexpr int64_t kRotateBytes = 10485760;
@@ -47,5 +49,20 @@ class CJNIWrapperLog {
   // of messages allocates nothing.
   WString m_record;
 };
+
+namespace kq {
+
+// The writers for callers whose log may not be set: nothing is written then.
+inline void WriteLine(CJNIWrapperLog* log, WStringView text) noexcept {
+  if (log != nullptr) log->Write(text);
+}
+inline void WriteLine(CJNIWrapperLog* log, WStringView message, WStringView text) noexcept {
+  if (log != nullptr) log->Write(message, text);
+}
+inline void WriteLineLevel3(CJNIWrapperLog* log, WStringView text) noexcept {
+  if (log != nullptr) log->WriteLevel3(text);
+}
+
+}  // namespace kq
 
 #endif  // KQ_LOG_JNIWRAPPERLOG_H_

@@ -62,12 +62,7 @@ KQAzureCommunicationMgr::KQAzureCommunicationMgr(const WString& installPath, Jav
 
 KQAzureCommunicationMgr::~KQAzureCommunicationMgr() = default;
 
-void KQAzureCommunicationMgr::WriteLine(const WChar* text) const noexcept {
-  try {
-    if (m_pLog != nullptr) m_pLog->Write(text);
-  } catch (...) {
-  }
-}
+void KQAzureCommunicationMgr::WriteLine(const WChar* text) const noexcept { kq::WriteLine(m_pLog, text); }
 
 template <typename Call> uint32_t KQAzureCommunicationMgr::Forward(const NoBridgeAnswer& answer, Call&& call) noexcept {
   if (!jniObj) {

@@ -127,7 +127,7 @@ uint32_t CJNIWrapper::DeleteContainerFromKQCloud() {
     call.Line(kq::text::kDeleteContainerFromKQCloudJavaCalled);
     auto result = call.CallObject();
     call.Line(kq::text::kDeleteContainerFromKQCloudJavaEnded);
-    return GetErrorId(call.env(), result.get());
+    return call.ErrorCode(result.get());
   });
 }
 
@@ -137,14 +137,14 @@ uint32_t CJNIWrapper::AddJobInfo(JobInfoRecord job) {
     auto result = call.CallObject(Long(job.third), Long(job.fourth), Long(job.first), Long(job.second), Long(job.sixth),
                                   Long(job.fifth));
     call.Line(kq::text::kAddJobInfoJavaEnded);
-    return GetErrorId(call.env(), result.get());
+    return call.ErrorCode(result.get());
   });
 }
 
 uint32_t CJNIWrapper::CheckConnectivity() {
   return RunOperation(kCheckConnectivity, [&](JavaCall& call) -> uint32_t {
     auto result = call.CallObject();
-    return GetErrorId(call.env(), result.get());
+    return call.ErrorCode(result.get());
   });
 }
 

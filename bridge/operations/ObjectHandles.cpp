@@ -29,13 +29,13 @@ enum class Traces { kNone, kNameAndResult };
 // a failure (a null record leaves the empty string).
 uint32_t NameToHandle(JavaCall& call, const WString& name, WString* out, Traces traces) {
   auto javaName = call.String(name);
-  if (traces == Traces::kNameAndResult) call.bridge().WriteLineLevel3(name);
+  if (traces == Traces::kNameAndResult) call.LineLevel3(name);
   auto result = call.CallObject(javaName.get());
   int32_t ordinal = 0;
   WString handle;
   kq::ReadCreateFnValue(call.env(), result.get(), &ordinal, &handle);
   if (out != nullptr) *out = handle;
-  if (traces == Traces::kNameAndResult) call.bridge().WriteLineLevel3(handle);
+  if (traces == Traces::kNameAndResult) call.LineLevel3(handle);
   return CJNIWrapper::MapErrorId(ordinal);
 }
 
@@ -68,6 +68,6 @@ uint32_t CJNIWrapper::CloseObject(WString objectHandle) {
   return RunOperation(kCloseObject, [&](JavaCall& call) {
     auto handle = call.String(objectHandle);
     auto result = call.CallObject(handle.get());
-    return GetErrorId(call.env(), result.get());
+    return call.ErrorCode(result.get());
   });
 }

@@ -42,7 +42,7 @@ const OperationInfo kGetObjectActualSize{"GetObjectActualSize",
 uint32_t NameToErrorValue(JavaCall& call, const WString& name) {
   auto javaName = call.String(name);
   auto result = call.CallObject(javaName.get());
-  return call.bridge().GetErrorId(call.env(), result.get());
+  return call.ErrorCode(result.get());
 }
 
 // The flag of an existence-style record goes to the host even when no record
@@ -64,7 +64,7 @@ uint32_t CJNIWrapper::SetObjectMetaData(WString objectName, std::pair<WString, P
     // The property type stays on the host's side.
     auto value = call.String(entry.second.szProperty);
     auto result = call.CallObject(name.get(), property.get(), value.get());
-    return GetErrorId(call.env(), result.get());
+    return call.ErrorCode(result.get());
   });
 }
 

@@ -106,13 +106,13 @@ uint32_t CJNIWrapper::WriteObject(WString object, unsigned char* buffer, uint64_
     ScopedLocalRef<jbyteArray> bytes(env, kq::BufferToJByteArray(env, buffer, kq::ArrayLengthOf(size)));
     call.Line(kq::text::kWriteObjectMemoryCopyEnded, object);
     if (!bytes) {
-      DescribeException(env);
+      call.Describe();
       return KQ_ARRAY_NOT_MADE;
     }
     call.Line(kq::text::kWriteObjectJavaCalled, object);
     auto result = call.CallObject(name.get(), bytes.get(), JavaLong(size));
     call.Line(kq::text::kWriteObjectJavaEnded, object);
-    return GetErrorId(env, result.get());
+    return call.ErrorCode(result.get());
   });
 }
 
@@ -138,7 +138,7 @@ uint32_t WriteObjectWithMetaData(JavaCall& call, const WString& object, const un
   call.Line(kq::text::kWriteObjectJavaEndedIsOccured, object);
   if (!result) {
     call.Line(kq::text::kWriteObjectIsReturnNull, object);
-    call.bridge().DescribeException(env);
+    call.Describe();
     return KQ_BRIDGE_FAILURE;
   }
   return HandleFromRecord(env, result.get(), kq::ReadWObjectHandleFnValue, objectHandle);

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bridge/JniHelpers.h"
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
 #include "tests/support/LogReader.h"
@@ -36,8 +37,7 @@ class ScopedJniFault {
   // Int>Field reading the field `name`; of GetStringChars; of CallIntMethod.
   // Kept lookups are dropped first, or the failing call would never be made.
   ScopedJniFault(JNIEnv* env, Call call, std::string name = "", int nth = 0) : env_(env) {
-    ForgetErrorValueClass(env);
-    ForgetKeptRecords(env);
+    jni::ForgetKeptLookups(env);
     s = State{env->functions, *env->functions, call, std::move(name), nullptr, nth, 0, 0};
     JNINativeInterface_& t = s.table;
     t.FindClass = [](JNIEnv* e, const char* n) { return Fail(e, kFindClass, n) ? nullptr : s.real->FindClass(e, n); };
