@@ -1,0 +1,138 @@
+// RestoreFile.h on POSIX systems: every step relative to an open folder.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "HostOs.h"
+#include "PosixTime.h"
+#include "RestoreNames.h"
+
+namespace kqhost {
+
+using restore::Fail;
+
+struct RestoreFile::State {
+  int dirFd = -1;
+  std::string name, temp;
+  int fd = -1;
+  uint64_t partId = 0;
+
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    {
+      PartialFiles parts;
+      if (fd >= 0) close(fd);
+      if (!temp.empty()) unlinkat(dirFd, temp.c_str(), 0);
+      if (partId != 0) parts.Drop(partId);
+    }
+    if (dirFd >= 0) close(dirFd);
+  }
+};
+
+bool RestoreRoot::Open(const std::filesystem::path& dest, std::string* error) {
+  std::error_code ec;
+  std::filesystem::create_directories(dest, ec);
+  fd_ = open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) *error = std::strerror(errno);
+  return fd_ >= 0;
+}
+
+RestoreRoot::~RestoreRoot() {
+  if (fd_ >= 0) close(fd_);
+}
+
+RestoreFile::RestoreFile(const RestoreRoot& root, const std::string& rel) : state_(std::make_unique<State>()) {
+  std::vector<std::string> segs = restore::Segments(rel);
+  int dir = dup(root.fd_);
+  std::string walked;
+  for (size_t i = 0; i + 1 < segs.size() && dir >= 0; ++i) {
+    const char* seg = segs[i].c_str();
+    walked += (walked.empty() ? "" : "/") + segs[i];
+    int next = openat(dir, seg, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && errno == ENOENT && (mkdirat(dir, seg, 0777) == 0 || errno == EEXIST))
+      next = openat(dir, seg, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int err = errno;
+    struct stat st;
+    bool isLink = next < 0 && fstatat(dir, seg, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+    close(dir);
+    dir = next;
+    if (dir < 0) {
+      if (isLink) Fail(walked + " is a symbolic link in the destination; not followed");
+      Fail("cannot open the folder " + walked + ": " + std::strerror(err));
+    }
+  }
+  if (dir < 0) Fail(std::string("cannot open the destination: ") + std::strerror(errno));
+  state_->dirFd = dir;
+  state_->name = segs.back();
+}
+
+RestoreFile::~RestoreFile() = default;
+
+bool RestoreFile::TargetExists() const {
+  struct stat st;
+  return fstatat(state_->dirFd, state_->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+void RestoreFile::Write(const unsigned char* data, size_t n) {
+  if (state_->fd < 0) {
+    PartialFiles parts;
+    if (parts.Abandoned()) Fail("interrupted");
+    for (int attempt = 0; attempt < 10 && state_->fd < 0; ++attempt) {
+      std::string temp = restore::TempName();
+      state_->fd = openat(state_->dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (state_->fd >= 0)
+        state_->temp = temp;
+      else if (errno != EEXIST)
+        break;
+    }
+    if (state_->fd < 0) Fail(std::string("cannot create a temporary file: ") + std::strerror(errno));
+    state_->partId = parts.Add([dirFd = state_->dirFd, temp = state_->temp] { unlinkat(dirFd, temp.c_str(), 0); });
+  }
+  while (n > 0) {
+    ssize_t k = write(state_->fd, data, n);
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) Fail(std::string("write failed: ") + std::strerror(errno));
+    data += k;
+    n -= static_cast<size_t>(k);
+  }
+}
+
+bool RestoreFile::Commit(int64_t mtimeNs, bool overwrite) {
+  if (state_->fd < 0) Write(nullptr, 0);
+  const MtimeOnly mtime(mtimeNs);
+  if (futimens(state_->fd, mtime.times) != 0) {
+    Fail(std::string("cannot set the modification time: ") + std::strerror(errno));
+  }
+  int rc = close(state_->fd);
+  state_->fd = -1;
+  if (rc != 0) Fail(std::string("write failed: ") + std::strerror(errno));
+
+  PartialFiles parts;
+  if (parts.Interrupted()) Fail("interrupted");
+  const char* temp = state_->temp.c_str();
+  const char* name = state_->name.c_str();
+  if (overwrite) {
+    if (renameat(state_->dirFd, temp, state_->dirFd, name) != 0)
+      Fail(std::string("cannot move the restored file into place: ") + std::strerror(errno));
+  } else if (renameat2(state_->dirFd, temp, state_->dirFd, name, RENAME_NOREPLACE) != 0) {
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS)
+      Fail(std::string("cannot move the restored file into place: ") + std::strerror(errno));
+    // A file system without the no-replace rename: a hard link never replaces either.
+    if (linkat(state_->dirFd, temp, state_->dirFd, name, 0) != 0) {
+      if (errno == EEXIST) return false;
+      Fail(std::string("cannot move the restored file into place: ") + std::strerror(errno));
+    }
+    unlinkat(state_->dirFd, temp, 0);
+  }
+  state_->temp.clear();
+  return true;
+}
+
+}  // namespace kqhost
