@@ -160,7 +160,7 @@ unsigned Host::Threads(unsigned requested) const { return ThreadsThatFit(request
 
 unsigned ThreadsThatFit(unsigned requested, uint64_t blockSize, int64_t maxHeap) {
   if (maxHeap <= 0 || blockSize == 0) return requested;
-  uint64_t fit = static_cast<uint64_t>(maxHeap) / 2 / blockSize;
+  uint64_t fit = static_cast<uint64_t>(maxHeap) / 4 / blockSize;
   return static_cast<unsigned>(std::max<uint64_t>(1, std::min<uint64_t>(requested, fit)));
 }
 
