@@ -403,23 +403,39 @@ final class DataPath implements AutoCloseable {
             // Hashed as the pieces arrive, while they are still in the cache, so the check adds no pass of its own.
             MessageDigest digest = withMd5 ? newMd5() : null;
             BlockLayout.Check check = sums == null ? null : sums.get();
+            // The body may go on arriving on a client thread after the try has ended (timed out, cancelled, failed),
+            // when the target may already be a pool buffer lent to another range. Every copy holds this lock and
+            // the try sets it ended on its way out, so no byte of an ended try lands in the target.
+            boolean[] ended = {false};
             Mono<BlobDownloadHeaders> request = blob(blobName)
                     .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
                     .flatMap((BlobDownloadAsyncResponse r) -> r.getValue().doOnNext(bb -> {
-                        int n = bb.remaining();
-                        if (n > count - filled[0]) {
-                            throw new IllegalStateException("more data than requested");
+                        synchronized (ended) {
+                            if (ended[0]) {
+                                throw new java.util.concurrent.CancellationException("the try has ended");
+                            }
+                            int n = bb.remaining();
+                            if (n > count - filled[0]) {
+                                throw new IllegalStateException("more data than requested");
+                            }
+                            bb.get(target, at + filled[0], n);
+                            if (digest != null) {
+                                digest.update(target, at + filled[0], n);
+                            }
+                            if (check != null) {
+                                check.update(target, at + filled[0], n);
+                            }
+                            filled[0] += n;
                         }
-                        bb.get(target, at + filled[0], n);
-                        if (digest != null) {
-                            digest.update(target, at + filled[0], n);
-                        }
-                        if (check != null) {
-                            check.update(target, at + filled[0], n);
-                        }
-                        filled[0] += n;
                     }).then(Mono.just(r.getDeserializedHeaders())));
-            BlobDownloadHeaders headers = await(request, timeout);
+            BlobDownloadHeaders headers;
+            try {
+                headers = await(request, timeout);
+            } finally {
+                synchronized (ended) {
+                    ended[0] = true;
+                }
+            }
             byte[] expected = headers.getContentMd5();
             if ((digest != null && expected != null && !Arrays.equals(expected, digest.digest()))
                     || (check != null && !check.passed())) {

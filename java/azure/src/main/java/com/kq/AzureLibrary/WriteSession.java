@@ -185,18 +185,19 @@ final class WriteSession implements Session {
         if (blockIds.size() >= MAX_BLOCKS) {
             throw StorageFailure.of(ERRORID.QUOTA_EXCEEDED);
         }
+        // At most MaxInFlight blocks of this session under way: the writer waits here, until the session is dropped
+        // (the block stays the session's buffer meanwhile, so a drop gives it back).
+        while (!slots.tryAcquire(SLOT_WAIT_MS, TimeUnit.MILLISECONDS)) {
+            if (isDropped()) {
+                throw StorageFailure.of(ERRORID.CANCELLED);
+            }
+        }
         byte[] block = buffer;
         int len = buffered;
         // Named after its sum, so that a reader can check whole-block ranges without the service's MD5.
         String id = BlockLayout.blockId(blockIdSalt, blockIds.size(), BlockLayout.crc32c(block, 0, len));
         buffer = null;
         buffered = 0;
-        // At most MaxInFlight blocks of this session under way: the writer waits here, until the session is dropped.
-        while (!slots.tryAcquire(SLOT_WAIT_MS, TimeUnit.MILLISECONDS)) {
-            if (isDropped()) {
-                throw StorageFailure.of(ERRORID.CANCELLED);
-            }
-        }
         data.pool.markInFlight(block);
         // Whoever claims the block gives it back: the worker when it runs, or the cancellation of a task that
         // never started (a running upload keeps its buffer until its request has ended).

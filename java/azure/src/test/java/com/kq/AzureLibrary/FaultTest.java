@@ -383,7 +383,8 @@ class FaultTest {
                 assertFalse(t.isAlive(), t.getName() + " still runs");
             }
         }
-        assertTrue(BufferPool.SHARED.used() <= heldBefore, "every buffer given back");
+        assertTrue(BufferPool.SHARED.used() <= heldBefore,
+                () -> "every buffer given back: " + BufferPool.SHARED.used() + " held, " + heldBefore + " before");
     }
 
     private static void joinQuietly(Thread t) {
