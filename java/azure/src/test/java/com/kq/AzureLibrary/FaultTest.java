@@ -378,7 +378,7 @@ class FaultTest {
             ok(check.AzureDeInit());
         }
         for (Thread t : Thread.getAllStackTraces().keySet()) {
-            if (!before.contains(t) && t.getName().startsWith("kq-azure-transfer-")) {
+            if (!before.contains(t) && t.getName().startsWith("kq-azure-")) {
                 joinQuietly(t); // a worker the pool has let go may take a moment more to end
                 assertFalse(t.isAlive(), t.getName() + " still runs");
             }
