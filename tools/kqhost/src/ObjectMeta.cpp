@@ -233,6 +233,8 @@ std::string CheckPrefix(const std::string& prefix) {
       if (u < 0x20 || u == 0x7F) return "the prefix holds a control character";
       if (c == '\\') return "the prefix holds a backslash";
     }
+    if (seg.find("\xEF\xBF\xBE") != std::string::npos || seg.find("\xEF\xBF\xBF") != std::string::npos)
+      return "the prefix holds U+FFFE or U+FFFF, which no listing can carry";
     if (slash == std::string::npos) return "";
     start = slash + 1;
   }

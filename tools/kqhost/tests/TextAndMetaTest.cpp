@@ -165,7 +165,7 @@ TEST(Names, PrefixesAndContainersAreCheckedBeforeUse) {
     const char* prefix;
     const char* expect;
   } bad[] = {{"../../x", "'..'"},   {"a/./b", "'.'"},     {"a//b", "empty"}, {"a./b", "end with '.'"},
-             {"a\\b", "backslash"}, {"a\x01", "control"}, {"\xFF", "UTF-8"}};
+             {"a\\b", "backslash"}, {"a\x01", "control"}, {"\xFF", "UTF-8"}, {"s\xEF\xBF\xBF/t", "U+FFFF"}};
   for (const auto& c : bad) EXPECT_NE(CheckPrefix(c.prefix).find(c.expect), std::string::npos) << c.prefix;
 
   for (const std::string& good : {std::string("kq-backup"), std::string("abc"), std::string(63, 'z')})
