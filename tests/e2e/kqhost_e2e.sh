@@ -202,8 +202,9 @@ names)
     # Every name a Linux file can have, and a destination that tries to lead the restore astray.
     start_azurite
     long="$(printf 'n%.0s' $(seq 1 250))"
+    # U+FFFF and U+FFFE are valid UTF-8 that no listing can carry; U+FDD0 lists as it is.
     names=(x x.kqhost-part y "$long" trailing. dir./inner 'back\slash' $'ctl\x01name' $'bad\xffbyte' 100%.txt a%20b
-           evil/pwned.txt)
+           evil/pwned.txt $'bad\xef\xbf\xbfname' $'nc\xef\xbf\xbe/\xef\xb7\x90')
     for n in "${names[@]}"; do
         mkdir -p "$work/src/$(dirname -- "$n")"
         printf '%s\n' "$n" >"$work/src/$n"
@@ -215,7 +216,7 @@ names)
     kq verify 0 verify --prefix s
     kq ls - ls -l s/
     ! grep -q $'\x01' "$work/ls.out" || fail "ls printed a control character raw"
-    expect_text ls out 'ctl%01name'
+    expect_text ls out 'ctl%01name' 'bad%EF%BF%BFname' $'nc%EF%BF%BE/\xef\xb7\x90'
 
     # Unchanged files are not sent again; a changed one (same size and time) is.
     plant etags kq-backup s/ >"$work/etags-1"

@@ -47,6 +47,14 @@ class RunControl {
     std::lock_guard<std::mutex> lock(mu_);
     if (unreachable_.load() || InterruptRequested()) return;
     uint32_t rc = plugin_->CheckConnectivity();
+    if (rc == KQ_OUT_OF_MEMORY || rc == KQ_ARRAY_NOT_MADE || rc == KQ_BUFFER_UNAVAILABLE) {
+      // The check itself ran out of memory: that says nothing about storage,
+      // and the files still to come may well fit once the heap has room.
+      if (!memoryReported_.exchange(true))
+        Console::Error(std::string(command_) + ": the Java VM is short of memory (CheckConnectivity: plug-in code " +
+                       DescribeCode(rc) + "); going on with the other files");
+      return;
+    }
     if (rc != KQ_OK) {
       unreachable_.store(true);
       Console::Error(std::string(command_) + ": storage does not answer (CheckConnectivity: plug-in code " +
@@ -59,7 +67,18 @@ class RunControl {
   const char* command_;
   std::mutex mu_;
   std::atomic<bool> unreachable_{false};
+  std::atomic<bool> memoryReported_{false};
 };
+
+// The threads of a run: as many of --threads as the VM's heap holds blocks for.
+unsigned RunThreads(const Host& host, const HostOptions& options, const char* command) {
+  unsigned threads = host.Threads(options.threads);
+  if (threads < options.threads)
+    Console::Error(std::string(command) + ": note: " + std::to_string(options.threads) + " threads of " +
+                   FormatBytes(options.blockSize) + " blocks do not fit the Java VM's heap of " +
+                   FormatBytes(static_cast<uint64_t>(host.maxHeap())) + "; using " + std::to_string(threads));
+  return threads;
+}
 
 struct Tally {
   std::atomic<uint64_t> done{0}, failed{0}, bytes{0};
@@ -294,10 +313,13 @@ int RunBackup(const HostOptions& options, const fs::path& source, const std::str
   Run run("backup", host->plugin(), order.size(), totalBytes, options.showProgress);
   auto cancelled = run.Cancelled();
   run.Items(
-      options.threads,
+      RunThreads(*host, options, "backup"),
       [&](size_t k) -> uint64_t {
         const SourceFile& file = tree.files[order[k]];
         const std::string name = ObjectNameFor(normalized, file.rel);
+        // Stored only under a name that lists and restores as this very file.
+        if (RelativePathOf(normalized, name) != std::optional<std::string>(file.rel))
+          throw FileError("its name cannot be stored so that it restores as it is");
         if (NameLength(name) > kMaxObjectName)
           throw FileError("the object name would be " + std::to_string(NameLength(name)) +
                           " characters; the store holds at most " + std::to_string(kMaxObjectName));
@@ -390,7 +412,7 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
   Run run("restore", host->plugin(), jobs.size(), selected.bytes, options.showProgress);
   auto cancelled = run.Cancelled();
   run.Items(
-      options.threads,
+      RunThreads(*host, options, "restore"),
       [&](size_t k) -> uint64_t {
         if (!RestoreOne(host->store(), *jobs[k].object, root, jobs[k].rel, flags.overwrite, run.meter(), cancelled))
           throw FileError("a file of that name exists; kept (--overwrite replaces it)");
@@ -420,7 +442,7 @@ int RunVerify(const HostOptions& options, const std::string& prefix, const Comma
   Run run("verify", host->plugin(), jobs.size(), selected.bytes, options.showProgress);
   auto cancelled = run.Cancelled();
   run.Items(
-      options.threads,
+      RunThreads(*host, options, "verify"),
       [&](size_t k) {
         const StoredObject& object = *jobs[k];
         Sha256 hash;

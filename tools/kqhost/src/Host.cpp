@@ -1,5 +1,6 @@
 #include "Host.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <string_view>
@@ -144,6 +145,8 @@ Host::Host(const HostOptions& options) {
   jvmOptions.insert(jvmOptions.end(), options.jvmOptions.begin(), options.jvmOptions.end());
   jvm_ = Jvm::Create(options.javaHome, jars, jvmOptions, &error);
   if (!jvm_) throw std::runtime_error(error);
+  maxHeap_ = jvm_->MaxHeapBytes();
+  blockSize_ = options.blockSize;
 
   plugin_ = std::make_unique<PluginInstance>(options.pluginPath, options.installRoot, jvm_->vm());
   plugin_->Init(InitArgument(options));
@@ -151,7 +154,15 @@ Host::Host(const HostOptions& options) {
 }
 
 Host::Host(ICloudPluginInterface* plugin, size_t blockSize)
-    : external_(plugin), store_(std::make_unique<ObjectStore>(plugin, blockSize)) {}
+    : external_(plugin), store_(std::make_unique<ObjectStore>(plugin, blockSize)), blockSize_(blockSize) {}
+
+unsigned Host::Threads(unsigned requested) const { return ThreadsThatFit(requested, blockSize_, maxHeap_); }
+
+unsigned ThreadsThatFit(unsigned requested, uint64_t blockSize, int64_t maxHeap) {
+  if (maxHeap <= 0 || blockSize == 0) return requested;
+  uint64_t fit = static_cast<uint64_t>(maxHeap) / 4 / blockSize;
+  return static_cast<unsigned>(std::max<uint64_t>(1, std::min<uint64_t>(requested, fit)));
+}
 
 Host::~Host() {
   store_.reset();

@@ -143,6 +143,27 @@ std::unique_ptr<Jvm> Jvm::Create(const fs::path& javaHome, const std::vector<fs:
   return std::unique_ptr<Jvm>(new Jvm(vm));
 }
 
+int64_t Jvm::MaxHeapBytes() const {
+  JNIEnv* env = nullptr;
+  if (vm_->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK) return -1;
+  int64_t result = -1;
+  jclass runtime = env->FindClass("java/lang/Runtime");
+  if (runtime != nullptr) {
+    jmethodID get = env->GetStaticMethodID(runtime, "getRuntime", "()Ljava/lang/Runtime;");
+    jmethodID max = get != nullptr ? env->GetMethodID(runtime, "maxMemory", "()J") : nullptr;
+    jobject instance = max != nullptr ? env->CallStaticObjectMethod(runtime, get) : nullptr;
+    if (instance != nullptr && !env->ExceptionCheck()) {
+      jlong bytes = env->CallLongMethod(instance, max);
+      if (!env->ExceptionCheck()) result = bytes;
+    }
+    if (instance != nullptr) env->DeleteLocalRef(instance);
+    env->DeleteLocalRef(runtime);
+  }
+  if (env->ExceptionCheck()) env->ExceptionClear();
+  vm_->DetachCurrentThread();
+  return result;
+}
+
 Jvm::~Jvm() {
   // The VM is left running: DestroyJavaVM would wait for every non-daemon
   // thread the library's HTTP stack may have started, and a VM cannot be

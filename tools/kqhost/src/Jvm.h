@@ -5,6 +5,7 @@
 
 #include <jni.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -41,6 +42,10 @@ class Jvm {
   Jvm& operator=(const Jvm&) = delete;
 
   JavaVM* vm() const { return vm_; }
+  // The most heap the VM will use (Runtime.maxMemory: what -Xmx gave, or the
+  // VM's own default), asked on a thread attached for the purpose; -1 when
+  // it cannot be told.  Call from a thread that is not attached.
+  int64_t MaxHeapBytes() const;
 
  private:
   explicit Jvm(JavaVM* vm) : vm_(vm) {}

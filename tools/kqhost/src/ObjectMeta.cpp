@@ -162,10 +162,16 @@ std::string EncodeSegment(const std::string& seg) {
     }
     bool escape = (len == 1 && (c < 0x20 || c == 0x7F || c == '\\')) || (c == '.' && i + 1 == seg.size()) ||
                   (c == '%' && i + 2 < seg.size() && IsUpperHex(seg[i + 1]) && IsUpperHex(seg[i + 2]));
-    if (escape)
+    // U+FFFE and U+FFFF (EF BF BE, EF BF BF): a listing cannot carry them, so each of their bytes is escaped.
+    bool notInListings = len == 3 && c == 0xEF && static_cast<unsigned char>(seg[i + 1]) == 0xBF &&
+                         (static_cast<unsigned char>(seg[i + 2]) & 0xFE) == 0xBE;
+    if (notInListings) {
+      for (size_t k = 0; k < len; ++k) AppendEscaped(&out, static_cast<unsigned char>(seg[i + k]));
+    } else if (escape) {
       AppendEscaped(&out, c);
-    else
+    } else {
       out.append(seg, i, len);
+    }
     i += len;
   }
   return out;
@@ -227,6 +233,8 @@ std::string CheckPrefix(const std::string& prefix) {
       if (u < 0x20 || u == 0x7F) return "the prefix holds a control character";
       if (c == '\\') return "the prefix holds a backslash";
     }
+    if (seg.find("\xEF\xBF\xBE") != std::string::npos || seg.find("\xEF\xBF\xBF") != std::string::npos)
+      return "the prefix holds U+FFFE or U+FFFF, which no listing can carry";
     if (slash == std::string::npos) return "";
     start = slash + 1;
   }

@@ -54,6 +54,7 @@ std::string CheckContainerName(const std::string& name);
 // upper-case hex digits):
 //   - control characters (0x00-0x1F, 0x7F) and '\';
 //   - bytes that are not part of well-formed UTF-8 (Linux names are bytes);
+//   - U+FFFE and U+FFFF, which the store keeps but its listings cannot carry;
 //   - a '.' that ends a segment (the store drops or refuses trailing dots);
 //   - a literal '%' followed by two upper-case hex digits, so that the
 //     mapping stays reversible while "100%.txt" or "a%20b" stay unchanged.

@@ -121,8 +121,10 @@ TEST(Names, StorableNamesStayAndTheRestMapReversibly) {
                    "del\x7F",
                    13),
        "tab%09bell%07del%7F"},
-      {"bad\xFFname\xC3", "bad%FFname%C3"},  // bytes that are not UTF-8
-      {"\xED\xA0\x80", "%ED%A0%80"},         // an encoded surrogate is not UTF-8 either
+      {"bad\xFFname\xC3", "bad%FFname%C3"},                              // bytes that are not UTF-8
+      {"\xED\xA0\x80", "%ED%A0%80"},                                     // an encoded surrogate is not UTF-8 either
+      {"bad\xEF\xBF\xBFname\xEF\xBF\xBE", "bad%EF%BF%BFname%EF%BF%BE"},  // U+FFFF, U+FFFE: no listing holds them
+      {"\xEF\xB7\x90\xEF\xBF\xBD", "\xEF\xB7\x90\xEF\xBF\xBD"},          // U+FDD0 and U+FFFD list back as they are
   };
   for (const auto& c : cases) {
     EXPECT_EQ(EncodeName(c.local), c.stored) << ::testing::PrintToString(c.local);
@@ -163,7 +165,7 @@ TEST(Names, PrefixesAndContainersAreCheckedBeforeUse) {
     const char* prefix;
     const char* expect;
   } bad[] = {{"../../x", "'..'"},   {"a/./b", "'.'"},     {"a//b", "empty"}, {"a./b", "end with '.'"},
-             {"a\\b", "backslash"}, {"a\x01", "control"}, {"\xFF", "UTF-8"}};
+             {"a\\b", "backslash"}, {"a\x01", "control"}, {"\xFF", "UTF-8"}, {"s\xEF\xBF\xBF/t", "U+FFFF"}};
   for (const auto& c : bad) EXPECT_NE(CheckPrefix(c.prefix).find(c.expect), std::string::npos) << c.prefix;
 
   for (const std::string& good : {std::string("kq-backup"), std::string("abc"), std::string(63, 'z')})

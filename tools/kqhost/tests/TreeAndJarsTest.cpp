@@ -3,6 +3,7 @@
 #include <fstream>
 #include <random>
 
+#include "Host.h"
 #include "HostOs.h"
 #include "Jvm.h"
 #include "Tree.h"
@@ -153,3 +154,20 @@ TEST_F(TempDir, LibraryJarFirstThenTheOthersByNameOrTheReasonThereAreNone) {
 
 }  // namespace
 }  // namespace kqhost
+
+TEST(Threads, AsManyAsTheHeapHoldsBlocksForAndAtLeastOne) {
+  constexpr uint64_t kMiB = 1u << 20;
+  struct Case {
+    unsigned requested;
+    uint64_t block;
+    int64_t heap;
+    unsigned expect;
+  } cases[] = {
+      {32, 8 * kMiB, 64 * kMiB, 2},  {32, 8 * kMiB, 256 * kMiB, 8}, {2, 8 * kMiB, 64 * kMiB, 2},
+      {8, 256 * kMiB, 64 * kMiB, 1}, {32, 1024, 64 * kMiB, 32},     {4, 8 * kMiB, -1, 4},
+      {64, 8 * kMiB, INT64_MAX, 64},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(kqhost::ThreadsThatFit(c.requested, c.block, c.heap), c.expect)
+        << c.requested << " x " << c.block << " in " << c.heap;
+}

@@ -119,6 +119,9 @@ public class AzureStorageLibrary implements StorageLibrary {
             data = freshData;
             dropped = sessions.detachAll();
         }
+        if (oldData != null) {
+            oldData.stop(); // first: every request of the old clients ends, so no session below waits on one
+        }
         sessions.discard(dropped);
         if (oldData != null) {
             oldData.close();

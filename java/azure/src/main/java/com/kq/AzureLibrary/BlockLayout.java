@@ -22,7 +22,7 @@ final class BlockLayout {
      * waiting on the blob, such as those an interrupted backup left behind.
      */
     private static final byte[] TAG = {'k', 'q'};
-    private static final int SALT_BYTES = 6;
+    static final int SALT_BYTES = 6;
     static final int ID_BYTES = TAG.length + SALT_BYTES + 4 + 4;
 
     private final long[] starts;

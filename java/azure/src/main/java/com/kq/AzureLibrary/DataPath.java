@@ -62,8 +62,11 @@ final class DataPath implements AutoCloseable {
     static final int MD5_RANGE_LIMIT = 4 * 1024 * 1024;
     /** What a block list answer is sized as, for its try's time limit (about 100 bytes a block). */
     private static final long LAYOUT_BYTES = 1024 * 1024;
-    /** How long {@link #close()} waits for the workers once they are told to stop. */
-    private static final long CLOSE_WAIT_SECONDS = 10;
+    /**
+     * How long {@link #close()} waits for the workers once their requests are cancelled. They end at once in
+     * practice: every wait of theirs is a try (cancelled), a back-off (cut short) or the pool (given back).
+     */
+    static final long CLOSE_WAIT_SECONDS = 3;
     private static final AtomicInteger THREAD_COUNTER = new AtomicInteger();
 
     /** Tests put a fault injector here; it joins every pipeline built after. */
@@ -83,6 +86,24 @@ final class DataPath implements AutoCloseable {
     private final AtomicBoolean containerReady = new AtomicBoolean();
     /** Counts {@link #refreshClients()}, so a refused try can tell whether newer clients exist than its own. */
     private final AtomicInteger clientGeneration = new AtomicInteger();
+    /** The tries under way on any thread, so that {@link #stop()} can cancel them all. */
+    private final java.util.Set<java.util.concurrent.CompletableFuture<?>> tries =
+            java.util.concurrent.ConcurrentHashMap.newKeySet();
+    /** Counted down once by {@link #stop()}: no request starts after it, and back-offs end at once. */
+    private final java.util.concurrent.CountDownLatch stopped = new java.util.concurrent.CountDownLatch(1);
+    private final RetryPolicy.Clock clock = new RetryPolicy.Clock() {
+        @Override
+        public long nanoTime() {
+            return System.nanoTime();
+        }
+
+        @Override
+        public void sleep(Duration d) throws InterruptedException {
+            if (stopped.await(d.toMillis(), TimeUnit.MILLISECONDS)) {
+                throw StorageFailure.of(ERRORID.CANCELLED); // not an interrupt: the caller's thread keeps its state
+            }
+        }
+    };
 
     DataPath(StorageConnection connection) {
         this.connection = connection;
@@ -92,8 +113,8 @@ final class DataPath implements AutoCloseable {
         this.readAhead = config.transfer.readAhead;
         this.rangeSize = config.transfer.rangeSize;
         this.checkedRange = Math.min(rangeSize, MD5_RANGE_LIMIT);
-        pool.setCapacity(bufferBudget(config.transfer.maxBufferMemory, Runtime.getRuntime().maxMemory()));
         this.container = buildContainer();
+        pool.join(this, bufferBudget(config.transfer.maxBufferMemory, Runtime.getRuntime().maxMemory()));
         this.workers = Executors.newCachedThreadPool(r -> {
             Thread t = new Thread(r, "kq-azure-transfer-" + THREAD_COUNTER.incrementAndGet());
             t.setDaemon(true);
@@ -142,6 +163,9 @@ final class DataPath implements AutoCloseable {
      */
     private <T> T requests(long bytes, RetryPolicy.Attempt<T> attempt) {
         return retry.run(bytes, timeout -> {
+            if (isStopped()) {
+                throw StorageFailure.of(ERRORID.CANCELLED);
+            }
             int before = clientGeneration.get();
             try {
                 return attempt.run(timeout);
@@ -152,25 +176,52 @@ final class DataPath implements AutoCloseable {
                 }
                 throw e;
             }
-        });
+        }, clock);
     }
 
+    /** Runs a task on a worker; CANCELLED once the data path has stopped. */
     void execute(Runnable task) {
-        workers.execute(task);
+        try {
+            workers.execute(task);
+        } catch (java.util.concurrent.RejectedExecutionException e) {
+            throw StorageFailure.of(ERRORID.CANCELLED);
+        }
     }
 
     <T> Future<T> submit(java.util.concurrent.Callable<T> task) {
-        return workers.submit(task);
+        try {
+            return workers.submit(task);
+        } catch (java.util.concurrent.RejectedExecutionException e) {
+            throw StorageFailure.of(ERRORID.CANCELLED);
+        }
     }
 
-    /** Stops the workers (their requests are cancelled) and waits until they have all ended. */
-    @Override
-    public void close() {
+    boolean isStopped() {
+        return stopped.getCount() == 0;
+    }
+
+    /**
+     * Ends every request of this data path at once, on whatever thread it runs (workers and callers alike): tries
+     * under way are cancelled (their connections closed), back-offs cut short, queued tasks dropped, and no request
+     * starts after. Returns without waiting; the calls that were in them answer CANCELLED.
+     */
+    void stop() {
+        stopped.countDown();
+        for (java.util.concurrent.CompletableFuture<?> t : tries) {
+            t.cancel(true);
+        }
         for (Runnable never : workers.shutdownNow()) {
             if (never instanceof Future) {
                 ((Future<?>) never).cancel(false); // gives back what a task that never ran was holding
             }
         }
+        pool.leave(this);
+    }
+
+    /** {@link #stop()}, then waits (at most {@link #CLOSE_WAIT_SECONDS}) until the workers have all ended. */
+    @Override
+    public void close() {
+        stop();
         try {
             workers.awaitTermination(CLOSE_WAIT_SECONDS, TimeUnit.SECONDS);
         } catch (InterruptedException e) {
@@ -236,15 +287,38 @@ final class DataPath implements AutoCloseable {
         }
     }
 
-    /** Waits for one try, cancelling it (and so closing its connection) when its time is up. */
-    static <T> T await(Mono<T> request, Duration timeout) throws TimeoutException {
+    /**
+     * Waits for one try, cancelling it (and so closing its connection) when its time is up or the data path stops.
+     * The time limit is the future's own, so a timeout is told by its type, never by the text of a message.
+     */
+    <T> T await(Mono<T> request, Duration timeout) throws TimeoutException {
+        return await(request, timeout, tries, this::isStopped);
+    }
+
+    static <T> T await(Mono<T> request, Duration timeout, java.util.Set<java.util.concurrent.CompletableFuture<?>> live,
+                       java.util.function.BooleanSupplier stopped) throws TimeoutException {
+        java.util.concurrent.CompletableFuture<T> pending = request.toFuture();
+        live.add(pending);
         try {
-            return request.block(timeout);
-        } catch (IllegalStateException e) {
-            if (e.getMessage() != null && e.getMessage().startsWith("Timeout on blocking read")) {
-                throw new TimeoutException("try timed out after " + timeout.toMillis() + " ms");
+            if (stopped.getAsBoolean()) {
+                pending.cancel(true); // stopped while this try was being made
             }
-            throw e;
+            return pending.get(timeout.toNanos(), TimeUnit.NANOSECONDS);
+        } catch (TimeoutException e) {
+            throw new TimeoutException("try timed out after " + timeout.toMillis() + " ms");
+        } catch (java.util.concurrent.CancellationException e) {
+            throw StorageFailure.of(ERRORID.CANCELLED);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw StorageFailure.of(ERRORID.CANCELLED);
+        } catch (ExecutionException e) {
+            if (e.getCause() instanceof Error) {
+                throw (Error) e.getCause();
+            }
+            throw unwrap(e);
+        } finally {
+            pending.cancel(true); // a try past its time: its subscription, and so its connection, ends here
+            live.remove(pending);
         }
     }
 
@@ -329,23 +403,39 @@ final class DataPath implements AutoCloseable {
             // Hashed as the pieces arrive, while they are still in the cache, so the check adds no pass of its own.
             MessageDigest digest = withMd5 ? newMd5() : null;
             BlockLayout.Check check = sums == null ? null : sums.get();
+            // The body may go on arriving on a client thread after the try has ended (timed out, cancelled, failed),
+            // when the target may already be a pool buffer lent to another range. Every copy holds this lock and
+            // the try sets it ended on its way out, so no byte of an ended try lands in the target.
+            boolean[] ended = {false};
             Mono<BlobDownloadHeaders> request = blob(blobName)
                     .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
                     .flatMap((BlobDownloadAsyncResponse r) -> r.getValue().doOnNext(bb -> {
-                        int n = bb.remaining();
-                        if (n > count - filled[0]) {
-                            throw new IllegalStateException("more data than requested");
+                        synchronized (ended) {
+                            if (ended[0]) {
+                                throw new java.util.concurrent.CancellationException("the try has ended");
+                            }
+                            int n = bb.remaining();
+                            if (n > count - filled[0]) {
+                                throw new IllegalStateException("more data than requested");
+                            }
+                            bb.get(target, at + filled[0], n);
+                            if (digest != null) {
+                                digest.update(target, at + filled[0], n);
+                            }
+                            if (check != null) {
+                                check.update(target, at + filled[0], n);
+                            }
+                            filled[0] += n;
                         }
-                        bb.get(target, at + filled[0], n);
-                        if (digest != null) {
-                            digest.update(target, at + filled[0], n);
-                        }
-                        if (check != null) {
-                            check.update(target, at + filled[0], n);
-                        }
-                        filled[0] += n;
                     }).then(Mono.just(r.getDeserializedHeaders())));
-            BlobDownloadHeaders headers = await(request, timeout);
+            BlobDownloadHeaders headers;
+            try {
+                headers = await(request, timeout);
+            } finally {
+                synchronized (ended) {
+                    ended[0] = true;
+                }
+            }
             byte[] expected = headers.getContentMd5();
             if ((digest != null && expected != null && !Arrays.equals(expected, digest.digest()))
                     || (check != null && !check.passed())) {
@@ -406,7 +496,7 @@ final class DataPath implements AutoCloseable {
                 int n = Math.min(checkedRange, end - pos);
                 int p = pos;
                 slots.acquire();
-                parts.add(workers.submit(() -> {
+                parts.add(submit(() -> {
                     try {
                         return readRange(blobName, target, at + p, offset + p, n, version);
                     } finally {
@@ -430,6 +520,8 @@ final class DataPath implements AutoCloseable {
             throw StorageFailure.of(ERRORID.CANCELLED);
         } catch (ExecutionException e) {
             throw unwrap(e);
+        } catch (java.util.concurrent.CancellationException e) {
+            throw StorageFailure.of(ERRORID.CANCELLED); // the data path stopped before the range ran
         } finally {
             for (Future<RangeInfo> part : parts) {
                 part.cancel(true);

@@ -10,6 +10,7 @@ import java.io.UncheckedIOException;
 import java.net.SocketTimeoutException;
 import java.net.http.HttpTimeoutException;
 import java.util.concurrent.TimeoutException;
+import javax.xml.stream.XMLStreamException;
 
 /**
  * Translates whatever a storage call threw into the one {@link ERRORID} the host sees. Each kind of storage
@@ -40,6 +41,11 @@ final class ErrorMapper {
                     || t instanceof TimeoutException) {
                 return ERRORID.TIMEOUT;
             }
+            if (t instanceof XMLStreamException) {
+                // The service answered, but with a document that does not parse (a listing holding a name XML
+                // cannot carry): no network fault, and asking again gets the same answer.
+                return ERRORID.FAILURE;
+            }
             if (t instanceof IOException || t instanceof UncheckedIOException) {
                 // Keep looking: an IOException may wrap a more telling timeout.
                 ERRORID deeper = t.getCause() == null ? null : classifyTransport(t.getCause(), depth + 1);
@@ -57,6 +63,9 @@ final class ErrorMapper {
 
     private static ERRORID classifyTransport(Throwable t, int depth) {
         for (; t != null && depth < 16; t = t.getCause(), depth++) {
+            if (t instanceof XMLStreamException) {
+                return ERRORID.FAILURE;
+            }
             if (t instanceof HttpTimeoutException || t instanceof SocketTimeoutException
                     || t instanceof TimeoutException) {
                 return ERRORID.TIMEOUT;

@@ -4,7 +4,10 @@ import com.kq.KQCloudPluginInterface.ERRORID;
 
 /**
  * Which strings are usable object names. Checked here, before any request, so that a name Azure would refuse or
- * silently change (a trailing '.' or '/', a backslash turned into a slash) is refused with INVALID_NAME instead.
+ * silently change (a trailing '.' or '/', a backslash turned into a slash, a "." or ".." segment, which an HTTP client
+ * may resolve away before sending) or that a listing cannot carry (a character XML 1.0 cannot hold: controls, U+FFFE, U+FFFF, a lone
+ * surrogate; the object would be stored, but every later listing of its container would fail) is refused with
+ * INVALID_NAME instead. Other noncharacters (U+FDD0..U+FDEF, U+1FFFE, ...) are valid XML and list back exactly.
  */
 final class ObjectNames {
     /** Azure's limit on blob names, in characters. */
@@ -43,9 +46,10 @@ final class ObjectNames {
             return false;
         }
         int segments = 1;
+        int segmentStart = 0;
         for (int i = 0; i < path.length(); i++) {
             char ch = path.charAt(i);
-            if (ch < 0x20 || ch == 0x7f || ch == '\\') {
+            if (ch < 0x20 || ch == 0x7f || ch == '\\' || ch == '\uFFFE' || ch == '\uFFFF') {
                 return false;
             }
             if (Character.isHighSurrogate(ch)) {
@@ -56,10 +60,19 @@ final class ObjectNames {
             } else if (Character.isLowSurrogate(ch)) {
                 return false;
             } else if (ch == '/') {
+                if (isDotSegment(path, segmentStart, i)) {
+                    return false;
+                }
                 segments++;
+                segmentStart = i + 1;
             }
         }
-        return segments <= MAX_NAME_SEGMENTS;
+        return segments <= MAX_NAME_SEGMENTS; // a last "." or ".." ends in '.', refused above for a whole name
+    }
+
+    private static boolean isDotSegment(String path, int start, int end) {
+        int n = end - start;
+        return (n == 1 || n == 2) && path.startsWith("..".substring(0, n), start);
     }
 
     /** "set/name", backslashes made slashes, no doubled slash at the joint; INVALID_NAME if unusable. */

@@ -76,7 +76,6 @@ final class ObjectReads extends ObjectAccess {
             }
             int count = (int) Math.min(wanted, rs.length() - offset);
             long got = count == 0 ? 0 : readAhead(rs).read(buffer, offset, count, rs.eTag());
-            sessions.endReadAheadIfClosed(rs);
             return new ReadResult(got, rs.storedMetadata());
         }
         BlockBlobClient blob = c.blob(objectName(target));

@@ -31,7 +31,11 @@ final class ObjectWrites extends ObjectAccess {
         super(sessions, connection, data);
     }
 
-    /** The bytes of a write: a size beyond the array is SIZE_MISMATCH, never a partial write. */
+    /**
+     * The bytes of a write: a size beyond the array is SIZE_MISMATCH, never a partial write. The plug-in hands a
+     * null array when it could not make one: for a size an array can hold (its low 32 bits, as the plug-in takes
+     * them, between 1 and 2^31 - 1) that was the heap running out, and the answer says so.
+     */
     static int dataLength(byte[] data, long size) {
         if (size < 0) {
             throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
@@ -40,7 +44,9 @@ final class ObjectWrites extends ObjectAccess {
             if (size == 0) {
                 return 0;
             }
-            throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
+            long arrayLength = size & 0xFFFFFFFFL;
+            throw StorageFailure.of(arrayLength > 0 && arrayLength <= Integer.MAX_VALUE
+                    ? ERRORID.OUT_OF_MEMORY : ERRORID.INVALID_ARGUMENT);
         }
         if (size > data.length) {
             throw StorageFailure.of(ERRORID.SIZE_MISMATCH);

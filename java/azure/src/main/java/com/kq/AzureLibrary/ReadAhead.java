@@ -90,6 +90,8 @@ final class ReadAhead {
     private Future<BlockLayout> layout;
     private boolean layoutAsked;
     private long nextExpected = -1;
+    /** After {@link #close()} a read still running is served directly: nothing is fetched ahead for it any more. */
+    private boolean closed;
     private final TreeMap<Long, Chunk> ahead = new TreeMap<>();
 
     ReadAhead(DataPath data, String blobName, long length, String eTag, int depth) {
@@ -107,7 +109,7 @@ final class ReadAhead {
             dropAll(); // the session moved to a new version (its own metadata change): plan it afresh
             eTag = currentETag;
         }
-        boolean streaming = depth > 0
+        boolean streaming = !closed && depth > 0
                 && (offset == nextExpected || (nextExpected == -1 && offset == 0 && count >= data.checkedRange));
         int done = 0;
         if (streaming) {
@@ -178,6 +180,8 @@ final class ReadAhead {
             } catch (InterruptedException ie) {
                 Thread.currentThread().interrupt();
                 throw StorageFailure.of(ERRORID.CANCELLED);
+            } catch (CancellationException ce) {
+                throw StorageFailure.of(ERRORID.CANCELLED); // the library is shutting down under this read
             } catch (ExecutionException ee) {
                 ahead.remove(c.start);
                 c.drop();
@@ -253,6 +257,7 @@ final class ReadAhead {
 
     /** Ends the read-ahead: fetches cancelled, buffers given back. */
     synchronized void close() {
+        closed = true;
         dropAll();
         nextExpected = -1;
     }

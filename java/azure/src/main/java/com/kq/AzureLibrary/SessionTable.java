@@ -85,10 +85,7 @@ final class SessionTable {
             throw StorageFailure.of(ERRORID.INVALID_HANDLE);
         }
         retired.retire(handle);
-        ReadAhead ra = readers.remove(handle);
-        if (ra != null) {
-            ra.close();
-        }
+        closeReadAhead(handle);
         if (session instanceof WriteSession) {
             writers.remove(session.blobName(), session);
         }
@@ -106,19 +103,25 @@ final class SessionTable {
         ws.abort();
     }
 
-    /** The read-ahead of a read session, made at its first read. */
+    /**
+     * The read-ahead of a read session, made at its first read; CANCELLED when the session has ended meanwhile.
+     * Whoever ends a session removes it from the table before its read-ahead, so a read-ahead made after that
+     * removal is seen here and closed, and one made before it is seen by the one ending the session.
+     */
     ReadAhead readAhead(ReadSession rs, DataPath d) {
-        return readers.computeIfAbsent(rs.handle(),
+        ReadAhead ra = readers.computeIfAbsent(rs.handle(),
                 h -> new ReadAhead(d, rs.blobName(), rs.length(), rs.eTag(), d.readAhead));
+        if (!sessions.containsKey(rs.handle())) {
+            closeReadAhead(rs.handle());
+            throw StorageFailure.of(ERRORID.CANCELLED);
+        }
+        return ra;
     }
 
-    /** A read that ran while its session was closed may have made a read-ahead after the close: end it. */
-    void endReadAheadIfClosed(ReadSession rs) {
-        if (!sessions.containsKey(rs.handle())) {
-            ReadAhead ra = readers.remove(rs.handle()); // closed while this read ran
-            if (ra != null) {
-                ra.close();
-            }
+    private void closeReadAhead(String handle) {
+        ReadAhead ra = readers.remove(handle);
+        if (ra != null) {
+            ra.close();
         }
     }
 
@@ -135,10 +138,10 @@ final class SessionTable {
 
     /** Ends what {@link #detachAll} took: read-aheads closed, handles retired, uncommitted uploads cancelled. */
     void discard(List<Session> dropped) {
-        for (ReadAhead ra : readers.values()) {
-            ra.close();
+        // Each removed by its key: a clear() would also drop, unclosed, one made while this loop ran.
+        for (String handle : readers.keySet()) {
+            closeReadAhead(handle);
         }
-        readers.clear();
         for (Session s : dropped) {
             retired.retire(s.handle());
             if (s instanceof WriteSession) {

@@ -8,10 +8,13 @@ import java.util.ArrayList;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Queue;
+import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.Future;
 import java.util.concurrent.FutureTask;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.Semaphore;
+import java.util.concurrent.TimeUnit;
 
 /**
  * An object being written, with write-behind: a write returns once its bytes are copied into a block buffer
@@ -29,6 +32,8 @@ final class WriteSession implements Session {
     /** A small object's buffer starts at this size and doubles up to one block. */
     private static final int FIRST_BUFFER = 64 * 1024;
     private static final SecureRandom RANDOM = new SecureRandom();
+    /** How often a writer waiting for a slot looks whether the session has been dropped. */
+    private static final long SLOT_WAIT_MS = 50;
 
     private final String handle;
     private final String blobName;
@@ -36,15 +41,18 @@ final class WriteSession implements Session {
     private final int blockSize;
     private final Semaphore slots;
     /** Makes this session's block ids differ from those of any other session staging to the same blob. */
-    private final byte[] blockIdSalt = new byte[8];
+    private final byte[] blockIdSalt = new byte[BlockLayout.SALT_BYTES];
     private final List<String> blockIds = new ArrayList<>();
-    private final List<Future<?>> staging = new ArrayList<>();
+    /** Blocks under way; {@link #abort} cancels them without waiting for the session's monitor. */
+    private final Queue<Future<?>> staging = new ConcurrentLinkedQueue<>();
     private final Map<String, String> storedMetadata = new LinkedHashMap<>();
     private byte[] buffer;
     private int buffered;
     private long totalBytes;
     /** The first failure; written by workers, read by the caller's thread. */
     private volatile ERRORID spoilt;
+    /** Set by {@link #abort} before it waits for the monitor, so that a writer waiting for room gives up. */
+    private volatile boolean dropped;
     private boolean finished;
 
     WriteSession(String handle, String blobName, DataPath data, int blockSize) {
@@ -127,15 +135,30 @@ final class WriteSession implements Session {
         }
     }
 
-    /** Drops the session: stagings in flight are cancelled, buffers go back, nothing is committed. */
-    synchronized void abort() {
-        if (spoilt == null) {
-            spoilt = ERRORID.CANCELLED;
-        }
+    /**
+     * Drops the session: stagings in flight are cancelled, buffers go back, nothing is committed. A call of another
+     * thread inside the session (a writer waiting for pool room or for a slot) answers CANCELLED within
+     * {@link BufferPool}'s wait slice, so the monitor is free soon after whatever the network does; a call in a
+     * request of its own is ended by {@link DataPath#stop()}, which comes first when the library is shut down.
+     */
+    void abort() {
+        dropped = true;
         for (Future<?> f : staging) {
             f.cancel(true);
         }
-        releaseBuffer();
+        synchronized (this) {
+            if (spoilt == null) {
+                spoilt = ERRORID.CANCELLED;
+            }
+            for (Future<?> f : staging) {
+                f.cancel(true);
+            }
+            releaseBuffer();
+        }
+    }
+
+    private boolean isDropped() {
+        return dropped || data.isStopped();
     }
 
     /** The buffer grows by doubling up to one block: a small object never holds a whole block. */
@@ -150,7 +173,7 @@ final class WriteSession implements Session {
             int grown = buffer == null ? FIRST_BUFFER : buffer.length * 2;
             size = Math.min(blockSize, Math.max(needed, grown));
         }
-        byte[] bigger = data.pool.acquire(size);
+        byte[] bigger = data.pool.acquire(size, this::isDropped);
         if (buffer != null) {
             System.arraycopy(buffer, 0, bigger, 0, buffered);
             data.pool.release(buffer, false);
@@ -162,13 +185,19 @@ final class WriteSession implements Session {
         if (blockIds.size() >= MAX_BLOCKS) {
             throw StorageFailure.of(ERRORID.QUOTA_EXCEEDED);
         }
+        // At most MaxInFlight blocks of this session under way: the writer waits here, until the session is dropped
+        // (the block stays the session's buffer meanwhile, so a drop gives it back).
+        while (!slots.tryAcquire(SLOT_WAIT_MS, TimeUnit.MILLISECONDS)) {
+            if (isDropped()) {
+                throw StorageFailure.of(ERRORID.CANCELLED);
+            }
+        }
         byte[] block = buffer;
         int len = buffered;
         // Named after its sum, so that a reader can check whole-block ranges without the service's MD5.
         String id = BlockLayout.blockId(blockIdSalt, blockIds.size(), BlockLayout.crc32c(block, 0, len));
         buffer = null;
         buffered = 0;
-        slots.acquire(); // at most MaxInFlight blocks of this session under way; the writer waits here
         data.pool.markInFlight(block);
         // Whoever claims the block gives it back: the worker when it runs, or the cancellation of a task that
         // never started (a running upload keeps its buffer until its request has ended).

@@ -200,4 +200,61 @@ class AccountModesTest {
             assertTrue(asked.size() >= 1 && asked.get(0).contains("127.0.0.1:" + AZURITE.port() + "/"), "" + asked);
         }
     }
+
+    /**
+     * Two instances in one VM, on two accounts with their own containers and settings: the shared pool's budget is
+     * the larger setting whichever initialised last, and one instance's key rotation and DeInit leave the other's
+     * open session alone.
+     */
+    @Test
+    void twoInstancesOnTwoAccountsAreIndependent() throws IOException {
+        String secondKey = java.util.Base64.getEncoder().encodeToString("kq-second-account-key-for-tests!".getBytes(
+                StandardCharsets.US_ASCII));
+        Azurite two = Azurite.start(Map.of("AZURITE_ACCOUNTS", DEV_ACCOUNT + ":" + DEV_KEY + ";kqsecond:" + secondKey));
+        Path keyFile = Files.createTempFile("kq-key", ".txt");
+        KQAzurePlugInLibrary first = null;
+        KQAzurePlugInLibrary second = null;
+        try {
+            Files.write(keyFile, DEV_KEY.getBytes(StandardCharsets.US_ASCII));
+            long mib = 1024 * 1024;
+            first = init("AccountName=" + DEV_ACCOUNT + ";AccountKeyFile=" + keyFile + ";BlobEndpoint=http://127.0.0.1:"
+                    + two.port() + "/" + DEV_ACCOUNT + ";Container=" + container("first")
+                    + ";BlockSize=65536;MaxInFlight=2;MaxBufferMemory=" + 24 * mib);
+            String secondContainer = container("second");
+            second = init(two.connectionString("kqsecond", secondKey) + "Container=" + secondContainer
+                    + ";BlockSize=131072;MaxInFlight=4;MaxBufferMemory=" + 2 * mib);
+            // Other libraries of this VM may ask for more still: at least the larger of these two.
+            assertTrue(BufferPool.SHARED.capacity() >= Math.min(24 * mib, Runtime.getRuntime().maxMemory() / 4),
+                    "the larger budget, though the smaller initialised last");
+
+            byte[] one = data(21, 700 * 1024 + 5);
+            byte[] other = data(22, 900 * 1024 + 7);
+            CCreateFnValue a = first.CreateObject("same/name");
+            CCreateFnValue b = second.CreateObject("same/name");
+            ok(first.WriteObject(a.objHandle, one, one.length / 2));
+            ok(second.WriteObject(b.objHandle, other, other.length / 2));
+            ok(first.updateStorageKey().errorValue); // the first's rotation: the second's session goes on
+            ok(second.WriteObject(b.objHandle, Arrays.copyOfRange(other, other.length / 2, other.length),
+                    other.length - other.length / 2));
+            ok(second.CloseObject(b.objHandle));
+            ok(second.AzureDeInit()); // the second leaves: the first's session goes on
+            second = null;
+            ok(first.WriteObject(a.objHandle, Arrays.copyOfRange(one, one.length / 2, one.length),
+                    one.length - one.length / 2));
+            ok(first.CloseObject(a.objHandle));
+            assertArrayEquals(one, readInChunks(first, "same/name", 256 * 1024));
+
+            second = init(two.connectionString("kqsecond", secondKey) + "Container=" + secondContainer);
+            assertArrayEquals(other, readInChunks(second, "same/name", 256 * 1024), "each account holds its own");
+            assertEquals("kqsecond", second.GetOwnerName().accountName);
+        } finally {
+            for (KQAzurePlugInLibrary lib : new KQAzurePlugInLibrary[] {first, second}) {
+                if (lib != null) {
+                    ok(lib.AzureDeInit());
+                }
+            }
+            Files.deleteIfExists(keyFile);
+            two.close();
+        }
+    }
 }

@@ -34,6 +34,7 @@ import java.util.Base64;
 import java.util.List;
 import java.util.Set;
 import java.util.concurrent.ConcurrentHashMap;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Function;
@@ -330,27 +331,60 @@ class FaultTest {
         }
     }
 
-    @Test
-    void deInitWithUploadsInFlightCancelsThemAndLeavesNoWorker() {
+    /**
+     * The service falls silent while one host thread streams blocks into a session (waiting for a slot, or for pool
+     * room when the pool is full, with the session's monitor held) and another reads: DeInit, or an AzureInit that
+     * replaces the configuration, still returns at once, both calls answer CANCELLED, nothing is committed.
+     */
+    @ParameterizedTest(name = "{0}")
+    @ValueSource(strings = {"MaxInFlight=2;AzureDeInit", "MaxInFlight=32;MaxBufferMemory=1048576;AzureDeInit",
+            "MaxInFlight=2;AzureInit"})
+    void unloadIsPromptWhateverTheHostsThreadsWaitFor(String setting) throws Exception {
         Set<Thread> before = Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
         long heldBefore = BufferPool.SHARED.used(); // the pool is the process's: other libraries may hold some
-        withFaults(new Injector(r -> isBlock(r) ? "silence" : null), "MaxInFlight=3");
-        CCreateFnValue session = lib.CreateObject("cut");
-        byte[] chunk = data(5, BLOCK);
-        for (int i = 0; i < 3; i++) {
-            ok(lib.WriteObject(session.objHandle, chunk, chunk.length)); // each returns with its block in flight
-        }
+        AtomicBoolean silent = new AtomicBoolean();
+        String items = setting.substring(0, setting.lastIndexOf(';'));
+        withFaults(new Injector(r -> silent.get() && (isBlock(r) || isRangedGet(r)) ? "silence" : null),
+                items + ";ReadAhead=2");
+        byte[] stored = data(4, 8 * BLOCK);
+        ok(lib.WriteObject("kept", stored, stored.length, null).errorValue);
+        CCreateFnValue reading = lib.OpenObject("kept");
+        CCreateFnValue writing = lib.CreateObject("cut");
+        silent.set(true);
+        byte[] stream = data(5, 40 * BLOCK);
+        java.util.concurrent.CompletableFuture<Object> writer = java.util.concurrent.CompletableFuture.supplyAsync(
+                () -> lib.WriteObject(writing.objHandle, stream, stream.length));
+        java.util.concurrent.CompletableFuture<Object> reader = java.util.concurrent.CompletableFuture.supplyAsync(
+                () -> lib.ReadObject(reading.objHandle, new byte[stored.length], stored.length, 0));
+        Thread.sleep(1500); // both are stuck now: the writer on its full window, the reader on silent ranges
+        assertFalse(writer.isDone() || reader.isDone(), "the service answers nothing");
+
+        String containerName = lib.GetContainerName().accountName;
         long start = System.nanoTime();
-        ok(lib.AzureDeInit());
-        lib = null;
-        assertTrue(Duration.ofNanos(System.nanoTime() - start).getSeconds() < 5, "DeInit does not wait for a try");
+        if (setting.endsWith("AzureInit")) {
+            ok(lib.AzureInit(Azurite.shared().connectionString() + "Container=" + container("after"), "/opt/kq"));
+        } else {
+            ok(lib.AzureDeInit());
+            lib = null;
+        }
+        long unload = System.nanoTime() - start;
+        assertTrue(unload < TimeUnit.SECONDS.toNanos(DataPath.CLOSE_WAIT_SECONDS), "unloaded in " + unload / 1000000 + " ms");
+        expect(CANCELLED, errorOf(writer.get(2, TimeUnit.SECONDS)));
+        expect(CANCELLED, errorOf(reader.get(2, TimeUnit.SECONDS)));
+        KQAzurePlugInLibrary check = init(Azurite.shared().connectionString() + "Container=" + containerName);
+        try {
+            assertFalse(exists(check, "cut"), "nothing of the dropped session is committed");
+        } finally {
+            ok(check.AzureDeInit());
+        }
         for (Thread t : Thread.getAllStackTraces().keySet()) {
-            if (!before.contains(t) && t.getName().startsWith("kq-azure-transfer-")) {
+            if (!before.contains(t) && t.getName().startsWith("kq-azure-")) {
                 joinQuietly(t); // a worker the pool has let go may take a moment more to end
                 assertFalse(t.isAlive(), t.getName() + " still runs");
             }
         }
-        assertTrue(BufferPool.SHARED.used() <= heldBefore, "every buffer given back");
+        assertTrue(BufferPool.SHARED.used() <= heldBefore,
+                () -> "every buffer given back: " + BufferPool.SHARED.used() + " held, " + heldBefore + " before");
     }
 
     private static void joinQuietly(Thread t) {

@@ -25,6 +25,13 @@ class ObjectNamesTest {
                 Arguments.of("bad\u0001", 0, false), Arguments.of("tab\tx", 0, false), Arguments.of("del\u007f", 0, false),
                 Arguments.of("back\\slash", 0, false), Arguments.of("lone\uD83D", 0, false),
                 Arguments.of("lone\uD83Dx", 0, false), Arguments.of("\uDE00low", 0, false),
+                // What a listing's XML cannot hold is refused; other noncharacters and C1 controls list back exactly.
+                Arguments.of("bad\uFFFFname", 0, false), Arguments.of("bad\uFFFE", 0, false),
+                Arguments.of("ok\uFDD0\uFDEF\uFFFD\uFEFF\u0085", 0, true), Arguments.of("ok\uD83F\uDFFE\uDBFF\uDFFF", 0, true),
+                // Dot segments an HTTP client may resolve away; dots inside a segment are names like any other.
+                Arguments.of("a/./b", 0, false), Arguments.of("a/../b", 0, false), Arguments.of("../b", 0, false),
+                Arguments.of("./", 5, false), Arguments.of("a/.", 1, true), Arguments.of("a/.../b", 0, true),
+                Arguments.of(".hidden/..x", 0, true),
                 Arguments.of(HandleTokens.PREFIX + "0".repeat(32), 0, true));
     }
 

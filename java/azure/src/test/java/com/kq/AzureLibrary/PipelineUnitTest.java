@@ -23,7 +23,9 @@ import java.util.HashSet;
 import java.util.List;
 import java.util.Set;
 import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.ExecutionException;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 
 import static org.junit.jupiter.api.Assertions.*;
@@ -92,29 +94,74 @@ class PipelineUnitTest {
         assertEquals(72 * mib, DataPath.bufferBudget(72 * mib, Long.MAX_VALUE), "a VM without a heap limit");
     }
 
-    @Test
-    void aWriterWaitsForMemoryInFlightAndNeverDeadlocksOnIdleBuffers() throws Exception {
-        BufferPool pool = new BufferPool(100);
-        byte[] idle = pool.acquire(60);
-        // Nothing in flight: waiting would never end, so the cap is passed rather than hang.
-        byte[] overdraft = pool.acquire(60);
-        assertEquals(120, pool.used());
-        assertNull(pool.tryAcquire(1), "read-ahead takes only free memory");
-        pool.markInFlight(overdraft);
-        CompletableFuture<byte[]> waiting = CompletableFuture.supplyAsync(() -> {
+    private static CompletableFuture<byte[]> acquireAsync(BufferPool pool, int size, AtomicBoolean dropped) {
+        return CompletableFuture.supplyAsync(() -> {
             try {
-                return pool.acquire(30);
+                return pool.acquire(size, dropped::get);
             } catch (InterruptedException e) {
                 throw new IllegalStateException(e);
             }
         });
+    }
+
+    @Test
+    void aWriterWaitsForMemoryInFlightUntilItsSessionIsDroppedAndNeverDeadlocksOnIdleBuffers() throws Exception {
+        BufferPool pool = new BufferPool(100);
+        AtomicBoolean never = new AtomicBoolean();
+        byte[] idle = pool.acquire(60, never::get);
+        // Nothing in flight: waiting would never end, so the cap is passed rather than hang.
+        byte[] overdraft = pool.acquire(60, never::get);
+        assertEquals(120, pool.used());
+        assertNull(pool.tryAcquire(1), "read-ahead takes only free memory");
+        pool.markInFlight(overdraft);
+        CompletableFuture<byte[]> waiting = acquireAsync(pool, 30, never);
+        AtomicBoolean dropped = new AtomicBoolean();
+        CompletableFuture<byte[]> abandoned = acquireAsync(pool, 30, dropped);
         Thread.sleep(200);
         assertFalse(waiting.isDone(), "an upload in flight will give memory back: wait for it");
+        dropped.set(true);
+        ExecutionException cancelled = assertThrows(ExecutionException.class, () -> abandoned.get(1, TimeUnit.SECONDS));
+        assertEquals(ERRORID.CANCELLED, ErrorMapper.classify(cancelled.getCause()), "a dropped session waits no more");
         pool.release(overdraft, true);
         assertEquals(30, waiting.get(5, TimeUnit.SECONDS).length);
         assertEquals(90, pool.used());
         pool.release(idle, false);
         assertNotNull(pool.tryAcquire(10));
+    }
+
+    @Test
+    void buffersOfMixedSizesAreReusedWithinTheBudget() throws Exception {
+        BufferPool pool = new BufferPool(1000);
+        AtomicBoolean never = new AtomicBoolean();
+        byte[] block = pool.acquire(400, never::get);
+        byte[] small = pool.acquire(50, never::get);
+        pool.release(block, false);
+        pool.release(small, false);
+        assertSame(block, pool.acquire(400, never::get), "a block comes back after a small buffer was released");
+        assertSame(small, pool.acquire(50, never::get));
+        byte[] other = pool.acquire(500, never::get);
+        pool.release(other, false);
+        assertEquals(500, pool.kept());
+        pool.acquire(100, never::get); // 400 + 50 + 100 used: the kept 500 no longer fits beside them
+        assertEquals(0, pool.kept(), "kept buffers never take memory the budget must give to a caller");
+    }
+
+    @Test
+    void thePoolOfSeveralInstancesIsTheLargestOfTheirBudgetsWhateverTheOrder() {
+        BufferPool pool = new BufferPool(72);
+        Object a = new Object();
+        Object b = new Object();
+        pool.join(a, 100);
+        pool.join(b, 40); // initialised last, asked for less: the first keeps its budget
+        assertEquals(100, pool.capacity());
+        pool.leave(a);
+        assertEquals(40, pool.capacity());
+        pool.join(a, 100);
+        pool.leave(b);
+        pool.leave(b);
+        assertEquals(100, pool.capacity());
+        pool.leave(a);
+        assertEquals(72, pool.capacity(), "no instance: the default");
     }
 
     @ParameterizedTest(name = "{0}")
@@ -130,6 +177,11 @@ class PipelineUnitTest {
         assertTrue(RetryPolicy.retryable(new java.util.concurrent.TimeoutException()));
         assertTrue(RetryPolicy.retryable(StorageFailure.of(ERRORID.INTEGRITY_ERROR)));
         assertFalse(RetryPolicy.retryable(StorageFailure.of(ERRORID.PRECONDITION_FAILED)));
+        // How the SDK reports a listing it cannot parse: the service answered, so not a network failure to retry.
+        RuntimeException unparsed = new RuntimeException(new IOException(
+                new javax.xml.stream.XMLStreamException("Illegal XML character (0xffff)")));
+        assertEquals(ERRORID.FAILURE, ErrorMapper.classify(unparsed));
+        assertFalse(RetryPolicy.retryable(unparsed));
         assertEquals(Duration.ofSeconds(3), RetryPolicy.retryAfter(failure(503, "Retry-After", "3")));
         assertEquals(Duration.ofMillis(250), RetryPolicy.retryAfter(failure(429, "x-ms-retry-after-ms", "250")));
         assertNull(RetryPolicy.retryAfter(failure(503, "Retry-After", "Wed, 21 Oct 2015 07:28:00 GMT")));
@@ -155,6 +207,33 @@ class PipelineUnitTest {
             sleeps.add(d);
             now += d.toNanos();
         }
+    }
+
+    @Test
+    void aTryEndsAtItsTimeOrAtOnceWhenTheDataPathStops() throws Exception {
+        Set<CompletableFuture<?>> live = java.util.concurrent.ConcurrentHashMap.newKeySet();
+        AtomicBoolean cancelled = new AtomicBoolean();
+        assertThrows(java.util.concurrent.TimeoutException.class, () -> DataPath.await(
+                Mono.never().doOnCancel(() -> cancelled.set(true)), Duration.ofMillis(50), live, () -> false));
+        assertTrue(cancelled.get(), "a try past its time is cancelled, which closes its connection");
+
+        CompletableFuture<Object> caller = CompletableFuture.supplyAsync(() -> {
+            try {
+                return DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> false);
+            } catch (java.util.concurrent.TimeoutException e) {
+                return e;
+            }
+        });
+        long until = System.nanoTime() + TimeUnit.SECONDS.toNanos(5);
+        while (live.isEmpty() && System.nanoTime() < until) {
+            Thread.sleep(5);
+        }
+        live.forEach(f -> f.cancel(true)); // what stopping the data path does to the tries of every thread
+        ExecutionException stopped = assertThrows(ExecutionException.class, () -> caller.get(2, TimeUnit.SECONDS));
+        assertEquals(ERRORID.CANCELLED, ErrorMapper.classify(stopped.getCause()));
+        assertEquals(ERRORID.CANCELLED, assertThrows(StorageFailure.class,
+                () -> DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> true)).id, "made after the stop");
+        assertTrue(live.isEmpty(), "no try is left registered");
     }
 
     @Test

@@ -110,5 +110,12 @@ class SessionTableTest {
         }
         assertNull(table.writerOf("a"));
         assertEquals(CANCELLED, answer(() -> writers.get(1).commit(null)), "nothing of a dropped session is committed");
+
+        // A read still running on a session that has ended gets no read-ahead: it would hold pool memory for ever.
+        assertEquals(CANCELLED, answer(() -> table.readAhead(r, DATA)), "after the discard");
+        ReadSession closing = reader("c");
+        table.addReader(closing);
+        table.take(closing.handle());
+        assertEquals(CANCELLED, answer(() -> table.readAhead(closing, DATA)), "after the close");
     }
 }

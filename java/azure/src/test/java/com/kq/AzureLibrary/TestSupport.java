@@ -45,27 +45,36 @@ final class TestSupport {
 
         /** A new Azurite on a free port, with {@code options} passed on to it. */
         static Azurite start(String... options) {
+            return start(Map.of(), options);
+        }
+
+        /** A new Azurite on a free port, with {@code env} in its environment (AZURITE_ACCOUNTS, for one). */
+        static Azurite start(Map<String, String> env, String... options) {
             int port;
             try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
                 port = s.getLocalPort();
             } catch (IOException e) {
                 throw new UncheckedIOException(e);
             }
-            return new Azurite(port, true).script("azurite-start.sh", options);
+            return new Azurite(port, true).script("azurite-start.sh", env, options);
         }
 
         String connectionString() {
-            return "AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKey=" + StorageConfig.DEV_KEY
-                    + ";BlobEndpoint=http://127.0.0.1:" + port + "/" + StorageConfig.DEV_ACCOUNT + ";";
+            return connectionString(StorageConfig.DEV_ACCOUNT, StorageConfig.DEV_KEY);
+        }
+
+        String connectionString(String account, String key) {
+            return "AccountName=" + account + ";AccountKey=" + key + ";BlobEndpoint=http://127.0.0.1:" + port + "/"
+                    + account + ";";
         }
 
         void close() {
             if (owned) {
-                script("azurite-stop.sh");
+                script("azurite-stop.sh", Map.of());
             }
         }
 
-        private Azurite script(String name, String... options) {
+        private Azurite script(String name, Map<String, String> env, String... options) {
             Path state = Path.of(System.getProperty("java.io.tmpdir"), "kq-azurite-tests");
             Path script = Path.of(System.getProperty("kq.repoRoot", "../.."), "scripts", name).toAbsolutePath();
             try {
@@ -74,6 +83,7 @@ final class TestSupport {
                 command.addAll(List.of(options));
                 ProcessBuilder pb = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(log.toFile());
                 pb.environment().putAll(Map.of("AZURITE_BLOB_PORT", "" + port, "AZURITE_STATE_DIR", state.toString()));
+                pb.environment().putAll(env);
                 Process process = pb.start();
                 if (!process.waitFor(90, TimeUnit.SECONDS) || process.exitValue() != 0) {
                     throw new IllegalStateException(name + " failed: " + Files.readString(log));
