@@ -253,7 +253,12 @@ void ReleaseAll(MutexState* state) {
 struct HeldByThread {
   std::vector<MutexState*> held;
   ~HeldByThread() {
-    for (MutexState* state : held) ReleaseAll(state);
+    // A child made by fork() while this thread held a mutex inherited the
+    // list but not the lock: the state of the parent's is not its own.
+    const unsigned generation = g_forkGeneration.load(std::memory_order_relaxed) + 1u;
+    for (MutexState* state : held) {
+      if (state->generation == generation) ReleaseAll(state);
+    }
   }
   void Add(MutexState* state) { held.push_back(state); }
   void Remove(MutexState* state) {
