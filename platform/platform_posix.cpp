@@ -127,6 +127,8 @@ class NativePath {
 // and should a thread vanish without that, the robust mutex hands it to the
 // next thread of its process (EOWNERDEAD), which finds the file still locked
 // by its process.  Either way the others go on, as Windows abandons a mutex.
+// (The descriptor is close-on-exec; a child forked by the holder shares it
+// only until it execs, and keeps a dead holder's lock only while it has not.)
 //
 // Cost: an uncontended first-level lock or unlock is one flock system call
 // and one atomic operation; levels above the first are user space only.
