@@ -1,8 +1,9 @@
 // POSIX implementation of the platform layer.  It keeps the Win32 semantics
 // the rest of the plug-in was written against: named mutexes that exclude
-// threads and processes alike and are released when their holder dies, files
-// opened "always" and shared, renames that refuse to replace, local time with
-// milliseconds, and UTF-16 text converted to UTF-8 at the system boundary.
+// threads and processes alike (32-bit and 64-bit ones too) and are released
+// when their holder dies, files opened "always" and shared, renames that
+// refuse to replace, local time with milliseconds, and UTF-16 text converted
+// to UTF-8 at the system boundary.
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE 1  // renameat2, RENAME_NOREPLACE
 #endif
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -30,6 +32,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <vector>
 
 namespace kq {
 namespace platform {
@@ -108,13 +111,27 @@ class NativePath {
 // ---------------------------------------------------------------------------
 // Named mutexes
 //
-// Each name maps to one POSIX shared-memory segment holding a robust,
-// process-shared, recursive pthread mutex.  Anyone may open it (the segment is
-// made world-readable and writable), ownership is per thread in every process,
-// and when the owner thread or its process dies the kernel marks the mutex so
-// that the very next locker, in any process, gets it (EOWNERDEAD), as Windows
-// abandons a mutex.  An uncontended lock or unlock is one atomic operation in
-// user space: no system call.
+// A name maps to a lock file in /dev/shm, locked with flock(2), and, in each
+// process, to one robust recursive pthread mutex that orders the process's
+// own threads and counts the holder's levels.  A flock belongs to the open
+// file description, which every thread of the process shares, so the file
+// alone would let two threads of one process in together; the in-process
+// mutex keeps them apart and only its holder takes and drops the file's lock.
+//
+// Nothing the processes share has a layout: 32-bit and 64-bit processes (whose
+// pthread_mutex_t differ in size and layout) meet only in the kernel's lock on
+// the file, so both kinds exclude each other as on Windows.  Anyone may open
+// the file (it is made world-readable and writable).  When the holder's
+// process dies the kernel closes its descriptors and drops the lock; when the
+// holder thread ends, its exit releases every level it held (see HeldByThread),
+// and should a thread vanish without that, the robust mutex hands it to the
+// next thread of its process (EOWNERDEAD), which finds the file still locked
+// by its process.  Either way the others go on, as Windows abandons a mutex.
+// (The descriptor is close-on-exec; a child forked by the holder shares it
+// only until it execs, and keeps a dead holder's lock only while it has not.)
+//
+// Cost: an uncontended first-level lock or unlock is one flock system call
+// and one atomic operation; levels above the first are user space only.
 
 // Counts the forks that made this process.  Whatever a process caches about
 // itself (its id, its threads' ids, its lock-file descriptors) is checked
@@ -130,26 +147,22 @@ void EnsureForkHook() {
   (void)registered;
 }
 
-// The segment's content.  A fresh segment is all zeros (state kFresh); the
-// first opener makes the mutex, the others wait for kReady.
-struct MutexSegment {
-  std::atomic<uint32_t> state;
-  pthread_mutex_t mutex;
+// One name in one process (and one fork generation of it).
+struct MutexState {
+  pthread_mutex_t threads;         // robust, recursive, private to the process
+  int fd = -1;                     // the lock file, close-on-exec like a non-inheritable handle
+  unsigned generation = 0;         // g_forkGeneration + 1 when opened
+  int depth = 0;                   // the holder's levels; changed only by the holder
+  std::atomic<uint32_t> owner{0};  // ThreadId() of the holder, 0 when free
 };
-constexpr uint32_t kFresh = 0, kMaking = 1, kRemaking = 2, kReady = 3;
-static_assert(std::atomic<uint32_t>::is_always_lock_free, "the state is shared between processes");
-
-// How long an opener waits for another process to finish making the mutex
-// (a few microseconds normally).  After that the maker is taken for dead and
-// the mutex is made again; after twice that the name is given up (the mutex
-// is not valid()).
-constexpr auto kMakeDeadline = std::chrono::seconds(2);
 
 // Names may hold any character; anything but [A-Za-z0-9._-] is escaped as
-// %XX so that different names never share a segment.
-std::string SegmentName(const char* name) {
+// %XX so that different names never share a file.  The prefix differs from
+// the earlier shared-memory segments' so that no process takes one for the
+// other.
+std::string LockFileName(const char* name) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string path = "/kq-shm-mutex-";
+  std::string path = "/kq-lock-";
   for (const char* p = name; *p != '\0'; ++p) {
     unsigned char c = static_cast<unsigned char>(*p);
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
@@ -164,12 +177,15 @@ std::string SegmentName(const char* name) {
   return path;
 }
 
-// Opens the segment, creating it for everybody when it is missing.  Creating
-// with O_EXCL separately from opening keeps fs.protected_regular from
-// refusing someone else's segment in the sticky /dev/shm.
-int OpenSegment(const std::string& name) {
+// Opens the lock file, creating it for everybody when it is missing.
+// Creating with O_EXCL separately from opening keeps fs.protected_regular
+// from refusing someone else's file in the sticky /dev/shm.  The file is
+// never removed: a process could be waiting on the old one while another
+// creates a new one of the same name.
+int OpenLockFile(const std::string& name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0 && errno == EACCES) fd = shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);  // flock needs no write
     if (fd >= 0 || errno != ENOENT) return fd;
     fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
@@ -182,80 +198,99 @@ int OpenSegment(const std::string& name) {
   return -1;
 }
 
-bool MakeMutex(MutexSegment* segment) {
+bool MakeThreadMutex(pthread_mutex_t* mutex) {
   pthread_mutexattr_t attr;
   if (pthread_mutexattr_init(&attr) != 0) return false;
   bool made = pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE) == 0 &&
-              pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
-              pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
-              pthread_mutex_init(&segment->mutex, &attr) == 0;
+              pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 && pthread_mutex_init(mutex, &attr) == 0;
   pthread_mutexattr_destroy(&attr);
   return made;
 }
 
-// Waits until the segment's mutex is ready, making it if this opener is the
-// first (or the maker died).  False when it cannot be made.
-bool ReadyMutex(MutexSegment* segment) {
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    uint32_t state = segment->state.load(std::memory_order_acquire);
-    if (state == kReady) return true;
-    const bool stale = std::chrono::steady_clock::now() - start > kMakeDeadline;
-    if (state == kFresh || (state == kMaking && stale)) {
-      const uint32_t claim = state == kFresh ? kMaking : kRemaking;
-      if (segment->state.compare_exchange_strong(state, claim, std::memory_order_acq_rel)) {
-        if (!MakeMutex(segment)) {
-          segment->state.store(kFresh, std::memory_order_release);
-          return false;
-        }
-        segment->state.store(kReady, std::memory_order_release);
-        return true;
-      }
-      continue;
-    }
-    if (std::chrono::steady_clock::now() - start > 2 * kMakeDeadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
-// One mapping per name and process, kept for the life of the process: a
-// thread may hold the mutex when the last NamedMutex of the name goes, and
-// the kernel's robust list points into the mapping.
-MutexSegment* MapSegment(const char* name) {
+// The state of a name in this process, made on first use and after a fork
+// (the child's copy shares the parent's file description, and so its lock,
+// and may hold a mutex locked by a parent thread it does not have).  States
+// are kept for the life of the process: a thread may hold the mutex when the
+// last NamedMutex of the name goes.
+MutexState* StateOf(const std::string& name) {
   static std::mutex lock;
-  static auto* segments = new std::map<std::string, MutexSegment*>();  // never destroyed
+  static auto* states = new std::map<std::string, MutexState*>();  // never destroyed
+  EnsureForkHook();
+  const unsigned generation = g_forkGeneration.load(std::memory_order_relaxed) + 1u;
   std::lock_guard<std::mutex> guard(lock);
-  MutexSegment*& slot = (*segments)[name];
-  if (slot != nullptr) return slot;
-  const int fd = OpenSegment(SegmentName(name));
-  if (fd < 0) return nullptr;
-  // Every opener sizes it: a segment only ever has this one size, and an
-  // opener may come before the creator's ftruncate.
-  void* mapped = MAP_FAILED;
-  if (ftruncate(fd, sizeof(MutexSegment)) == 0) {
-    mapped = mmap(nullptr, sizeof(MutexSegment), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  }
-  close(fd);
-  if (mapped == MAP_FAILED) return nullptr;
-  auto* segment = static_cast<MutexSegment*>(mapped);
-  if (!ReadyMutex(segment)) {
-    munmap(mapped, sizeof(MutexSegment));
+  MutexState*& slot = (*states)[name];
+  if (slot != nullptr && slot->generation == generation) return slot;
+  if (slot != nullptr) close(slot->fd);  // the parent's lock is not this process's to drop
+  slot = nullptr;
+  std::unique_ptr<MutexState> state(new MutexState);
+  if (!MakeThreadMutex(&state->threads)) return nullptr;
+  state->fd = OpenLockFile(LockFileName(name.c_str()));
+  if (state->fd < 0) {
+    pthread_mutex_destroy(&state->threads);
     return nullptr;
   }
-  slot = segment;
-  return segment;
+  state->generation = generation;
+  slot = state.release();
+  return slot;
 }
+
+bool LockFile(int fd) {
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+// Gives up every level the calling thread holds; the thread must be the holder.
+void ReleaseAll(MutexState* state) {
+  const int levels = state->depth;
+  state->depth = 0;
+  state->owner.store(0, std::memory_order_relaxed);
+  flock(state->fd, LOCK_UN);
+  for (int i = 0; i < levels; ++i) pthread_mutex_unlock(&state->threads);
+}
+
+// The named mutexes a thread holds, released when it ends, as Windows
+// abandons a dead thread's mutexes to the next waiter in any process.
+struct HeldByThread {
+  std::vector<MutexState*> held;
+  ~HeldByThread() {
+    // A child made by fork() while this thread held a mutex inherited the
+    // list but not the lock: the state of the parent's is not its own.
+    const unsigned generation = g_forkGeneration.load(std::memory_order_relaxed) + 1u;
+    for (MutexState* state : held) {
+      if (state->generation == generation) ReleaseAll(state);
+    }
+  }
+  void Add(MutexState* state) { held.push_back(state); }
+  void Remove(MutexState* state) {
+    for (size_t i = 0; i < held.size(); ++i) {
+      if (held[i] == state) {
+        held[i] = held.back();
+        held.pop_back();
+        return;
+      }
+    }
+  }
+};
+thread_local HeldByThread t_held;
 
 }  // namespace
 
 struct NamedMutex::Impl {
-  MutexSegment* segment;
+  std::string name;
+  MutexState* state;
+  // The state of this process; another one after a fork.
+  MutexState* Current() {
+    if (state->generation != g_forkGeneration.load(std::memory_order_relaxed) + 1u) state = StateOf(name);
+    return state;
+  }
 };
 
 NamedMutex::NamedMutex(const char* name) : impl_(nullptr) {
   if (name == nullptr) return;
   try {
-    if (MutexSegment* segment = MapSegment(name)) impl_ = new Impl{segment};
+    if (MutexState* state = StateOf(name)) impl_ = new Impl{name, state};
   } catch (...) {
     impl_ = nullptr;
   }
@@ -267,21 +302,51 @@ bool NamedMutex::valid() const { return impl_ != nullptr; }
 
 bool NamedMutex::Lock() {
   if (impl_ == nullptr) return false;
-  pthread_mutex_t* mutex = &impl_->segment->mutex;
-  int rc = pthread_mutex_lock(mutex);
-  if (rc == EOWNERDEAD) {
-    // Its owner died holding it: like a Windows abandoned mutex it passes to
-    // this thread, at its first level.
-    rc = pthread_mutex_consistent(mutex);
+  MutexState* state = nullptr;
+  try {
+    state = impl_->Current();
+    if (state == nullptr) return false;
+    int rc = pthread_mutex_lock(&state->threads);
+    if (rc == EOWNERDEAD) {
+      // Its holder thread vanished with it: it passes to this thread at its
+      // first level, the file still locked by this process.
+      state->depth = 0;
+      rc = pthread_mutex_consistent(&state->threads);
+    }
+    if (rc != 0) return false;
+    if (state->depth == 0) {
+      if (!LockFile(state->fd)) {
+        pthread_mutex_unlock(&state->threads);
+        return false;
+      }
+      t_held.Add(state);
+      state->owner.store(ThreadId(), std::memory_order_relaxed);
+    }
+    ++state->depth;
+    return true;
+  } catch (...) {
+    // Only the list of held mutexes can throw (out of memory): the levels
+    // stay consistent by giving this one up.
+    if (state != nullptr && state->depth == 0) {
+      flock(state->fd, LOCK_UN);
+      pthread_mutex_unlock(&state->threads);
+    }
+    return false;
   }
-  return rc == 0;
 }
 
 void NamedMutex::Unlock() {
   if (impl_ == nullptr) return;
-  // Like ReleaseMutex, a thread that does not own the mutex cannot free it:
-  // the robust mutex checks the owner and answers EPERM.
-  pthread_mutex_unlock(&impl_->segment->mutex);
+  MutexState* state = impl_->Current();
+  // Like ReleaseMutex, a thread that does not hold the mutex cannot free it.
+  if (state == nullptr || state->owner.load(std::memory_order_relaxed) != ThreadId()) return;
+  if (state->depth == 1) {
+    t_held.Remove(state);
+    ReleaseAll(state);
+    return;
+  }
+  --state->depth;
+  pthread_mutex_unlock(&state->threads);
 }
 
 // ---------------------------------------------------------------------------

@@ -14,12 +14,24 @@ packages=(
   python3-pip                        # the Java runtimes of the VM matrix (scripts/jdks.sh)
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64   # the Windows cross build and its tests
   clang-format                       # the layout check of scripts/test.sh
+  # The 32-bit build (-m32) and its VM; each co-installs with its amd64 twin, and the amd64 JDK 17
+  # stays the one scripts/lib/java-home.sh finds (its directory sorts first).
+  g++-multilib openjdk-17-jdk-headless:i386 libssl-dev:i386 libgtest-dev:i386
+  wine32:i386                        # the i686 DLL's tests under 32-bit Wine, beside wine64
 )
 # Node and npm (the storage emulator) may come from elsewhere than Debian.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 # Go builds actionlint (the workflow check); a newer one may be installed already.
 command -v go >/dev/null 2>&1 || packages+=(golang-go)
+
+# The i386 packages need the architecture first (then a fresh package list).
+update_needed=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture"
+  if [[ "$(id -u)" -ne 0 ]]; then sudo dpkg --add-architecture i386; else dpkg --add-architecture i386; fi
+  update_needed=1
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -28,7 +40,7 @@ for package in "${packages[@]}"; do
   fi
 done
 
-if [[ ${#missing[@]} -gt 0 ]]; then
+if [[ ${#missing[@]} -gt 0 || $update_needed -eq 1 ]]; then
   echo "setup: installing ${missing[*]}"
   sudo=()
   if [[ "$(id -u)" -ne 0 ]]; then

@@ -2,8 +2,11 @@
 # Runs every test of the project on a fresh or a used machine:
 #   1. installs what is missing (scripts/setup.sh),
 #   2. the native build with warnings as errors, all its tests (build/),
-#   3. the same with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/),
-#   4. the suites of the other toolchains (marked below).
+#   3. the 32-bit build (-m32, the i386 JDK 17: build-m32/), its native and
+#      end-to-end tests beside 64-bit processes of build/, and kqhost round
+#      trips in the 32-bit VM,
+#   4. the same with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/),
+#   5. the suites of the other toolchains (marked below).
 # Before any of that it checks the C++ layout (clang-format) and the CI
 # workflows (actionlint).
 #
@@ -89,6 +92,19 @@ mkdir -p build build-asan
 build_and_test build
 echo "== Java runtimes 11, 17, 21, 25 (JUnit and a kqhost round trip on each), then -Xmx256m backups"
 bash scripts/test-jvms.sh --small-heap build
+
+# The 32-bit process a 32-bit host is: the same suites in the i386 VM, the mutex and log tests with processes of
+# build/ (64-bit) sharing the named mutexes (KQ_PEER_BUILD). The fault scenarios stay 64-bit: they test the Java
+# library on a bad link, which does not depend on the process's word size, and take about 4 minutes.
+echo "== 32-bit build (build-m32/: -m32, the i386 JDK 17), beside the 64-bit processes of build/"
+mkdir -p build-m32
+SECONDS=0
+ctest_filter=(-E 'faults')
+export KQ_PEER_BUILD="$root/build"
+build_and_test build-m32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/linux-i686.cmake"
+unset KQ_PEER_BUILD
+bash tests/jvms/m32.sh build-m32
+echo "== 32-bit stage: ${SECONDS}s"
 # The JVM tests get their sanitizer options from CTest (tests/CMakeLists.txt). The fault scenarios test the Java
 # library's behaviour on a bad link, which the plain build has shown; under the sanitizers they only take longer.
 ctest_filter=(-E 'faults')

@@ -4,8 +4,9 @@
 #   kq_use_java_home || exit 1     # exports JAVA_HOME and puts its bin/ first
 #
 # An explicit JAVA_HOME wins (and must be a JDK: it is not silently replaced);
-# otherwise the first /usr/lib/jvm/*17* with a javac, then the JDK the javac
-# on the PATH belongs to, if that is a 17.
+# otherwise the first /usr/lib/jvm/*17* with a javac that is not the i386 one
+# (the 32-bit build's, which cmake/toolchains/linux-i686.cmake picks itself),
+# then the JDK the javac on the PATH belongs to, if that is a 17.
 
 kq_find_java_home() {
   if [[ -n "${JAVA_HOME:-}" ]]; then
@@ -18,6 +19,7 @@ kq_find_java_home() {
   fi
   local candidate javac
   for candidate in /usr/lib/jvm/*17*; do
+    [[ "$candidate" == *-i386 ]] && continue
     if [[ -x "$candidate/bin/javac" ]]; then
       printf '%s\n' "$candidate"
       return 0

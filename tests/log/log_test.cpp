@@ -191,16 +191,22 @@ TEST_F(LogFile, RotationKeepsTheCrossingWriteAndShiftsOnlyPresentFiles) {
   }
 }
 
-TEST_F(LogFile, TwoProcessesWithManyThreadsWriteWholeRecords) {
+// One writing process of this build and, when set, one of the peer ABI's beside this one.
+TEST_F(LogFile, ProcessesWithManyThreadsWriteWholeRecords) {
   const int kThreads = 4, kPerThread = 250;
-  ChildProcess child;
-  ASSERT_TRUE(child.Start(KQ_LOG_WRITER_CHILD, {"write", Folder().path().string(), "child", std::to_string(kThreads),
-                                                std::to_string(kPerThread)}));
+  const std::vector<std::string> programs = HelperPrograms(KQ_LOG_WRITER_CHILD, "tests/log/log_tests");
+  std::vector<ChildProcess> children(programs.size());
+  for (size_t i = 0; i < programs.size(); ++i) {
+    ASSERT_TRUE(children[i].Start(programs[i], {"write", Folder().path().string(), "child" + std::to_string(i),
+                                                std::to_string(kThreads), std::to_string(kPerThread)}))
+        << programs[i];
+  }
   WriteLoad(log_, "parent", kThreads, kPerThread);
-  ASSERT_EQ(0, child.Wait());
+  for (ChildProcess& child : children) ASSERT_EQ(0, child.Wait());
 
+  const size_t writers = programs.size() + 1;
   const std::vector<Record> records = Records(ReadBytes(File(0)));
-  ASSERT_EQ(static_cast<size_t>(2 * kThreads * kPerThread), records.size());
+  ASSERT_EQ(writers * kThreads * kPerThread, records.size());
   // Every record whole, and each thread's messages in the order it wrote them.
   std::map<std::string, int> next;  // "<tag> t<thread>" -> number of its next message
   int bad = 0;
@@ -211,34 +217,39 @@ TEST_F(LogFile, TwoProcessesWithManyThreadsWriteWholeRecords) {
     }
   }
   EXPECT_EQ(0, bad);
-  EXPECT_EQ(static_cast<size_t>(2 * kThreads), next.size());
+  EXPECT_EQ(writers * kThreads, next.size());
   for (const auto& thread : next) EXPECT_EQ(kPerThread, thread.second) << thread.first;
 }
 
+// The holder is a process of this build, then one of the peer ABI's.
 TEST_F(LogFile, AWriterKilledWhileHoldingTheMutexStallsNobody) {
-  ChildProcess holder;
-  ASSERT_TRUE(holder.Start(KQ_MUTEX_CHILD, {"hold", "AZURE_JNIWRAPPER_LOG_MUTEX", (Folder() / "held").string()}));
-  ASSERT_TRUE(WaitUntil([] { return fs::exists(Folder() / "held"); }));
-  std::atomic<bool> written{false};
-  std::thread writer([&] {
-    log_->Write(KQ_W("after the holder died"));
-    written = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  EXPECT_FALSE(written || fs::exists(File(0))) << "the write did not wait for the other process";
+  for (const std::string& program : HelperPrograms(KQ_MUTEX_CHILD, "tests/platform/platform_tests")) {
+    SCOPED_TRACE(program);
+    Folder().Clear();
+    ChildProcess holder;
+    ASSERT_TRUE(holder.Start(program, {"hold", "AZURE_JNIWRAPPER_LOG_MUTEX", (Folder() / "held").string()}));
+    ASSERT_TRUE(WaitUntil([] { return fs::exists(Folder() / "held"); }));
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+      log_->Write(KQ_W("after the holder died"));
+      written = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_FALSE(written || fs::exists(File(0))) << "the write did not wait for the other process";
 
-  holder.Wait(true);
-  if (!WaitUntil([&] { return written.load(); })) {
-    writer.detach();
-    FAIL() << "a dead holder blocks the log";
+    holder.Wait(true);
+    if (!WaitUntil([&] { return written.load(); })) {
+      writer.detach();
+      FAIL() << "a dead holder blocks the log";
+    }
+    writer.join();
+    platform::NamedMutex mutex("AZURE_JNIWRAPPER_LOG_MUTEX");  // taken over and released, not left abandoned
+    EXPECT_TRUE(mutex.Lock());
+    mutex.Unlock();
+    const std::vector<Record> records = Records(ReadBytes(File(0)));
+    ASSERT_EQ(1u, records.size());
+    EXPECT_TRUE(records[0].text == KQ_W("after the holder died"));
   }
-  writer.join();
-  platform::NamedMutex mutex("AZURE_JNIWRAPPER_LOG_MUTEX");  // taken over and released, not left abandoned
-  EXPECT_TRUE(mutex.Lock());
-  mutex.Unlock();
-  const std::vector<Record> records = Records(ReadBytes(File(0)));
-  ASSERT_EQ(1u, records.size());
-  EXPECT_TRUE(records[0].text == KQ_W("after the holder died"));
 }
 
 }  // namespace

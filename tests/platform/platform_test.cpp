@@ -109,7 +109,7 @@ TEST(PlatformClock, NowAgreesWithTheCLibrary) {
   EXPECT_TRUE(seen >= before - 1 && seen <= after + 1) << now.year << "-" << now.month << "-" << now.day;
 }
 
-// Mutex names are fixed, not unique per run: every name leaves a shared-memory segment
+// Mutex names are fixed, not unique per run: every name leaves a lock file
 // behind, and runs that meet on a name only wait for each other.
 TEST(PlatformLock, NamedMutexIsRecursiveForItsOwnerAcrossHandles) {
   NamedMutex first("kq-test-mutex"), second("kq-test-mutex");
@@ -130,17 +130,22 @@ TEST(PlatformLock, NamedMutexIsRecursiveForItsOwnerAcrossHandles) {
   EXPECT_TRUE(acquired);
 }
 
-// Two processes count under one mutex; another thread of the same process
-// is held off by the test above, a killed holder is the log tests' case.
+// Processes count under one mutex, two of each build (this one's and, when
+// set, the peer ABI's); another thread of the same process is held off by the
+// test above, a killed holder is the log tests' case.
 TEST(PlatformLock, NamedMutexExcludesOtherProcesses) {
   TempDir dir;
   WriteBytes(dir / "counter", "0");
-  ChildProcess children[2];
-  for (auto& child : children) {
-    ASSERT_TRUE(child.Start(KQ_MUTEX_CHILD, {"count", "kq-test-count", (dir / "counter").string(), "300"}));
+  std::vector<ChildProcess> children(2 * HelperPrograms(KQ_MUTEX_CHILD, "tests/platform/platform_tests").size());
+  size_t i = 0;
+  for (const std::string& program : HelperPrograms(KQ_MUTEX_CHILD, "tests/platform/platform_tests")) {
+    for (int twice = 0; twice < 2; ++twice) {
+      ASSERT_TRUE(children[i++].Start(program, {"count", "kq-test-count", (dir / "counter").string(), "300"}))
+          << program;
+    }
   }
   for (auto& child : children) EXPECT_EQ(0, child.Wait());
-  EXPECT_EQ("600", ReadBytes(dir / "counter"));
+  EXPECT_EQ(std::to_string(300 * children.size()), ReadBytes(dir / "counter"));
 }
 
 // A thread that ends holding the mutex must not stall the other processes

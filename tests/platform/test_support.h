@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -77,6 +78,17 @@ template <typename Predicate> bool WaitUntil(Predicate done) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+// The helper programs for the tests of processes sharing a named mutex: this
+// build's `own`, then, when KQ_PEER_BUILD names another build of these tests
+// (the 64-bit one beside a 32-bit one), its program at `inPeer` under it, so
+// that processes of both ABIs meet on the same mutex.
+inline std::vector<std::string> HelperPrograms(const std::string& own, const std::string& inPeer) {
+  std::vector<std::string> programs{own};
+  const char* peer = std::getenv("KQ_PEER_BUILD");
+  if (peer != nullptr && *peer != '\0') programs.push_back((fs::path(peer) / inPeer).string());
+  return programs;
 }
 
 // A helper program in a process of its own, killed if still running at the end.

@@ -20,8 +20,17 @@ namespace fs = std::filesystem;
 
 JavaVM* g_vm = nullptr;
 std::string g_root;
-std::mutex g_outputMutex;
-std::string g_output;  // what the JVM printed (since the last TakeJniWarnings)
+// The VM is never destroyed: its threads go on printing (a periodic check's
+// warning, say) while main returns and the statics go, so what they use
+// lives for good and, once the tests have ended, leaves GoogleTest alone.
+std::mutex& g_outputMutex = *new std::mutex;
+std::string& g_output = *new std::string;  // what the JVM printed (since the last TakeJniWarnings)
+bool g_testsEnded = false;                 // under g_outputMutex
+
+void EndCapture() {
+  std::lock_guard<std::mutex> lock(g_outputMutex);
+  g_testsEnded = true;
+}
 
 // The warnings in `text` that end after its first `seen` characters.
 std::string WarningsIn(const std::string& text, size_t seen) {
@@ -49,6 +58,7 @@ jint JNICALL CaptureOutput(FILE* stream, const char* format, va_list args) {
   const size_t seen = g_output.size();  // a warning may come in pieces
   g_output.append(text.data(), static_cast<size_t>(length));
   const std::string found = WarningsIn(g_output, seen);
+  if (g_testsEnded) return length;
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   if (!found.empty() && test != nullptr) {
     std::fprintf(stderr, "[  JNI    ] %s.%s made the JVM print: %s\n", test->test_suite_name(), test->name(),
@@ -127,5 +137,7 @@ std::string U8(const WString& text) { return platform::WideToAnsi(text); }
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new kq::test::JvmEnvironment);
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  kq::test::EndCapture();
+  return status;
 }
