@@ -8,7 +8,6 @@ import com.kq.KQCloudPluginInterface.ERRORID;
 import java.io.IOException;
 import java.io.UncheckedIOException;
 import java.net.SocketTimeoutException;
-import java.net.http.HttpTimeoutException;
 import java.util.concurrent.TimeoutException;
 
 /**
@@ -36,8 +35,7 @@ final class ErrorMapper {
             if (t instanceof OutOfMemoryError) {
                 return ERRORID.OUT_OF_MEMORY;
             }
-            if (t instanceof HttpTimeoutException || t instanceof SocketTimeoutException
-                    || t instanceof TimeoutException) {
+            if (isTimeout(t)) {
                 return ERRORID.TIMEOUT;
             }
             if (t instanceof IOException || t instanceof UncheckedIOException) {
@@ -57,12 +55,19 @@ final class ErrorMapper {
 
     private static ERRORID classifyTransport(Throwable t, int depth) {
         for (; t != null && depth < 16; t = t.getCause(), depth++) {
-            if (t instanceof HttpTimeoutException || t instanceof SocketTimeoutException
-                    || t instanceof TimeoutException) {
+            if (isTimeout(t)) {
                 return ERRORID.TIMEOUT;
             }
         }
         return null;
+    }
+
+    /**
+     * A time limit ran out: the socket's (OkHttp's connect, read and write limits throw SocketTimeoutException),
+     * or a wait of the library's own or of Reactor's (TimeoutException).
+     */
+    private static boolean isTimeout(Throwable t) {
+        return t instanceof SocketTimeoutException || t instanceof TimeoutException;
     }
 
     /** A service answer: the storage error code when the service sent one, else the HTTP status. */
