@@ -6,6 +6,7 @@ import java.nio.ByteBuffer;
 import java.util.Arrays;
 import java.util.Base64;
 import java.util.List;
+import java.util.zip.Checksum;
 
 /**
  * Where an object's committed blocks lie and the CRC32C each block was staged with. This library names every
@@ -103,7 +104,7 @@ final class BlockLayout {
     /** Checks blocks {@code first..last}, read as one range, as their bytes arrive in order. */
     final class Check {
         private final int last;
-        private final Crc32c crc = new Crc32c();
+        private final Checksum crc = Crc32c.create();
         private int block;
         private long pos;
         private boolean good = true;
