@@ -4,13 +4,14 @@ import java.lang.reflect.Constructor;
 import java.util.zip.Checksum;
 
 /**
- * CRC-32C (Castagnoli, reflected polynomial 0x82F63B78), the sum block ids carry. Java 8 has no CRC32C class, and
- * a block staged on one VM is checked on whichever VM restores it, so every VM computes the sum with this code:
- * the same value, bit for bit, as {@code java.util.zip.CRC32C} of Java 9 and later.
+ * CRC-32C (Castagnoli, reflected polynomial 0x82F63B78), the sum block ids carry. Java 8 has no CRC32C class; this
+ * one gives, bit for bit, the value of {@code java.util.zip.CRC32C} of Java 9 and later, so a block staged on one
+ * VM is checked on whichever VM restores it.
  *
  * <p>Slicing-by-8: eight tables let the loop consume eight bytes per step with independent lookups, about
- * 0.5-1 GB/s here. From Java 9 on the JDK's class is used instead ({@link #create()}): the VM computes it with
- * the processor's CRC32C instruction, 7-26 GB/s on the same machine. Not thread-safe; one instance per sum.
+ * 1.2-1.4 GB/s on Java 17 here. From Java 9 on the JDK's class is used instead ({@link #create()}): the VM
+ * computes it with the processor's CRC32C instruction, 20-26 GB/s on the same machine. Not thread-safe; one
+ * instance per sum.
  */
 final class Crc32c implements Checksum {
     private static final int POLY = 0x82F63B78;

@@ -6,8 +6,8 @@ import com.azure.storage.blob.models.BlobStorageException;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
 import java.io.IOException;
+import java.io.InterruptedIOException;
 import java.io.UncheckedIOException;
-import java.net.SocketTimeoutException;
 import java.util.concurrent.TimeoutException;
 
 /**
@@ -63,11 +63,12 @@ final class ErrorMapper {
     }
 
     /**
-     * A time limit ran out: the socket's (OkHttp's connect, read and write limits throw SocketTimeoutException),
-     * or a wait of the library's own or of Reactor's (TimeoutException).
+     * A time limit ran out: OkHttp's (its socket limits throw SocketTimeoutException, its call limit the
+     * InterruptedIOException that SocketTimeoutException extends), or a wait of the library's own or of Reactor's
+     * (TimeoutException).
      */
     private static boolean isTimeout(Throwable t) {
-        return t instanceof SocketTimeoutException || t instanceof TimeoutException;
+        return t instanceof InterruptedIOException || t instanceof TimeoutException;
     }
 
     /** A service answer: the storage error code when the service sent one, else the HTTP status. */

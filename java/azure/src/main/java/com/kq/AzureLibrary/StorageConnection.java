@@ -129,12 +129,14 @@ final class StorageConnection implements AutoCloseable {
                     .dispatcher(dispatcher)
                     .connectionPool(connections)
                     .connectionTimeout(CONNECT_TIMEOUT)
-                    // The SDK's synchronous calls block in the transport with no limit of their own: a socket
-                    // silent for longer than the longest try of any request ends its request. The transport's
-                    // own response timer is off (zero): it would need a scheduler thread, and the socket limit
-                    // already bounds the wait for an answer.
+                    // The SDK's synchronous calls block in the transport with no limit of their own: no request
+                    // may last longer than the longest try of any request, whether its server is silent (the
+                    // socket limits) or trickles a byte at a time (the call limit, OkHttp's own watchdog). The
+                    // SDK's response timer is off (zero): it would need a scheduler thread, and the call limit
+                    // covers what it would.
                     .readTimeout(longest)
                     .writeTimeout(longest)
+                    .callTimeout(longest)
                     .responseTimeout(Duration.ZERO)
                     .proxy(proxyOf(settings))
                     .configuration(settings)
