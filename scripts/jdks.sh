@@ -7,8 +7,9 @@
 # (pip --target: nothing outside the folder is touched, so Debian's
 # externally-managed marker does not apply); 25 is a Temurin JDK that may be
 # present under /usr/lib/jvm and is skipped with a note when it is not.
-# Every runtime printed has a loadable VM (lib/server/libjvm.so) and the JDK's
-# HTTP client module (java.net.http), which the library's transport needs.
+# Every runtime printed has a loadable VM (lib/server/libjvm.so). The library
+# needs nothing of the runtime beyond java.base and java.logging (its transport,
+# OkHttp, is a jar), so a trimmed runtime does as well as a full JDK.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 check_only=0
@@ -27,12 +28,12 @@ declare -A home_of=(
   [25]=/usr/lib/jvm/temurin-25-jdk-amd64
 )
 
-# usable HOME VERSION: the runtime reports VERSION, has its VM and the HTTP client.
+# usable HOME VERSION: the runtime reports VERSION and has its VM.
 usable() {
   [[ -x "$1/bin/java" && -f "$1/lib/server/libjvm.so" ]] || return 1
   local modules
   modules="$("$1/bin/java" --list-modules 2>/dev/null)" || return 1
-  grep -q '^java\.net\.http@' <<<"$modules" && grep -q "^java\.base@$2[.+]" <<<"$modules"
+  grep -q "^java\.base@$2[.+]" <<<"$modules"
 }
 
 status=0

@@ -5,9 +5,9 @@
 #                    (mvn -f java/azure/pom.xml package)
 #     --small-heap   then also tests/jvms/small-heap.sh (-Xmx256m: a 4 GiB file and 10,000 small files, ~6 min)
 # Per runtime: the library's JUnit tests run in that VM (Maven's compiled classes, surefire's jvm), then one
-# short round trip through kqhost --java-home (backup, restore, compare) against one Azurite. A runtime older
-# than the library's Java runs only the entry-class tests and checks that kqhost's InitLibrary is refused with
-# NOT_SUPPORTED and the library's one line naming the versions.
+# short round trip through kqhost --java-home (backup, restore, compare) against one Azurite. Every runtime runs
+# the whole suite: the library is built for Java 8 (EntryClassTest checks every class file) and needs nothing of
+# the runtime but java.base and java.logging.
 # KQ_JVMS="17 21" limits the runtimes; KQ_JVMS_KEEP=1 keeps the work folder. Exit status 0 when all passed.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -15,7 +15,6 @@ small_heap=0
 [[ "${1:-}" == --small-heap ]] && { small_heap=1; shift; }
 build="$(cd "${1:-$root/build}" && pwd)"
 kqhost="$build/tools/kqhost/kqhost"
-required=12  # KQAzurePlugInLibrary.REQUIRED_JAVA
 [[ -x "$kqhost" ]] || { echo "test-jvms: $kqhost is missing (build it first)" >&2; exit 1; }
 [[ -f "$root/java/azure/target/dist/KQAzurePlugIn.jar" ]] ||
   { echo "test-jvms: the Java library is not built (mvn -f java/azure/pom.xml package)" >&2; exit 1; }
@@ -53,9 +52,7 @@ kq() {
 while read -r version home; do
   [[ -z "${KQ_JVMS:-}" || " $KQ_JVMS " == *" $version "* ]] || continue
   SECONDS=0
-  tests=()
-  ((version < required)) && tests=(-Dtest=EntryClassTest)
-  if mvn -B -f "$root/java/azure/pom.xml" surefire:test -Djvm="$home/bin/java" "${tests[@]}" \
+  if mvn -B -f "$root/java/azure/pom.xml" surefire:test -Djvm="$home/bin/java" \
       >"$work/junit-$version.log" 2>&1; then
     junit="$(grep -E 'Tests run: [0-9]+, Failures' "$work/junit-$version.log" | tail -1 | sed 's/^\[INFO\] //')"
   else
@@ -63,23 +60,13 @@ while read -r version home; do
     fail "JUnit: $(grep -E 'Tests run:|FAIL|ERROR\]' "$work/junit-$version.log" | head -10)"
   fi
 
-  if ((version < required)); then
-    kq "backup-$version" backup "$work/src" --prefix "java$version"
-    [[ $rc == 3 ]] || fail "kqhost exited $rc, expected 3 (InitLibrary refused)"
-    grep -q "InitLibrary failed: plug-in code 24 (NOT_SUPPORTED)" "$work/backup-$version.err" ||
-      fail "no NOT_SUPPORTED answer: $(tail -n 3 "$work/backup-$version.err")"
-    grep -q "Java $version.* is running; the library needs Java $required or later" "$work/backup-$version.err" ||
-      fail "the library's line naming the versions is missing: $(tail -n 3 "$work/backup-$version.err")"
-    roundtrip="InitLibrary refused with NOT_SUPPORTED, as it should"
-  else
-    kq "backup-$version" backup "$work/src" --prefix "java$version"
-    [[ $rc == 0 ]] || fail "backup exited $rc: $(tail -n 5 "$work/backup-$version.err")"
-    kq "restore-$version" restore "$work/dst-$version" --prefix "java$version"
-    [[ $rc == 0 ]] || fail "restore exited $rc: $(tail -n 5 "$work/restore-$version.err")"
-    if same_tree "$work/src" "$work/dst-$version"; then roundtrip="round trip identical"; else
-      fail "restored tree differs"
-      roundtrip="FAILED"
-    fi
+  kq "backup-$version" backup "$work/src" --prefix "java$version"
+  [[ $rc == 0 ]] || fail "backup exited $rc: $(tail -n 5 "$work/backup-$version.err")"
+  kq "restore-$version" restore "$work/dst-$version" --prefix "java$version"
+  [[ $rc == 0 ]] || fail "restore exited $rc: $(tail -n 5 "$work/restore-$version.err")"
+  if same_tree "$work/src" "$work/dst-$version"; then roundtrip="round trip identical"; else
+    fail "restored tree differs"
+    roundtrip="FAILED"
   fi
   echo "java $version ($home): JUnit: $junit; kqhost: $roundtrip (${SECONDS}s)"
 done <<<"$runtimes"

@@ -8,19 +8,26 @@ import com.kq.plugin.model.CString;
 
 /**
  * The class the native plug-in looks up by name: it forwards every call to {@link AzureStorageLibrary}, which
- * does the work. It and the model classes are compiled for release 8 so that they load on whatever VM the host
- * embeds. The implementation needs Java {@value #REQUIRED_JAVA} or later with the {@code java.net.http} module
- * (the transport of the Azure SDK refuses older releases); on an older or smaller runtime the implementation is
- * never loaded, the constructor logs one line naming the running and the required Java, and every call answers
- * {@link ERRORID#NOT_SUPPORTED} (host code 24), except {@link #GetObjectActualSize(long, long)}, which answers
- * the object size as always. Nothing here throws.
+ * does the work. The whole library is compiled for release 8, so it loads and works on Java {@value #REQUIRED_JAVA}
+ * and every later release. When the implementation cannot run (a VM reporting an older release, or a class of the
+ * library or its dependencies missing from the class path), the constructor logs one line saying why and every
+ * call goes to {@link NotSupportedLibrary}, which answers {@link ERRORID#NOT_SUPPORTED} (host code 24). Nothing
+ * here throws.
  */
 public class KQAzurePlugInLibrary {
     /** The oldest Java feature release the implementation runs on. */
-    static final int REQUIRED_JAVA = 12;
+    static final int REQUIRED_JAVA = 8;
     private static final String IMPLEMENTATION = "com.kq.AzureLibrary.AzureStorageLibrary";
+    /**
+     * Classes the implementation needs from its dependency jars, loaded (not initialised) before it is built, so
+     * that a jar missing beside the library shows here, once, and not as a failure of some later call.
+     */
+    private static final String[] DEPENDENCIES = {
+        "com.azure.storage.blob.BlobServiceClientBuilder", "com.azure.core.http.okhttp.OkHttpAsyncHttpClientBuilder",
+        "okhttp3.OkHttpClient", "okio.Buffer", "kotlin.jvm.internal.Intrinsics", "reactor.core.publisher.Mono",
+    };
 
-    /** The implementation; null when this VM cannot run it. */
+    /** The implementation, or the one answering NOT_SUPPORTED. */
     private final StorageLibrary library;
 
     public KQAzurePlugInLibrary(String installPath) {
@@ -28,17 +35,15 @@ public class KQAzurePlugInLibrary {
     }
 
     /**
-     * Why this VM cannot run the implementation, or null when it can: the running feature release from
-     * {@code java.specification.version} ("1.8" on Java 8, "11" from Java 9 on) and the HTTP client module.
+     * Why this VM cannot run the implementation, or null when it can, from its {@code java.specification.version}
+     * ("1.8" on Java 8, "11" from Java 9 on).
      */
-    static String unsupportedReason(String specificationVersion, boolean haveHttpClient) {
-        int feature = featureOf(specificationVersion);
-        if (feature >= REQUIRED_JAVA && haveHttpClient) {
+    static String unsupportedReason(String specificationVersion) {
+        if (featureOf(specificationVersion) >= REQUIRED_JAVA) {
             return null;
         }
         return "KQ Azure library: Java " + System.getProperty("java.version", specificationVersion)
                 + " is running; the library needs Java " + REQUIRED_JAVA + " or later"
-                + (haveHttpClient ? "" : " with the java.net.http module")
                 + "; every storage call answers NOT_SUPPORTED (host code 24)";
     }
 
@@ -61,27 +66,23 @@ public class KQAzurePlugInLibrary {
     private static StorageLibrary create(String installPath) {
         String reason;
         try {
-            reason = unsupportedReason(System.getProperty("java.specification.version"), haveHttpClient());
+            reason = unsupportedReason(System.getProperty("java.specification.version"));
             if (reason == null) {
+                ClassLoader loader = KQAzurePlugInLibrary.class.getClassLoader();
+                for (String name : DEPENDENCIES) {
+                    Class.forName(name, false, loader);
+                }
                 return (StorageLibrary) Class.forName(IMPLEMENTATION).getConstructor(String.class)
                         .newInstance(installPath);
             }
         } catch (Throwable t) {
             // A broken class path (a dependency jar missing) must not make the host's lookup fail either.
             reason = "KQ Azure library: the implementation could not be loaded (" + t.getClass().getName()
+                    + (t.getMessage() == null ? "" : ": " + t.getMessage())
                     + "); every storage call answers NOT_SUPPORTED (host code 24)";
         }
         log(reason);
-        return null;
-    }
-
-    private static boolean haveHttpClient() {
-        try {
-            Class.forName("java.net.http.HttpClient", false, KQAzurePlugInLibrary.class.getClassLoader());
-            return true;
-        } catch (Throwable t) {
-            return false;
-        }
+        return new NotSupportedLibrary();
     }
 
     /** java.util.logging is on every Java 8 runtime, but a trimmed runtime may lack it: then stderr. */
@@ -93,196 +94,192 @@ public class KQAzurePlugInLibrary {
         }
     }
 
-    /** The implementation, or null on a VM that cannot run it; for tests and diagnostics. */
+    /** The implementation, or a {@link NotSupportedLibrary}; for tests and diagnostics. */
     StorageLibrary implementation() {
         return library;
     }
 
-    private static CErrorValue refused() {
-        return new CErrorValue(ERRORID.NOT_SUPPORTED);
-    }
-
     public CErrorValue AzureInit(String configuration, String installPath) {
-        return library != null ? library.AzureInit(configuration, installPath) : refused();
+        return library.AzureInit(configuration, installPath);
     }
 
     public CErrorValue AzureDeInit() {
-        return library != null ? library.AzureDeInit() : refused();
+        return library.AzureDeInit();
     }
 
     public CCreateFnValue CreateObject(String name) {
-        return library != null ? library.CreateObject(name) : new CCreateFnValue(refused(), "");
+        return library.CreateObject(name);
     }
 
     public CCreateFnValue CreateCachedObject(String name) {
-        return library != null ? library.CreateCachedObject(name) : new CCreateFnValue(refused(), "");
+        return library.CreateCachedObject(name);
     }
 
     public CCreateFnValue OpenObject(String name) {
-        return library != null ? library.OpenObject(name) : new CCreateFnValue(refused(), "");
+        return library.OpenObject(name);
     }
 
     public CCreateFnValue GetBucketRegion(String containerName) {
-        return library != null ? library.GetBucketRegion(containerName) : new CCreateFnValue(refused(), "");
+        return library.GetBucketRegion(containerName);
     }
 
     public CErrorValue CloseObject(String handle) {
-        return library != null ? library.CloseObject(handle) : refused();
+        return library.CloseObject(handle);
     }
 
     public CErrorValue WriteObject(String target, byte[] data, long size) {
-        return library != null ? library.WriteObject(target, data, size) : refused();
+        return library.WriteObject(target, data, size);
     }
 
     public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
-        return library != null ? library.WriteObject(target, data, size, metadata) : new CWObjectHandleFnValue(refused(), "");
+        return library.WriteObject(target, data, size, metadata);
     }
 
     public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
-        return library != null ? library.WriteObject(target, data, size, metadata, objFlag) : new CWObjectHandleFnValue(refused(), "");
+        return library.WriteObject(target, data, size, metadata, objFlag);
     }
 
     public CWObjectHandleFnValue WriteCachedObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
-        return library != null ? library.WriteCachedObject(target, data, size, metadata) : new CWObjectHandleFnValue(refused(), "");
+        return library.WriteCachedObject(target, data, size, metadata);
     }
 
     public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
-        return library != null ? library.UpdateObject(handle, name, data, size, metadata) : new CCreateFnValue(refused(), "");
+        return library.UpdateObject(handle, name, data, size, metadata);
     }
 
     public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
-        return library != null ? library.UpdateObject(handle, name, data, size, metadata, objFlag) : new CCreateFnValue(refused(), "");
+        return library.UpdateObject(handle, name, data, size, metadata, objFlag);
     }
 
     public CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
-        return library != null ? library.UpdateCachedObjectByHandle(handle, name, data, size, metadata) : refused();
+        return library.UpdateCachedObjectByHandle(handle, name, data, size, metadata);
     }
 
     public CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metadata) {
-        return library != null ? library.UpdateCachedObjectByName(name, data, size, metadata) : refused();
+        return library.UpdateCachedObjectByName(name, data, size, metadata);
     }
 
     public CReadObjectFnValue ReadObject(String target, byte[] buffer, long size, long offset) {
-        return library != null ? library.ReadObject(target, buffer, size, offset) : new CReadObjectFnValue(refused(), 0L);
+        return library.ReadObject(target, buffer, size, offset);
     }
 
     public CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] buffer, long offset, long size, String[] names) {
-        return library != null ? library.ReadObjectByHandle(handle, buffer, offset, size, names) : new CRObjectByNameFnValue(refused(), null, 0L);
+        return library.ReadObjectByHandle(handle, buffer, offset, size, names);
     }
 
     public CRObjectByNameFnValue ReadObjectByName(String name, byte[] buffer, long offset, long size, String[] names) {
-        return library != null ? library.ReadObjectByName(name, buffer, offset, size, names) : new CRObjectByNameFnValue(refused(), null, 0L);
+        return library.ReadObjectByName(name, buffer, offset, size, names);
     }
 
     public CErrorValue SetObjectMetaData(String target, String property, String value) {
-        return library != null ? library.SetObjectMetaData(target, property, value) : refused();
+        return library.SetObjectMetaData(target, property, value);
     }
 
     public CGObjectMetaDataFnValue GetObjectMetaData(String target) {
-        return library != null ? library.GetObjectMetaData(target) : new CGObjectMetaDataFnValue(refused(), null);
+        return library.GetObjectMetaData(target);
     }
 
     public CGetObjectMetaData GetObjectMetaData(String target, String item) {
-        return library != null ? library.GetObjectMetaData(target, item) : new CGetObjectMetaData(refused(), null);
+        return library.GetObjectMetaData(target, item);
     }
 
     public CIsObjectExistFnValue IsObjectExist(String target) {
-        return library != null ? library.IsObjectExist(target) : new CIsObjectExistFnValue(refused(), false);
+        return library.IsObjectExist(target);
     }
 
     public CIsObjectExistFnValue IsObjectPathSupported(String path, int extraLength) {
-        return library != null ? library.IsObjectPathSupported(path, extraLength) : new CIsObjectExistFnValue(refused(), false);
+        return library.IsObjectPathSupported(path, extraLength);
     }
 
     public CRetGetSubMetaDataList GetObjectSubList(String prefix) {
-        return library != null ? library.GetObjectSubList(prefix) : new CRetGetSubMetaDataList(refused(), null);
+        return library.GetObjectSubList(prefix);
     }
 
     public CErrorValue DeleteObjectByName(String name) {
-        return library != null ? library.DeleteObjectByName(name) : refused();
+        return library.DeleteObjectByName(name);
     }
 
     public CErrorValue DeleteObjectByHandle(String handle) {
-        return library != null ? library.DeleteObjectByHandle(handle) : refused();
+        return library.DeleteObjectByHandle(handle);
     }
 
     public CErrorValue DeleteObjectByHandle(String[] handles) {
-        return library != null ? library.DeleteObjectByHandle(handles) : refused();
+        return library.DeleteObjectByHandle(handles);
     }
 
     public CErrorValue DeleteCachedObjectByName(String name) {
-        return library != null ? library.DeleteCachedObjectByName(name) : refused();
+        return library.DeleteCachedObjectByName(name);
     }
 
     public long GetObjectActualSize(long measuredSize, long objectSize) {
-        return library != null ? library.GetObjectActualSize(measuredSize, objectSize) : objectSize;
+        return library.GetObjectActualSize(measuredSize, objectSize);
     }
 
     public CString getStorageKey(String archiveSet, String name) {
-        return library != null ? library.getStorageKey(archiveSet, name) : new CString(refused(), null);
+        return library.getStorageKey(archiveSet, name);
     }
 
     public CString updateStorageKey() {
-        return library != null ? library.updateStorageKey() : new CString(refused(), null);
+        return library.updateStorageKey();
     }
 
     public CUniqueAccountValue GetContainerName() {
-        return library != null ? library.GetContainerName() : new CUniqueAccountValue(refused(), null);
+        return library.GetContainerName();
     }
 
     public CErrorValue DeleteContainer() {
-        return library != null ? library.DeleteContainer() : refused();
+        return library.DeleteContainer();
     }
 
     public CErrorValue addJobInfo(long v1, long v2, long v3, long v4, long v5, long v6) {
-        return library != null ? library.addJobInfo(v1, v2, v3, v4, v5, v6) : refused();
+        return library.addJobInfo(v1, v2, v3, v4, v5, v6);
     }
 
     public CErrorValue CheckConnectivity() {
-        return library != null ? library.CheckConnectivity() : refused();
+        return library.CheckConnectivity();
     }
 
     public CGetAccountSizeValue GetAllObjectsSize() {
-        return library != null ? library.GetAllObjectsSize() : new CGetAccountSizeValue(refused(), 0L);
+        return library.GetAllObjectsSize();
     }
 
     public CUniqueAccountValue GetUniqueAccountName() {
-        return library != null ? library.GetUniqueAccountName() : new CUniqueAccountValue(refused(), null);
+        return library.GetUniqueAccountName();
     }
 
     public CUniqueAccountValue GetOwnerName() {
-        return library != null ? library.GetOwnerName() : new CUniqueAccountValue(refused(), null);
+        return library.GetOwnerName();
     }
 
     public CIsObjectExistFnValue IsSameAccount(String first, String second) {
-        return library != null ? library.IsSameAccount(first, second) : new CIsObjectExistFnValue(refused(), false);
+        return library.IsSameAccount(first, second);
     }
 
     public KQListContainers GetListContainers() {
-        return library != null ? library.GetListContainers() : new KQListContainers(refused(), null);
+        return library.GetListContainers();
     }
 
     public KQListContainers GetArchiveSet() {
-        return library != null ? library.GetArchiveSet() : new KQListContainers(refused(), null);
+        return library.GetArchiveSet();
     }
 
     public KQListRegions GetRegions() {
-        return library != null ? library.GetRegions() : new KQListRegions(refused(), null);
+        return library.GetRegions();
     }
 
     public CIsObjectExistFnValue IsValidContainer(String name) {
-        return library != null ? library.IsValidContainer(name) : new CIsObjectExistFnValue(refused(), false);
+        return library.IsValidContainer(name);
     }
 
     public CGetAccountInfoFnValue GetAccountInfo() {
-        return library != null ? library.GetAccountInfo() : new CGetAccountInfoFnValue(refused(), null, null, null, null, 0L, 0L);
+        return library.GetAccountInfo();
     }
 
     public CArrayOfString getServerNameList() {
-        return library != null ? library.getServerNameList() : new CArrayOfString(refused(), null);
+        return library.getServerNameList();
     }
 
     public CInt canBackup() {
-        return library != null ? library.canBackup() : new CInt(0, refused());
+        return library.canBackup();
     }
 }

@@ -17,6 +17,8 @@ import java.util.List;
 import java.util.Map;
 import java.util.TreeMap;
 import java.util.function.Function;
+import java.util.logging.Level;
+import java.util.logging.Logger;
 
 import static com.kq.AzureLibrary.ObjectNames.require;
 
@@ -45,7 +47,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     static final String HANDLE_PREFIX = HandleTokens.PREFIX;
     static final String JOB_INFO_KEY = "kqjobinfo";
     static final String JOB_TIME_KEY = "kqjobtime";
-    private static final System.Logger LOG = System.getLogger("com.kq.AzureLibrary");
+    private static final Logger LOG = Logger.getLogger("com.kq.AzureLibrary");
 
     private final String installPath;
     private volatile StorageConnection connection;
@@ -89,8 +91,9 @@ public class AzureStorageLibrary implements StorageLibrary {
                 throw e;
             }
             swap(fresh, freshData);
-            LOG.log(System.Logger.Level.DEBUG, "Azure library initialised: account {0}, container {1}{2}",
-                    fresh.accountUrl(), config.containerName, config.developmentStore ? " (development store)" : "");
+            LOG.log(Level.FINE, "Azure library initialised: account {0}, container {1}{2}",
+                    new Object[] {fresh.accountUrl(), config.containerName,
+                        config.developmentStore ? " (development store)" : ""});
             return success();
         });
     }
@@ -612,7 +615,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     private void logFailure(String operation, String subject, ERRORID id, Throwable t) {
         try {
             boolean unexpected = id == ERRORID.INTERNAL_ERROR || id == ERRORID.FAILURE;
-            System.Logger.Level level = unexpected ? System.Logger.Level.WARNING : System.Logger.Level.DEBUG;
+            Level level = unexpected ? Level.WARNING : Level.FINE;
             if (!LOG.isLoggable(level)) {
                 return;
             }

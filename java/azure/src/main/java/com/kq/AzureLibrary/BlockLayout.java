@@ -6,7 +6,7 @@ import java.nio.ByteBuffer;
 import java.util.Arrays;
 import java.util.Base64;
 import java.util.List;
-import java.util.zip.CRC32C;
+import java.util.zip.Checksum;
 
 /**
  * Where an object's committed blocks lie and the CRC32C each block was staged with. This library names every
@@ -36,9 +36,7 @@ final class BlockLayout {
     }
 
     static long crc32c(byte[] data, int off, int len) {
-        CRC32C crc = new CRC32C();
-        crc.update(data, off, len);
-        return crc.getValue();
+        return Crc32c.of(data, off, len);
     }
 
     /** The id of block {@code index} of a session: the same length for every block, as the service demands. */
@@ -106,7 +104,7 @@ final class BlockLayout {
     /** Checks blocks {@code first..last}, read as one range, as their bytes arrive in order. */
     final class Check {
         private final int last;
-        private final CRC32C crc = new CRC32C();
+        private final Checksum crc = Crc32c.create();
         private int block;
         private long pos;
         private boolean good = true;

@@ -49,8 +49,9 @@ import java.util.function.Supplier;
  * run write-behind and parallel reads.
  *
  * <p>These requests go through a pipeline derived from the connection's (same HTTP client, same credentials and
- * headers) without the SDK's retry policy: the SDK's re-subscription of a ranged download body fails on the JDK
- * HTTP client, and a retry here must resend a block from its buffer or a range from its offset. A try that runs
+ * headers) without the SDK's retry policy: the SDK retries a ranged download by re-subscribing to its body, which
+ * not every transport supports (the JDK's client did not), and a retry here must resend a block from its buffer or
+ * a range from its offset. A try that runs
  * past its limit is cancelled, which closes its connection; the worker thread waiting for it moves on.
  *
  * <p>Every upload carries the body's MD5, which the service checks before it keeps anything; a range of at most
@@ -326,9 +327,11 @@ final class DataPath implements AutoCloseable {
     static final int BODY_SLICE = 256 * 1024;
 
     /**
-     * A request body over the caller's array, in slices. The JDK's socket layer copies each heap buffer it writes
-     * into a temporary direct buffer of the same size and keeps such buffers per thread: one 8 MiB buffer per
-     * body left tens of MiB of native memory behind, outside the heap and the pool. Slices keep those copies small.
+     * A request body over the caller's array, in slices. The JDK's NIO socket layer copies each heap buffer it is
+     * handed into a temporary direct buffer of the same size and keeps such buffers per thread: one 8 MiB buffer
+     * per body left tens of MiB of native memory behind, outside the heap and the pool. OkHttp copies a body into
+     * its own 8 KiB segments before the socket sees it, so there the slices cost nothing; they keep any transport
+     * that hands buffers to the socket whole from making those copies large.
      */
     static Flux<ByteBuffer> body(byte[] data, int off, int len) {
         int pieces = (len + BODY_SLICE - 1) / BODY_SLICE;

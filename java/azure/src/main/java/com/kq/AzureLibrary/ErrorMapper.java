@@ -6,9 +6,8 @@ import com.azure.storage.blob.models.BlobStorageException;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
 import java.io.IOException;
+import java.io.InterruptedIOException;
 import java.io.UncheckedIOException;
-import java.net.SocketTimeoutException;
-import java.net.http.HttpTimeoutException;
 import java.util.concurrent.TimeoutException;
 import javax.xml.stream.XMLStreamException;
 
@@ -37,8 +36,7 @@ final class ErrorMapper {
             if (t instanceof OutOfMemoryError) {
                 return ERRORID.OUT_OF_MEMORY;
             }
-            if (t instanceof HttpTimeoutException || t instanceof SocketTimeoutException
-                    || t instanceof TimeoutException) {
+            if (isTimeout(t)) {
                 return ERRORID.TIMEOUT;
             }
             if (t instanceof XMLStreamException) {
@@ -66,12 +64,20 @@ final class ErrorMapper {
             if (t instanceof XMLStreamException) {
                 return ERRORID.FAILURE;
             }
-            if (t instanceof HttpTimeoutException || t instanceof SocketTimeoutException
-                    || t instanceof TimeoutException) {
+            if (isTimeout(t)) {
                 return ERRORID.TIMEOUT;
             }
         }
         return null;
+    }
+
+    /**
+     * A time limit ran out: OkHttp's (its socket limits throw SocketTimeoutException, its call limit the
+     * InterruptedIOException that SocketTimeoutException extends), or a wait of the library's own or of Reactor's
+     * (TimeoutException).
+     */
+    private static boolean isTimeout(Throwable t) {
+        return t instanceof InterruptedIOException || t instanceof TimeoutException;
     }
 
     /** A service answer: the storage error code when the service sent one, else the HTTP status. */

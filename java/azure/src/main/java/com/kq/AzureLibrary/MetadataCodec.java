@@ -7,6 +7,7 @@ import java.nio.CharBuffer;
 import java.nio.charset.CharacterCodingException;
 import java.nio.charset.CodingErrorAction;
 import java.nio.charset.StandardCharsets;
+import java.util.AbstractMap;
 import java.util.ArrayList;
 import java.util.Base64;
 import java.util.LinkedHashMap;
@@ -112,7 +113,7 @@ final class MetadataCodec {
 
     /** One property in stored form. */
     static Map.Entry<String, String> toStored(String name, String value) {
-        return Map.entry(encodeName(name), encodeValue(value == null ? "" : value));
+        return new AbstractMap.SimpleImmutableEntry<>(encodeName(name), encodeValue(value == null ? "" : value));
     }
 
     /**

@@ -7,6 +7,8 @@ import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
 import java.util.Arrays;
+import java.util.Collections;
+import java.util.HashMap;
 import java.util.HashSet;
 import java.util.Map;
 import java.util.Set;
@@ -39,7 +41,8 @@ final class ObjectReads extends ObjectAccess {
         String blob = objectName(name);
         BlobProperties props = c.blob(blob).getProperties();
         ReadSession session = new ReadSession(HandleTokens.newHandle(), blob, c, props.getBlobSize(), props.getETag(),
-                Map.copyOf(props.getMetadata() == null ? Map.of() : props.getMetadata()));
+                props.getMetadata() == null ? Collections.<String, String>emptyMap()
+                        : Collections.unmodifiableMap(new HashMap<>(props.getMetadata())));
         sessions.addReader(session);
         return session.handle();
     }
@@ -94,7 +97,7 @@ final class ObjectReads extends ObjectAccess {
         if (offset > props.getBlobSize()) {
             throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
         }
-        return new ReadResult(0, wantMetadata ? props.getMetadata() : Map.of());
+        return new ReadResult(0, wantMetadata ? props.getMetadata() : Collections.<String, String>emptyMap());
     }
 
     private ReadAhead readAhead(ReadSession rs) {

@@ -11,6 +11,8 @@ import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
 import java.util.LinkedHashMap;
+import java.util.Collections;
+import java.util.HashMap;
 import java.util.Map;
 import java.util.function.Supplier;
 
@@ -71,7 +73,7 @@ final class ObjectWrites extends ObjectAccess {
         if (session != null) {
             writeSession(session).append(data, length);
         } else {
-            uploadWhole(conn(), objectName(target), data, length, Map.of(), null);
+            uploadWhole(conn(), objectName(target), data, length, Collections.<String, String>emptyMap(), null);
         }
     }
 
@@ -213,7 +215,7 @@ final class ObjectWrites extends ObjectAccess {
     void setProperty(String target, Map.Entry<String, String> entry) {
         Session session = sessionOf(require(target));
         if (session instanceof WriteSession) {
-            ((WriteSession) session).putMetadata(Map.of(entry.getKey(), entry.getValue()));
+            ((WriteSession) session).putMetadata(Collections.singletonMap(entry.getKey(), entry.getValue()));
             return;
         }
         StorageConnection c = conn();
@@ -237,7 +239,7 @@ final class ObjectWrites extends ObjectAccess {
                     String eTag = response.getHeaders().getValue(HttpHeaderName.ETAG);
                     if (eTag != null && via.eTag().equals(props.getETag())) {
                         sessions.replaceReader(via, new ReadSession(via.handle(), via.blobName(),
-                                via.connection(), via.length(), eTag, Map.copyOf(metadata)));
+                                via.connection(), via.length(), eTag, Collections.unmodifiableMap(new HashMap<>(metadata))));
                     }
                 }
                 return;

@@ -4,9 +4,11 @@ import com.azure.storage.blob.models.ListBlobsOptions;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
 import java.net.URLDecoder;
-import java.nio.charset.StandardCharsets;
+import java.io.UnsupportedEncodingException;
 import java.util.HashMap;
 import java.util.Map;
+import java.util.logging.Level;
+import java.util.logging.Logger;
 
 /**
  * What a SAS token allows, read from the token itself (its {@code sp}, {@code sr}, {@code ss} and {@code srt}
@@ -14,7 +16,7 @@ import java.util.Map;
  * object it cannot write. The service stays the judge of validity (signature, expiry, address).
  */
 final class SasCheck {
-    private static final System.Logger LOG = System.getLogger("com.kq.AzureLibrary");
+    private static final Logger LOG = Logger.getLogger("com.kq.AzureLibrary");
     /** Read, write, delete, list: what backup, restore, verify and expiry need. */
     private static final String NEEDED = "rwdl";
 
@@ -52,7 +54,7 @@ final class SasCheck {
         }
         String lacks = missing(config.sasToken);
         if (!lacks.isEmpty()) {
-            LOG.log(System.Logger.Level.WARNING, "The SAS token lacks " + lacks + "; give it the permissions rwdl");
+            LOG.log(Level.WARNING, "The SAS token lacks " + lacks + "; give it the permissions rwdl");
             throw StorageFailure.of(ERRORID.ACCESS_DENIED);
         }
     }
@@ -87,12 +89,20 @@ final class SasCheck {
         c.container.createIfNotExists();
     }
 
+    private static String decode(String text) {
+        try {
+            return URLDecoder.decode(text, "UTF-8");
+        } catch (UnsupportedEncodingException e) {
+            throw new IllegalStateException(e); // every VM has UTF-8
+        }
+    }
+
     private static Map<String, String> fields(String token) {
         Map<String, String> out = new HashMap<>();
         for (String pair : token.split("&")) {
             int eq = pair.indexOf('=');
             if (eq > 0) {
-                out.put(pair.substring(0, eq), URLDecoder.decode(pair.substring(eq + 1), StandardCharsets.UTF_8));
+                out.put(pair.substring(0, eq), decode(pair.substring(eq + 1)));
             }
         }
         return out;

@@ -8,7 +8,7 @@ import java.net.URI;
 import java.net.URISyntaxException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
-import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.util.Base64;
 import java.util.Collections;
 import java.util.LinkedHashMap;
@@ -189,7 +189,7 @@ final class StorageConfig {
             tokenEndpoint = null;
             clientSecret = null;
             sasToken = null;
-            secrets = Set.of();
+            secrets = Collections.emptySet();
             return;
         }
 
@@ -368,7 +368,7 @@ final class StorageConfig {
         }
         if (has(file)) {
             try {
-                String v = new String(Files.readAllBytes(Path.of(text(file))), StandardCharsets.UTF_8).trim();
+                String v = new String(Files.readAllBytes(Paths.get(text(file))), StandardCharsets.UTF_8).trim();
                 if (v.isEmpty()) {
                     throw invalid();
                 }
@@ -431,7 +431,7 @@ final class StorageConfig {
 
     private static boolean isPath(String v) {
         try {
-            return Path.of(v).isAbsolute();
+            return Paths.get(v).isAbsolute();
         } catch (RuntimeException e) {
             return false;
         }

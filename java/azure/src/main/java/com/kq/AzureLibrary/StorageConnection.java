@@ -3,7 +3,7 @@ package com.kq.AzureLibrary;
 import com.azure.core.credential.TokenCredential;
 import com.azure.core.http.HttpClient;
 import com.azure.core.http.ProxyOptions;
-import com.azure.core.http.jdk.httpclient.JdkHttpClientBuilder;
+import com.azure.core.http.okhttp.OkHttpAsyncHttpClientBuilder;
 import com.azure.core.util.Configuration;
 import com.azure.core.util.ConfigurationBuilder;
 import com.azure.core.util.ConfigurationSource;
@@ -20,20 +20,28 @@ import com.azure.storage.blob.models.BlobStorageException;
 import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.azure.storage.common.policy.RequestRetryOptions;
 import com.azure.storage.common.policy.RetryPolicyType;
+import okhttp3.ConnectionPool;
+import okhttp3.Dispatcher;
+import okhttp3.OkHttpClient;
+import okhttp3.Protocol;
 
 import java.net.URI;
 import java.time.Duration;
+import java.util.Collections;
 import java.util.HashMap;
 import java.util.Map;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.ThreadFactory;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Supplier;
 import javax.net.ssl.SSLContext;
+import javax.net.ssl.TrustManager;
+import javax.net.ssl.X509TrustManager;
 
 /**
- * The clients of one configuration: one HTTP client (the JDK's, never netty), one service client and the
+ * The clients of one configuration: one HTTP client (OkHttp, never netty), one service client and the
  * container client, all sharing one pipeline. Building it makes no network call. Safe for concurrent use.
  *
  * <p>The service and container clients are read afresh by every request, so {@link #rotate()} (a new credential
@@ -48,11 +56,24 @@ final class StorageConnection implements AutoCloseable {
     private static final Duration FIRST_RETRY_DELAY = Duration.ofMillis(500);
     private static final Duration MAX_RETRY_DELAY = Duration.ofSeconds(8);
     private static final AtomicInteger THREAD_COUNTER = new AtomicInteger();
+    /**
+     * Requests running at once, over all sessions of the process, before OkHttp queues the next. Each running
+     * request holds one thread and one connection; the data path bounds its own concurrency (MaxInFlight, read
+     * ahead), so this is only the ceiling of what a host with many sessions at once may run.
+     */
+    static final int MAX_REQUESTS = 64;
+    /**
+     * Idle connections kept for reuse, and for how long: enough for a write session's MaxInFlight uploads and a
+     * read session's read-ahead (8 and 12 by default) to find warm connections. A TLS connection costs tens of
+     * KiB of heap and one socket, so 32 of them hardly weigh on a 32-bit VM.
+     */
+    static final int IDLE_CONNECTIONS = 32;
+    static final long IDLE_KEEP_SECONDS = 120;
 
     /** For tests: the token credential used instead of the one the configuration names. */
     static volatile TokenCredential testCredential;
-    /** For tests: the TLS context (trusting a certificate the test made) used instead of the JVM's default. */
-    static volatile SSLContext testSslContext;
+    /** For tests: the trust (in a certificate the test made) used instead of the JVM's default. */
+    static volatile X509TrustManager testTrustManager;
 
     /** The configuration as first given; a rotation changes only its secrets, never its other items. */
     final StorageConfig config;
@@ -62,12 +83,14 @@ final class StorageConnection implements AutoCloseable {
     private final AtomicInteger generation = new AtomicInteger();
     private final HttpClient httpClient;
     private final ExecutorService executor;
+    private final ConnectionPool connections;
 
     private StorageConnection(StorageConfig config, HttpClient httpClient, ExecutorService executor,
-                              BlobServiceClient service) {
+                              ConnectionPool connections, BlobServiceClient service) {
         this.config = config;
         this.httpClient = httpClient;
         this.executor = executor;
+        this.connections = connections;
         this.service = service;
         this.container = service.getBlobContainerClient(config.containerName);
     }
@@ -78,35 +101,62 @@ final class StorageConnection implements AutoCloseable {
 
     /** As {@link #open(StorageConfig)}, with the proxy settings read from {@code settings}. */
     static StorageConnection open(StorageConfig config, Configuration settings) {
-        // The JDK client's helper threads are ours, daemon threads, so that a host JVM can always exit and
-        // close() can end them.
+        // OkHttp runs each request on its dispatcher's threads: ours, daemon threads, so that a host JVM can
+        // always exit and close() can end them (OkHttp's own dispatcher threads are not daemon threads).
         ThreadFactory threads = r -> {
             Thread t = new Thread(r, "kq-azure-http-" + THREAD_COUNTER.incrementAndGet());
             t.setDaemon(true);
             return t;
         };
         ExecutorService executor = Executors.newCachedThreadPool(threads);
+        ConnectionPool connections = new ConnectionPool(IDLE_CONNECTIONS, IDLE_KEEP_SECONDS, TimeUnit.SECONDS);
         try {
-            java.net.http.HttpClient.Builder jdk =
-                    java.net.http.HttpClient.newBuilder().version(java.net.http.HttpClient.Version.HTTP_1_1);
-            SSLContext tls = testSslContext;
-            if (tls != null) {
-                jdk.sslContext(tls);
+            Dispatcher dispatcher = new Dispatcher(executor);
+            dispatcher.setMaxRequests(MAX_REQUESTS);
+            // Every request goes to one host: OkHttp's default of 5 per host would queue the data path's own
+            // parallel requests while their time limits run.
+            dispatcher.setMaxRequestsPerHost(MAX_REQUESTS);
+            // HTTP/1.1 only: one request per connection, so a cancelled try closes its own connection and no other.
+            OkHttpClient.Builder ok = new OkHttpClient.Builder()
+                    .protocols(Collections.singletonList(Protocol.HTTP_1_1))
+                    .retryOnConnectionFailure(false);
+            X509TrustManager trust = testTrustManager;
+            if (trust != null) {
+                trusting(ok, trust);
             }
-            HttpClient http = new JdkHttpClientBuilder(jdk)
-                    .executor(executor)
+            Duration longest = longestTry(config);
+            HttpClient http = new OkHttpAsyncHttpClientBuilder(ok.build())
+                    .dispatcher(dispatcher)
+                    .connectionPool(connections)
                     .connectionTimeout(CONNECT_TIMEOUT)
-                    // The SDK's synchronous calls block in the JDK client with no limit of their own: a request
-                    // whose answer does not start within the longest try of any request is abandoned here.
-                    .responseTimeout(longestTry(config))
+                    // The SDK's synchronous calls block in the transport with no limit of their own: no request
+                    // may last longer than the longest try of any request, whether its server is silent (the
+                    // socket limits) or trickles a byte at a time (the call limit, OkHttp's own watchdog). The
+                    // SDK's response timer is off (zero): it would need a scheduler thread, and the call limit
+                    // covers what it would.
+                    .readTimeout(longest)
+                    .writeTimeout(longest)
+                    .callTimeout(longest)
+                    .responseTimeout(Duration.ZERO)
                     .proxy(proxyOf(settings))
                     .configuration(settings)
                     .build();
             BlobServiceClient service = buildService(config, http);
-            return new StorageConnection(config, http, executor, service);
+            return new StorageConnection(config, http, executor, connections, service);
         } catch (RuntimeException | Error e) {
             executor.shutdownNow();
+            connections.evictAll();
             throw e;
+        }
+    }
+
+    private static void trusting(OkHttpClient.Builder ok, X509TrustManager trust) {
+        try {
+            SSLContext tls = SSLContext.getInstance("TLS");
+            tls.init(null, new TrustManager[] {trust}, null);
+            ok.sslSocketFactory(tls.getSocketFactory(), trust);
+        } catch (java.security.GeneralSecurityException e) {
+            throw new IllegalStateException(e);
         }
     }
 
@@ -289,5 +339,6 @@ final class StorageConnection implements AutoCloseable {
     @Override
     public void close() {
         executor.shutdownNow();
+        connections.evictAll();
     }
 }

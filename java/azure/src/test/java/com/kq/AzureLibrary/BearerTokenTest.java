@@ -9,7 +9,7 @@ import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
 import reactor.core.publisher.Mono;
 
-import javax.net.ssl.SSLContext;
+import javax.net.ssl.X509TrustManager;
 import javax.net.ssl.TrustManagerFactory;
 import java.io.IOException;
 import java.io.InputStream;
@@ -50,14 +50,12 @@ class BearerTokenTest {
         }
         TrustManagerFactory tmf = TrustManagerFactory.getInstance(TrustManagerFactory.getDefaultAlgorithm());
         tmf.init(trust);
-        SSLContext tls = SSLContext.getInstance("TLS");
-        tls.init(null, tmf.getTrustManagers(), null);
-        StorageConnection.testSslContext = tls;
+        StorageConnection.testTrustManager = (X509TrustManager) tmf.getTrustManagers()[0];
     }
 
     @AfterAll
     static void stop() throws Exception {
-        StorageConnection.testSslContext = null;
+        StorageConnection.testTrustManager = null;
         StorageConnection.testCredential = null;
         if (azurite != null) {
             azurite.close();

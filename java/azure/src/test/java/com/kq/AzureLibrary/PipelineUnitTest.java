@@ -14,6 +14,7 @@ import reactor.core.publisher.Flux;
 import reactor.core.publisher.Mono;
 
 import java.io.IOException;
+import java.io.UncheckedIOException;
 import java.net.ConnectException;
 import java.nio.ByteBuffer;
 import java.nio.charset.Charset;
@@ -175,6 +176,14 @@ class PipelineUnitTest {
     void transportFailuresAndDamagedRangesAreRetriedAndRetryAfterIsHonoured() {
         assertTrue(RetryPolicy.retryable(new IllegalStateException(new ConnectException("refused"))));
         assertTrue(RetryPolicy.retryable(new java.util.concurrent.TimeoutException()));
+        // OkHttp's time limits as the SDK hands them on: socket limits, and the call limit of a trickling server.
+        for (Throwable timedOut : new Throwable[] {new java.net.SocketTimeoutException("Read timed out"),
+                new UncheckedIOException(new java.io.InterruptedIOException("timeout")),
+                new IllegalStateException(new java.io.IOException("canceled",
+                        new java.net.SocketTimeoutException("connect timed out")))}) {
+            assertEquals(ERRORID.TIMEOUT, ErrorMapper.classify(timedOut), timedOut.toString());
+            assertTrue(RetryPolicy.retryable(timedOut), timedOut.toString());
+        }
         assertTrue(RetryPolicy.retryable(StorageFailure.of(ERRORID.INTEGRITY_ERROR)));
         assertFalse(RetryPolicy.retryable(StorageFailure.of(ERRORID.PRECONDITION_FAILED)));
         // How the SDK reports a listing it cannot parse: the service answered, so not a network failure to retry.

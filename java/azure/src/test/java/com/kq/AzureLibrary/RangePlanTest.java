@@ -6,10 +6,12 @@ import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
 
 import java.nio.ByteBuffer;
+import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Base64;
 import java.util.List;
+import java.util.Random;
 import java.util.StringJoiner;
 
 import static org.junit.jupiter.api.Assertions.*;
@@ -113,5 +115,37 @@ class RangePlanTest {
         BlockLayout.Check damaged = layout.new Check(1, 2);
         damaged.update(range, 0, range.length);
         assertFalse(damaged.passed(), "a flipped bit");
+    }
+
+    /**
+     * The sum block ids carry must be the JDK's CRC32C bit for bit (ids written on one VM are checked on another):
+     * random lengths around the eight-byte steps, offsets, pieces, and the published check value.
+     */
+    @Test
+    void theBlockSumIsTheJdksCrc32c() {
+        Crc32c check = new Crc32c();
+        check.update("123456789".getBytes(StandardCharsets.US_ASCII), 0, 9);
+        assertEquals(0xE3069283L, check.getValue());
+        Random random = new Random(20);
+        byte[] data = new byte[70_000];
+        random.nextBytes(data);
+        for (int i = 0; i < 400; i++) {
+            int len = i < 40 ? i : random.nextInt(i < 200 ? 64 : data.length);
+            int off = random.nextInt(data.length - len + 1);
+            java.util.zip.CRC32C jdk = new java.util.zip.CRC32C();
+            jdk.update(data, off, len);
+            Crc32c ours = new Crc32c();
+            int cut = len == 0 ? 0 : random.nextInt(len);
+            ours.update(data, off, cut);
+            ours.update(data, off + cut, len - cut);
+            assertEquals(jdk.getValue(), ours.getValue(), "off " + off + " len " + len + " cut " + cut);
+        }
+        Crc32c one = new Crc32c();
+        for (byte b : "123456789".getBytes(StandardCharsets.US_ASCII)) {
+            one.update(b);
+        }
+        assertEquals(0xE3069283L, one.getValue(), "byte by byte");
+        one.reset();
+        assertEquals(0L, one.getValue(), "nothing summed");
     }
 }
