@@ -155,6 +155,47 @@ final class DataPath implements AutoCloseable {
         });
     }
 
+    /** Deletes (or other small requests) of one call in flight at once: each waits a round trip, not for bytes. */
+    static final int DELETES_AT_ONCE = 32;
+
+    /**
+     * Runs {@code task(i)} for every i below {@code n} on the workers, at most {@code atOnce} at a time, each
+     * whatever the others did; answers what each threw, null where it succeeded. An interrupt cancels those not
+     * done and answers CANCELLED.
+     */
+    Throwable[] eachAtOnce(int n, int atOnce, java.util.function.IntConsumer task) {
+        Throwable[] failures = new Throwable[n];
+        java.util.concurrent.Semaphore slots = new java.util.concurrent.Semaphore(atOnce);
+        List<Future<?>> started = new ArrayList<>();
+        try {
+            for (int i = 0; i < n; i++) {
+                int k = i;
+                slots.acquire();
+                started.add(workers.submit(() -> {
+                    try {
+                        task.accept(k);
+                    } catch (Throwable t) {
+                        failures[k] = t;
+                    } finally {
+                        slots.release();
+                    }
+                }));
+            }
+            for (Future<?> f : started) {
+                f.get();
+            }
+        } catch (InterruptedException e) {
+            for (Future<?> f : started) {
+                f.cancel(true);
+            }
+            Thread.currentThread().interrupt();
+            throw StorageFailure.of(ERRORID.CANCELLED);
+        } catch (ExecutionException e) {
+            throw unwrap(e); // the task catches everything: only a bug gets here
+        }
+        return failures;
+    }
+
     void execute(Runnable task) {
         workers.execute(task);
     }
@@ -187,15 +228,21 @@ final class DataPath implements AutoCloseable {
         if (containerReady.get()) {
             return;
         }
-        try {
-            connection.container.createIfNotExists();
-        } catch (BlobStorageException e) {
-            if (e.getStatusCode() != 403) {
-                throw e;
+        // One asks; the writers that arrive meanwhile wait for its answer rather than each asking too.
+        synchronized (containerReady) {
+            if (containerReady.get()) {
+                return;
             }
-            // A SAS scoped to the container may not create it; the writes themselves will tell whether it exists.
+            try {
+                connection.container.createIfNotExists();
+            } catch (BlobStorageException e) {
+                if (e.getStatusCode() != 403) {
+                    throw e;
+                }
+                // A SAS scoped to the container may not create it: the writes will tell whether it exists.
+            }
+            containerReady.set(true);
         }
-        containerReady.set(true);
     }
 
     /** The container was deleted: the next write creates it again. */
@@ -266,8 +313,13 @@ final class DataPath implements AutoCloseable {
 
     void stageBlock(String blobName, String blockId, byte[] data, int len) {
         byte[] md5 = md5(data, 0, len);
-        writing(() -> requests(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
-                body(data, 0, len), len, md5, null), timeout)));
+        long began = RangeTrace.start();
+        try {
+            writing(() -> requests(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
+                    body(data, 0, len), len, md5, null), timeout)));
+        } finally {
+            RangeTrace.end(began, "put", blobName, -1, len);
+        }
     }
 
     void upload(String blobName, byte[] data, int off, int len, Map<String, String> metadata,
@@ -321,6 +373,16 @@ final class DataPath implements AutoCloseable {
      */
     RangeInfo readRange(String blobName, byte[] target, int at, long offset, int count, String eTag,
                         Supplier<BlockLayout.Check> sums) {
+        long began = RangeTrace.start();
+        try {
+            return readRangeTries(blobName, target, at, offset, count, eTag, sums);
+        } finally {
+            RangeTrace.end(began, "get", blobName, offset, count);
+        }
+    }
+
+    private RangeInfo readRangeTries(String blobName, byte[] target, int at, long offset, int count, String eTag,
+                                     Supplier<BlockLayout.Check> sums) {
         BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
         boolean withMd5 = sums == null && count <= MD5_RANGE_LIMIT;
         DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
