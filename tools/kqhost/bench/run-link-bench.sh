@@ -31,23 +31,9 @@ for f in "$kqhost" "$javalib/KQAzurePlugIn.jar" "$toxiproxy" "$repo/node_modules
 done
 block_bytes=$(numfmt --from=iec "$block")
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/kqhost-link-bench.XXXXXX")"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null && wait "$p" 2>/dev/null; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-    local p
-    p=$((20000 + RANDOM % 20000))
-    while port_answers "$p"; do p=$((20000 + RANDOM % 20000)); done
-    echo "$p"
-}
-wait_port() {  # PORT PID LOG
-    until port_answers "$1"; do kill -0 "$2" || { cat "$3"; exit 1; }; sleep 0.2; done
-}
+# shellcheck source=bench-lib.sh
+source "$repo/tools/kqhost/bench/bench-lib.sh"
+bench_work kqhost-link-bench
 
 "$java_home/bin/javac" --release 17 -nowarn -cp "$javalib/*" -d "$work/sdk" \
     "$repo/tools/kqhost/java/sdkbaseline/SdkTransfer.java"

@@ -28,6 +28,9 @@ struct HostOptions {
   std::vector<std::string> jvmOptions;
   std::vector<std::filesystem::path> extraClassPath;  // after the library's jars
   unsigned threads = 2;
+  // Small files (at most kSmallFile bytes) moved at once, beside the `threads` lane of larger ones: each waits a
+  // round trip, not for bytes, so a far link needs many in flight (at most an eighth of the VM's heap of arrays).
+  unsigned smallThreads = 16;
   bool showProgress = false;
 };
 

@@ -1,9 +1,13 @@
 #include "ObjectStore.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "HostOs.h"
@@ -152,35 +156,149 @@ FileMeta ObjectStore::PutFile(const fs::path& file, const std::string& objectNam
   return meta;
 }
 
+namespace {
+
+// Runs a read's sink on a thread of its own, over two buffers, so that the next ReadObject goes out while the
+// chunk before it is written and hashed: neither waits for the other.  A failure of the sink comes back at the
+// next Buffer() or at Finish().
+class SinkThread {
+ public:
+  SinkThread(const std::function<void(const unsigned char*, size_t)>& sink, size_t chunkSize)
+      : sink_(sink), buffers_{std::vector<unsigned char>(chunkSize), std::vector<unsigned char>(chunkSize)} {
+    thread_ = std::thread([this] { Drain(); });
+  }
+  SinkThread(const SinkThread&) = delete;
+  SinkThread& operator=(const SinkThread&) = delete;
+  ~SinkThread() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      closing_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+  // The buffer to read the next chunk into; waits until the sink has let go of it.
+  unsigned char* Buffer() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return error_ || !busy_[next_]; });
+    Rethrow();
+    return buffers_[next_].data();
+  }
+
+  // Hands the chunk just read into Buffer() to the sink.
+  void Hand(size_t n) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      busy_[next_] = true;
+      queued_.push_back({next_, n});
+      next_ ^= 1;
+    }
+    cv_.notify_all();
+  }
+
+  // Waits until the sink has taken every chunk.
+  void Finish() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return error_ || (queued_.empty() && !busy_[0] && !busy_[1]); });
+    Rethrow();
+  }
+
+ private:
+  void Rethrow() {
+    if (error_) std::rethrow_exception(error_);
+  }
+
+  void Drain() {
+    std::unique_lock<std::mutex> lock(mu_);
+    while (true) {
+      cv_.wait(lock, [&] { return closing_ || !queued_.empty(); });
+      if (closing_ || error_) return;  // after Finish, or given up: nothing left is wanted
+      auto [index, n] = queued_.front();
+      queued_.pop_front();
+      lock.unlock();
+      std::exception_ptr failed;
+      try {
+        sink_(buffers_[index].data(), n);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+      lock.lock();
+      busy_[index] = false;
+      if (failed) error_ = failed;
+      cv_.notify_all();
+    }
+  }
+
+  const std::function<void(const unsigned char*, size_t)>& sink_;
+  std::vector<unsigned char> buffers_[2];
+  bool busy_[2] = {false, false};
+  int next_ = 0;
+  std::deque<std::pair<int, size_t>> queued_;
+  bool closing_ = false;
+  std::exception_ptr error_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::thread thread_;
+};
+
+std::string ShorterThanMeta(uint64_t got, uint64_t size) {
+  return "the object is shorter than its metadata says (" + std::to_string(got) + " of " + std::to_string(size) +
+         " bytes)";
+}
+
+std::string LongerThanMeta(uint64_t size) {
+  return "the object is longer than its metadata says (" + std::to_string(size) + " bytes)";
+}
+
+}  // namespace
+
 void ObjectStore::ReadAll(const std::string& objectName, uint64_t size,
                           const std::function<void(const unsigned char*, size_t)>& sink,
                           const std::function<bool()>& cancelled) {
+  const WString name = Wide(objectName);
+  if (size < chunkSize_) {
+    // One read by name, one byte longer than the object should be: a single request answers both the data and
+    // whether the object is still as long as its metadata says (the listing already gave size and metadata).
+    if (cancelled()) throw FileError("interrupted");
+    std::vector<unsigned char> buffer(static_cast<size_t>(size) + 1);
+    uint64_t got = size + 1;
+    Check("ReadObject", plugin_->ReadObject(name, buffer.data(), 0, &got));
+    if (got > size) throw FileError(LongerThanMeta(size));
+    if (got < size) throw FileError(ShorterThanMeta(got, size));
+    sink(buffer.data(), static_cast<size_t>(got));
+    return;
+  }
+
   WString handle;
-  Check("OpenObject", plugin_->OpenObject(Wide(objectName), &handle));
+  Check("OpenObject", plugin_->OpenObject(name, &handle));
   struct Closer {
     ICloudPluginInterface* plugin;
     const WString& handle;
     ~Closer() { plugin->CloseObject(handle); }
   } closer{plugin_, handle};
 
-  std::vector<unsigned char> buffer(chunkSize_);
-  uint64_t offset = 0;
-  while (offset < size) {
-    if (cancelled()) throw FileError("interrupted");
-    uint64_t want = std::min<uint64_t>(chunkSize_, size - offset);
-    uint64_t got = want;
-    Check("ReadObject", plugin_->ReadObject(handle, buffer.data(), offset, &got));
-    if (got == 0 || got > want)
-      throw FileError("the object is shorter than its metadata says (" + std::to_string(offset) + " of " +
-                      std::to_string(size) + " bytes)");
-    sink(buffer.data(), static_cast<size_t>(got));
-    offset += got;
+  {
+    SinkThread writer(sink, chunkSize_);
+    uint64_t offset = 0;
+    while (offset < size) {
+      if (cancelled()) throw FileError("interrupted");
+      uint64_t want = std::min<uint64_t>(chunkSize_, size - offset);
+      uint64_t got = want;
+      unsigned char* buffer = writer.Buffer();
+      Check("ReadObject", plugin_->ReadObject(handle, buffer, offset, &got));
+      if (got == 0 || got > want) throw FileError(ShorterThanMeta(offset, size));
+      writer.Hand(static_cast<size_t>(got));
+      offset += got;
+    }
+    writer.Finish();
   }
   // A read at the end answers 0 bytes; anything more means the object grew
   // past what its metadata describes.
+  unsigned char probe[1];
   uint64_t extra = 1;
-  Check("ReadObject", plugin_->ReadObject(handle, buffer.data(), size, &extra));
-  if (extra != 0) throw FileError("the object is longer than its metadata says (" + std::to_string(size) + " bytes)");
+  Check("ReadObject", plugin_->ReadObject(handle, probe, size, &extra));
+  if (extra != 0) throw FileError(LongerThanMeta(size));
 }
 
 std::vector<StoredObject> ObjectStore::List(const std::string& prefix) {

@@ -96,6 +96,10 @@ int main(int argc, char** argv) {
   app.add_option("--threads", options.threads, "files transferred at once")
       ->check(CLI::Range(1u, 64u))
       ->capture_default_str();
+  app.add_option("--small-threads", options.smallThreads,
+                 "files of at most 1 MiB transferred at once, beside --threads larger ones; also deletions at once")
+      ->check(CLI::Range(1u, 64u))
+      ->capture_default_str();
   app.add_flag("-q,--quiet", quiet, "no progress line");
 
   std::string source, dest, prefix, listPrefix, removeName;

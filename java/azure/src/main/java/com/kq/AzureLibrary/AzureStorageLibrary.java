@@ -391,21 +391,23 @@ public class AzureStorageLibrary implements StorageLibrary {
     }
 
     /**
-     * Deletes every handle's object as the one-handle form does, going on after a failure; answers the first
-     * failure, or success. A null array is refused; an empty one does nothing.
+     * Deletes every handle's object as the one-handle form does, up to {@link DataPath#DELETES_AT_ONCE} at once,
+     * going on after a failure; every failure is logged with its handle, and the answer is the first of them in
+     * the array's order, or success. A null array is refused; an empty one does nothing.
      */
     public CErrorValue DeleteObjectByHandle(String[] handles) {
         return guard("DeleteObjectByHandle", null, AzureStorageLibrary::error, () -> {
             if (handles == null) {
                 throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
             }
+            // Each delete is a request of its own, answered after a round trip: many go at once.
+            Throwable[] failures = dataPath().eachAtOnce(handles.length, DataPath.DELETES_AT_ONCE,
+                    i -> writes.deleteByHandle(handles[i]));
             ERRORID first = null;
-            for (String handle : handles) {
-                try {
-                    writes.deleteByHandle(handle);
-                } catch (Throwable t) {
-                    ERRORID id = ErrorMapper.classify(t);
-                    logFailure("DeleteObjectByHandle", handle, id, t);
+            for (int i = 0; i < handles.length; i++) {
+                if (failures[i] != null) {
+                    ERRORID id = ErrorMapper.classify(failures[i]);
+                    logFailure("DeleteObjectByHandle", handles[i], id, failures[i]);
                     if (first == null) {
                         first = id;
                     }

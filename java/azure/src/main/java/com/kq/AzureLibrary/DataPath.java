@@ -33,14 +33,24 @@ import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
+import java.util.concurrent.Callable;
+import java.util.concurrent.CancellationException;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.ConcurrentHashMap;
+import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.ExecutionException;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
+import java.util.concurrent.RejectedExecutionException;
+import java.util.concurrent.Semaphore;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.function.BooleanSupplier;
+import java.util.function.IntConsumer;
 import java.util.function.Supplier;
 
 /**
@@ -88,10 +98,10 @@ final class DataPath implements AutoCloseable {
     /** Counts {@link #refreshClients()}, so a refused try can tell whether newer clients exist than its own. */
     private final AtomicInteger clientGeneration = new AtomicInteger();
     /** The tries under way on any thread, so that {@link #stop()} can cancel them all. */
-    private final java.util.Set<java.util.concurrent.CompletableFuture<?>> tries =
-            java.util.concurrent.ConcurrentHashMap.newKeySet();
+    private final Set<CompletableFuture<?>> tries =
+            ConcurrentHashMap.newKeySet();
     /** Counted down once by {@link #stop()}: no request starts after it, and back-offs end at once. */
-    private final java.util.concurrent.CountDownLatch stopped = new java.util.concurrent.CountDownLatch(1);
+    private final CountDownLatch stopped = new CountDownLatch(1);
     private final RetryPolicy.Clock clock = new RetryPolicy.Clock() {
         @Override
         public long nanoTime() {
@@ -180,19 +190,61 @@ final class DataPath implements AutoCloseable {
         }, clock);
     }
 
+    /** Deletes (or other small requests) of one call in flight at once: each waits a round trip, not for bytes. */
+    static final int DELETES_AT_ONCE = 32;
+
+    /**
+     * Runs {@code task(i)} for every i below {@code n} on the workers, at most {@code atOnce} at a time, each
+     * whatever the others did; answers what each threw, null where it succeeded. An interrupt cancels those not
+     * done and answers CANCELLED.
+     */
+    Throwable[] eachAtOnce(int n, int atOnce, IntConsumer task) {
+        Throwable[] failures = new Throwable[n];
+        Semaphore slots = new Semaphore(atOnce);
+        List<Future<?>> started = new ArrayList<>();
+        try {
+            for (int i = 0; i < n; i++) {
+                int k = i;
+                slots.acquire();
+                started.add(submit(() -> {
+                    try {
+                        task.accept(k);
+                    } catch (Throwable t) {
+                        failures[k] = t;
+                    } finally {
+                        slots.release();
+                    }
+                    return null;
+                }));
+            }
+            for (Future<?> f : started) {
+                f.get();
+            }
+        } catch (InterruptedException e) {
+            for (Future<?> f : started) {
+                f.cancel(true);
+            }
+            Thread.currentThread().interrupt();
+            throw StorageFailure.of(ERRORID.CANCELLED);
+        } catch (ExecutionException e) {
+            throw unwrap(e); // the task catches everything: only a bug gets here
+        }
+        return failures;
+    }
+
     /** Runs a task on a worker; CANCELLED once the data path has stopped. */
     void execute(Runnable task) {
         try {
             workers.execute(task);
-        } catch (java.util.concurrent.RejectedExecutionException e) {
+        } catch (RejectedExecutionException e) {
             throw StorageFailure.of(ERRORID.CANCELLED);
         }
     }
 
-    <T> Future<T> submit(java.util.concurrent.Callable<T> task) {
+    <T> Future<T> submit(Callable<T> task) {
         try {
             return workers.submit(task);
-        } catch (java.util.concurrent.RejectedExecutionException e) {
+        } catch (RejectedExecutionException e) {
             throw StorageFailure.of(ERRORID.CANCELLED);
         }
     }
@@ -208,7 +260,7 @@ final class DataPath implements AutoCloseable {
      */
     void stop() {
         stopped.countDown();
-        for (java.util.concurrent.CompletableFuture<?> t : tries) {
+        for (CompletableFuture<?> t : tries) {
             t.cancel(true);
         }
         for (Runnable never : workers.shutdownNow()) {
@@ -239,15 +291,21 @@ final class DataPath implements AutoCloseable {
         if (containerReady.get()) {
             return;
         }
-        try {
-            connection.container.createIfNotExists();
-        } catch (BlobStorageException e) {
-            if (e.getStatusCode() != 403) {
-                throw e;
+        // One asks; the writers that arrive meanwhile wait for its answer rather than each asking too.
+        synchronized (containerReady) {
+            if (containerReady.get()) {
+                return;
             }
-            // A SAS scoped to the container may not create it; the writes themselves will tell whether it exists.
+            try {
+                connection.container.createIfNotExists();
+            } catch (BlobStorageException e) {
+                if (e.getStatusCode() != 403) {
+                    throw e;
+                }
+                // A SAS scoped to the container may not create it: the writes will tell whether it exists.
+            }
+            containerReady.set(true);
         }
-        containerReady.set(true);
     }
 
     /** The container was deleted: the next write creates it again. */
@@ -255,7 +313,7 @@ final class DataPath implements AutoCloseable {
         containerReady.set(false);
     }
 
-    private <T> T writing(java.util.function.Supplier<T> write) {
+    private <T> T writing(Supplier<T> write) {
         ensureContainer();
         try {
             return write.get();
@@ -296,9 +354,9 @@ final class DataPath implements AutoCloseable {
         return await(request, timeout, tries, this::isStopped);
     }
 
-    static <T> T await(Mono<T> request, Duration timeout, java.util.Set<java.util.concurrent.CompletableFuture<?>> live,
-                       java.util.function.BooleanSupplier stopped) throws TimeoutException {
-        java.util.concurrent.CompletableFuture<T> pending = request.toFuture();
+    static <T> T await(Mono<T> request, Duration timeout, Set<CompletableFuture<?>> live,
+                       BooleanSupplier stopped) throws TimeoutException {
+        CompletableFuture<T> pending = request.toFuture();
         live.add(pending);
         try {
             if (stopped.getAsBoolean()) {
@@ -307,7 +365,7 @@ final class DataPath implements AutoCloseable {
             return pending.get(timeout.toNanos(), TimeUnit.NANOSECONDS);
         } catch (TimeoutException e) {
             throw new TimeoutException("try timed out after " + timeout.toMillis() + " ms");
-        } catch (java.util.concurrent.CancellationException e) {
+        } catch (CancellationException e) {
             throw StorageFailure.of(ERRORID.CANCELLED);
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
@@ -343,8 +401,13 @@ final class DataPath implements AutoCloseable {
 
     void stageBlock(String blobName, String blockId, byte[] data, int len) {
         byte[] md5 = md5(data, 0, len);
-        writing(() -> requests(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
-                body(data, 0, len), len, md5, null), timeout)));
+        long began = RangeTrace.start();
+        try {
+            writing(() -> requests(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
+                    body(data, 0, len), len, md5, null), timeout)));
+        } finally {
+            RangeTrace.end(began, "put", blobName, -1, len);
+        }
     }
 
     void upload(String blobName, byte[] data, int off, int len, Map<String, String> metadata,
@@ -398,6 +461,16 @@ final class DataPath implements AutoCloseable {
      */
     RangeInfo readRange(String blobName, byte[] target, int at, long offset, int count, String eTag,
                         Supplier<BlockLayout.Check> sums) {
+        long began = RangeTrace.start();
+        try {
+            return readRangeTries(blobName, target, at, offset, count, eTag, sums);
+        } finally {
+            RangeTrace.end(began, "get", blobName, offset, count);
+        }
+    }
+
+    private RangeInfo readRangeTries(String blobName, byte[] target, int at, long offset, int count, String eTag,
+                                     Supplier<BlockLayout.Check> sums) {
         BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
         boolean withMd5 = sums == null && count <= MD5_RANGE_LIMIT;
         DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
@@ -415,7 +488,7 @@ final class DataPath implements AutoCloseable {
                     .flatMap((BlobDownloadAsyncResponse r) -> r.getValue().doOnNext(bb -> {
                         synchronized (ended) {
                             if (ended[0]) {
-                                throw new java.util.concurrent.CancellationException("the try has ended");
+                                throw new CancellationException("the try has ended");
                             }
                             int n = bb.remaining();
                             if (n > count - filled[0]) {
@@ -492,7 +565,7 @@ final class DataPath implements AutoCloseable {
         String version = eTag != null ? eTag : head.eTag;
         int end = count;
         List<Future<RangeInfo>> parts = new ArrayList<>();
-        java.util.concurrent.Semaphore slots = new java.util.concurrent.Semaphore(maxInFlight);
+        Semaphore slots = new Semaphore(maxInFlight);
         int total = head == null ? 0 : head.bytes;
         try {
             for (int pos = from; pos < end; pos += checkedRange) {
@@ -523,7 +596,7 @@ final class DataPath implements AutoCloseable {
             throw StorageFailure.of(ERRORID.CANCELLED);
         } catch (ExecutionException e) {
             throw unwrap(e);
-        } catch (java.util.concurrent.CancellationException e) {
+        } catch (CancellationException e) {
             throw StorageFailure.of(ERRORID.CANCELLED); // the data path stopped before the range ran
         } finally {
             for (Future<RangeInfo> part : parts) {

@@ -15,9 +15,11 @@ import java.util.function.Supplier;
 /**
  * Read-ahead of one read session. A session streams when a read starts where the previous one ended, or when its
  * first read starts at 0 and asks for at least one range (a restore reading the object from the top). While it
- * streams, the ranges covering the read itself and the next {@code depth} after it are fetched in parallel, bound
- * to the session's ETag, into buffers taken from the shared {@link BufferPool} only when it has room now. A read
- * elsewhere drops them and is served directly, so random reads cost nothing extra.
+ * streams, the ranges covering the read itself and those after it are fetched in parallel, bound to the session's
+ * ETag, into buffers taken from the shared {@link BufferPool} only when it has room now. How many ranges go ahead
+ * follows the link ({@link Window}): enough to cover the rate the reader takes bytes at times the time one range
+ * takes to arrive, more while the reader still waits, at most {@code depth}. A read elsewhere drops them and is
+ * served directly, so random reads cost nothing extra.
  *
  * <p>When a stream starts on an object that goes on past its first read, the committed block list is asked for
  * alongside that read's own ranges; if the blocks carry this library's sums, the ranges after it are whole blocks
@@ -51,8 +53,11 @@ final class ReadAhead {
                 }
                 started = true;
             }
+            long began = System.nanoTime();
             try {
-                return data.readRange(blobName, buffer, 0, start, length, eTag, sums).bytes;
+                int got = data.readRange(blobName, buffer, 0, start, length, eTag, sums).bytes;
+                window.fetched(System.nanoTime() - began);
+                return got;
             } finally {
                 synchronized (this) {
                     finished = true;
@@ -77,6 +82,56 @@ final class ReadAhead {
         }
     }
 
+    /**
+     * How many ranges a stream keeps ahead of its reader: its bandwidth × delay, in ranges. The reader's rate (bytes
+     * it takes per second, between its calls) times the time one range takes from request to last byte is what
+     * must be in flight for the reader never to wait; one range more covers the one being read. While the reader
+     * still waits for ranges in flight the link is the limit and its rate undercounts it, so each wait doubles an
+     * extra allowance (as a connection's window grows from a slow start) and each read served at once takes one
+     * back. A slow reader (a busy disk, a loaded machine) so holds only the few ranges it needs, which leaves the
+     * shared pool to other streams; a fast one over a far link gets up to {@code most}.
+     */
+    static final class Window {
+        /** Weight of the newest sample in the running averages. */
+        private static final double WEIGHT = 0.25;
+        private final int most;
+        private int extra;
+        private double rate = -1;
+        private double delay = -1;
+        private long lastRead = -1;
+
+        Window(int most) {
+            this.most = most;
+        }
+
+        /** One range's fetch, from request to last byte. */
+        synchronized void fetched(long nanos) {
+            delay = average(delay, nanos / 1e9);
+        }
+
+        /** A read of {@code bytes} ended at {@code now} (ns); {@code waited}: a range it needed was still on its way. */
+        synchronized void read(long bytes, boolean waited, long now) {
+            if (lastRead >= 0 && now > lastRead) {
+                rate = average(rate, bytes * 1e9 / (now - lastRead));
+            }
+            lastRead = now;
+            extra = waited ? Math.min(most, Math.max(1, extra * 2)) : Math.max(0, extra - 1);
+        }
+
+        /** Ranges of {@code rangeBytes} to keep ahead now. */
+        synchronized int ahead(long rangeBytes) {
+            if (rate < 0 || delay < 0) {
+                return Math.min(most, 2 + extra); // nothing measured yet: a start that grows with every wait
+            }
+            long need = (long) Math.ceil(rate * delay / Math.max(1, rangeBytes)) + 1 + extra;
+            return (int) Math.max(Math.min(1, most), Math.min(most, need));
+        }
+
+        private static double average(double old, double sample) {
+            return old < 0 ? sample : old + WEIGHT * (sample - old);
+        }
+    }
+
     /** How long a stream's first read waits for the block list before it plans further ranges without it. */
     static final long LAYOUT_WAIT_MS = 1000;
 
@@ -84,6 +139,9 @@ final class ReadAhead {
     private final String blobName;
     private final long length;
     private final int depth;
+    private final Window window;
+    /** Set by {@link #fromAhead} when the reader had to wait for a range still on its way. */
+    private boolean waited;
     private String eTag;
     private RangePlan plan;
     /** The block list asked for when the stream started; null until then, and again once adopted or given up. */
@@ -100,11 +158,21 @@ final class ReadAhead {
         this.length = length;
         this.eTag = eTag;
         this.depth = depth;
+        this.window = new Window(depth);
         this.plan = new RangePlan(length, data.rangeSize, data.checkedRange);
     }
 
     /** Reads {@code count} bytes (already limited to the object) from {@code offset} into {@code target[0..]}. */
     synchronized int read(byte[] target, long offset, int count, String currentETag) {
+        long began = RangeTrace.start();
+        try {
+            return readTraced(target, offset, count, currentETag);
+        } finally {
+            RangeTrace.end(began, "read", blobName, offset, count);
+        }
+    }
+
+    private int readTraced(byte[] target, long offset, int count, String currentETag) {
         if (!currentETag.equals(eTag)) {
             dropAll(); // the session moved to a new version (its own metadata change): plan it afresh
             eTag = currentETag;
@@ -121,8 +189,10 @@ final class ReadAhead {
                 adoptLayout(offset + count, LAYOUT_WAIT_MS);
             }
             // The read's own ranges go out together with those ahead of it, so they all overlap.
-            fetchAhead(offset, count, depth);
+            fetchAhead(offset, count, ahead());
+            waited = false;
             done = fromAhead(target, offset, count);
+            window.read(done, waited, System.nanoTime());
         } else {
             dropAll();
         }
@@ -132,7 +202,7 @@ final class ReadAhead {
         nextExpected = offset + done;
         if (streaming) {
             adoptLayout(nextExpected, 0);
-            fetchAhead(nextExpected, 0, depth); // keeps the window full while the caller uses what it got
+            fetchAhead(nextExpected, 0, ahead()); // keeps the window full while the caller uses what it got
         }
         return done;
     }
@@ -164,6 +234,11 @@ final class ReadAhead {
         }
     }
 
+    /** Ranges to keep ahead now, counted in ranges of the size the plan reads. */
+    private int ahead() {
+        return window.ahead(plan.layout() != null ? data.rangeSize : data.checkedRange);
+    }
+
     /** Copies what the fetched ranges hold from {@code offset} on; stops at the first range not fetched ahead. */
     private int fromAhead(byte[] target, long offset, int count) {
         int done = 0;
@@ -176,6 +251,7 @@ final class ReadAhead {
             }
             int got;
             try {
+                waited |= !c.fetch.isDone();
                 got = c.fetch.get();
             } catch (InterruptedException ie) {
                 Thread.currentThread().interrupt();

@@ -165,6 +165,33 @@ class PipelineUnitTest {
         assertEquals(72, pool.capacity(), "no instance: the default");
     }
 
+    /**
+     * Ranges a stream keeps ahead: the reader's rate (bytes per call over a 1 s call) times one range's fetch time,
+     * in 8 MiB ranges, plus one, plus what the reader's waits for ranges in flight added; never more than the cap.
+     */
+    @ParameterizedTest(name = "{0}")
+    @CsvSource({
+            "nothing measured yet: a small start,            -1,  -1, 0, 12, 2",
+            "each wait before any measure grows the start,   -1,  -1, 3, 12, 6",
+            "a slow reader holds only what it needs,         10, 100, 0, 12, 2",
+            "a fast reader over a far link: rate x delay,   100, 500, 0, 12, 7",
+            "a reader still waiting gets more,              100, 500, 3, 12, 11",
+            "never past the cap,                            400, 900, 4, 12, 12",
+            "the cap holds before any measure too,           -1,  -1, 9,  3, 3"})
+    void readAheadCoversTheLinksBandwidthTimesDelay(String what, int mbPerS, int fetchMs, int waits, int most,
+                                                   int expected) {
+        ReadAhead.Window w = new ReadAhead.Window(most);
+        if (mbPerS >= 0) {
+            w.fetched(fetchMs * 1_000_000L);
+            w.read(0, false, 0);
+            w.read(mbPerS * 1_000_000L, false, 1_000_000_000L);
+        }
+        for (int i = 0; i < waits; i++) {
+            w.read(0, true, -1); // a wait that measures no rate
+        }
+        assertEquals(expected, w.ahead(8L << 20), what);
+    }
+
     @ParameterizedTest(name = "{0}")
     @CsvSource({"500, true", "502, true", "503, true", "429, true", "408, true", "501, false", "505, false",
             "400, false", "403, false", "404, false", "409, false", "412, false", "416, false"})
