@@ -282,10 +282,6 @@ final class DataPath implements AutoCloseable {
         }
     }
 
-    boolean isIdle() {
-        return workers.isTerminated();
-    }
-
     /** The container is created (or found) once, before the first write, not after a refused block. */
     void ensureContainer() {
         if (containerReady.get()) {

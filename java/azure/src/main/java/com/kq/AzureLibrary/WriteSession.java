@@ -48,7 +48,6 @@ final class WriteSession implements Session {
     private final Map<String, String> storedMetadata = new LinkedHashMap<>();
     private byte[] buffer;
     private int buffered;
-    private long totalBytes;
     /** The first failure; written by workers, read by the caller's thread. */
     private volatile ERRORID spoilt;
     /** Set by {@link #abort} before it waits for the monitor, so that a writer waiting for room gives up. */
@@ -72,10 +71,6 @@ final class WriteSession implements Session {
     @Override
     public String blobName() {
         return blobName;
-    }
-
-    synchronized long totalBytes() {
-        return totalBytes;
     }
 
     /** Metadata to be committed with the data; a name given again replaces the earlier value. */
@@ -103,7 +98,6 @@ final class WriteSession implements Session {
                     stageBuffer();
                 }
             }
-            totalBytes += length;
         } catch (Throwable t) {
             throw spoil(t);
         }
