@@ -29,6 +29,7 @@ import java.net.URI;
 import java.time.Duration;
 import java.util.Collections;
 import java.util.HashMap;
+import java.util.Locale;
 import java.util.Map;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
@@ -169,7 +170,7 @@ final class StorageConnection implements AutoCloseable {
         for (String name : new String[] {"HTTPS_PROXY", "HTTP_PROXY", "NO_PROXY"}) {
             String value = settings.get(name);
             if (value == null || value.isEmpty()) {
-                value = settings.get(name.toLowerCase(java.util.Locale.ROOT));
+                value = settings.get(name.toLowerCase(Locale.ROOT));
             }
             if (value != null && !value.isEmpty()) {
                 variables.put(name, value);

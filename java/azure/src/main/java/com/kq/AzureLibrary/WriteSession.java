@@ -9,7 +9,9 @@ import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.Queue;
+import java.util.concurrent.CancellationException;
 import java.util.concurrent.ConcurrentLinkedQueue;
+import java.util.concurrent.ExecutionException;
 import java.util.concurrent.Future;
 import java.util.concurrent.FutureTask;
 import java.util.concurrent.atomic.AtomicBoolean;
@@ -239,7 +241,7 @@ final class WriteSession implements Session {
         for (Future<?> f : staging) {
             try {
                 f.get();
-            } catch (java.util.concurrent.ExecutionException | java.util.concurrent.CancellationException e) {
+            } catch (ExecutionException | CancellationException e) {
                 if (spoilt == null) {
                     spoilt = ErrorMapper.classify(e.getCause() == null ? e : e.getCause());
                 }
