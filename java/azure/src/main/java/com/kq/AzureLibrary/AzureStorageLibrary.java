@@ -457,8 +457,7 @@ public class AzureStorageLibrary implements StorageLibrary {
             if (!c.config.hasSecretSource()) {
                 throw StorageFailure.of(ERRORID.NOT_SUPPORTED);
             }
-            c.rotate();
-            dataPath().refreshClients();
+            c.rotate(); // the data path takes the new clients at its next request
             return new CString(success(), c.accountName());
         });
     }
@@ -472,8 +471,9 @@ public class AzureStorageLibrary implements StorageLibrary {
     /** Deletes the configured container with everything in it; the next write creates it again. */
     public CErrorValue DeleteContainer() {
         return guard("DeleteContainer", null, AzureStorageLibrary::error, () -> {
-            conn().container.deleteWithResponse(null, null, Context.NONE);
-            dataPath().containerGone();
+            StorageConnection c = conn();
+            c.container.deleteWithResponse(null, null, Context.NONE);
+            c.containerGone();
             return success();
         });
     }
