@@ -49,7 +49,6 @@ public class AzureStorageLibrary implements StorageLibrary {
     static final String JOB_TIME_KEY = "kqjobtime";
     private static final Logger LOG = Logger.getLogger("com.kq.AzureLibrary");
 
-    private final String installPath;
     private volatile StorageConnection connection;
     /** The data requests and worker threads of {@link #connection}; replaced with it. */
     private volatile DataPath data;
@@ -57,8 +56,8 @@ public class AzureStorageLibrary implements StorageLibrary {
     private final ObjectReads reads = new ObjectReads(sessions, this::conn, this::dataPath);
     private final ObjectWrites writes = new ObjectWrites(sessions, this::conn, this::dataPath);
 
+    /** The host's installation root is accepted for the entry class's one constructor; the library writes no files. */
     public AzureStorageLibrary(String installPath) {
-        this.installPath = installPath == null ? "" : installPath;
     }
 
     // ------------------------------------------------------------------ life cycle
@@ -66,7 +65,7 @@ public class AzureStorageLibrary implements StorageLibrary {
     /**
      * Reads the configuration (see {@link StorageConfig}) and builds the clients; no request is sent, so an
      * unreachable service shows at the first call that needs it. Initialising again replaces the configuration
-     * and drops every open session (uncommitted data is discarded). The install path is only recorded.
+     * and drops every open session (uncommitted data is discarded). The install path is not used: the library writes no files.
      */
     public CErrorValue AzureInit(String configuration, String installPath) {
         return guard("AzureInit", null, AzureStorageLibrary::error, () -> {
@@ -458,8 +457,7 @@ public class AzureStorageLibrary implements StorageLibrary {
             if (!c.config.hasSecretSource()) {
                 throw StorageFailure.of(ERRORID.NOT_SUPPORTED);
             }
-            c.rotate();
-            dataPath().refreshClients();
+            c.rotate(); // the data path takes the new clients at its next request
             return new CString(success(), c.accountName());
         });
     }
@@ -473,8 +471,9 @@ public class AzureStorageLibrary implements StorageLibrary {
     /** Deletes the configured container with everything in it; the next write creates it again. */
     public CErrorValue DeleteContainer() {
         return guard("DeleteContainer", null, AzureStorageLibrary::error, () -> {
-            conn().container.deleteWithResponse(null, null, Context.NONE);
-            dataPath().containerGone();
+            StorageConnection c = conn();
+            c.container.deleteWithResponse(null, null, Context.NONE);
+            c.containerGone();
             return success();
         });
     }
@@ -660,11 +659,6 @@ public class AzureStorageLibrary implements StorageLibrary {
             throw StorageFailure.of(ERRORID.NOT_INITIALIZED);
         }
         return d;
-    }
-
-    /** Kept for the host's diagnostics; the library writes no files. */
-    String installPath() {
-        return installPath;
     }
 
     /** Open sessions, for tests and diagnostics. */

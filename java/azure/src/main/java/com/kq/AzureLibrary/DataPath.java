@@ -47,8 +47,6 @@ import java.util.concurrent.RejectedExecutionException;
 import java.util.concurrent.Semaphore;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
-import java.util.concurrent.atomic.AtomicBoolean;
-import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.BooleanSupplier;
 import java.util.function.IntConsumer;
 import java.util.function.Supplier;
@@ -78,7 +76,6 @@ final class DataPath implements AutoCloseable {
      * practice: every wait of theirs is a try (cancelled), a back-off (cut short) or the pool (given back).
      */
     static final long CLOSE_WAIT_SECONDS = 3;
-    private static final AtomicInteger THREAD_COUNTER = new AtomicInteger();
 
     /** Tests put a fault injector here; it joins every pipeline built after. */
     static volatile HttpPipelinePolicy testPolicy;
@@ -93,10 +90,9 @@ final class DataPath implements AutoCloseable {
     final BufferPool pool = BufferPool.SHARED;
     private final StorageConnection connection;
     private volatile BlobContainerAsyncClient container;
+    /** The connection's {@link StorageConnection#generation()} that {@link #container} was built from. */
+    private volatile int containerGeneration;
     private final ExecutorService workers;
-    private final AtomicBoolean containerReady = new AtomicBoolean();
-    /** Counts {@link #refreshClients()}, so a refused try can tell whether newer clients exist than its own. */
-    private final AtomicInteger clientGeneration = new AtomicInteger();
     /** The tries under way on any thread, so that {@link #stop()} can cancel them all. */
     private final Set<CompletableFuture<?>> tries =
             ConcurrentHashMap.newKeySet();
@@ -124,13 +120,10 @@ final class DataPath implements AutoCloseable {
         this.readAhead = config.transfer.readAhead;
         this.rangeSize = config.transfer.rangeSize;
         this.checkedRange = Math.min(rangeSize, MD5_RANGE_LIMIT);
+        this.containerGeneration = connection.generation();
         this.container = buildContainer();
         pool.join(this, bufferBudget(config.transfer.maxBufferMemory, Runtime.getRuntime().maxMemory()));
-        this.workers = Executors.newCachedThreadPool(r -> {
-            Thread t = new Thread(r, "kq-azure-transfer-" + THREAD_COUNTER.incrementAndGet());
-            t.setDaemon(true);
-            return t;
-        });
+        this.workers = Executors.newCachedThreadPool(DaemonThreads.named("transfer"));
     }
 
     /** The data pipeline: the connection's current one (credentials included) without the SDK's retry step. */
@@ -162,10 +155,22 @@ final class DataPath implements AutoCloseable {
         return Math.max(1024L * 1024, Math.min(configured, maxHeap / 4));
     }
 
-    /** Takes the connection's clients again, after a rotation swapped its credential. */
-    void refreshClients() {
-        container = buildContainer();
-        clientGeneration.incrementAndGet();
+    /**
+     * The data pipeline of the connection's current clients: built again the first time it is asked for after a
+     * rotation swapped them. The generation is read before the clients, so a rotation in between only makes the
+     * next caller build once more.
+     */
+    private BlobContainerAsyncClient container() {
+        int current = connection.generation();
+        if (containerGeneration != current) {
+            synchronized (this) {
+                if (containerGeneration != current) {
+                    container = buildContainer();
+                    containerGeneration = current;
+                }
+            }
+        }
+        return container;
     }
 
     /**
@@ -177,12 +182,12 @@ final class DataPath implements AutoCloseable {
             if (isStopped()) {
                 throw StorageFailure.of(ERRORID.CANCELLED);
             }
-            int before = clientGeneration.get();
+            int before = connection.generation();
             try {
                 return attempt.run(timeout);
             } catch (BlobStorageException e) {
                 int status = e.getStatusCode();
-                if ((status == 401 || status == 403) && clientGeneration.get() != before) {
+                if ((status == 401 || status == 403) && connection.generation() != before) {
                     throw new RetryPolicy.StaleCredentials(e);
                 }
                 throw e;
@@ -282,54 +287,12 @@ final class DataPath implements AutoCloseable {
         }
     }
 
-    boolean isIdle() {
-        return workers.isTerminated();
-    }
-
-    /** The container is created (or found) once, before the first write, not after a refused block. */
-    void ensureContainer() {
-        if (containerReady.get()) {
-            return;
-        }
-        // One asks; the writers that arrive meanwhile wait for its answer rather than each asking too.
-        synchronized (containerReady) {
-            if (containerReady.get()) {
-                return;
-            }
-            try {
-                connection.container.createIfNotExists();
-            } catch (BlobStorageException e) {
-                if (e.getStatusCode() != 403) {
-                    throw e;
-                }
-                // A SAS scoped to the container may not create it: the writes will tell whether it exists.
-            }
-            containerReady.set(true);
-        }
-    }
-
-    /** The container was deleted: the next write creates it again. */
-    void containerGone() {
-        containerReady.set(false);
-    }
-
     private <T> T writing(Supplier<T> write) {
-        ensureContainer();
-        try {
-            return write.get();
-        } catch (BlobStorageException e) {
-            if (!BlobErrorCode.CONTAINER_NOT_FOUND.equals(e.getErrorCode())) {
-                throw e;
-            }
-            // Deleted behind our back since it was made: make it again, once.
-            containerReady.set(false);
-            ensureContainer();
-            return write.get();
-        }
+        return connection.creatingContainer(write);
     }
 
     private BlockBlobAsyncClient blob(String name) {
-        return container.getBlobAsyncClient(name).getBlockBlobAsyncClient();
+        return container().getBlobAsyncClient(name).getBlockBlobAsyncClient();
     }
 
     static byte[] md5(byte[] data, int off, int len) {

@@ -1,6 +1,7 @@
 package com.kq.AzureLibrary;
 
 import com.azure.core.exception.HttpResponseException;
+import com.azure.core.http.HttpHeaderName;
 import com.azure.core.http.HttpResponse;
 import com.azure.storage.blob.models.BlobErrorCode;
 import com.azure.storage.blob.models.BlobStorageException;
@@ -83,6 +84,8 @@ final class RetryPolicy {
         return id == ERRORID.TIMEOUT || id == ERRORID.NETWORK_ERROR || id == ERRORID.INTEGRITY_ERROR;
     }
 
+    private static final HttpHeaderName RETRY_AFTER_MS = HttpHeaderName.fromString("x-ms-retry-after-ms");
+
     /** The service's Retry-After (seconds) or x-ms-retry-after-ms, if it sent one. */
     static Duration retryAfter(Throwable t) {
         HttpResponse response = responseOf(t);
@@ -90,11 +93,11 @@ final class RetryPolicy {
             return null;
         }
         try {
-            String ms = response.getHeaderValue("x-ms-retry-after-ms");
+            String ms = response.getHeaderValue(RETRY_AFTER_MS);
             if (ms != null) {
                 return Duration.ofMillis(Math.max(0, Long.parseLong(ms.trim())));
             }
-            String s = response.getHeaderValue("Retry-After");
+            String s = response.getHeaderValue(HttpHeaderName.RETRY_AFTER);
             if (s != null) {
                 return Duration.ofSeconds(Math.max(0, Long.parseLong(s.trim())));
             }

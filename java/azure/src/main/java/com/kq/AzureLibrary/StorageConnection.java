@@ -29,11 +29,12 @@ import java.net.URI;
 import java.time.Duration;
 import java.util.Collections;
 import java.util.HashMap;
+import java.util.Locale;
 import java.util.Map;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
-import java.util.concurrent.ThreadFactory;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Supplier;
 import javax.net.ssl.SSLContext;
@@ -55,7 +56,6 @@ final class StorageConnection implements AutoCloseable {
     private static final Duration CONNECT_TIMEOUT = Duration.ofSeconds(10);
     private static final Duration FIRST_RETRY_DELAY = Duration.ofMillis(500);
     private static final Duration MAX_RETRY_DELAY = Duration.ofSeconds(8);
-    private static final AtomicInteger THREAD_COUNTER = new AtomicInteger();
     /**
      * Requests running at once, over all sessions of the process, before OkHttp queues the next. Each running
      * request holds one thread and one connection; the data path bounds its own concurrency (MaxInFlight, read
@@ -79,8 +79,13 @@ final class StorageConnection implements AutoCloseable {
     final StorageConfig config;
     volatile BlobServiceClient service;
     volatile BlobContainerClient container;
-    /** Counts rotations, so that a failed request can tell whether newer clients exist than the ones it used. */
+    /**
+     * Counts rotations, so that a failed request can tell whether newer clients exist than the ones it used. It
+     * moves only after the new clients are in place.
+     */
     private final AtomicInteger generation = new AtomicInteger();
+    /** Set once the container is known to exist; cleared when it is deleted or found missing. */
+    private final AtomicBoolean containerReady = new AtomicBoolean();
     private final HttpClient httpClient;
     private final ExecutorService executor;
     private final ConnectionPool connections;
@@ -103,12 +108,7 @@ final class StorageConnection implements AutoCloseable {
     static StorageConnection open(StorageConfig config, Configuration settings) {
         // OkHttp runs each request on its dispatcher's threads: ours, daemon threads, so that a host JVM can
         // always exit and close() can end them (OkHttp's own dispatcher threads are not daemon threads).
-        ThreadFactory threads = r -> {
-            Thread t = new Thread(r, "kq-azure-http-" + THREAD_COUNTER.incrementAndGet());
-            t.setDaemon(true);
-            return t;
-        };
-        ExecutorService executor = Executors.newCachedThreadPool(threads);
+        ExecutorService executor = Executors.newCachedThreadPool(DaemonThreads.named("http"));
         ConnectionPool connections = new ConnectionPool(IDLE_CONNECTIONS, IDLE_KEEP_SECONDS, TimeUnit.SECONDS);
         try {
             Dispatcher dispatcher = new Dispatcher(executor);
@@ -169,7 +169,7 @@ final class StorageConnection implements AutoCloseable {
         for (String name : new String[] {"HTTPS_PROXY", "HTTP_PROXY", "NO_PROXY"}) {
             String value = settings.get(name);
             if (value == null || value.isEmpty()) {
-                value = settings.get(name.toLowerCase(java.util.Locale.ROOT));
+                value = settings.get(name.toLowerCase(Locale.ROOT));
             }
             if (value != null && !value.isEmpty()) {
                 variables.put(name, value);
@@ -268,9 +268,14 @@ final class StorageConnection implements AutoCloseable {
         StorageConfig fresh = config.reload();
         BlobServiceClient next = buildService(fresh, httpClient);
         BlobContainerClient nextContainer = next.getBlobContainerClient(config.containerName);
-        generation.incrementAndGet();
         container = nextContainer;
         service = next;
+        generation.incrementAndGet();
+    }
+
+    /** How many rotations have swapped the clients so far. */
+    int generation() {
+        return generation.get();
     }
 
     /**
@@ -324,16 +329,48 @@ final class StorageConnection implements AutoCloseable {
         }
     }
 
-    private <T> T creatingContainer(Supplier<T> write) {
+    /**
+     * Runs a write into the container, which is created (or found) once, before the first write rather than after
+     * a refused one; when it has been deleted behind the library's back since, it is made again, once.
+     */
+    <T> T creatingContainer(Supplier<T> write) {
+        ensureContainer();
         try {
             return write.get();
         } catch (BlobStorageException e) {
             if (!BlobErrorCode.CONTAINER_NOT_FOUND.equals(e.getErrorCode())) {
                 throw e;
             }
-            container.createIfNotExists();
+            containerGone();
+            ensureContainer();
             return write.get();
         }
+    }
+
+    private void ensureContainer() {
+        if (containerReady.get()) {
+            return;
+        }
+        // One asks; the writers that arrive meanwhile wait for its answer rather than each asking too.
+        synchronized (containerReady) {
+            if (containerReady.get()) {
+                return;
+            }
+            try {
+                container.createIfNotExists();
+            } catch (BlobStorageException e) {
+                if (e.getStatusCode() != 403) {
+                    throw e;
+                }
+                // A SAS scoped to the container may not create it: the writes will tell whether it exists.
+            }
+            containerReady.set(true);
+        }
+    }
+
+    /** The container was deleted: the next write creates it again. */
+    void containerGone() {
+        containerReady.set(false);
     }
 
     @Override

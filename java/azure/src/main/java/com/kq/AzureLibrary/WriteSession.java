@@ -9,7 +9,9 @@ import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.Queue;
+import java.util.concurrent.CancellationException;
 import java.util.concurrent.ConcurrentLinkedQueue;
+import java.util.concurrent.ExecutionException;
 import java.util.concurrent.Future;
 import java.util.concurrent.FutureTask;
 import java.util.concurrent.atomic.AtomicBoolean;
@@ -48,7 +50,6 @@ final class WriteSession implements Session {
     private final Map<String, String> storedMetadata = new LinkedHashMap<>();
     private byte[] buffer;
     private int buffered;
-    private long totalBytes;
     /** The first failure; written by workers, read by the caller's thread. */
     private volatile ERRORID spoilt;
     /** Set by {@link #abort} before it waits for the monitor, so that a writer waiting for room gives up. */
@@ -72,10 +73,6 @@ final class WriteSession implements Session {
     @Override
     public String blobName() {
         return blobName;
-    }
-
-    synchronized long totalBytes() {
-        return totalBytes;
     }
 
     /** Metadata to be committed with the data; a name given again replaces the earlier value. */
@@ -103,7 +100,6 @@ final class WriteSession implements Session {
                     stageBuffer();
                 }
             }
-            totalBytes += length;
         } catch (Throwable t) {
             throw spoil(t);
         }
@@ -245,7 +241,7 @@ final class WriteSession implements Session {
         for (Future<?> f : staging) {
             try {
                 f.get();
-            } catch (java.util.concurrent.ExecutionException | java.util.concurrent.CancellationException e) {
+            } catch (ExecutionException | CancellationException e) {
                 if (spoilt == null) {
                     spoilt = ErrorMapper.classify(e.getCause() == null ? e : e.getCause());
                 }

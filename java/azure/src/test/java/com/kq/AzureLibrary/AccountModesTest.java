@@ -32,6 +32,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.time.OffsetDateTime;
 import java.util.Arrays;
+import java.util.Base64;
 import java.util.Collections;
 import java.util.List;
 import java.util.Map;
@@ -208,7 +209,7 @@ class AccountModesTest {
      */
     @Test
     void twoInstancesOnTwoAccountsAreIndependent() throws IOException {
-        String secondKey = java.util.Base64.getEncoder().encodeToString("kq-second-account-key-for-tests!".getBytes(
+        String secondKey = Base64.getEncoder().encodeToString("kq-second-account-key-for-tests!".getBytes(
                 StandardCharsets.US_ASCII));
         Azurite two = Azurite.start(Map.of("AZURITE_ACCOUNTS", DEV_ACCOUNT + ":" + DEV_KEY + ";kqsecond:" + secondKey));
         Path keyFile = Files.createTempFile("kq-key", ".txt");

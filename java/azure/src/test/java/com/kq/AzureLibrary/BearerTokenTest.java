@@ -20,6 +20,7 @@ import java.security.KeyStore;
 import java.security.cert.CertificateFactory;
 import java.time.OffsetDateTime;
 import java.util.Base64;
+import java.util.Comparator;
 import java.util.concurrent.TimeUnit;
 
 import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
@@ -61,7 +62,7 @@ class BearerTokenTest {
             azurite.close();
         }
         try (var files = Files.walk(dir)) {
-            files.sorted(java.util.Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
+            files.sorted(Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
         }
     }
 

@@ -14,8 +14,10 @@ import reactor.core.publisher.Flux;
 import reactor.core.publisher.Mono;
 
 import java.io.IOException;
+import java.io.InterruptedIOException;
 import java.io.UncheckedIOException;
 import java.net.ConnectException;
+import java.net.SocketTimeoutException;
 import java.nio.ByteBuffer;
 import java.nio.charset.Charset;
 import java.time.Duration;
@@ -24,8 +26,10 @@ import java.util.HashSet;
 import java.util.List;
 import java.util.Set;
 import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.ConcurrentHashMap;
 import java.util.concurrent.ExecutionException;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 
@@ -202,12 +206,12 @@ class PipelineUnitTest {
     @Test
     void transportFailuresAndDamagedRangesAreRetriedAndRetryAfterIsHonoured() {
         assertTrue(RetryPolicy.retryable(new IllegalStateException(new ConnectException("refused"))));
-        assertTrue(RetryPolicy.retryable(new java.util.concurrent.TimeoutException()));
+        assertTrue(RetryPolicy.retryable(new TimeoutException()));
         // OkHttp's time limits as the SDK hands them on: socket limits, and the call limit of a trickling server.
-        for (Throwable timedOut : new Throwable[] {new java.net.SocketTimeoutException("Read timed out"),
-                new UncheckedIOException(new java.io.InterruptedIOException("timeout")),
-                new IllegalStateException(new java.io.IOException("canceled",
-                        new java.net.SocketTimeoutException("connect timed out")))}) {
+        for (Throwable timedOut : new Throwable[] {new SocketTimeoutException("Read timed out"),
+                new UncheckedIOException(new InterruptedIOException("timeout")),
+                new IllegalStateException(new IOException("canceled",
+                        new SocketTimeoutException("connect timed out")))}) {
             assertEquals(ERRORID.TIMEOUT, ErrorMapper.classify(timedOut), timedOut.toString());
             assertTrue(RetryPolicy.retryable(timedOut), timedOut.toString());
         }
@@ -247,16 +251,16 @@ class PipelineUnitTest {
 
     @Test
     void aTryEndsAtItsTimeOrAtOnceWhenTheDataPathStops() throws Exception {
-        Set<CompletableFuture<?>> live = java.util.concurrent.ConcurrentHashMap.newKeySet();
+        Set<CompletableFuture<?>> live = ConcurrentHashMap.newKeySet();
         AtomicBoolean cancelled = new AtomicBoolean();
-        assertThrows(java.util.concurrent.TimeoutException.class, () -> DataPath.await(
+        assertThrows(TimeoutException.class, () -> DataPath.await(
                 Mono.never().doOnCancel(() -> cancelled.set(true)), Duration.ofMillis(50), live, () -> false));
         assertTrue(cancelled.get(), "a try past its time is cancelled, which closes its connection");
 
         CompletableFuture<Object> caller = CompletableFuture.supplyAsync(() -> {
             try {
                 return DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> false);
-            } catch (java.util.concurrent.TimeoutException e) {
+            } catch (TimeoutException e) {
                 return e;
             }
         });
@@ -283,7 +287,7 @@ class PipelineUnitTest {
         RuntimeException timedOut = assertThrows(RuntimeException.class, () -> policy.run(8L * 1024 * 1024, t -> {
             limits.add(t);
             clock.now += t.toNanos(); // each try hangs for all it is given
-            throw new java.util.concurrent.TimeoutException();
+            throw new TimeoutException();
         }, clock));
         long total = clock.now;
         assertTrue(total <= Duration.ofSeconds(30).toNanos(), "ended by the deadline: " + total);

@@ -13,6 +13,7 @@ import java.util.Base64;
 import java.util.List;
 import java.util.Random;
 import java.util.StringJoiner;
+import java.util.zip.CRC32C;
 
 import static org.junit.jupiter.api.Assertions.*;
 
@@ -132,7 +133,7 @@ class RangePlanTest {
         for (int i = 0; i < 400; i++) {
             int len = i < 40 ? i : random.nextInt(i < 200 ? 64 : data.length);
             int off = random.nextInt(data.length - len + 1);
-            java.util.zip.CRC32C jdk = new java.util.zip.CRC32C();
+            CRC32C jdk = new CRC32C();
             jdk.update(data, off, len);
             Crc32c ours = new Crc32c();
             int cut = len == 0 ? 0 : random.nextInt(len);

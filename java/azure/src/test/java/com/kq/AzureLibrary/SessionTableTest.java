@@ -5,6 +5,7 @@ import org.junit.jupiter.api.Test;
 
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
 import java.util.function.Supplier;
 
 import static com.kq.AzureLibrary.TestSupport.eightAtOnce;
@@ -28,7 +29,7 @@ class SessionTableTest {
     }
 
     private static ReadSession reader(String name) {
-        return new ReadSession(HandleTokens.newHandle(), name, CONNECTION, 10, "etag", java.util.Map.of());
+        return new ReadSession(HandleTokens.newHandle(), name, CONNECTION, 10, "etag", Map.of());
     }
 
     /** What a call answered: its value, or the failure's identifier. */
