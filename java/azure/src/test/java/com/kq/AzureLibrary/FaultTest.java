@@ -35,8 +35,6 @@ import java.util.List;
 import java.util.Set;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.ConcurrentHashMap;
-import java.util.concurrent.ExecutorService;
-import java.util.concurrent.Executors;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
@@ -357,18 +355,10 @@ class FaultTest {
         CCreateFnValue writing = lib.CreateObject("cut");
         silent.set(true);
         byte[] stream = data(5, 40 * BLOCK);
-        // Threads of their own: the common pool may have a single thread (2-core machines, Java 25), and the reader
-        // must not wait behind the stuck writer.
-        ExecutorService hostThreads = Executors.newFixedThreadPool(2, r -> {
-            Thread t = new Thread(r, "host-call");
-            t.setDaemon(true);
-            return t;
-        });
-        CompletableFuture<Object> writer = CompletableFuture.supplyAsync(
-                () -> lib.WriteObject(writing.objHandle, stream, stream.length), hostThreads);
-        CompletableFuture<Object> reader = CompletableFuture.supplyAsync(
-                () -> lib.ReadObject(reading.objHandle, new byte[stored.length], stored.length, 0), hostThreads);
-        hostThreads.shutdown(); // both tasks are taken: the pool's threads end with them
+        CompletableFuture<Object> writer = onItsOwnThread(
+                () -> lib.WriteObject(writing.objHandle, stream, stream.length));
+        CompletableFuture<Object> reader = onItsOwnThread(
+                () -> lib.ReadObject(reading.objHandle, new byte[stored.length], stored.length, 0));
         Thread.sleep(1500); // both are stuck now: the writer on its full window, the reader on silent ranges
         assertFalse(writer.isDone() || reader.isDone(), "the service answers nothing");
 

@@ -100,7 +100,7 @@ class PipelineUnitTest {
     }
 
     private static CompletableFuture<byte[]> acquireAsync(BufferPool pool, int size, AtomicBoolean dropped) {
-        return CompletableFuture.supplyAsync(() -> {
+        return TestSupport.onItsOwnThread(() -> {
             try {
                 return pool.acquire(size, dropped::get);
             } catch (InterruptedException e) {
@@ -257,7 +257,7 @@ class PipelineUnitTest {
                 Mono.never().doOnCancel(() -> cancelled.set(true)), Duration.ofMillis(50), live, () -> false));
         assertTrue(cancelled.get(), "a try past its time is cancelled, which closes its connection");
 
-        CompletableFuture<Object> caller = CompletableFuture.supplyAsync(() -> {
+        CompletableFuture<Object> caller = TestSupport.onItsOwnThread(() -> {
             try {
                 return DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> false);
             } catch (TimeoutException e) {

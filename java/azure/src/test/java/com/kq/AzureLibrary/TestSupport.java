@@ -11,6 +11,7 @@ import java.nio.file.Path;
 import java.util.*;
 import java.util.concurrent.*;
 import java.util.function.IntFunction;
+import java.util.function.Supplier;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
 
@@ -18,6 +19,25 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 
 /** Shared helpers of the library tests, and the Azurite they run against. */
 final class TestSupport {
+    /**
+     * Runs a host call on a daemon thread of its own, as a host thread would make it. The common pool is no place
+     * for calls that block: on two cores it may run one task at a time (Java 25), so a second call would wait
+     * behind the first.
+     */
+    static <T> CompletableFuture<T> onItsOwnThread(Supplier<T> call) {
+        CompletableFuture<T> result = new CompletableFuture<>();
+        Thread t = new Thread(() -> {
+            try {
+                result.complete(call.get());
+            } catch (Throwable e) {
+                result.completeExceptionally(e);
+            }
+        }, "host-call");
+        t.setDaemon(true);
+        t.start();
+        return result;
+    }
+
     /** Azurite on a free port of its own (never a developer's on 10000), run through the repository's scripts. */
     static final class Azurite {
         private static Azurite shared;
