@@ -20,3 +20,23 @@ free_port() {
 wait_port() {  # PORT PID LOG
     until port_answers "$1"; do kill -0 "$2" || { cat "$3"; exit 1; }; sleep 0.2; done
 }
+
+# start_link [AZURITE OPTION...]: Azurite on disk in $work/azurite and Toxiproxy in front of it, both in pids.
+# Sets azurite_port, api (Toxiproxy's API) and link_port (the proxy clients talk to); toxic JSON adds a toxic.
+start_link() {
+  azurite_port=$(free_port)
+  setsid "$repo/node_modules/.bin/azurite-blob" --blobHost 127.0.0.1 --blobPort "$azurite_port" \
+    --location "$work/azurite" --skipApiVersionCheck --disableTelemetry --silent "$@" \
+    </dev/null >"$work/azurite.log" 2>&1 &
+  pids+=($!)
+  wait_port "$azurite_port" "${pids[-1]}" "$work/azurite.log"
+  api_port=$(free_port)
+  setsid "$toxiproxy" -host 127.0.0.1 -port "$api_port" </dev/null >"$work/toxiproxy.log" 2>&1 &
+  pids+=($!)
+  wait_port "$api_port" "${pids[-1]}" "$work/toxiproxy.log"
+  api="http://127.0.0.1:$api_port"
+  link_port=$(free_port)
+  curl -sf -X POST "$api/proxies" \
+    -d "{\"name\":\"link\",\"listen\":\"127.0.0.1:$link_port\",\"upstream\":\"127.0.0.1:$azurite_port\"}" >/dev/null
+}
+toxic() { curl -sf -X POST "$api/proxies/link/toxics" -d "$1" >/dev/null; }

@@ -40,19 +40,7 @@ bench_work kqhost-link-bench
 mkdir -p "$work/src"
 head -c $((mib << 20)) /dev/urandom >"$work/src/file.bin"
 
-azurite_port=$(free_port)
-setsid "$repo/node_modules/.bin/azurite-blob" --blobHost 127.0.0.1 --blobPort "$azurite_port" \
-    --location "$work/azurite" --skipApiVersionCheck --disableTelemetry --silent </dev/null >"$work/azurite.log" 2>&1 &
-pids+=($!)
-wait_port "$azurite_port" "${pids[-1]}" "$work/azurite.log"
-api_port=$(free_port)
-setsid "$toxiproxy" -host 127.0.0.1 -port "$api_port" </dev/null >"$work/toxiproxy.log" 2>&1 &
-pids+=($!)
-wait_port "$api_port" "${pids[-1]}" "$work/toxiproxy.log"
-api="http://127.0.0.1:$api_port"
-link_port=$(free_port)
-curl -sf -X POST "$api/proxies" -d "{\"name\":\"link\",\"listen\":\"127.0.0.1:$link_port\",\"upstream\":\"127.0.0.1:$azurite_port\"}" >/dev/null
-toxic() { curl -sf -X POST "$api/proxies/link/toxics" -d "$1" >/dev/null; }
+start_link
 
 export AZURE_STORAGE_CONNECTION_STRING="DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw==;BlobEndpoint=http://127.0.0.1:$link_port/devstoreaccount1;"
 export KQHOST_HOME="$work/home"
