@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -158,88 +157,99 @@ FileMeta ObjectStore::PutFile(const fs::path& file, const std::string& objectNam
 
 namespace {
 
-// Runs a read's sink on a thread of its own, over two buffers, so that the next ReadObject goes out while the
-// chunk before it is written and hashed: neither waits for the other.  A failure of the sink comes back at the
-// next Buffer() or at Finish().
-class SinkThread {
+// Runs each of a read's sinks on a thread of its own over a few buffers, so that the next ReadObject goes out
+// while the chunks before it are written and hashed, and the write and the hash of one chunk overlap: the reader
+// waits only when every buffer is still held by a sink that is behind.  Each sink sees every chunk, in order.  A
+// failure of a sink comes back at the next Buffer() or at Finish().
+class SinkThreads {
  public:
-  SinkThread(const std::function<void(const unsigned char*, size_t)>& sink, size_t chunkSize)
-      : sink_(sink), buffers_{std::vector<unsigned char>(chunkSize), std::vector<unsigned char>(chunkSize)} {
-    thread_ = std::thread([this] { Drain(); });
+  // Three buffers: one being read into while the sinks work through the two before it, so a sink that is briefly
+  // slow (a write held up by the page cache) does not stall the reader at once.
+  static constexpr size_t kBuffers = 3;
+
+  SinkThreads(const std::vector<ObjectStore::Sink>& sinks, size_t chunkSize) : sinks_(sinks) {
+    for (auto& b : buffers_) b.resize(chunkSize);
+    for (size_t i = 0; i < sinks_.size(); ++i) threads_.emplace_back([this, i] { Drain(i); });
   }
-  SinkThread(const SinkThread&) = delete;
-  SinkThread& operator=(const SinkThread&) = delete;
-  ~SinkThread() {
+  SinkThreads(const SinkThreads&) = delete;
+  SinkThreads& operator=(const SinkThreads&) = delete;
+  ~SinkThreads() {
     {
       std::lock_guard<std::mutex> lock(mu_);
       closing_ = true;
     }
     cv_.notify_all();
-    thread_.join();
+    for (auto& t : threads_) t.join();
   }
 
-  // The buffer to read the next chunk into; waits until the sink has let go of it.
+  // The buffer to read the next chunk into; waits until every sink has let go of it.
   unsigned char* Buffer() {
     std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [&] { return error_ || !busy_[next_]; });
+    cv_.wait(lock, [&] { return error_ || holders_[Slot(handed_)] == 0; });
     Rethrow();
-    return buffers_[next_].data();
+    return buffers_[Slot(handed_)].data();
   }
 
-  // Hands the chunk just read into Buffer() to the sink.
+  // Hands the chunk just read into Buffer() to every sink.
   void Hand(size_t n) {
     {
       std::lock_guard<std::mutex> lock(mu_);
-      busy_[next_] = true;
-      queued_.push_back({next_, n});
-      next_ ^= 1;
+      sizes_[Slot(handed_)] = n;
+      holders_[Slot(handed_)] = sinks_.size();
+      ++handed_;
     }
     cv_.notify_all();
   }
 
-  // Waits until the sink has taken every chunk.
+  // Waits until every sink has taken every chunk.
   void Finish() {
     std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [&] { return error_ || (queued_.empty() && !busy_[0] && !busy_[1]); });
+    cv_.wait(lock, [&] {
+      if (error_) return true;
+      for (size_t h : holders_)
+        if (h != 0) return false;
+      return true;
+    });
     Rethrow();
   }
 
  private:
+  static size_t Slot(uint64_t chunk) { return static_cast<size_t>(chunk % kBuffers); }
+
   void Rethrow() {
     if (error_) std::rethrow_exception(error_);
   }
 
-  void Drain() {
+  void Drain(size_t which) {
     std::unique_lock<std::mutex> lock(mu_);
-    while (true) {
-      cv_.wait(lock, [&] { return closing_ || !queued_.empty(); });
+    for (uint64_t chunk = 0;; ++chunk) {
+      cv_.wait(lock, [&] { return closing_ || error_ || chunk < handed_; });
       if (closing_ || error_) return;  // after Finish, or given up: nothing left is wanted
-      auto [index, n] = queued_.front();
-      queued_.pop_front();
+      const size_t slot = Slot(chunk), n = sizes_[slot];
       lock.unlock();
       std::exception_ptr failed;
       try {
-        sink_(buffers_[index].data(), n);
+        sinks_[which](buffers_[slot].data(), n);
       } catch (...) {
         failed = std::current_exception();
       }
       lock.lock();
-      busy_[index] = false;
-      if (failed) error_ = failed;
+      --holders_[slot];
+      if (failed && !error_) error_ = failed;
       cv_.notify_all();
     }
   }
 
-  const std::function<void(const unsigned char*, size_t)>& sink_;
-  std::vector<unsigned char> buffers_[2];
-  bool busy_[2] = {false, false};
-  int next_ = 0;
-  std::deque<std::pair<int, size_t>> queued_;
+  const std::vector<ObjectStore::Sink>& sinks_;
+  std::vector<unsigned char> buffers_[kBuffers];
+  size_t sizes_[kBuffers] = {};
+  size_t holders_[kBuffers] = {};  // sinks still working on each buffer
+  uint64_t handed_ = 0;            // chunks handed so far; the next goes to Slot(handed_)
   bool closing_ = false;
   std::exception_ptr error_;
   std::mutex mu_;
   std::condition_variable cv_;
-  std::thread thread_;
+  std::vector<std::thread> threads_;
 };
 
 std::string ShorterThanMeta(uint64_t got, uint64_t size) {
@@ -253,8 +263,7 @@ std::string LongerThanMeta(uint64_t size) {
 
 }  // namespace
 
-void ObjectStore::ReadAll(const std::string& objectName, uint64_t size,
-                          const std::function<void(const unsigned char*, size_t)>& sink,
+void ObjectStore::ReadAll(const std::string& objectName, uint64_t size, const std::vector<Sink>& sinks,
                           const std::function<bool()>& cancelled) {
   const WString name = Wide(objectName);
   if (size < chunkSize_) {
@@ -266,7 +275,7 @@ void ObjectStore::ReadAll(const std::string& objectName, uint64_t size,
     Check("ReadObject", plugin_->ReadObject(name, buffer.data(), 0, &got));
     if (got > size) throw FileError(LongerThanMeta(size));
     if (got < size) throw FileError(ShorterThanMeta(got, size));
-    sink(buffer.data(), static_cast<size_t>(got));
+    for (const auto& sink : sinks) sink(buffer.data(), static_cast<size_t>(got));
     return;
   }
 
@@ -279,7 +288,7 @@ void ObjectStore::ReadAll(const std::string& objectName, uint64_t size,
   } closer{plugin_, handle};
 
   {
-    SinkThread writer(sink, chunkSize_);
+    SinkThreads writer(sinks, chunkSize_);
     uint64_t offset = 0;
     while (offset < size) {
       if (cancelled()) throw FileError("interrupted");

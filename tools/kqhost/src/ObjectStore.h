@@ -44,10 +44,14 @@ class ObjectStore {
   FileMeta PutFile(const std::filesystem::path& file, const std::string& objectName,
                    const std::function<void(uint64_t)>& progress, const std::function<bool()>& cancelled);
 
+  // Takes every chunk of a read, in order.
+  using Sink = std::function<void(const unsigned char*, size_t)>;
+
   // Reads `size` bytes of an object in ranges of chunkSize, handing each to
-  // `sink`.  Throws PluginError, or FileError when the object is shorter.
-  void ReadAll(const std::string& objectName, uint64_t size,
-               const std::function<void(const unsigned char*, size_t)>& sink, const std::function<bool()>& cancelled);
+  // every sink (each on a thread of its own, so a write and a hash overlap).
+  // Throws PluginError, or FileError when the object is shorter or longer.
+  void ReadAll(const std::string& objectName, uint64_t size, const std::vector<Sink>& sinks,
+               const std::function<bool()>& cancelled);
 
   // The objects whose names start with `prefix`, with their metadata, sorted by name.
   std::vector<StoredObject> List(const std::string& prefix);

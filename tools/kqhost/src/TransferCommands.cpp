@@ -51,15 +51,14 @@ bool RestoreOne(ObjectStore& store, const StoredObject& object, const RestoreRoo
   if (!overwrite && file.TargetExists()) return false;
   Sha256 hash;
   uint64_t got = 0;
-  store.ReadAll(
-      object.name, meta.size,
-      [&](const unsigned char* data, size_t n) {
-        file.Write(data, n);
-        hash.Update(data, n);
-        got += n;
-        meter.AddBytes(n);
-      },
-      cancelled);
+  store.ReadAll(object.name, meta.size,
+                {[&](const unsigned char* data, size_t n) { file.Write(data, n); },
+                 [&](const unsigned char* data, size_t n) {
+                   hash.Update(data, n);
+                   got += n;
+                   meter.AddBytes(n);
+                 }},
+                cancelled);
   CheckDigest(meta, got, hash.FinishHex());
   return file.Commit(meta.mtimeNs, overwrite);
 }
@@ -290,14 +289,12 @@ int RunVerify(const HostOptions& options, const std::string& prefix, const Comma
         const StoredObject& object = *jobs[k];
         Sha256 hash;
         uint64_t got = 0;
-        host->store().ReadAll(
-            object.name, object.meta->size,
-            [&](const unsigned char* data, size_t n) {
-              hash.Update(data, n);
-              got += n;
-              run.meter().AddBytes(n);
-            },
-            cancelled);
+        host->store().ReadAll(object.name, object.meta->size, {[&](const unsigned char* data, size_t n) {
+                                hash.Update(data, n);
+                                got += n;
+                                run.meter().AddBytes(n);
+                              }},
+                              cancelled);
         CheckDigest(*object.meta, got, hash.FinishHex());
         return object.meta->size;
       },
