@@ -42,9 +42,12 @@ final class TransferSettings {
         return Duration.ofSeconds(tryBaseSeconds + Math.max(1, (1L << 20) / minRate));
     }
 
-    /** The longest a try of any request may take: a data request moving a whole block at {@code MinRate}. */
+    /**
+     * The longest a try of any request may take: a data request moving a whole block, or the largest range
+     * checked by the service's MD5, at {@code MinRate}.
+     */
     Duration longestTry(int blockSize) {
-        long bytes = Math.max(blockSize, 4L << 20);
+        long bytes = Math.max(blockSize, DataPath.MD5_RANGE_LIMIT);
         return Duration.ofSeconds(tryBaseSeconds + Math.max(1, bytes / minRate));
     }
 }
