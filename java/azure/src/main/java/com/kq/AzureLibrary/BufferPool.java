@@ -25,8 +25,8 @@ import java.util.function.BooleanSupplier;
  * caller would have to wait for their room.
  */
 final class BufferPool {
-    /** Eight 8 MiB blocks in flight plus the one being filled. */
-    static final long DEFAULT_CAPACITY = 72L * 1024 * 1024;
+    /** The budget while no instance has set one: {@code MaxBufferMemory}'s default. */
+    static final long DEFAULT_CAPACITY = StorageConfig.defaultNumber("MaxBufferMemory");
     /** Buffers kept for reuse, of all sizes together; beyond that they are left to the collector. */
     private static final int KEEP_FREE = 8;
     /** How often a waiting writer looks whether its session has been dropped meanwhile. */

@@ -24,8 +24,14 @@ import java.util.concurrent.ThreadLocalRandom;
  * connection failures and {@link StaleCredentials}. Anything else is the answer.
  */
 final class RetryPolicy {
+    /**
+     * The back-off of every retried request, the data path's here and the SDK's for the others: the fixed time
+     * figures of the library, beside the configurable ones of {@link TransferSettings}.
+     */
     static final Duration FIRST_DELAY = Duration.ofMillis(500);
     static final Duration MAX_DELAY = Duration.ofSeconds(8);
+    /** How long the transport waits for a connection to open. */
+    static final Duration CONNECT_TIMEOUT = Duration.ofSeconds(10);
 
     final int maxTries;
     final Duration tryBase;

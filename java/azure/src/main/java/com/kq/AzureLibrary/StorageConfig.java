@@ -32,12 +32,8 @@ import java.util.regex.Pattern;
  * No secret appears in {@link #toString()}, and {@link #redact(String)} guards every text that leaves the library.
  */
 final class StorageConfig {
-    static final String DEFAULT_CONTAINER = "kq-backup";
-    static final int DEFAULT_BLOCK_SIZE = 8 * 1024 * 1024;
     /** Larger blocks would not fit the session's buffer and gain nothing in throughput. */
-    static final int MAX_BLOCK_SIZE = 256 * 1024 * 1024;
-    static final int DEFAULT_MAX_TRIES = 4;
-    static final int MAX_MAX_TRIES = 10;
+    private static final long MAX_BLOCK_SIZE = 256L << 20;
 
     /** The development store's published account and key (the same on every machine; not a secret). */
     static final String DEV_ACCOUNT = "devstoreaccount1";
@@ -82,62 +78,188 @@ final class StorageConfig {
     private static final Pattern SECRET_ITEMS = Pattern.compile(
             "(?i)(AccountKey|SharedAccessSignature|sig|ClientSecret)=[^;&\\s\"]*");
 
-    /** Whether an item goes to Azure's connection-string parser or is the library's alone. */
-    private enum Kind { SERVICE, LIBRARY }
+    /**
+     * Whether an item goes to Azure's connection-string parser, says who the library is (an identity or a
+     * secret's source: meaningless with the development store), or is the library's alone.
+     */
+    private enum Kind { SERVICE, IDENTITY, LIBRARY }
 
+    /** The secrets a configuration may carry, each from at most one source. */
+    private enum Secret {
+        ACCOUNT_KEY("the account key", StorageConfig::isBase64Key),
+        SAS("a SAS token", v -> SAS_TOKEN.matcher(v).matches()),
+        CLIENT_SECRET("the client secret of `Auth=ClientSecret`", v -> true),
+        /** Read by the credential itself from its file, again at every rotation. */
+        CLIENT_CERTIFICATE("the certificate", v -> true);
+
+        final String what;
+        /** What the secret must look like, wherever it came from. */
+        final Predicate<String> shape;
+
+        Secret(String what, Predicate<String> shape) {
+            this.what = what;
+            this.shape = shape;
+        }
+    }
+
+    /** Where a secret comes from: the string itself, or a file or environment variable it names. */
+    private enum Source { INLINE, FILE, ENV }
+
+    /** How a number item is counted, which is also how the README shows its bounds and default. */
+    private enum Unit {
+        COUNT("<n>"), BYTES("<bytes>"), SECONDS("<seconds>"), RATE("<bytes/s>");
+
+        final String placeholder;
+
+        Unit(String placeholder) {
+            this.placeholder = placeholder;
+        }
+
+        String show(long n) {
+            return this == BYTES ? bytes(n) : this == RATE ? n + " (" + bytes(n) + "/s)" : Long.toString(n);
+        }
+
+        private static String bytes(long n) {
+            String[] names = {"TiB", "GiB", "MiB", "KiB"};
+            for (int i = 0; i < names.length; i++) {
+                long unit = 1L << (40 - 10 * i);
+                if (n >= unit && n % unit == 0) {
+                    return n / unit + " " + names[i];
+                }
+            }
+            return n + " B";
+        }
+    }
+
+    /** One item: its name, its rule, its default, and the line that documents it. */
     private static final class Item {
         final String name;
         final Kind kind;
         final Predicate<String> rule;
+        /** The value when the item is not given; null when there is none of the library's own. */
         final String fallback;
+        /** How the README shows the default: computed from {@link #fallback}, or said in words. */
+        final String shownDefault;
+        /** The secret the item carries or names, and where it comes from; null for other items. */
+        final Secret secret;
+        final Source source;
+        final Unit unit;
+        final String doc;
 
-        Item(String name, Kind kind, Predicate<String> rule, String fallback) {
+        private Item(String name, Kind kind, Predicate<String> rule, String fallback, String shownDefault,
+                     Secret secret, Source source, Unit unit, String doc) {
             this.name = name;
             this.kind = kind;
             this.rule = rule;
             this.fallback = fallback;
+            this.shownDefault = shownDefault;
+            this.secret = secret;
+            this.source = source;
+            this.unit = unit;
+            this.doc = doc;
+        }
+
+        /** An item of text; {@code fallback} is its default, {@code absent} what its absence means (or null). */
+        static Item of(String name, Kind kind, Predicate<String> rule, String fallback, String absent, String doc) {
+            String shown = fallback != null ? "`" + fallback + "`" : absent != null ? absent : "";
+            return new Item(name, kind, rule, fallback, shown, null, null, null, doc);
+        }
+
+        /** A whole number from {@code min} to {@code max}; {@code {bounds}} in the doc shows them. */
+        static Item number(String name, Unit unit, long min, long max, long fallback, String doc) {
+            return new Item(name, Kind.LIBRARY, v -> inRange(v, min, max), Long.toString(fallback),
+                    unit.show(fallback), null, null, unit,
+                    doc.replace("{bounds}", unit.show(min) + " to " + unit.show(max)));
+        }
+
+        /** Where {@code secret} is read from: the value itself, or a file or variable it names. */
+        static Item credential(String name, Secret secret, Source source, String doc) {
+            Predicate<String> rule = source == Source.FILE ? StorageConfig::isPath
+                    : source == Source.ENV ? v -> ENV_NAME.matcher(v).matches() : secret.shape;
+            String text = doc != null ? doc : source == Source.FILE ? "absolute path of a file holding " + secret.what
+                    : "name of an environment variable holding " + secret.what;
+            return new Item(name, source == Source.INLINE ? Kind.SERVICE : Kind.IDENTITY, rule, null, "", secret,
+                    source, null, text);
+        }
+
+        /** The item's row in the README's table. */
+        String row() {
+            return "| `" + name + (unit != null ? "=" + unit.placeholder : "") + "` | " + doc + " |"
+                    + (shownDefault.isEmpty() ? "" : " " + shownDefault) + " |";
         }
     }
 
     /**
-     * Every item the string may hold, keyed by its lower-case name. Adding an item is one line here; its value is
-     * then read with {@link #text}, {@link #number} or {@link #has}.
+     * Every item the string may hold, keyed by its lower-case name, in the order of the README's table (which
+     * {@code ConfigurationTest} holds to this one). Adding an item is one line here; its value is then read with
+     * {@link #text}, {@link #number} or {@link #has}.
      */
     private static final Map<String, Item> ITEMS = table(
             // The items Azure defines for a connection string.
-            new Item("DefaultEndpointsProtocol", Kind.SERVICE, v -> v.equals("http") || v.equals("https"), null),
-            new Item("AccountName", Kind.SERVICE, v -> ACCOUNT_NAME.matcher(v).matches(), null),
-            new Item("AccountKey", Kind.SERVICE, StorageConfig::isBase64Key, null),
-            new Item("SharedAccessSignature", Kind.SERVICE, v -> SAS_TOKEN.matcher(v).matches(), null),
-            new Item("BlobEndpoint", Kind.SERVICE, StorageConfig::isEndpoint, null),
-            new Item("EndpointSuffix", Kind.SERVICE, v -> HOST_SUFFIX.matcher(v).matches(), null),
-            new Item("UseDevelopmentStorage", Kind.LIBRARY, v -> v.equalsIgnoreCase("true"), null),
+            Item.of("DefaultEndpointsProtocol", Kind.SERVICE, v -> v.equals("http") || v.equals("https"), null,
+                    "Azure's (`https`)", "`https` or `http`"),
+            Item.of("AccountName", Kind.SERVICE, v -> ACCOUNT_NAME.matcher(v).matches(), null, null,
+                    "3 to 24 lower-case letters and digits"),
+            Item.credential("AccountKey", Secret.ACCOUNT_KEY, Source.INLINE,
+                    "Base64, at least 16 bytes: shared-key authentication"),
+            Item.credential("SharedAccessSignature", Secret.SAS, Source.INLINE,
+                    "an account or container SAS token (`k=v&...`, a leading `?` is dropped)"),
+            Item.of("BlobEndpoint", Kind.SERVICE, StorageConfig::isEndpoint, null, "from the account",
+                    "absolute `http(s)` URL without query: custom domains, private endpoints, Azurite"),
+            Item.of("EndpointSuffix", Kind.SERVICE, v -> HOST_SUFFIX.matcher(v).matches(), null, "`core.windows.net`",
+                    "host suffix of a sovereign cloud (`core.chinacloudapi.cn`, `core.usgovcloudapi.net`)"),
+            Item.of("UseDevelopmentStorage", Kind.LIBRARY, v -> v.equalsIgnoreCase("true"), null, null,
+                    "`true` only: Azurite at `" + DEV_BLOB_ENDPOINT + "`; no account items with it"),
             // The library's own items.
-            new Item("Container", Kind.LIBRARY, v -> CONTAINER_NAME.matcher(v).matches(), DEFAULT_CONTAINER),
-            new Item("BlockSize", Kind.LIBRARY, v -> inRange(v, 1, MAX_BLOCK_SIZE), "" + DEFAULT_BLOCK_SIZE),
-            new Item("MaxTries", Kind.LIBRARY, v -> inRange(v, 1, MAX_MAX_TRIES), "" + DEFAULT_MAX_TRIES),
-            new Item("AccessTier", Kind.LIBRARY, v -> tierOf(v) != null, null),
-            new Item("ListLength", Kind.LIBRARY, v -> v.equalsIgnoreCase("true") || v.equalsIgnoreCase("false"),
-                    "false"),
-            new Item("Auth", Kind.LIBRARY, v -> Auth.of(v) != null, null),
-            new Item("AccountKeyFile", Kind.LIBRARY, StorageConfig::isPath, null),
-            new Item("AccountKeyEnv", Kind.LIBRARY, v -> ENV_NAME.matcher(v).matches(), null),
-            new Item("SasFile", Kind.LIBRARY, StorageConfig::isPath, null),
-            new Item("SasEnv", Kind.LIBRARY, v -> ENV_NAME.matcher(v).matches(), null),
-            new Item("TenantId", Kind.LIBRARY, v -> GUID.matcher(v).matches() || HOST_SUFFIX.matcher(v).matches(),
-                    null),
-            new Item("ClientId", Kind.LIBRARY, v -> GUID.matcher(v).matches(), null),
-            new Item("ClientSecretFile", Kind.LIBRARY, StorageConfig::isPath, null),
-            new Item("ClientSecretEnv", Kind.LIBRARY, v -> ENV_NAME.matcher(v).matches(), null),
-            new Item("ClientCertificateFile", Kind.LIBRARY, StorageConfig::isPath, null),
-            // The data path's items (TransferSettings checks and holds them).
-            new Item("MaxInFlight", Kind.LIBRARY, transferRule("MaxInFlight"), null),
-            new Item("MaxBufferMemory", Kind.LIBRARY, transferRule("MaxBufferMemory"), null),
-            new Item("ReadAhead", Kind.LIBRARY, transferRule("ReadAhead"), null),
-            new Item("RangeSize", Kind.LIBRARY, transferRule("RangeSize"), null),
-            new Item("TryTimeout", Kind.LIBRARY, transferRule("TryTimeout"), null),
-            new Item("MinRate", Kind.LIBRARY, transferRule("MinRate"), null),
-            new Item("CallTimeout", Kind.LIBRARY, transferRule("CallTimeout"), null));
+            Item.of("Container", Kind.LIBRARY, v -> CONTAINER_NAME.matcher(v).matches(), "kq-backup", null,
+                    "Azure's container naming rules"),
+            Item.number("BlockSize", Unit.BYTES, 1, MAX_BLOCK_SIZE, 8L << 20, "bytes per staged block, {bounds}"),
+            Item.number("MaxTries", Unit.COUNT, 1, 10, 4, "attempts per request, first included, {bounds} "
+                    + "(exponential back-off from " + RetryPolicy.FIRST_DELAY.toMillis() / 1000.0 + " s)"),
+            Item.of("AccessTier", Kind.LIBRARY, v -> tierOf(v) != null, null, "the account's default",
+                    "`Hot`, `Cool`, `Cold` or `Archive`: tier of every new object"),
+            Item.of("ListLength", Kind.LIBRARY, v -> v.equalsIgnoreCase("true") || v.equalsIgnoreCase("false"),
+                    "false", null, "`true` or `false`: `GetObjectSubList` adds each object's real length to its "
+                    + "metadata as `" + MetadataCodec.LENGTH_PROPERTY + "` (see below)"),
+            Item.of("Auth", Kind.IDENTITY, v -> Auth.of(v) != null, null, "implied by the credential given",
+                    authLabels()),
+            Item.credential("AccountKeyFile", Secret.ACCOUNT_KEY, Source.FILE, null),
+            Item.credential("AccountKeyEnv", Secret.ACCOUNT_KEY, Source.ENV, null),
+            Item.credential("SasFile", Secret.SAS, Source.FILE, null),
+            Item.credential("SasEnv", Secret.SAS, Source.ENV, null),
+            Item.of("TenantId", Kind.IDENTITY, v -> GUID.matcher(v).matches() || HOST_SUFFIX.matcher(v).matches(),
+                    null, null, "tenant GUID or domain (`ClientSecret`, `ClientCertificate`; optional for "
+                    + "`WorkloadIdentity`, `AzureCli`)"),
+            Item.of("ClientId", Kind.IDENTITY, v -> GUID.matcher(v).matches(), null, null,
+                    "application or user-assigned identity GUID (`ClientSecret`, `ClientCertificate`; optional for "
+                    + "`ManagedIdentity`, `WorkloadIdentity`)"),
+            Item.credential("ClientSecretFile", Secret.CLIENT_SECRET, Source.FILE, null),
+            Item.credential("ClientSecretEnv", Secret.CLIENT_SECRET, Source.ENV, null),
+            Item.credential("ClientCertificateFile", Secret.CLIENT_CERTIFICATE, Source.FILE,
+                    "absolute path of a PEM file holding the certificate and its unencrypted key "
+                    + "(`Auth=ClientCertificate`)"),
+            // The data path's items (TransferSettings holds them).
+            Item.number("MaxInFlight", Unit.COUNT, 1, 64, 8, "blocks of one write session uploading at once; "
+                    + "ranged reads of one large read at once ({bounds}; figures in `bench/MEASUREMENTS.md`)"),
+            Item.number("ReadAhead", Unit.COUNT, 0, 64, 12, "the most ranges a streaming read session fetches "
+                    + "ahead of its reads ({bounds}; 0: none); within it the session keeps as many as the link "
+                    + "needs, see Read sessions (figures in `bench/MEASUREMENTS.md`)"),
+            Item.number("RangeSize", Unit.BYTES, 64L << 10, 64L << 20, 8L << 20, "bytes per ranged read of whole "
+                    + "blocks this library staged, checked by the sums in their block ids ({bounds}; a larger block "
+                    + "is read in pieces). Every other range (other tools' objects, the split of a large read) is at "
+                    + "most 4 MiB, so the service returns its MD5. `4194304` gives more, smaller requests for the "
+                    + "same memory, which suits links whose connections are each slow (figures in "
+                    + "`bench/MEASUREMENTS.md`)"),
+            // Eight 8 MiB blocks in flight plus the one being filled.
+            Item.number("MaxBufferMemory", Unit.BYTES, 1L << 20, 1L << 40, 72L << 20, "the process-wide cap on "
+                    + "the library's block and read buffers, shared by every session and instance ({bounds}; the "
+                    + "last `AzureInit` sets it; never more than a quarter of the VM's maximum heap, which must "
+                    + "also hold the callers' arrays)"),
+            Item.number("TryTimeout", Unit.SECONDS, 1, 3600, 20, "base time of one try of a data request ({bounds})"),
+            Item.number("MinRate", Unit.RATE, 1, 1L << 40, 256L << 10, "slowest transfer rate a try tolerates: a "
+                    + "try may last `TryTimeout + bytes / MinRate`"),
+            Item.number("CallTimeout", Unit.SECONDS, 1, 86_400, 300, "deadline of all tries and back-offs of one "
+                    + "data request ({bounds})"));
 
     /** The items as given (canonical name -> value), defaults not included. */
     private final Map<String, String> given;
@@ -160,7 +282,7 @@ final class StorageConfig {
     final boolean listLength;
     final boolean developmentStore;
     /** The data path's items (parallelism, buffer memory, time limits). */
-    final TransferSettings transfer = new TransferSettings();
+    final TransferSettings transfer;
     private final Set<String> secrets;
 
     private StorageConfig(Map<String, String> given, Function<String, String> environment) {
@@ -172,15 +294,12 @@ final class StorageConfig {
         this.accessTier = has("AccessTier") ? tierOf(text("AccessTier")) : null;
         this.listLength = Boolean.parseBoolean(text("ListLength"));
         this.developmentStore = has("UseDevelopmentStorage");
-        for (Map.Entry<String, String> e : given.entrySet()) {
-            transfer.accept(e.getKey(), e.getValue());
-        }
+        this.transfer = new TransferSettings(this);
         Set<String> found = new LinkedHashSet<>();
 
         if (developmentStore) {
             for (String name : given.keySet()) {
-                if (ITEMS.get(name.toLowerCase(Locale.ROOT)).kind == Kind.SERVICE || name.equals("Auth")
-                        || name.endsWith("File") || name.endsWith("Env") || name.endsWith("Id")) {
+                if (item(name).kind != Kind.LIBRARY) {
                     throw invalid(); // an account and the development store at once: which one was meant?
                 }
             }
@@ -193,8 +312,8 @@ final class StorageConfig {
             return;
         }
 
-        String key = secret("AccountKey", "AccountKeyFile", "AccountKeyEnv");
-        String sas = secret("SharedAccessSignature", "SasFile", "SasEnv");
+        String key = secret(Secret.ACCOUNT_KEY);
+        String sas = secret(Secret.SAS);
         String implied = key != null ? (sas != null ? null : Auth.SHARED_KEY.label) : sas != null ? Auth.SAS.label
                 : null;
         if (key != null && sas != null) {
@@ -207,7 +326,7 @@ final class StorageConfig {
         }
         auth = chosen;
         sasToken = sas == null ? null : sas.startsWith("?") ? sas.substring(1) : sas;
-        if (key != null && !isBase64Key(key) || sas != null && !SAS_TOKEN.matcher(sas).matches()) {
+        if (key != null && !Secret.ACCOUNT_KEY.shape.test(key) || sas != null && !Secret.SAS.shape.test(sas)) {
             throw invalid(); // a file or variable holding something else than a key or a token
         }
         if (!has("AccountName") && !has("BlobEndpoint")) {
@@ -217,7 +336,7 @@ final class StorageConfig {
             throw invalid();
         }
         requireOnly(auth);
-        String secretOfClient = auth == Auth.CLIENT_SECRET ? secret(null, "ClientSecretFile", "ClientSecretEnv") : null;
+        String secretOfClient = auth == Auth.CLIENT_SECRET ? secret(Secret.CLIENT_SECRET) : null;
         if (auth == Auth.CLIENT_SECRET && secretOfClient == null) {
             throw invalid();
         }
@@ -242,9 +361,8 @@ final class StorageConfig {
         } else {
             StringBuilder out = new StringBuilder();
             for (Map.Entry<String, String> e : given.entrySet()) {
-                Item item = ITEMS.get(e.getKey().toLowerCase(Locale.ROOT));
-                if (item.kind == Kind.SERVICE && !e.getKey().equals("AccountKey")
-                        && !e.getKey().equals("SharedAccessSignature")) {
+                Item item = item(e.getKey());
+                if (item.kind == Kind.SERVICE && item.secret == null) {
                     out.append(e.getKey()).append('=').append(e.getValue()).append(';');
                 }
             }
@@ -262,8 +380,8 @@ final class StorageConfig {
     private void requireOnly(Auth a) {
         boolean tenant = has("TenantId");
         boolean client = has("ClientId");
-        boolean secretSource = has("ClientSecretFile") || has("ClientSecretEnv");
-        boolean certificate = has("ClientCertificateFile");
+        boolean secretSource = sourcesOf(Secret.CLIENT_SECRET) > 0;
+        boolean certificate = sourcesOf(Secret.CLIENT_CERTIFICATE) > 0;
         boolean ok;
         switch (a) {
             case CLIENT_SECRET:
@@ -308,7 +426,7 @@ final class StorageConfig {
                 continue;
             }
             int eq = entry.indexOf('=');
-            Item item = eq <= 0 ? null : ITEMS.get(entry.substring(0, eq).trim().toLowerCase(Locale.ROOT));
+            Item item = eq <= 0 ? null : item(entry.substring(0, eq).trim());
             String value = eq <= 0 ? "" : entry.substring(eq + 1).trim();
             if (item == null || given.containsKey(item.name) || value.isEmpty() || !item.rule.test(value)) {
                 throw invalid();
@@ -326,7 +444,8 @@ final class StorageConfig {
     /** Whether the secrets come from a file or the environment, i.e. whether {@link #reload()} may find new ones. */
     boolean hasSecretSource() {
         for (String name : given.keySet()) {
-            if (name.endsWith("File") || name.endsWith("Env")) {
+            Source source = item(name).source;
+            if (source == Source.FILE || source == Source.ENV) {
                 return true;
             }
         }
@@ -340,35 +459,57 @@ final class StorageConfig {
     /** The item's value, or its default. */
     String text(String item) {
         String v = given.get(item);
-        return v != null ? v : ITEMS.get(item.toLowerCase(Locale.ROOT)).fallback;
-    }
-
-    private static Predicate<String> transferRule(String name) {
-        return v -> {
-            try {
-                return new TransferSettings().accept(name, v);
-            } catch (StorageFailure f) {
-                return false;
-            }
-        };
+        return v != null ? v : item(item).fallback;
     }
 
     int number(String item) {
-        return Integer.parseInt(text(item));
+        return Math.toIntExact(longNumber(item));
     }
 
-    /** A secret given in the string, in a file or in a variable: at most one of the three. */
-    private String secret(String inline, String file, String env) {
-        int sources = (inline != null && has(inline) ? 1 : 0) + (has(file) ? 1 : 0) + (has(env) ? 1 : 0);
-        if (sources > 1) {
+    long longNumber(String item) {
+        return Long.parseLong(text(item));
+    }
+
+    /** A number item's default, for the classes that need it before any configuration is given. */
+    static long defaultNumber(String item) {
+        return Long.parseLong(item(item).fallback);
+    }
+
+    private static Item item(String name) {
+        return ITEMS.get(name.toLowerCase(Locale.ROOT));
+    }
+
+    /** How many of the items that carry or name {@code secret} are given. */
+    private int sourcesOf(Secret secret) {
+        int n = 0;
+        for (String name : given.keySet()) {
+            n += item(name).secret == secret ? 1 : 0;
+        }
+        return n;
+    }
+
+    /** A secret given in the string, in a file or in a variable: at most one of the three; null if none. */
+    private String secret(Secret secret) {
+        if (sourcesOf(secret) > 1) {
             throw invalid();
         }
-        if (inline != null && has(inline)) {
-            return text(inline);
+        for (Map.Entry<String, String> e : given.entrySet()) {
+            Item item = item(e.getKey());
+            if (item.secret == secret) {
+                return read(item.source, e.getValue());
+            }
         }
-        if (has(file)) {
+        return null;
+    }
+
+    /** The secret that {@code value} is or names. */
+    private String read(Source source, String value) {
+        if (source == Source.INLINE) {
+            return value;
+        }
+        if (source == Source.FILE) {
             try {
-                String v = new String(Files.readAllBytes(Paths.get(text(file))), StandardCharsets.UTF_8).trim();
+                String v = new String(Files.readAllBytes(Paths.get(value)), StandardCharsets.UTF_8).trim();
                 if (v.isEmpty()) {
                     throw invalid();
                 }
@@ -378,14 +519,11 @@ final class StorageConfig {
                 throw invalid();
             }
         }
-        if (has(env)) {
-            String v = environment.apply(text(env));
-            if (v == null || v.trim().isEmpty()) {
-                throw invalid();
-            }
-            return v.trim();
+        String v = environment.apply(value);
+        if (v == null || v.trim().isEmpty()) {
+            throw invalid();
         }
-        return null;
+        return v.trim();
     }
 
     private static StorageFailure invalid() {
@@ -398,6 +536,23 @@ final class StorageConfig {
             out.put(item.name.toLowerCase(Locale.ROOT), item);
         }
         return Collections.unmodifiableMap(out);
+    }
+
+    /** The item table as the module's README shows it, one row per item. */
+    static String documentation() {
+        StringBuilder out = new StringBuilder();
+        for (Item item : ITEMS.values()) {
+            out.append(item.row()).append('\n');
+        }
+        return out.toString();
+    }
+
+    private static String authLabels() {
+        StringBuilder out = new StringBuilder();
+        for (Auth a : Auth.values()) {
+            out.append(out.length() == 0 ? "`" : ", `").append(a.label).append('`');
+        }
+        return out.toString();
     }
 
     private static boolean inRange(String v, long min, long max) {

@@ -53,9 +53,6 @@ import javax.net.ssl.X509TrustManager;
  * them the JVM's {@code https.proxyHost}/{@code http.proxyHost}/{@code http.nonProxyHosts}.
  */
 final class StorageConnection implements AutoCloseable {
-    private static final Duration CONNECT_TIMEOUT = Duration.ofSeconds(10);
-    private static final Duration FIRST_RETRY_DELAY = Duration.ofMillis(500);
-    private static final Duration MAX_RETRY_DELAY = Duration.ofSeconds(8);
     /**
      * Requests running at once, over all sessions of the process, before OkHttp queues the next. Each running
      * request holds one thread and one connection; the data path bounds its own concurrency (MaxInFlight, read
@@ -124,11 +121,11 @@ final class StorageConnection implements AutoCloseable {
             if (trust != null) {
                 trusting(ok, trust);
             }
-            Duration longest = longestTry(config);
+            Duration longest = config.transfer.longestTry(config.blockSize);
             HttpClient http = new OkHttpAsyncHttpClientBuilder(ok.build())
                     .dispatcher(dispatcher)
                     .connectionPool(connections)
-                    .connectionTimeout(CONNECT_TIMEOUT)
+                    .connectionTimeout(RetryPolicy.CONNECT_TIMEOUT)
                     // The SDK's synchronous calls block in the transport with no limit of their own: no request
                     // may last longer than the longest try of any request, whether its server is silent (the
                     // socket limits) or trickles a byte at a time (the call limit, OkHttp's own watchdog). The
@@ -192,7 +189,7 @@ final class StorageConnection implements AutoCloseable {
         }
         return builder.httpClient(http)
                 .retryOptions(new RequestRetryOptions(RetryPolicyType.EXPONENTIAL, config.maxTries,
-                        controlTryTimeout(config), FIRST_RETRY_DELAY, MAX_RETRY_DELAY, null))
+                        config.transfer.controlTryTimeout(), RetryPolicy.FIRST_DELAY, RetryPolicy.MAX_DELAY, null))
                 .buildClient();
     }
 
@@ -201,7 +198,7 @@ final class StorageConnection implements AutoCloseable {
                 .connectionString(connectionString)
                 .httpClient(http)
                 .retryOptions(new RequestRetryOptions(RetryPolicyType.EXPONENTIAL, maxTries, (Duration) null,
-                        FIRST_RETRY_DELAY, MAX_RETRY_DELAY, null))
+                        RetryPolicy.FIRST_DELAY, RetryPolicy.MAX_DELAY, null))
                 .buildClient();
     }
 
@@ -240,23 +237,6 @@ final class StorageConnection implements AutoCloseable {
             default:
                 throw new IllegalArgumentException("not a token configuration");
         }
-    }
-
-    /**
-     * The time one try of a request outside the data path may take (listings, properties, metadata, container
-     * calls): their answers are small, so {@code TryTimeout} plus the time of 1 MiB at {@code MinRate}. With
-     * {@code MaxTries} tries and the back-off between them this bounds every such call, so that a stalled link
-     * cannot hold a listing or an open forever.
-     */
-    static Duration controlTryTimeout(StorageConfig config) {
-        long seconds = config.transfer.tryBaseSeconds + Math.max(1, (1L << 20) / config.transfer.minRate);
-        return Duration.ofSeconds(seconds);
-    }
-
-    /** The longest a try of any request may take: a data request moving a whole block at {@code MinRate}. */
-    static Duration longestTry(StorageConfig config) {
-        long bytes = Math.max(config.blockSize, 4L << 20);
-        return Duration.ofSeconds(config.transfer.tryBaseSeconds + Math.max(1, bytes / config.transfer.minRate));
     }
 
     /**

@@ -135,9 +135,6 @@ class AccountModesTest {
         } finally {
             Files.deleteIfExists(keyFile);
         }
-        KQAzurePlugInLibrary inline = init(AZURITE.connectionString());
-        expect(ERRORID.NOT_SUPPORTED, inline.updateStorageKey().errorValue);
-        ok(inline.AzureDeInit());
     }
 
     @Test

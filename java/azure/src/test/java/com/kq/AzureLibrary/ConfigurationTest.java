@@ -9,6 +9,7 @@ import org.junit.jupiter.params.provider.MethodSource;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.List;
 import java.util.Map;
 import java.util.function.Predicate;
 import java.util.stream.Stream;
@@ -59,27 +60,42 @@ class ConfigurationTest {
                 ok(ACCOUNT + KEY + "rangesize=8388608;ReadAhead=0",
                         c -> c.transfer.rangeSize == 8 << 20 && c.transfer.readAhead == 0),
                 ok(ACCOUNT + KEY + "AccessTier=cold", c -> AccessTier.COLD.equals(c.accessTier)),
-                ok(ACCOUNT + KEY, c -> c.accessTier == null && c.blockSize == StorageConfig.DEFAULT_BLOCK_SIZE
-                        && !c.listLength),
+                // The defaults, as figures: a change of the table shows here.
+                ok(ACCOUNT + KEY, c -> c.accessTier == null && c.containerName.equals("kq-backup")
+                        && c.blockSize == 8 << 20 && c.maxTries == 4 && !c.listLength && !c.hasSecretSource()
+                        && c.transfer.maxInFlight == 8 && c.transfer.readAhead == 12 && c.transfer.rangeSize == 8 << 20
+                        && c.transfer.maxBufferMemory == 72 << 20 && c.transfer.tryBaseSeconds == 20
+                        && c.transfer.minRate == 256 << 10 && c.transfer.callTimeoutSeconds == 300),
+                ok(ACCOUNT + KEY + "MaxInFlight=64;ReadAhead=64;RangeSize=65536;MaxBufferMemory=1099511627776;"
+                        + "TryTimeout=3600;MinRate=1;CallTimeout=86400;BlockSize=268435456;MaxTries=1",
+                        c -> c.transfer.maxInFlight == 64 && c.transfer.maxBufferMemory == 1L << 40
+                        && c.transfer.callTimeoutSeconds == 86_400 && c.blockSize == 256 << 20 && c.maxTries == 1),
+                refused(ACCOUNT + KEY + "MaxInFlight=0"), refused(ACCOUNT + KEY + "ReadAhead=65"),
+                refused(ACCOUNT + KEY + "RangeSize=67108865"), refused(ACCOUNT + KEY + "MaxBufferMemory=1048575"),
+                refused(ACCOUNT + KEY + "TryTimeout=3601"), refused(ACCOUNT + KEY + "MinRate=0"),
+                refused(ACCOUNT + KEY + "CallTimeout=x"), refused(ACCOUNT + KEY + "BlockSize=268435457"),
                 refused(ACCOUNT + KEY + "ListLength=yes"), ok("UseDevelopmentStorage=true;listlength=TRUE", c -> c.listLength),
                 ok(ACCOUNT + KEY + "EndpointSuffix=core.chinacloudapi.cn",
                         c -> c.serviceConnectionString.contains("EndpointSuffix=core.chinacloudapi.cn")),
                 // The development store only when asked for, and never mixed with an account.
-                ok("UseDevelopmentStorage=TRUE;Container=abc", c -> c.developmentStore),
+                ok("UseDevelopmentStorage=TRUE;Container=abc;MaxInFlight=2", c -> c.developmentStore),
                 refused("UseDevelopmentStorage=false"), refused("UseDevelopmentStorage=true;" + ACCOUNT),
-                refused("UseDevelopmentStorage=true;AccountKeyEnv=KQ_KEY"),
+                refused("UseDevelopmentStorage=true;AccountKeyEnv=KQ_KEY"), refused("UseDevelopmentStorage=true;" + SAS),
+                refused("UseDevelopmentStorage=true;Auth=SharedKey"), refused("UseDevelopmentStorage=true;" + TENANT),
                 // One credential, from one source.
                 refused(ACCOUNT + KEY + SAS), refused(ACCOUNT + KEY + "AccountKeyEnv=KQ_KEY"),
                 ok(ACCOUNT + SAS, c -> c.auth == StorageConfig.Auth.SAS && c.sasToken.startsWith("sv=")),
                 ok(ACCOUNT + "SharedAccessSignature=?sp=r&sig=x", c -> c.sasToken.equals("sp=r&sig=x")),
                 refused(ACCOUNT + "SharedAccessSignature=sp=r;sig=x"), refused(ACCOUNT + "Auth=Sas"),
                 refused(ACCOUNT + KEY + "Auth=Sas"), refused("BlobEndpoint=https://h/acct;" + KEY),
-                ok(ACCOUNT + "AccountKeyEnv=KQ_KEY", c -> c.serviceConnectionString.contains(DEV_KEY)),
+                ok(ACCOUNT + "AccountKeyEnv=KQ_KEY",
+                        c -> c.serviceConnectionString.contains(DEV_KEY) && c.hasSecretSource()),
                 refused(ACCOUNT + "AccountKeyEnv=KQ_MISSING"), refused(ACCOUNT + "AccountKeyEnv=KQ_EMPTY"),
                 refused(ACCOUNT + "AccountKeyEnv=KQ_SECRET"), refused(ACCOUNT + "AccountKeyEnv=1BAD"),
                 ok(ACCOUNT + "AccountKeyFile=" + keyFile, c -> c.serviceConnectionString.contains(DEV_KEY)),
                 refused(ACCOUNT + "AccountKeyFile=relative/key.txt"), refused(ACCOUNT + "AccountKeyFile=" + empty),
-                refused(ACCOUNT + "AccountKeyFile=" + keyFile + ".missing"),
+                refused(ACCOUNT + "AccountKeyFile=" + keyFile + ".missing"), refused(ACCOUNT + "SasEnv=KQ_SECRET"),
+                refused(ACCOUNT + "SasFile=" + keyFile + ";SasEnv=KQ_KEY"),
                 // Microsoft Entra ID: the items each way needs, and HTTPS only.
                 ok(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT + "ClientSecretEnv=KQ_SECRET",
                         c -> c.clientSecret.equals("s3cret") && c.tokenEndpoint.startsWith("https://")),
@@ -90,6 +106,10 @@ class ConfigurationTest {
                         c -> c.tokenEndpoint.equals("https://acct.blob.core.usgovcloudapi.net")),
                 refused(HTTPS + "Auth=ManagedIdentity;ClientSecretEnv=KQ_SECRET"),
                 refused(HTTPS + "Auth=ClientCertificate;" + TENANT + CLIENT),
+                ok(HTTPS + "Auth=ClientCertificate;" + TENANT + CLIENT + "ClientCertificateFile=" + keyFile,
+                        StorageConfig::hasSecretSource),
+                refused(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT + "ClientSecretEnv=KQ_SECRET;ClientSecretFile="
+                        + keyFile),
                 ok(HTTPS + "Auth=WorkloadIdentity", c -> c.auth == StorageConfig.Auth.WORKLOAD_IDENTITY),
                 refused(HTTPS + "Auth=AzureCli;" + CLIENT), refused(HTTPS + "Auth=Kerberos"),
                 refused(HTTPS + KEY + TENANT));
@@ -107,6 +127,22 @@ class ConfigurationTest {
             assertTrue(check.test(c), c.toString());
             assertFalse(c.toString().contains("s3cret") || c.toString().contains(DEV_KEY), c.toString());
         }
+    }
+
+    /** The README's table of items is this one's rendering: names, rules, defaults and wording. */
+    @Test
+    void theReadmeDocumentsEveryItemAndItsDefault() throws IOException {
+        List<String> lines = Files.readAllLines(Path.of("README.md"));
+        int header = lines.indexOf("| Item | Rule and meaning | Default |");
+        assertTrue(header >= 0, "the README's item table");
+        StringBuilder table = new StringBuilder();
+        for (String line : lines.subList(header + 2, lines.size())) {
+            if (!line.startsWith("|")) {
+                break;
+            }
+            table.append(line).append('\n');
+        }
+        assertEquals(StorageConfig.documentation(), table.toString());
     }
 
     @Test
