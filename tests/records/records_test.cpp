@@ -131,18 +131,11 @@ ScopedLocalRef<jobject> Build(JNIEnv* env, const std::string& cls, const std::ve
   return {env, Script::Build(cls, fields)};
 }
 
-template <typename Items, typename ShowItem>
-std::string Join(const Items& items, const char* separator, ShowItem show) {
-  std::string out;
-  for (const auto& item : items) out += (&item == &*items.begin() ? "" : separator) + show(item);
-  return out;
-}
-std::string Show(const WStringList& list) { return Join(list, ",", U8); }  // a,b
-std::string Show(const MetaDataMap& map) {                                 // k=v,k2=v2
-  return Join(map, ",", [](const auto& e) { return U8(e.first) + "=" + U8(e.second.szProperty); });
-}
-std::string Show(const ObjectSubList& list) {  // f1{k=v};f2{}
-  return Join(list, ";", [](const auto& e) { return U8(e.first) + "{" + (e.second ? Show(*e.second) : "-") + "}"; });
+using test::Show;
+std::string Show(const WStringList& list) {  // a,b
+  std::string text;
+  for (const WString& entry : list) text += (&entry == &list.front() ? "" : ",") + U8(entry);
+  return text;
 }
 
 // Reads a result into seeded outputs; answers "ordinal|outputs".
