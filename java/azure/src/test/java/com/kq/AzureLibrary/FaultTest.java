@@ -202,14 +202,8 @@ class FaultTest {
             }
             return seen.add(r.getHeaders().getValue(HttpHeaderName.fromString("x-ms-range"))) ? "damage" : null;
         });
-        String box = container("damaged");
-        DataPath.testPolicy = injector;
-        try {
-            lib = init(Azurite.shared().connectionString() + "Container=" + box + ";BlockSize=" + BLOCK
-                    + ";RangeSize=262144");
-        } finally {
-            DataPath.testPolicy = null;
-        }
+        withFaults(injector, "RangeSize=262144");
+        String box = lib.GetContainerName().accountName;
         byte[] content = data(9, 3 * 1024 * 1024 + 5);
         if (writer.equals("the library")) {
             ok(lib.WriteObject("damaged", content, content.length, null).errorValue);
