@@ -91,18 +91,14 @@ SCENARIOS = [
              must_fail=True),
     Scenario("backup-commit-fails", "backup", ["kind=500,match=put-blocklist,path=big.bin,count=0"],
              must_fail=True),
-    # TCP faults, switched on when the named request passes.
-    Scenario("backup-reset", "backup", [toxic_rule("put-block", toxic("reset_peer", "upstream", timeout=0), 4,
-                                                   lifetime=2)], transient=True),
-    Scenario("backup-cut", "backup", [toxic_rule("put-block", toxic("limit_data", "upstream", bytes=100000), 4,
-                                                 lifetime=3)], transient=True),
-    Scenario("backup-stall", "backup", [toxic_rule("put-block", STALL, 4)], limit=LIMIT_STALLED, must_fail=True),
-    Scenario("restore-reset", "restore", [toxic_rule("get-range", toxic("reset_peer", timeout=0), 1,
-                                                     lifetime=2)], transient=True),
-    Scenario("restore-cut", "restore", [toxic_rule("get-range", toxic("limit_data", bytes=100000), 1,
-                                                   lifetime=3)], transient=True),
-    Scenario("restore-stall", "restore", [toxic_rule("get-range", STALL, 1)], limit=LIMIT_STALLED,
-             must_fail=True),
+    # TCP faults, switched on when the named request passes: on the way up for a backup, down for a restore.
+    *[Scenario(f"{op}-{name}", op, [toxic_rule(match, toxic(kind, stream, **attributes), skip, lifetime=lifetime)],
+               transient=True)
+      for op, match, skip, stream in (("backup", "put-block", 4, "upstream"), ("restore", "get-range", 1, "downstream"))
+      for name, kind, attributes, lifetime in (("reset", "reset_peer", {"timeout": 0}, 2),
+                                               ("cut", "limit_data", {"bytes": 100000}, 3))],
+    *[Scenario(f"{op}-stall", op, [toxic_rule(match, STALL, skip)], limit=LIMIT_STALLED, must_fail=True)
+      for op, match, skip in (("backup", "put-block", 4), ("restore", "get-range", 1))],
     Scenario("restore-trickle", "restore", [toxic_rule("get-range", TRICKLE, 1)], limit=LIMIT_STALLED,
              must_fail=True),
     # Ctrl-C while a request hangs.

@@ -45,17 +45,11 @@ struct HostCall {
   uint64_t nameCount = 2;
 };
 
-inline std::string Text(const MetaDataMap& map) {
-  std::string text;
-  for (const auto& e : map) text += (text.empty() ? "" : ",") + U8(e.first) + "=" + U8(e.second.szProperty);
-  return text;
-}
-
 // What a call changed, e.g. "size=3 buf=050607": the read buffer in hex up to
 // its last changed byte, the metadata out map and a sub-list whole.
 inline std::string Changes(const HostCall& h) {
   const HostCall fresh;
-  std::string s, hex, files;
+  std::string s, hex;
   auto add = [&s](const std::string& field) { s += (s.empty() ? "" : " ") + field; };
   if (h.out != fresh.out) add("out=" + U8(h.out));
   if (h.flag != fresh.flag) add("flag=" + std::to_string(h.flag));
@@ -65,10 +59,8 @@ inline std::string Changes(const HostCall& h) {
   while (end > 0 && h.buffer[end - 1] == 0xEE) --end;
   for (size_t i = 0; i < end; ++i) hex += {"0123456789abcdef"[h.buffer[i] >> 4], "0123456789abcdef"[h.buffer[i] & 15]};
   if (end > 0) add("buf=" + hex);
-  if (Text(h.metaOut) != "kept=host") add("meta=" + Text(h.metaOut));
-  if (h.subList == nullptr) return s;
-  for (const auto& f : *h.subList) files += U8(f.first) + (f.second ? "{" + Text(*f.second) + "}" : "<null>");
-  add("list=" + files);
+  if (Show(h.metaOut) != "kept=host") add("meta=" + Show(h.metaOut));
+  if (h.subList != nullptr) add("list=" + Show(*h.subList));
   return s;
 }
 
@@ -182,7 +174,7 @@ inline const std::vector<Slot>& ObjectSlots() {
         // A failed listing still hands out a list, which the host must free
         // (the sanitizer build reports it if it is not).
         {"GetObjectSubList/1", [](P& p, H& h) { return p.GetObjectSubList(u"f", &h.subList); }, "\"f\"", "",
-         "list=", 40, "", "CRetGetSubMetaDataList\nerrorValue=ord:3\nmetaDat=sub:f{k=v}|e{}", "list=e{}f{k=v}"},
+         "list=", 40, "", "CRetGetSubMetaDataList\nerrorValue=ord:3\nmetaDat=sub:f{k=v}|e{}", "list=e{};f{k=v}"},
         {"DeleteObjectByName/1", [](P& p, H& h) { return p.DeleteObjectByName(h.name); }, o, "", "", 40},
         {"DeleteObjectByHandle/1", [](P& p, H&) { return p.DeleteObjectByHandle(u"h"); }, "\"h\"", "", "", 40},
         // Decoded without GetErrorId: a missing error object is ordinal 40.

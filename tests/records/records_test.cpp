@@ -18,6 +18,7 @@
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
 #include "tests/support/LogReader.h"
+#include "tests/support/Script.h"
 #include "tests/support/TestJvm.h"
 
 namespace kq {
@@ -123,61 +124,18 @@ struct LocalFrame {
   JNIEnv* env;
 };
 
-// A static method of the test double's com.kq.testdouble.Script.
-template <typename... Args>
-ScopedLocalRef<jobject> CallScript(JNIEnv* env, const char* method, const char* signature, Args... args) {
-  ScopedLocalRef<jclass> script(env, env->FindClass("com/kq/testdouble/Script"));
-  jmethodID id = env->GetStaticMethodID(script.get(), method, signature);
-  ScopedLocalRef<jobject> out(env, env->CallStaticObjectMethod(script.get(), id, args...));
-  if (env->ExceptionCheck()) {  // a broken test, not a finding
-    env->ExceptionDescribe();
-    env->ExceptionClear();
-    ADD_FAILURE() << "Java exception in Script." << method;
-  }
-  return out;
-}
-
-// A value in the Script's text forms ("ord:3", "md:a=1|b=2", ...).
-ScopedLocalRef<jobject> Parse(JNIEnv* env, const std::string& value) {
-  ScopedLocalRef<jstring> text(env, env->NewStringUTF(value.c_str()));
-  return CallScript(env, "parse", "(Ljava/lang/String;)Ljava/lang/Object;", text.get());
-}
-
-// A record of the model classes with the given "field=VALUE" assignments.
+// A value in the Script's text forms ("ord:3", "md:a=1|b=2", ...), a record
+// of the model classes with "field=VALUE" assignments.
+ScopedLocalRef<jobject> Parse(JNIEnv* env, const std::string& value) { return {env, Script::Parse(value)}; }
 ScopedLocalRef<jobject> Build(JNIEnv* env, const std::string& cls, const std::vector<std::string>& fields) {
-  ScopedLocalRef<jclass> string(env, env->FindClass("java/lang/String"));
-  const jsize count = static_cast<jsize>(fields.size());
-  ScopedLocalRef<jobjectArray> texts(env, env->NewObjectArray(count, string.get(), nullptr));
-  for (jsize i = 0; i < count; ++i) {
-    ScopedLocalRef<jstring> text(env, env->NewStringUTF(fields[static_cast<size_t>(i)].c_str()));
-    env->SetObjectArrayElement(texts.get(), i, text.get());
-  }
-  ScopedLocalRef<jstring> name(env, env->NewStringUTF(cls.c_str()));
-  return CallScript(env, "build", "(Ljava/lang/String;[Ljava/lang/String;)Ljava/lang/Object;", name.get(), texts.get());
+  return {env, Script::Build(cls, fields)};
 }
 
-// A Java array as the Script's journal shows it: {a=1, b=<noval>, null}.
-std::string ShowArray(JNIEnv* env, jobject array) {
-  const auto text = CallScript(env, "describe", "(Ljava/lang/Object;)Ljava/lang/String;", array);
-  const auto string = static_cast<jstring>(text.get());
-  const jchar* chars = env->GetStringChars(string, nullptr);
-  const WString copy(reinterpret_cast<const WChar*>(chars), static_cast<size_t>(env->GetStringLength(string)));
-  env->ReleaseStringChars(string, chars);
-  return U8(copy);
-}
-
-template <typename Items, typename ShowItem>
-std::string Join(const Items& items, const char* separator, ShowItem show) {
-  std::string out;
-  for (const auto& item : items) out += (&item == &*items.begin() ? "" : separator) + show(item);
-  return out;
-}
-std::string Show(const WStringList& list) { return Join(list, ",", U8); }  // a,b
-std::string Show(const MetaDataMap& map) {                                 // k=v,k2=v2
-  return Join(map, ",", [](const auto& e) { return U8(e.first) + "=" + U8(e.second.szProperty); });
-}
-std::string Show(const ObjectSubList& list) {  // f1{k=v};f2{}
-  return Join(list, ";", [](const auto& e) { return U8(e.first) + "{" + (e.second ? Show(*e.second) : "-") + "}"; });
+using test::Show;
+std::string Show(const WStringList& list) {  // a,b
+  std::string text;
+  for (const WString& entry : list) text += (&entry == &list.front() ? "" : ",") + U8(entry);
+  return text;
 }
 
 // Reads a result into seeded outputs; answers "ordinal|outputs".
@@ -355,7 +313,7 @@ TEST(Records, NewStringArray) {
   JNIEnv* env = CurrentEnv();
   std::vector<WString> strings{u"a", u"", WString(u"x\0y", 3), u"\U0001F600"};
   ScopedLocalRef<jobjectArray> array(env, NewStringArray(env, 4, strings.data()));
-  EXPECT_EQ(ShowArray(env, array.get()), "[\"a\", \"\", \"x\", \"\U0001F600\"]");
+  EXPECT_EQ(Script::Describe(array.get()), "[\"a\", \"\", \"x\", \"\U0001F600\"]");
   EXPECT_EQ(NewStringArray(env, 0, strings.data()), nullptr);
   EXPECT_EQ(NewStringArray(env, -1, strings.data()), nullptr);
   EXPECT_EQ(NewStringArray(env, 2, nullptr), nullptr);
@@ -409,10 +367,10 @@ TEST(MetaData, ArrayFollowsCodeUnitOrder) {
                                {"\U0001F600", "6"},
                                {"\u00E9", "7"},
                                {"B", "8"}});
-  EXPECT_EQ(ShowArray(env, BuildMetaDataArray(env, &map).get()),
+  EXPECT_EQ(Script::Describe(BuildMetaDataArray(env, &map).get()),
             "{=4, B=8, a=2, ab=3, b=1, \u00E9=7, \U0001F600=6, \uFFFF=5}");
   const MetaDataMap empty;
-  EXPECT_EQ(ShowArray(env, BuildMetaDataArray(env, &empty).get()), "{}");
+  EXPECT_EQ(Script::Describe(BuildMetaDataArray(env, &empty).get()), "{}");
   EXPECT_EQ(BuildMetaDataArray(env, nullptr).get(), nullptr);
   EXPECT_FALSE(env->ExceptionCheck());
 }

@@ -27,6 +27,12 @@ class Call {
   ~Call() {
     if (env_ != nullptr) env_->PopLocalFrame(nullptr);
   }
+  // Ends the call's frame, keeping `result` as a local reference of the caller's.
+  jobject Keep(jobject result) {
+    JNIEnv* env = env_;
+    env_ = nullptr;
+    return env != nullptr ? env->PopLocalFrame(result) : nullptr;
+  }
 
   JNIEnv* env() const { return env_; }
   jstring Str(const std::string& utf8) {
@@ -34,11 +40,11 @@ class Call {
     return env_ ? env_->NewString(reinterpret_cast<const jchar*>(text.data()), static_cast<jsize>(text.size()))
                 : nullptr;
   }
-  jobjectArray Strs(const std::vector<std::string>& texts) {
+  jobjectArray Strs(const std::vector<std::string>& texts, bool modifiedUtf8 = false) {
     jclass string = env_ ? env_->FindClass("java/lang/String") : nullptr;
     jobjectArray array = string ? env_->NewObjectArray(static_cast<jsize>(texts.size()), string, nullptr) : nullptr;
     for (size_t i = 0; array != nullptr && i < texts.size(); ++i) {
-      ScopedLocalRef<jstring> text(env_, Str(texts[i]));
+      ScopedLocalRef<jstring> text(env_, modifiedUtf8 ? env_->NewStringUTF(texts[i].c_str()) : Str(texts[i]));
       env_->SetObjectArrayElement(array, static_cast<jsize>(i), text.get());
     }
     return array;
@@ -116,6 +122,22 @@ std::vector<std::string> Script::Journal() {
     entries.push_back(call.Text(entry.get()));
   }
   return entries;
+}
+
+jobject Script::Parse(const std::string& value) {
+  Call call;
+  return call.Keep(call.Run(true, "parse", "(Ljava/lang/String;)Ljava/lang/Object;", call.Str(value)));
+}
+
+jobject Script::Build(const std::string& className, const std::vector<std::string>& modifiedUtf8) {
+  Call call;
+  return call.Keep(call.Run(true, "build", "(Ljava/lang/String;[Ljava/lang/String;)Ljava/lang/Object;",
+                            call.Str(className), call.Strs(modifiedUtf8, true)));
+}
+
+std::string Script::Describe(jobject value) {
+  Call call;
+  return call.Text(static_cast<jstring>(call.Run(true, "describe", "(Ljava/lang/Object;)Ljava/lang/String;", value)));
 }
 
 std::string Script::Bytes(const void* data, size_t size) {

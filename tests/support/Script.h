@@ -5,6 +5,8 @@
 #ifndef KQ_TESTS_SUPPORT_SCRIPT_H_
 #define KQ_TESTS_SUPPORT_SCRIPT_H_
 
+#include <jni.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -30,6 +32,13 @@ struct Script {
   static void ClearJournal();
   // How the journal shows a byte array: "bytes(len=N,crc=xxxxxxxx)".
   static std::string Bytes(const void* data, size_t size);
+
+  // A value in the text forms above, and a record of a model class built of
+  // "field=VALUE" assignments in modified UTF-8, as a local reference of the
+  // caller's frame; Describe shows a value as the journal does.
+  static jobject Parse(const std::string& value);
+  static jobject Build(const std::string& className, const std::vector<std::string>& modifiedUtf8);
+  static std::string Describe(jobject value);
 };
 
 }  // namespace test

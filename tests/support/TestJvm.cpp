@@ -131,6 +131,20 @@ std::string TakeJniWarnings() {
 WString W(const std::string& utf8) { return platform::Widen(utf8); }
 std::string U8(const WString& text) { return platform::WideToAnsi(text); }
 
+std::string Show(const MetaDataMap& map) {
+  std::string text;
+  for (const auto& e : map) text += (text.empty() ? "" : ",") + U8(e.first) + "=" + U8(e.second.szProperty);
+  return text;
+}
+
+std::string Show(const ObjectSubList& list) {
+  std::string text;
+  for (const auto& f : list) {
+    text += (text.empty() ? "" : ";") + U8(f.first) + (f.second ? "{" + Show(*f.second) + "}" : "<null>");
+  }
+  return text;
+}
+
 }  // namespace test
 }  // namespace kq
 

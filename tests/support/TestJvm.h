@@ -37,6 +37,10 @@ std::string TakeJniWarnings();
 
 WString W(const std::string& utf8);
 std::string U8(const WString& text);
+// Host maps and sub-lists as the tables write them: "k=v,k2=v2" and
+// "f1{k=v};f2{}" (a file without a map "f<null>").
+std::string Show(const MetaDataMap& map);
+std::string Show(const ObjectSubList& list);
 
 }  // namespace test
 }  // namespace kq

@@ -6,6 +6,7 @@ import com.azure.core.http.HttpMethod;
 import com.azure.core.http.HttpRequest;
 import com.azure.core.http.HttpResponse;
 import com.azure.core.exception.HttpResponseException;
+import com.azure.core.util.FluxUtil;
 import com.kq.KQCloudPluginInterface.ERRORID;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -20,6 +21,7 @@ import java.net.ConnectException;
 import java.net.SocketTimeoutException;
 import java.nio.ByteBuffer;
 import java.nio.charset.Charset;
+import java.nio.charset.StandardCharsets;
 import java.time.Duration;
 import java.util.ArrayList;
 import java.util.HashSet;
@@ -37,17 +39,24 @@ import static org.junit.jupiter.api.Assertions.*;
 
 /** The data path's pure parts: the buffer budget, the retry and deadline arithmetic, the handles. No emulator. */
 class PipelineUnitTest {
-    /** A bare service answer, as the SDK hands it to a retry decision. */
+    /** A service answer made in the test: a bare one, as the SDK hands it to a retry decision, or any body. */
     static final class Answer extends HttpResponse {
         private final int status;
-        private final HttpHeaders headers = new HttpHeaders();
+        private final HttpHeaders headers;
+        private final Flux<ByteBuffer> body;
 
         Answer(int status, String... headerPairs) {
-            super(new HttpRequest(HttpMethod.GET, "http://127.0.0.1/x"));
-            this.status = status;
+            this(new HttpRequest(HttpMethod.GET, "http://127.0.0.1/x"), status, new HttpHeaders(), Flux.empty());
             for (int i = 0; i + 1 < headerPairs.length; i += 2) {
                 headers.set(HttpHeaderName.fromString(headerPairs[i]), headerPairs[i + 1]);
             }
+        }
+
+        Answer(HttpRequest request, int status, HttpHeaders headers, Flux<ByteBuffer> body) {
+            super(request);
+            this.status = status;
+            this.headers = headers;
+            this.body = body;
         }
 
         @Override
@@ -68,22 +77,22 @@ class PipelineUnitTest {
 
         @Override
         public Flux<ByteBuffer> getBody() {
-            return Flux.empty();
+            return body;
         }
 
         @Override
         public Mono<byte[]> getBodyAsByteArray() {
-            return Mono.just(new byte[0]);
+            return FluxUtil.collectBytesInByteBufferStream(body);
         }
 
         @Override
         public Mono<String> getBodyAsString() {
-            return Mono.just("");
+            return getBodyAsString(StandardCharsets.UTF_8);
         }
 
         @Override
         public Mono<String> getBodyAsString(Charset charset) {
-            return Mono.just("");
+            return getBodyAsByteArray().map(b -> new String(b, charset));
         }
     }
 

@@ -6,8 +6,8 @@ import org.junit.jupiter.api.Test;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
-import java.util.function.Supplier;
 
+import static com.kq.AzureLibrary.TestSupport.answer;
 import static com.kq.AzureLibrary.TestSupport.eightAtOnce;
 import static com.kq.KQCloudPluginInterface.ERRORID.*;
 import static org.junit.jupiter.api.Assertions.*;
@@ -30,22 +30,6 @@ class SessionTableTest {
 
     private static ReadSession reader(String name) {
         return new ReadSession(HandleTokens.newHandle(), name, CONNECTION, 10, "etag", Map.of());
-    }
-
-    /** What a call answered: its value, or the failure's identifier. */
-    private static Object answer(Supplier<Object> call) {
-        try {
-            return call.get();
-        } catch (StorageFailure f) {
-            return f.id;
-        }
-    }
-
-    private static Object answer(Runnable call) {
-        return answer((Supplier<Object>) () -> {
-            call.run();
-            return null;
-        });
     }
 
     @Test

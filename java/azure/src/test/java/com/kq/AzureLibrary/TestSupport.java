@@ -158,11 +158,7 @@ final class TestSupport {
             List<Object> out = new ArrayList<>();
             for (Future<Object> f : pool.invokeAll(IntStream.range(0, 8).<Callable<Object>>mapToObj(t -> () -> {
                 start.await();
-                try {
-                    return task.apply(t);
-                } catch (StorageFailure failure) {
-                    return failure.id;
-                }
+                return answer(() -> task.apply(t));
             }).collect(Collectors.toList()), 120, TimeUnit.SECONDS)) {
                 out.add(f.get());
             }
@@ -170,6 +166,22 @@ final class TestSupport {
         } finally {
             pool.shutdown();
         }
+    }
+
+    /** What a call answered: its value, or the identifier of the StorageFailure it threw. */
+    static Object answer(Supplier<Object> call) {
+        try {
+            return call.get();
+        } catch (StorageFailure f) {
+            return f.id;
+        }
+    }
+
+    static Object answer(Runnable call) {
+        return answer((Supplier<Object>) () -> {
+            call.run();
+            return null;
+        });
     }
 
     static void expect(ERRORID expected, CErrorValue actual) {
