@@ -21,6 +21,9 @@ wait_port() {  # PORT PID LOG
     until port_answers "$1"; do kill -0 "$2" || { cat "$3"; exit 1; }; sleep 0.2; done
 }
 
+# The median of the numbers on standard input, separated by blanks or lines (empty fields are not numbers).
+median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
 # start_link [AZURITE OPTION...]: Azurite on disk in $work/azurite and Toxiproxy in front of it, both in pids.
 # Sets azurite_port, api (Toxiproxy's API) and link_port (the proxy clients talk to); toxic JSON adds a toxic.
 start_link() {

@@ -14,7 +14,10 @@
 # CMP_ROUNDS (1; the order of the tools turns every round), CMP_KQ_OPTIONS (extra kqhost options).
 # Installs its clients into <repo>/.tools when missing (pip --target .tools/python; go install rclone into
 # .tools/bin). Every run is timed as a whole process. Figures: MB/s (10^6 bytes/s) or files/s, medians of the
-# rounds; "req" is the requests of the last round.
+# rounds; "req" is the requests of the last round. Each cell shows the whole-process figure and, after the slash,
+# the figure net of the tool's start-up: the median time of a run that lists an empty prefix (a VM, an
+# interpreter or a binary starting, its configuration and one request), measured on the same link before the
+# workloads and printed as the "start" row.
 set -euo pipefail
 
 build="${1:?usage: run-compare-bench.sh BUILD_DIR}"
@@ -105,6 +108,9 @@ timed() {
     kqhost/backup) kq backup "$src" --prefix "$prefix" ;;
     kqhost/restore) kq restore "$work/dst" --prefix "$prefix" ;;
     kqhost/delete) kq rm -r "$prefix" ;;
+    kqhost/start) kq ls "$prefix" ;;
+    sdk/start) sdk download "$prefix" "$work/dst" ;;
+    rclone/start) rc lsd az: ;;
     sdk/backup) sdk upload "$prefix" "$src" ;;
     sdk/restore) sdk download "$prefix" "$work/dst" ;;
     sdk/delete) sdk delete "$prefix" "$work/dst" ;;
@@ -122,14 +128,14 @@ timed() {
     small/*) units=$(find "$src" -type f | wc -l) ;;
     *) units=$(du -sb "$src" | awk '{ printf "%.6f", $1 / 1e6 }') ;;
     esac
+    [[ $op == start ]] && units=0
     awk -v u="$units" -v s="$start" -v e="$end" -v r=$(($(requests_now) - before)) \
-        'BEGIN { printf "%.1f %d\n", u / (e - s), r }'
+        'BEGIN { printf "%.1f %d %.3f\n", u / (e - s), r, e - s }'
 }
-median() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "load: $(uptime)"
 echo "one ${one_mib} MiB file; tree $tree MiB; small $small KiB; delete $delete_count objects; $rounds round(s)"
-echo "MB/s (files/s for small, objects/s for delete), whole process; req: requests of the last round"
+echo "MB/s (files/s for small, objects/s for delete): whole process/net of start-up; req: requests of the last round"
 printf '%-8s %-7s %-8s %-22s %-22s %-22s %s\n' profile load op kqhost "sdk x8" "rclone" "kq/sdk kq/rclone"
 tools=(kqhost sdk rclone)
 for profile in $profiles; do
@@ -143,25 +149,43 @@ for profile in $profiles; do
         ;;
     *) echo "unknown profile $profile" >&2; exit 2 ;;
     esac
+    # Each tool's start-up on this link: the time of a run that moves nothing.
+    declare -A startup=()
+    for tool in "${tools[@]}"; do
+        times=""
+        for round in $(seq 1 "$rounds"); do
+            read -r _ _ elapsed <<<"$(timed "$tool" one start "$profile-empty-$round")"
+            times+="$elapsed "
+        done
+        startup[$tool]=$(echo "$times" | median)
+    done
+    printf '%-8s %-7s %-8s %-22s %-22s %-22s\n' "$profile" - start "${startup[kqhost]} s" "${startup[sdk]} s" \
+        "${startup[rclone]} s"
     for load in $workloads; do
         ops="backup restore"
         [[ $load == delete ]] && ops=delete
         for op in $ops; do
-            declare -A got=() req=()
+            declare -A got=() net=() req=()
             for round in $(seq 1 "$rounds"); do
                 n=${#tools[@]}
                 for i in $(seq 0 $((n - 1))); do
                     tool=${tools[$(((i + round) % n))]}
                     result=$(timed "$tool" "$load" "$op" "$profile-$load-$round")
-                    read -r figure requests <<<"$result"
+                    read -r figure requests elapsed <<<"$result"
                     got[$tool]+="$figure "
+                    net[$tool]+="$(awk -v f="$figure" -v e="$elapsed" -v s="${startup[$tool]}" \
+                        'BEGIN { printf "%.1f", (e > s) ? f * e / (e - s) : f }') "
                     req[$tool]=$requests
                 done
             done
-            cell() { echo "$(echo "${got[$1]}" | median) (req ${req[$1]})"; }
-            k=$(echo "${got[kqhost]}" | median) s=$(echo "${got[sdk]}" | median) r=$(echo "${got[rclone]}" | median)
-            printf '%-8s %-7s %-8s %-22s %-22s %-22s %s\n' "$profile" "$load" "$op" "$(cell kqhost)" "$(cell sdk)" \
-                "$(cell rclone)" "$(awk -v k="$k" -v s="$s" -v r="$r" 'BEGIN { printf "%.2f %.2f", k / s, k / r }')"
+            cell() { echo "$(echo "${got[$1]}" | median)/$(echo "${net[$1]}" | median) (req ${req[$1]})"; }
+            ratio() {  # A B: A over B, whole and net
+                awk -v a="$(echo "${got[$1]}" | median)" -v b="$(echo "${got[$2]}" | median)" \
+                    -v c="$(echo "${net[$1]}" | median)" -v d="$(echo "${net[$2]}" | median)" \
+                    'BEGIN { printf "%.2f/%.2f", a / b, c / d }'
+            }
+            printf '%-8s %-7s %-8s %-22s %-22s %-22s %s %s\n' "$profile" "$load" "$op" "$(cell kqhost)" "$(cell sdk)" \
+                "$(cell rclone)" "$(ratio kqhost sdk)" "$(ratio kqhost rclone)"
         done
     done
 done

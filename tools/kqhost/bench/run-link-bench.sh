@@ -71,7 +71,6 @@ timed() {
     fi
     awk -v b=$((mib << 20)) -v s="$start" -v e="$end" 'BEGIN { printf "%.1f", b / 1e6 / (e - s) }'
 }
-median() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "one ${mib} MiB file, block $block, SDK concurrency 8, $rounds round(s); MB/s (10^6 bytes/s), whole process"
 printf '%-8s %-8s %-26s %-26s %s\n' profile op kqhost sdk "kqhost/sdk"
