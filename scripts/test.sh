@@ -52,8 +52,9 @@ clang-format --dry-run --Werror "${formatted[@]}" || {
 # Its own step rather than a phase of the Maven build below: it fails within seconds, before anything is
 # compiled, and in the quick run too, which has no Maven build.
 echo "== layout (google-java-format)"
-mvn -B -q -f java/azure/pom.xml spotless:check || {
-  echo "Java layout differs: run mvn -f java/azure/pom.xml spotless:apply" >&2
+mvn -B -q -f java/azure/pom.xml spotless:check >build-spotless.log 2>&1 || {
+  grep -F "[ERROR]" build-spotless.log | head -60
+  echo "Java layout differs: run mvn -f java/azure/pom.xml spotless:apply (log: build-spotless.log)" >&2
   exit 1
 }
 
