@@ -7,13 +7,14 @@
 #      trips in the 32-bit VM,
 #   4. the same with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/),
 #   5. the suites of the other toolchains (marked below).
-# Before any of that it checks the C++ layout (clang-format) and the CI
-# workflows (actionlint).
+# Before any of that it checks the C++ and Java layout (clang-format,
+# google-java-format) and the CI workflows (actionlint).
 #
 #   scripts/test.sh           everything
 #   scripts/test.sh --quick   the checks, then the native build and its tests
 #                             without the end-to-end ones (build/ only: no
-#                             Maven, no sanitizer build, no Windows/Wine stage)
+#                             Maven build, no sanitizer build, no Windows/Wine
+#                             stage)
 # Exit status 0 only when everything run passed.
 set -euo pipefail
 
@@ -44,6 +45,16 @@ mapfile -t formatted < <(git ls-files -- 'plugin/*.cpp' 'plugin/*.h' 'bridge/*.c
   'tools/*.cpp' 'tools/*.h' ':!tests/e2e/**' ':!tests/faults/**')
 clang-format --dry-run --Werror "${formatted[@]}" || {
   echo "layout differs from .clang-format: run clang-format -i on the files above" >&2
+  exit 1
+}
+
+# The Java files' layout: google-java-format (AOSP) through Spotless, over the trees java/azure/pom.xml lists.
+# Its own step rather than a phase of the Maven build below: it fails within seconds, before anything is
+# compiled, and in the quick run too, which has no Maven build.
+echo "== layout (google-java-format)"
+mvn -B -q -f java/azure/pom.xml spotless:check >build-spotless.log 2>&1 || {
+  grep -F "[ERROR]" build-spotless.log | head -60
+  echo "Java layout differs: run mvn -f java/azure/pom.xml spotless:apply (log: build-spotless.log)" >&2
   exit 1
 }
 
