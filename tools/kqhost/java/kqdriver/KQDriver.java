@@ -7,6 +7,7 @@ import com.kq.AzureLibrary.CReadObjectFnValue;
 import com.kq.AzureLibrary.CWObjectHandleFnValue;
 import com.kq.AzureLibrary.KQAzurePlugInLibrary;
 import com.kq.KQCloudPluginInterface.CErrorValue;
+
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.Files;
@@ -24,21 +25,19 @@ import java.util.concurrent.TimeUnit;
 import java.util.stream.Stream;
 
 /**
- * Drives the Java library directly, without the native plug-in: the yardstick for kqhost's backup
- * throughput (same protocol: one-shot write with metadata up to one block, otherwise a write
- * session of block-sized chunks whose last chunk carries the metadata), and a way to plant a
- * corrupt object for the end-to-end tests.
+ * Drives the Java library directly, without the native plug-in: the yardstick for kqhost's backup throughput
+ * (same protocol: one-shot write with metadata up to one block, otherwise a write session of block-sized chunks
+ * whose last chunk carries the metadata), and a way to plant a corrupt object for the end-to-end tests.
  *
  * <pre>
  *   KQDriver backup SRC PREFIX THREADS BLOCKSIZE   prints "driver-backup: FILES BYTES SECONDS"
  *   KQDriver corrupt NAME                          flips one byte of an object, keeping its metadata
  * </pre>
- *
- * The connection string comes from AZURE_STORAGE_CONNECTION_STRING (empty: Azurite on its default
- * port).
+ * The connection string comes from AZURE_STORAGE_CONNECTION_STRING (empty: Azurite on its default port).
  */
 public final class KQDriver {
-    private KQDriver() {}
+    private KQDriver() {
+    }
 
     public static void main(String[] args) throws Exception {
         String connection = System.getenv().getOrDefault("AZURE_STORAGE_CONNECTION_STRING", "");
@@ -51,16 +50,12 @@ public final class KQDriver {
             corrupt(connection, args[1]);
             System.out.println("driver-corrupt: " + args[1]);
         } else {
-            System.err.println(
-                    "usage: KQDriver backup SRC PREFIX THREADS BLOCKSIZE | corrupt NAME");
+            System.err.println("usage: KQDriver backup SRC PREFIX THREADS BLOCKSIZE | corrupt NAME");
             System.exit(2);
         }
     }
 
-    /**
-     * The outcome of one backup run; seconds count the walk and the transfers, not the library's
-     * start.
-     */
+    /** The outcome of one backup run; seconds count the walk and the transfers, not the library's start. */
     public static final class Result {
         public final long files;
         public final long bytes;
@@ -73,23 +68,17 @@ public final class KQDriver {
         }
     }
 
-    /**
-     * Backs up every regular file under {@code source} as PREFIX/relative/path; throws on the first
-     * failure.
-     */
-    public static Result backup(
-            String config, String source, String prefix, int threads, int blockSize)
+    /** Backs up every regular file under {@code source} as PREFIX/relative/path; throws on the first failure. */
+    public static Result backup(String config, String source, String prefix, int threads, int blockSize)
             throws Exception {
-        KQAzurePlugInLibrary library =
-                new KQAzurePlugInLibrary(System.getProperty("java.io.tmpdir"));
+        KQAzurePlugInLibrary library = new KQAzurePlugInLibrary(System.getProperty("java.io.tmpdir"));
         check("AzureInit", library.AzureInit(config, ""));
         try {
             long start = System.nanoTime();
             Path root = Path.of(source);
             List<Path> files = new ArrayList<>();
             try (Stream<Path> walk = Files.walk(root)) {
-                walk.filter(p -> Files.isRegularFile(p, java.nio.file.LinkOption.NOFOLLOW_LINKS))
-                        .forEach(files::add);
+                walk.filter(p -> Files.isRegularFile(p, java.nio.file.LinkOption.NOFOLLOW_LINKS)).forEach(files::add);
             }
             files.sort(Comparator.comparingLong(KQDriver::sizeOf).reversed());
             String base = prefix.isEmpty() ? "" : prefix.replaceAll("/+$", "") + "/";
@@ -124,8 +113,7 @@ public final class KQDriver {
             if (size <= blockSize) {
                 byte[] data = in.readNBytes((int) size);
                 sha.update(data);
-                CWObjectHandleFnValue r =
-                        library.WriteObject(name, data, data.length, meta(size, mtimeNs, sha));
+                CWObjectHandleFnValue r = library.WriteObject(name, data, data.length, meta(size, mtimeNs, sha));
                 check("WriteObject " + name, r.errorValue);
                 return size;
             }
@@ -141,9 +129,7 @@ public final class KQDriver {
                     int following = have == blockSize ? in.readNBytes(next, 0, blockSize) : 0;
                     sha.update(current, 0, have);
                     if (following == 0) {
-                        CWObjectHandleFnValue r =
-                                library.WriteObject(
-                                        handle, current, have, meta(size, mtimeNs, sha));
+                        CWObjectHandleFnValue r = library.WriteObject(handle, current, have, meta(size, mtimeNs, sha));
                         check("WriteObject " + name, r.errorValue);
                         break;
                     }
@@ -174,8 +160,7 @@ public final class KQDriver {
 
     /** Rewrites an object with one byte changed in its middle and its metadata as it was. */
     static void corrupt(String connection, String name) {
-        KQAzurePlugInLibrary library =
-                new KQAzurePlugInLibrary(System.getProperty("java.io.tmpdir"));
+        KQAzurePlugInLibrary library = new KQAzurePlugInLibrary(System.getProperty("java.io.tmpdir"));
         check("AzureInit", library.AzureInit(connection, ""));
         try {
             CGObjectMetaDataFnValue meta = library.GetObjectMetaData(name);
@@ -185,8 +170,7 @@ public final class KQDriver {
             java.io.ByteArrayOutputStream all = new java.io.ByteArrayOutputStream();
             byte[] buffer = new byte[1 << 20];
             for (long offset = 0; ; ) {
-                CReadObjectFnValue r =
-                        library.ReadObject(opened.objHandle, buffer, buffer.length, offset);
+                CReadObjectFnValue r = library.ReadObject(opened.objHandle, buffer, buffer.length, offset);
                 check("ReadObject " + name, r.errorValue);
                 if (r.sizeRead == 0) {
                     break;
@@ -200,9 +184,7 @@ public final class KQDriver {
                 throw new IllegalStateException(name + " is empty: nothing to corrupt");
             }
             data[data.length / 2] ^= 0x01;
-            check(
-                    "WriteObject " + name,
-                    library.WriteObject(name, data, data.length, meta.values).errorValue);
+            check("WriteObject " + name, library.WriteObject(name, data, data.length, meta.values).errorValue);
         } finally {
             library.AzureDeInit();
         }
@@ -217,15 +199,12 @@ public final class KQDriver {
     }
 
     private static String withItem(String connection, String item) {
-        return connection.isEmpty() || connection.endsWith(";")
-                ? connection + item
-                : connection + ";" + item;
+        return connection.isEmpty() || connection.endsWith(";") ? connection + item : connection + ";" + item;
     }
 
     private static void check(String what, CErrorValue e) {
         if (e == null || e.getOrdinalValue() != 0) {
-            throw new IllegalStateException(
-                    what + " failed: " + (e == null ? "no answer" : e.getErrorID()));
+            throw new IllegalStateException(what + " failed: " + (e == null ? "no answer" : e.getErrorID()));
         }
     }
 }

@@ -4,14 +4,16 @@ import com.kq.KQCloudPluginInterface.CErrorValue;
 import java.util.Arrays;
 
 /**
- * The library as the data-path benchmark sees it: a write only takes the array, a read only fills
- * it. Whatever time remains in a measured call is the plug-in's and the JNI's.
+ * The library as the data-path benchmark sees it: a write only takes the
+ * array, a read only fills it.  Whatever time remains in a measured call is
+ * the plug-in's and the JNI's.
  */
 public class KQAzurePlugInLibrary {
     private static final CErrorValue SUCCESS = new CErrorValue();
     private static final byte FILL = 0x5a;
 
-    public KQAzurePlugInLibrary(String installPath) {}
+    public KQAzurePlugInLibrary(String installPath) {
+    }
 
     public CErrorValue AzureInit(String initArg, String installPath) {
         return SUCCESS;

@@ -7,10 +7,11 @@ import com.kq.plugin.model.CString;
 import com.kq.testdouble.Script;
 
 /**
- * The scripted stand-in for the Java library, with the library's class name, constructor and
- * methods (names and signatures exactly as the plug-in looks them up). Every method journals its
- * call and answers what {@link Script} says; the default answer of each is noted where it is not
- * plain success. Adding a method is one line or two of the same shape.
+ * The scripted stand-in for the Java library, with the library's class name,
+ * constructor and methods (names and signatures exactly as the plug-in looks
+ * them up). Every method journals its call and answers what {@link Script}
+ * says; the default answer of each is noted where it is not plain success.
+ * Adding a method is one line or two of the same shape.
  */
 public class KQAzurePlugInLibrary {
     private final String installRoot;
@@ -40,8 +41,7 @@ public class KQAzurePlugInLibrary {
     // ---- objects: open, create, close; handles are "handle:" + name ----
 
     public CCreateFnValue CreateObject(String name) {
-        return Script.call(
-                "CreateObject/1", () -> new CCreateFnValue(ok(), "handle:" + name), name);
+        return Script.call("CreateObject/1", () -> new CCreateFnValue(ok(), "handle:" + name), name);
     }
 
     public CCreateFnValue OpenObject(String name) {
@@ -49,14 +49,12 @@ public class KQAzurePlugInLibrary {
     }
 
     public CCreateFnValue CreateCachedObject(String name) {
-        return Script.call(
-                "CreateCachedObject/1", () -> new CCreateFnValue(ok(), "handle:" + name), name);
+        return Script.call("CreateCachedObject/1", () -> new CCreateFnValue(ok(), "handle:" + name), name);
     }
 
     /** Default region: "region:" + name. */
     public CCreateFnValue GetBucketRegion(String name) {
-        return Script.call(
-                "GetBucketRegion/1", () -> new CCreateFnValue(ok(), "region:" + name), name);
+        return Script.call("GetBucketRegion/1", () -> new CCreateFnValue(ok(), "region:" + name), name);
     }
 
     public CErrorValue CloseObject(String handle) {
@@ -69,132 +67,63 @@ public class KQAzurePlugInLibrary {
         return Script.call("WriteObject/3", KQAzurePlugInLibrary::ok, name, data, size);
     }
 
-    public CWObjectHandleFnValue WriteObject(
-            String name, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call(
-                "WriteObject/4",
-                () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
-                name,
-                data,
-                size,
-                metaData);
+    public CWObjectHandleFnValue WriteObject(String name, byte[] data, long size, CPluginMetaData[] metaData) {
+        return Script.call("WriteObject/4", () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
+                name, data, size, metaData);
     }
 
-    public CWObjectHandleFnValue WriteObject(
-            String name, byte[] data, long size, CPluginMetaData[] metaData, long objFlag) {
-        return Script.call(
-                "WriteObject/5",
-                () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
-                name,
-                data,
-                size,
-                metaData,
-                objFlag);
-    }
-
-    public CWObjectHandleFnValue WriteCachedObject(
-            String name, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call(
-                "WriteCachedObject/4",
-                () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
-                name,
-                data,
-                size,
-                metaData);
-    }
-
-    public CCreateFnValue UpdateObject(
-            String first, String second, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call(
-                "UpdateObject/5",
-                () -> new CCreateFnValue(ok(), "handle:" + first),
-                first,
-                second,
-                data,
-                size,
-                metaData);
-    }
-
-    public CCreateFnValue UpdateObject(
-            String first,
-            String second,
-            byte[] data,
-            long size,
-            CPluginMetaData[] metaData,
+    public CWObjectHandleFnValue WriteObject(String name, byte[] data, long size, CPluginMetaData[] metaData,
             long objFlag) {
-        return Script.call(
-                "UpdateObject/6",
-                () -> new CCreateFnValue(ok(), "handle:" + first),
-                first,
-                second,
-                data,
-                size,
-                metaData,
-                objFlag);
+        return Script.call("WriteObject/5", () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
+                name, data, size, metaData, objFlag);
     }
 
-    public CErrorValue UpdateCachedObjectByHandle(
-            String first, String second, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call(
-                "UpdateCachedObjectByHandle/5",
-                KQAzurePlugInLibrary::ok,
-                first,
-                second,
-                data,
-                size,
-                metaData);
+    public CWObjectHandleFnValue WriteCachedObject(String name, byte[] data, long size, CPluginMetaData[] metaData) {
+        return Script.call("WriteCachedObject/4", () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
+                name, data, size, metaData);
     }
 
-    public CErrorValue UpdateCachedObjectByName(
-            String name, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call(
-                "UpdateCachedObjectByName/4", KQAzurePlugInLibrary::ok, name, data, size, metaData);
+    public CCreateFnValue UpdateObject(String first, String second, byte[] data, long size,
+            CPluginMetaData[] metaData) {
+        return Script.call("UpdateObject/5", () -> new CCreateFnValue(ok(), "handle:" + first),
+                first, second, data, size, metaData);
+    }
+
+    public CCreateFnValue UpdateObject(String first, String second, byte[] data, long size,
+            CPluginMetaData[] metaData, long objFlag) {
+        return Script.call("UpdateObject/6", () -> new CCreateFnValue(ok(), "handle:" + first),
+                first, second, data, size, metaData, objFlag);
+    }
+
+    public CErrorValue UpdateCachedObjectByHandle(String first, String second, byte[] data, long size,
+            CPluginMetaData[] metaData) {
+        return Script.call("UpdateCachedObjectByHandle/5", KQAzurePlugInLibrary::ok,
+                first, second, data, size, metaData);
+    }
+
+    public CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metaData) {
+        return Script.call("UpdateCachedObjectByName/4", KQAzurePlugInLibrary::ok, name, data, size, metaData);
     }
 
     /** Default: sizeRead = the bytes written into data (see Script, Reads). */
     public CReadObjectFnValue ReadObject(String name, byte[] data, long size, long offset) {
-        return Script.read(
-                "ReadObject/4",
-                data,
-                offset,
-                size,
-                count -> new CReadObjectFnValue(ok(), count),
-                name,
-                data,
-                size,
-                offset);
+        return Script.read("ReadObject/4", data, offset, size, count -> new CReadObjectFnValue(ok(), count),
+                name, data, size, offset);
     }
 
     /** Default: bytesRead as ReadObject, values empty. */
-    public CRObjectByNameFnValue ReadObjectByHandle(
-            String handle, byte[] data, long offset, long size, String[] names) {
-        return Script.read(
-                "ReadObjectByHandle/5",
-                data,
-                offset,
-                size,
+    public CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] data, long offset, long size,
+            String[] names) {
+        return Script.read("ReadObjectByHandle/5", data, offset, size,
                 count -> new CRObjectByNameFnValue(ok(), new CPluginMetaData[0], count),
-                handle,
-                data,
-                offset,
-                size,
-                names);
+                handle, data, offset, size, names);
     }
 
     /** Default: bytesRead as ReadObject, values empty. */
-    public CRObjectByNameFnValue ReadObjectByName(
-            String name, byte[] data, long offset, long size, String[] names) {
-        return Script.read(
-                "ReadObjectByName/5",
-                data,
-                offset,
-                size,
+    public CRObjectByNameFnValue ReadObjectByName(String name, byte[] data, long offset, long size, String[] names) {
+        return Script.read("ReadObjectByName/5", data, offset, size,
                 count -> new CRObjectByNameFnValue(ok(), new CPluginMetaData[0], count),
-                name,
-                data,
-                offset,
-                size,
-                names);
+                name, data, offset, size, names);
     }
 
     // ---- objects: queries, metadata, deletion ----
@@ -205,19 +134,14 @@ public class KQAzurePlugInLibrary {
 
     /** Default: no values. */
     public CGObjectMetaDataFnValue GetObjectMetaData(String name) {
-        return Script.call(
-                "GetObjectMetaData/1",
-                () -> new CGObjectMetaDataFnValue(ok(), new CPluginMetaData[0]),
-                name);
+        return Script.call("GetObjectMetaData/1",
+                () -> new CGObjectMetaDataFnValue(ok(), new CPluginMetaData[0]), name);
     }
 
     /** Default value: "value:" + item. */
     public CGetObjectMetaData GetObjectMetaData(String name, String item) {
-        return Script.call(
-                "GetObjectMetaData/2",
-                () -> new CGetObjectMetaData(ok(), "value:" + item),
-                name,
-                item);
+        return Script.call("GetObjectMetaData/2", () -> new CGetObjectMetaData(ok(), "value:" + item),
+                name, item);
     }
 
     /** Default: exists. */
@@ -227,16 +151,13 @@ public class KQAzurePlugInLibrary {
 
     /** Default: supported. */
     public CIsObjectExistFnValue IsObjectPathSupported(String path, int kind) {
-        return Script.call(
-                "IsObjectPathSupported/2", () -> new CIsObjectExistFnValue(ok(), true), path, kind);
+        return Script.call("IsObjectPathSupported/2", () -> new CIsObjectExistFnValue(ok(), true), path, kind);
     }
 
     /** Default: no elements. */
     public CRetGetSubMetaDataList GetObjectSubList(String name) {
-        return Script.call(
-                "GetObjectSubList/1",
-                () -> new CRetGetSubMetaDataList(ok(), new CObjectSubListElement[0]),
-                name);
+        return Script.call("GetObjectSubList/1",
+                () -> new CRetGetSubMetaDataList(ok(), new CObjectSubListElement[0]), name);
     }
 
     public CErrorValue DeleteObjectByName(String name) {
@@ -269,14 +190,12 @@ public class KQAzurePlugInLibrary {
 
     /** Default: no containers. */
     public KQListContainers GetListContainers() {
-        return Script.call(
-                "GetListContainers/0", () -> new KQListContainers(ok(), new KQAzureContainer[0]));
+        return Script.call("GetListContainers/0", () -> new KQListContainers(ok(), new KQAzureContainer[0]));
     }
 
     /** Default: no archive sets. */
     public KQListContainers GetArchiveSet() {
-        return Script.call(
-                "GetArchiveSet/0", () -> new KQListContainers(ok(), new KQAzureContainer[0]));
+        return Script.call("GetArchiveSet/0", () -> new KQListContainers(ok(), new KQAzureContainer[0]));
     }
 
     /** Default: no regions. */
@@ -295,8 +214,7 @@ public class KQAzurePlugInLibrary {
 
     /** Default: "id", "type", "name", "mail", 1, 2. */
     public CGetAccountInfoFnValue GetAccountInfo() {
-        return Script.call(
-                "GetAccountInfo/0",
+        return Script.call("GetAccountInfo/0",
                 () -> new CGetAccountInfoFnValue(ok(), "id", "type", "name", "mail", 1, 2));
     }
 
@@ -307,8 +225,7 @@ public class KQAzurePlugInLibrary {
 
     /** Default: "account". */
     public CUniqueAccountValue GetUniqueAccountName() {
-        return Script.call(
-                "GetUniqueAccountName/0", () -> new CUniqueAccountValue(ok(), "account"));
+        return Script.call("GetUniqueAccountName/0", () -> new CUniqueAccountValue(ok(), "account"));
     }
 
     /** Default: "owner". */
@@ -318,8 +235,7 @@ public class KQAzurePlugInLibrary {
 
     /** Default: same. */
     public CIsObjectExistFnValue IsSameAccount(String first, String second) {
-        return Script.call(
-                "IsSameAccount/2", () -> new CIsObjectExistFnValue(ok(), true), first, second);
+        return Script.call("IsSameAccount/2", () -> new CIsObjectExistFnValue(ok(), true), first, second);
     }
 
     public CErrorValue CheckConnectivity() {
@@ -328,8 +244,7 @@ public class KQAzurePlugInLibrary {
 
     /** Default: "key:" + first. */
     public CString getStorageKey(String first, String second) {
-        return Script.call(
-                "getStorageKey/2", () -> new CString(ok(), "key:" + first), first, second);
+        return Script.call("getStorageKey/2", () -> new CString(ok(), "key:" + first), first, second);
     }
 
     /** Default: "key". */

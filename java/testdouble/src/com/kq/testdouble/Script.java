@@ -6,6 +6,7 @@ import com.kq.AzureLibrary.CPluginValue;
 import com.kq.AzureLibrary.KQAzureContainer;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
+
 import java.lang.reflect.Field;
 import java.util.ArrayList;
 import java.util.HashMap;
@@ -19,63 +20,64 @@ import java.util.function.Supplier;
 import java.util.zip.CRC32;
 
 /**
- * The script of the test library: what each method of the scripted {@code KQAzurePlugInLibrary}
- * answers, and the journal of the calls it got. Native tests drive it through JNI; everything is
- * static and thread-safe.
+ * The script of the test library: what each method of the scripted
+ * {@code KQAzurePlugInLibrary} answers, and the journal of the calls it got.
+ * Native tests drive it through JNI; everything is static and thread-safe.
  *
  * <h2>Keys</h2>
- *
- * A method is named by its Java name, "/" and its number of parameters: {@code "AzureInit/2"},
- * {@code "WriteObject/3"}, {@code "WriteObject/4"}, {@code "WriteObject/5"}, {@code
- * "UpdateObject/5"}, {@code "UpdateObject/6"}, {@code "GetObjectMetaData/1"}, {@code
- * "GetObjectMetaData/2"}. Where two overloads have the same count the array form gets a plural
- * name: {@code "DeleteObjectByHandle/1"} is the one-handle form and {@code
- * "DeleteObjectByHandles/1"} the form taking a {@code String[]}. The constructor is {@code
- * "<init>/1"}.
+ * A method is named by its Java name, "/" and its number of parameters:
+ * {@code "AzureInit/2"}, {@code "WriteObject/3"}, {@code "WriteObject/4"},
+ * {@code "WriteObject/5"}, {@code "UpdateObject/5"}, {@code "UpdateObject/6"},
+ * {@code "GetObjectMetaData/1"}, {@code "GetObjectMetaData/2"}. Where two
+ * overloads have the same count the array form gets a plural name:
+ * {@code "DeleteObjectByHandle/1"} is the one-handle form and
+ * {@code "DeleteObjectByHandles/1"} the form taking a {@code String[]}. The
+ * constructor is {@code "<init>/1"}.
  *
  * <h2>Answers</h2>
- *
- * Unless scripted, a method answers success (ordinal 0) with a record of fixed content (for example
- * {@code objHandle} = "handle:" + name); each method of the library says what. {@link #returns}
- * replaces that answer (null included) and {@link #throwsOn} makes the method throw a
- * RuntimeException; both hold until {@link #reset}. A scripted answer of the wrong class makes the
- * method throw a ClassCastException.
+ * Unless scripted, a method answers success (ordinal 0) with a record of
+ * fixed content (for example {@code objHandle} = "handle:" + name); each
+ * method of the library says what. {@link #returns} replaces that answer (null
+ * included) and {@link #throwsOn} makes the method throw a RuntimeException;
+ * both hold until {@link #reset}. A scripted answer of the wrong class makes
+ * the method throw a ClassCastException.
  *
  * <h2>Values</h2>
- *
- * {@link #returnsValue}, {@link #build} and {@link #returnsBuilt} take values as text, one form per
- * prefix (the table {@code VALUES}; a new form is one line there):
- *
+ * {@link #returnsValue}, {@link #build} and {@link #returnsBuilt} take values
+ * as text, one form per prefix (the table {@code VALUES}; a new form is one
+ * line there):
  * <ul>
- *   <li>{@code null}
- *   <li>{@code ord:N}: a CErrorValue whose getOrdinalValue is N (outside the ERRORID range a
- *       subclass answers N, with FAILURE as identifier)
- *   <li>{@code noid:N}: a CErrorValue whose getErrorID is null, ordinal N
- *   <li>{@code s:TEXT}, {@code j:N} (long, signed or unsigned decimal), {@code i:N}, {@code
- *       z:true|false}
- *   <li>{@code sa:a|b|<null>}: String[]; {@code sa:} is the empty array, {@code <empty>} an empty
- *       string
- *   <li>{@code md:name=value|<null>|<nullname>=v|name=<null>|name=<noval>}: CPluginMetaData[] (a
- *       null element, a null name, a null value text, a null value object)
- *   <li>{@code ct:a|<null>|<nullname>}: KQAzureContainer[]
- *   <li>{@code sub:file{k=v;k2=v2}|<null>|<nullname>{}|file2<nometa>}: CObjectSubListElement[];
- *       inside the braces the entries of {@code md:} separated by ";", {@code <nometa>} a null
- *       metaDat
+ * <li>{@code null}</li>
+ * <li>{@code ord:N}: a CErrorValue whose getOrdinalValue is N (outside the
+ *     ERRORID range a subclass answers N, with FAILURE as identifier)</li>
+ * <li>{@code noid:N}: a CErrorValue whose getErrorID is null, ordinal N</li>
+ * <li>{@code s:TEXT}, {@code j:N} (long, signed or unsigned decimal),
+ *     {@code i:N}, {@code z:true|false}</li>
+ * <li>{@code sa:a|b|<null>}: String[]; {@code sa:} is the empty array,
+ *     {@code <empty>} an empty string</li>
+ * <li>{@code md:name=value|<null>|<nullname>=v|name=<null>|name=<noval>}:
+ *     CPluginMetaData[] (a null element, a null name, a null value text, a
+ *     null value object)</li>
+ * <li>{@code ct:a|<null>|<nullname>}: KQAzureContainer[]</li>
+ * <li>{@code sub:file{k=v;k2=v2}|<null>|<nullname>{}|file2<nometa>}:
+ *     CObjectSubListElement[]; inside the braces the entries of {@code md:}
+ *     separated by ";", {@code <nometa>} a null metaDat</li>
  * </ul>
  *
  * <h2>Journal</h2>
- *
- * One entry per call, {@code Key(arg, arg, ...)}, made when the call arrives: null as {@code null},
- * a String in double quotes, a long as unsigned decimal, int and boolean as they are, a byte[] as
- * {@code bytes(len=N,crc=xxxxxxxx)} (CRC-32, eight lower-case hex digits), a String[] as {@code
- * ["a", null]}, a CPluginMetaData[] as {@code {name=value, ...}} in array order.
+ * One entry per call, {@code Key(arg, arg, ...)}, made when the call
+ * arrives: null as {@code null}, a String in double quotes, a long as
+ * unsigned decimal, int and boolean as they are, a byte[] as
+ * {@code bytes(len=N,crc=xxxxxxxx)} (CRC-32, eight lower-case hex digits), a
+ * String[] as {@code ["a", null]}, a CPluginMetaData[] as
+ * {@code {name=value, ...}} in array order.
  *
  * <h2>Reads</h2>
- *
- * ReadObject, ReadObjectByHandle and ReadObjectByName fill the array with byte i = (offset + i)
- * &amp; 0xFF, or with the bytes of {@link #setReadData} (repeated), and report the count of {@link
- * #setReadCount}, by default the requested size capped at the array's length. Only min(count,
- * length) bytes are written.
+ * ReadObject, ReadObjectByHandle and ReadObjectByName fill the array with
+ * byte i = (offset + i) &amp; 0xFF, or with the bytes of {@link #setReadData}
+ * (repeated), and report the count of {@link #setReadCount}, by default the
+ * requested size capped at the array's length. Only min(count, length)
+ * bytes are written.
  */
 public final class Script {
     private static final Map<String, Object> ANSWERS = new HashMap<>();
@@ -96,20 +98,16 @@ public final class Script {
         VALUES.put("z:", Script::parseBoolean);
         VALUES.put("sa:", text -> elements(text, "\\|", String[]::new, Script::text));
         VALUES.put("md:", text -> metaData(text, "\\|"));
-        VALUES.put(
-                "ct:", text -> elements(text, "\\|", KQAzureContainer[]::new, Script::container));
-        VALUES.put(
-                "sub:",
-                text ->
-                        elements(
-                                text, "\\|", CObjectSubListElement[]::new, Script::subListElement));
+        VALUES.put("ct:", text -> elements(text, "\\|", KQAzureContainer[]::new, Script::container));
+        VALUES.put("sub:", text -> elements(text, "\\|", CObjectSubListElement[]::new, Script::subListElement));
     }
 
     private static final String[] RECORD_PACKAGES = {
         "com.kq.AzureLibrary.", "com.kq.plugin.model.", "com.kq.KQCloudPluginInterface.",
     };
 
-    private Script() {}
+    private Script() {
+    }
 
     // ---- scripting (called by the tests) ----
 
@@ -159,8 +157,9 @@ public final class Script {
     }
 
     /**
-     * A new object of {@code className} (simple names are looked up in the model packages) made by
-     * its no-argument constructor, with each "field=VALUE" assignment applied to its public fields.
+     * A new object of {@code className} (simple names are looked up in the
+     * model packages) made by its no-argument constructor, with each
+     * "field=VALUE" assignment applied to its public fields.
      */
     public static Object build(String className, String[] assignments) {
         try {
@@ -205,16 +204,10 @@ public final class Script {
     }
 
     /**
-     * A read: journals, fills {@code data} and answers as scripted or with the default made from
-     * the count read.
+     * A read: journals, fills {@code data} and answers as scripted or with
+     * the default made from the count read.
      */
-    public static <T> T read(
-            String key,
-            byte[] data,
-            long offset,
-            long size,
-            LongFunction<T> answer,
-            Object... args) {
+    public static <T> T read(String key, byte[] data, long offset, long size, LongFunction<T> answer, Object... args) {
         long count;
         synchronized (Script.class) {
             journalCall(key, args);
@@ -260,10 +253,7 @@ public final class Script {
 
     private static void fill(byte[] data, byte[] pattern, long offset, int count) {
         for (int i = 0; i < count; i++) {
-            data[i] =
-                    pattern != null && pattern.length > 0
-                            ? pattern[i % pattern.length]
-                            : (byte) ((offset + i) & 0xFF);
+            data[i] = pattern != null && pattern.length > 0 ? pattern[i % pattern.length] : (byte) ((offset + i) & 0xFF);
         }
     }
 
@@ -292,9 +282,7 @@ public final class Script {
                 if (entry == null) {
                     out.append("null");
                 } else {
-                    out.append(entry.szPropertyName)
-                            .append('=')
-                            .append(entry.val == null ? "<noval>" : entry.val.szProperty);
+                    out.append(entry.szPropertyName).append('=').append(entry.val == null ? "<noval>" : entry.val.szProperty);
                 }
             }
             return out.append('}').toString();
@@ -330,8 +318,7 @@ public final class Script {
     }
 
     /** Splits a list; the empty text is the empty array. */
-    private static <E> E[] elements(
-            String text, String separator, IntFunction<E[]> array, Function<String, E> element) {
+    private static <E> E[] elements(String text, String separator, IntFunction<E[]> array, Function<String, E> element) {
         String[] parts = text.isEmpty() ? new String[0] : text.split(separator, -1);
         E[] out = array.apply(parts.length);
         for (int i = 0; i < parts.length; i++) {
@@ -371,27 +358,24 @@ public final class Script {
 
     private static CObjectSubListElement subListElement(String text) {
         if (text.endsWith("<nometa>")) {
-            return new CObjectSubListElement(
-                    name(text.substring(0, text.length() - "<nometa>".length())), null);
+            return new CObjectSubListElement(name(text.substring(0, text.length() - "<nometa>".length())), null);
         }
         int brace = text.indexOf('{');
         if (brace < 0 || !text.endsWith("}")) {
             throw new IllegalArgumentException("not file{entries} or file<nometa>: " + text);
         }
-        return new CObjectSubListElement(
-                name(text.substring(0, brace)),
+        return new CObjectSubListElement(name(text.substring(0, brace)),
                 metaData(text.substring(brace + 1, text.length() - 1), ";"));
     }
 
     /** Error objects that a well-behaved library never returns. */
     static final class Errors {
-        private Errors() {}
+        private Errors() {
+        }
 
         static CErrorValue withOrdinal(int ordinal) {
             ERRORID[] all = ERRORID.values();
-            return ordinal >= 0 && ordinal < all.length
-                    ? new CErrorValue(all[ordinal])
-                    : new OutOfRange(ordinal);
+            return ordinal >= 0 && ordinal < all.length ? new CErrorValue(all[ordinal]) : new OutOfRange(ordinal);
         }
 
         /** An ordinal that no ERRORID constant has. */

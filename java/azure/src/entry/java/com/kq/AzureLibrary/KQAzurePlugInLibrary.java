@@ -7,32 +7,24 @@ import com.kq.plugin.model.CInt;
 import com.kq.plugin.model.CString;
 
 /**
- * The class the native plug-in looks up by name: it forwards every call to {@link
- * AzureStorageLibrary}, which does the work. The whole library is compiled for release 8, so it
- * loads and works on Java {@value #REQUIRED_JAVA} and every later release. When the implementation
- * cannot run (a VM reporting an older release, or a class of the library or its dependencies
- * missing from the class path), the constructor logs one line saying why and every call goes to
- * {@link NotSupportedLibrary}, which answers {@link ERRORID#NOT_SUPPORTED} (host code 24). Nothing
+ * The class the native plug-in looks up by name: it forwards every call to {@link AzureStorageLibrary}, which
+ * does the work. The whole library is compiled for release 8, so it loads and works on Java {@value #REQUIRED_JAVA}
+ * and every later release. When the implementation cannot run (a VM reporting an older release, or a class of the
+ * library or its dependencies missing from the class path), the constructor logs one line saying why and every
+ * call goes to {@link NotSupportedLibrary}, which answers {@link ERRORID#NOT_SUPPORTED} (host code 24). Nothing
  * here throws.
  */
 public class KQAzurePlugInLibrary {
     /** The oldest Java feature release the implementation runs on. */
     static final int REQUIRED_JAVA = 8;
-
     private static final String IMPLEMENTATION = "com.kq.AzureLibrary.AzureStorageLibrary";
-
     /**
-     * Classes the implementation needs from its dependency jars, loaded (not initialised) before it
-     * is built, so that a jar missing beside the library shows here, once, and not as a failure of
-     * some later call.
+     * Classes the implementation needs from its dependency jars, loaded (not initialised) before it is built, so
+     * that a jar missing beside the library shows here, once, and not as a failure of some later call.
      */
     private static final String[] DEPENDENCIES = {
-        "com.azure.storage.blob.BlobServiceClientBuilder",
-        "com.azure.core.http.okhttp.OkHttpAsyncHttpClientBuilder",
-        "okhttp3.OkHttpClient",
-        "okio.Buffer",
-        "kotlin.jvm.internal.Intrinsics",
-        "reactor.core.publisher.Mono",
+        "com.azure.storage.blob.BlobServiceClientBuilder", "com.azure.core.http.okhttp.OkHttpAsyncHttpClientBuilder",
+        "okhttp3.OkHttpClient", "okio.Buffer", "kotlin.jvm.internal.Intrinsics", "reactor.core.publisher.Mono",
     };
 
     /** The implementation, or the one answering NOT_SUPPORTED. */
@@ -43,18 +35,15 @@ public class KQAzurePlugInLibrary {
     }
 
     /**
-     * Why this VM cannot run the implementation, or null when it can, from its {@code
-     * java.specification.version} ("1.8" on Java 8, "11" from Java 9 on).
+     * Why this VM cannot run the implementation, or null when it can, from its {@code java.specification.version}
+     * ("1.8" on Java 8, "11" from Java 9 on).
      */
     static String unsupportedReason(String specificationVersion) {
         if (featureOf(specificationVersion) >= REQUIRED_JAVA) {
             return null;
         }
-        return "KQ Azure library: Java "
-                + System.getProperty("java.version", specificationVersion)
-                + " is running; the library needs Java "
-                + REQUIRED_JAVA
-                + " or later"
+        return "KQ Azure library: Java " + System.getProperty("java.version", specificationVersion)
+                + " is running; the library needs Java " + REQUIRED_JAVA + " or later"
                 + "; every storage call answers NOT_SUPPORTED (host code 24)";
     }
 
@@ -83,27 +72,20 @@ public class KQAzurePlugInLibrary {
                 for (String name : DEPENDENCIES) {
                     Class.forName(name, false, loader);
                 }
-                return (StorageLibrary)
-                        Class.forName(IMPLEMENTATION)
-                                .getConstructor(String.class)
-                                .newInstance(installPath);
+                return (StorageLibrary) Class.forName(IMPLEMENTATION).getConstructor(String.class)
+                        .newInstance(installPath);
             }
         } catch (Throwable t) {
-            // A broken class path (a dependency jar missing) must not make the host's lookup fail
-            // either.
-            reason =
-                    "KQ Azure library: the implementation could not be loaded ("
-                            + t.getClass().getName()
-                            + (t.getMessage() == null ? "" : ": " + t.getMessage())
-                            + "); every storage call answers NOT_SUPPORTED (host code 24)";
+            // A broken class path (a dependency jar missing) must not make the host's lookup fail either.
+            reason = "KQ Azure library: the implementation could not be loaded (" + t.getClass().getName()
+                    + (t.getMessage() == null ? "" : ": " + t.getMessage())
+                    + "); every storage call answers NOT_SUPPORTED (host code 24)";
         }
         log(reason);
         return new NotSupportedLibrary();
     }
 
-    /**
-     * java.util.logging is on every Java 8 runtime, but a trimmed runtime may lack it: then stderr.
-     */
+    /** java.util.logging is on every Java 8 runtime, but a trimmed runtime may lack it: then stderr. */
     private static void log(String text) {
         try {
             java.util.logging.Logger.getLogger("com.kq.AzureLibrary").severe(text);
@@ -149,43 +131,31 @@ public class KQAzurePlugInLibrary {
         return library.WriteObject(target, data, size);
     }
 
-    public CWObjectHandleFnValue WriteObject(
-            String target, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
         return library.WriteObject(target, data, size, metadata);
     }
 
-    public CWObjectHandleFnValue WriteObject(
-            String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
+    public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
         return library.WriteObject(target, data, size, metadata, objFlag);
     }
 
-    public CWObjectHandleFnValue WriteCachedObject(
-            String target, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CWObjectHandleFnValue WriteCachedObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
         return library.WriteCachedObject(target, data, size, metadata);
     }
 
-    public CCreateFnValue UpdateObject(
-            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return library.UpdateObject(handle, name, data, size, metadata);
     }
 
-    public CCreateFnValue UpdateObject(
-            String handle,
-            String name,
-            byte[] data,
-            long size,
-            CPluginMetaData[] metadata,
-            long objFlag) {
+    public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
         return library.UpdateObject(handle, name, data, size, metadata, objFlag);
     }
 
-    public CErrorValue UpdateCachedObjectByHandle(
-            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return library.UpdateCachedObjectByHandle(handle, name, data, size, metadata);
     }
 
-    public CErrorValue UpdateCachedObjectByName(
-            String name, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return library.UpdateCachedObjectByName(name, data, size, metadata);
     }
 
@@ -193,13 +163,11 @@ public class KQAzurePlugInLibrary {
         return library.ReadObject(target, buffer, size, offset);
     }
 
-    public CRObjectByNameFnValue ReadObjectByHandle(
-            String handle, byte[] buffer, long offset, long size, String[] names) {
+    public CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] buffer, long offset, long size, String[] names) {
         return library.ReadObjectByHandle(handle, buffer, offset, size, names);
     }
 
-    public CRObjectByNameFnValue ReadObjectByName(
-            String name, byte[] buffer, long offset, long size, String[] names) {
+    public CRObjectByNameFnValue ReadObjectByName(String name, byte[] buffer, long offset, long size, String[] names) {
         return library.ReadObjectByName(name, buffer, offset, size, names);
     }
 

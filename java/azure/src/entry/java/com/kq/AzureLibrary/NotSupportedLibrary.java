@@ -7,10 +7,10 @@ import com.kq.plugin.model.CInt;
 import com.kq.plugin.model.CString;
 
 /**
- * The library on a VM that cannot run the implementation, or when the implementation could not be
- * loaded: every call answers {@link ERRORID#NOT_SUPPORTED} (host code 24) with a fresh result,
- * except {@link #GetObjectActualSize(long, long)}, which answers the object size as always.
- * Compiled for release 8 like the entry class.
+ * The library on a VM that cannot run the implementation, or when the implementation could not be loaded: every
+ * call answers {@link ERRORID#NOT_SUPPORTED} (host code 24) with a fresh result, except
+ * {@link #GetObjectActualSize(long, long)}, which answers the object size as always. Compiled for release 8 like
+ * the entry class.
  */
 final class NotSupportedLibrary implements StorageLibrary {
     private static CErrorValue refused() {
@@ -58,49 +58,37 @@ final class NotSupportedLibrary implements StorageLibrary {
     }
 
     @Override
-    public CWObjectHandleFnValue WriteObject(
-            String target, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
         return new CWObjectHandleFnValue(refused(), "");
     }
 
     @Override
-    public CWObjectHandleFnValue WriteObject(
-            String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
+    public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
         return new CWObjectHandleFnValue(refused(), "");
     }
 
     @Override
-    public CWObjectHandleFnValue WriteCachedObject(
-            String target, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CWObjectHandleFnValue WriteCachedObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
         return new CWObjectHandleFnValue(refused(), "");
     }
 
     @Override
-    public CCreateFnValue UpdateObject(
-            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return new CCreateFnValue(refused(), "");
     }
 
     @Override
-    public CCreateFnValue UpdateObject(
-            String handle,
-            String name,
-            byte[] data,
-            long size,
-            CPluginMetaData[] metadata,
-            long objFlag) {
+    public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
         return new CCreateFnValue(refused(), "");
     }
 
     @Override
-    public CErrorValue UpdateCachedObjectByHandle(
-            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return refused();
     }
 
     @Override
-    public CErrorValue UpdateCachedObjectByName(
-            String name, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return refused();
     }
 
@@ -110,14 +98,12 @@ final class NotSupportedLibrary implements StorageLibrary {
     }
 
     @Override
-    public CRObjectByNameFnValue ReadObjectByHandle(
-            String handle, byte[] buffer, long offset, long size, String[] names) {
+    public CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] buffer, long offset, long size, String[] names) {
         return new CRObjectByNameFnValue(refused(), null, 0L);
     }
 
     @Override
-    public CRObjectByNameFnValue ReadObjectByName(
-            String name, byte[] buffer, long offset, long size, String[] names) {
+    public CRObjectByNameFnValue ReadObjectByName(String name, byte[] buffer, long offset, long size, String[] names) {
         return new CRObjectByNameFnValue(refused(), null, 0L);
     }
 

@@ -6,8 +6,8 @@ import com.kq.plugin.model.CInt;
 import com.kq.plugin.model.CString;
 
 /**
- * Every call the native plug-in makes on the library, as {@link KQAzurePlugInLibrary} forwards them
- * to the implementation. Compiled for release 8 like the entry class, which refers to it on any VM.
+ * Every call the native plug-in makes on the library, as {@link KQAzurePlugInLibrary} forwards them to the
+ * implementation. Compiled for release 8 like the entry class, which refers to it on any VM.
  */
 interface StorageLibrary {
     CErrorValue AzureInit(String configuration, String installPath);
@@ -26,39 +26,25 @@ interface StorageLibrary {
 
     CErrorValue WriteObject(String target, byte[] data, long size);
 
-    CWObjectHandleFnValue WriteObject(
-            String target, byte[] data, long size, CPluginMetaData[] metadata);
+    CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata);
 
-    CWObjectHandleFnValue WriteObject(
-            String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag);
+    CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag);
 
-    CWObjectHandleFnValue WriteCachedObject(
-            String target, byte[] data, long size, CPluginMetaData[] metadata);
+    CWObjectHandleFnValue WriteCachedObject(String target, byte[] data, long size, CPluginMetaData[] metadata);
 
-    CCreateFnValue UpdateObject(
-            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata);
+    CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata);
 
-    CCreateFnValue UpdateObject(
-            String handle,
-            String name,
-            byte[] data,
-            long size,
-            CPluginMetaData[] metadata,
-            long objFlag);
+    CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag);
 
-    CErrorValue UpdateCachedObjectByHandle(
-            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata);
+    CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata);
 
-    CErrorValue UpdateCachedObjectByName(
-            String name, byte[] data, long size, CPluginMetaData[] metadata);
+    CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metadata);
 
     CReadObjectFnValue ReadObject(String target, byte[] buffer, long size, long offset);
 
-    CRObjectByNameFnValue ReadObjectByHandle(
-            String handle, byte[] buffer, long offset, long size, String[] names);
+    CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] buffer, long offset, long size, String[] names);
 
-    CRObjectByNameFnValue ReadObjectByName(
-            String name, byte[] buffer, long offset, long size, String[] names);
+    CRObjectByNameFnValue ReadObjectByName(String name, byte[] buffer, long offset, long size, String[] names);
 
     CErrorValue SetObjectMetaData(String target, String property, String value);
 

@@ -9,41 +9,30 @@ import com.azure.storage.blob.models.ListBlobsOptions;
 import com.azure.storage.blob.models.StorageAccountInfo;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
+
 import java.net.URI;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
 
-/**
- * Questions about the account and its containers: identity, size, locations, listings. Nothing here
- * writes.
- */
+/** Questions about the account and its containers: identity, size, locations, listings. Nothing here writes. */
 final class AccountQueries {
-    /**
-     * What a general-purpose storage account holds at most by default; the base of the "remaining"
-     * figure.
-     */
+    /** What a general-purpose storage account holds at most by default; the base of the "remaining" figure. */
     static final long ACCOUNT_CAPACITY_BYTES = 5L << 50;
 
-    private AccountQueries() {}
+    private AccountQueries() {
+    }
 
     /**
-     * The account: identity = account name; type = replication and kind; display name =
-     * "account/container"; no e-mail; used = bytes in the container; remaining = the default
-     * capacity less that.
+     * The account: identity = account name; type = replication and kind; display name = "account/container";
+     * no e-mail; used = bytes in the container; remaining = the default capacity less that.
      */
     static CGetAccountInfoFnValue accountInfo(StorageConnection c) {
         StorageAccountInfo info = c.service.getAccountInfo();
         String type = info.getSkuName() + "/" + info.getAccountKind();
         long used = containerBytes(c);
-        return new CGetAccountInfoFnValue(
-                new CErrorValue(ERRORID.SUCCESS),
-                c.accountName(),
-                type,
-                c.accountName() + "/" + c.config.containerName,
-                "",
-                used,
-                Math.max(0L, ACCOUNT_CAPACITY_BYTES - used));
+        return new CGetAccountInfoFnValue(new CErrorValue(ERRORID.SUCCESS), c.accountName(), type,
+                c.accountName() + "/" + c.config.containerName, "", used, Math.max(0L, ACCOUNT_CAPACITY_BYTES - used));
     }
 
     /** Bytes held by the committed objects of the container; 0 while it does not exist. */
@@ -51,8 +40,7 @@ final class AccountQueries {
         long total = 0;
         try {
             for (BlobItem item : c.container.listBlobs()) {
-                if (item.getProperties() != null
-                        && item.getProperties().getContentLength() != null) {
+                if (item.getProperties() != null && item.getProperties().getContentLength() != null) {
                     total += item.getProperties().getContentLength();
                 }
             }
@@ -65,10 +53,7 @@ final class AccountQueries {
         return total;
     }
 
-    /**
-     * "primary" for an existing container (writes always land there); empty names the configured
-     * one.
-     */
+    /** "primary" for an existing container (writes always land there); empty names the configured one. */
     static String bucketRegion(StorageConnection c, String containerName) {
         if (!containerClient(c, containerName).exists()) {
             throw StorageFailure.of(ERRORID.CONTAINER_NOT_FOUND);
@@ -88,8 +73,7 @@ final class AccountQueries {
 
     /** A name Azure would refuse is simply not a valid container; no request is sent for it. */
     static boolean isValidContainer(StorageConnection c, String name) {
-        return StorageConfig.isValidContainerName(name)
-                && c.service.getBlobContainerClient(name).exists();
+        return StorageConfig.isValidContainerName(name) && c.service.getBlobContainerClient(name).exists();
     }
 
     static KQAzureContainer[] containers(StorageConnection c) {
@@ -106,9 +90,7 @@ final class AccountQueries {
         for (BlobItem item : c.container.listBlobsByHierarchy("/", new ListBlobsOptions(), null)) {
             if (Boolean.TRUE.equals(item.isPrefix())) {
                 String name = item.getName();
-                out.add(
-                        new KQAzureContainer(
-                                name.endsWith("/") ? name.substring(0, name.length() - 1) : name));
+                out.add(new KQAzureContainer(name.endsWith("/") ? name.substring(0, name.length() - 1) : name));
             }
         }
         return out.toArray(new KQAzureContainer[0]);
@@ -117,10 +99,7 @@ final class AccountQueries {
     /** "primary", and "secondary" when the replication keeps a copy in a second region. */
     static String[] regions(StorageConnection c) {
         StorageAccountInfo info = c.service.getAccountInfo();
-        String sku =
-                info.getSkuName() == null
-                        ? ""
-                        : info.getSkuName().toString().toUpperCase(Locale.ROOT);
+        String sku = info.getSkuName() == null ? "" : info.getSkuName().toString().toUpperCase(Locale.ROOT);
         boolean geo = sku.contains("GRS") || sku.contains("GZRS");
         return geo ? new String[] {"primary", "secondary"} : new String[] {"primary"};
     }
@@ -133,8 +112,8 @@ final class AccountQueries {
     }
 
     /**
-     * {account name, normalised endpoint or null} of one designation: empty (the configured
-     * account), a connection string, an endpoint URL or a bare account name.
+     * {account name, normalised endpoint or null} of one designation: empty (the configured account), a
+     * connection string, an endpoint URL or a bare account name.
      */
     static String[] accountIdentity(StorageConnection c, String text) {
         String trimmed = text.trim();
@@ -161,9 +140,7 @@ final class AccountQueries {
         return new String[] {accountNameOfUrl(normalised), normalised};
     }
 
-    /**
-     * Without query and trailing slashes, in lower case: the form two endpoints are compared in.
-     */
+    /** Without query and trailing slashes, in lower case: the form two endpoints are compared in. */
     static String normaliseUrl(String url) {
         String u = url;
         int q = u.indexOf('?');
@@ -176,16 +153,12 @@ final class AccountQueries {
         return u.toLowerCase(Locale.ROOT);
     }
 
-    /**
-     * The account name inside an endpoint: the first host label, or the first path segment for
-     * IP-style URLs.
-     */
+    /** The account name inside an endpoint: the first host label, or the first path segment for IP-style URLs. */
     static String accountNameOfUrl(String url) {
         try {
             URI uri = URI.create(url);
             String host = uri.getHost() == null ? "" : uri.getHost();
-            boolean ipStyle =
-                    host.equals("localhost") || host.matches("[0-9.]+") || host.startsWith("[");
+            boolean ipStyle = host.equals("localhost") || host.matches("[0-9.]+") || host.startsWith("[");
             if (ipStyle) {
                 String path = uri.getPath() == null ? "" : uri.getPath();
                 String[] parts = path.split("/");

@@ -1,6 +1,7 @@
 package com.kq.AzureLibrary;
 
 import com.azure.storage.blob.models.Block;
+
 import java.nio.ByteBuffer;
 import java.util.Arrays;
 import java.util.Base64;
@@ -8,22 +9,19 @@ import java.util.List;
 import java.util.zip.Checksum;
 
 /**
- * Where an object's committed blocks lie and the CRC32C each block was staged with. This library
- * names every block it stages after its sum, so the committed block list (one request) tells a
- * reader what each block must hold. A range made of whole blocks is then checked here, with no
- * checksum asked of the service, which computes range MD5s only up to 4 MiB: a restore can fetch
- * ranges as large as the blocks, half the requests, and still check every byte. Objects whose
- * blocks were named by anyone else have no layout.
+ * Where an object's committed blocks lie and the CRC32C each block was staged with. This library names every
+ * block it stages after its sum, so the committed block list (one request) tells a reader what each block must
+ * hold. A range made of whole blocks is then checked here, with no checksum asked of the service, which computes
+ * range MD5s only up to 4 MiB: a restore can fetch ranges as large as the blocks, half the requests, and still
+ * check every byte. Objects whose blocks were named by anyone else have no layout.
  */
 final class BlockLayout {
     /**
-     * Marks a block id as this library's: tag, session salt, index, CRC32C. Sixteen bytes, the
-     * length ids had before they carried sums: the service refuses a block whose id length differs
-     * from that of uncommitted blocks still waiting on the blob, such as those an interrupted
-     * backup left behind.
+     * Marks a block id as this library's: tag, session salt, index, CRC32C. Sixteen bytes, the length ids had before
+     * they carried sums: the service refuses a block whose id length differs from that of uncommitted blocks still
+     * waiting on the blob, such as those an interrupted backup left behind.
      */
     private static final byte[] TAG = {'k', 'q'};
-
     static final int SALT_BYTES = 6;
     static final int ID_BYTES = TAG.length + SALT_BYTES + 4 + 4;
 
@@ -41,24 +39,16 @@ final class BlockLayout {
         return Crc32c.of(data, off, len);
     }
 
-    /**
-     * The id of block {@code index} of a session: the same length for every block, as the service
-     * demands.
-     */
+    /** The id of block {@code index} of a session: the same length for every block, as the service demands. */
     static String blockId(byte[] salt, int index, long crc32c) {
-        ByteBuffer raw =
-                ByteBuffer.allocate(ID_BYTES)
-                        .put(TAG)
-                        .put(salt, 0, SALT_BYTES)
-                        .putInt(index)
-                        .putInt((int) crc32c);
+        ByteBuffer raw = ByteBuffer.allocate(ID_BYTES).put(TAG).put(salt, 0, SALT_BYTES).putInt(index)
+                .putInt((int) crc32c);
         return Base64.getEncoder().encodeToString(raw.array());
     }
 
     /**
-     * The CRC32C that block {@code index} of an object carries in its id when this library staged
-     * it; -1 for any other id. The index must match too, which also rules out ids of the older form
-     * whose salt began like the tag.
+     * The CRC32C that block {@code index} of an object carries in its id when this library staged it; -1 for any
+     * other id. The index must match too, which also rules out ids of the older form whose salt began like the tag.
      */
     static long sumOf(String blockId, int index) {
         byte[] raw;
@@ -74,10 +64,7 @@ final class BlockLayout {
         return fields.getInt() == index ? fields.getInt() & 0xFFFFFFFFL : -1;
     }
 
-    /**
-     * The layout of a committed block list, or null when a block is not this library's or the sizes
-     * disagree.
-     */
+    /** The layout of a committed block list, or null when a block is not this library's or the sizes disagree. */
     static BlockLayout of(List<Block> committed, long objectLength) {
         if (committed == null || committed.isEmpty()) {
             return null;

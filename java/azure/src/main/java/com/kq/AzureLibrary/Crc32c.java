@@ -4,18 +4,17 @@ import java.lang.reflect.Constructor;
 import java.util.zip.Checksum;
 
 /**
- * CRC-32C (Castagnoli, reflected polynomial 0x82F63B78), the sum block ids carry. Java 8 has no
- * CRC32C class; this one gives, bit for bit, the value of {@code java.util.zip.CRC32C} of Java 9
- * and later, so a block staged on one VM is checked on whichever VM restores it.
+ * CRC-32C (Castagnoli, reflected polynomial 0x82F63B78), the sum block ids carry. Java 8 has no CRC32C class; this
+ * one gives, bit for bit, the value of {@code java.util.zip.CRC32C} of Java 9 and later, so a block staged on one
+ * VM is checked on whichever VM restores it.
  *
- * <p>Slicing-by-8: eight tables let the loop consume eight bytes per step with independent lookups,
- * about 1.2-1.4 GB/s on Java 17 here. From Java 9 on the JDK's class is used instead ({@link
- * #create()}): the VM computes it with the processor's CRC32C instruction, 20-26 GB/s on the same
- * machine. Not thread-safe; one instance per sum.
+ * <p>Slicing-by-8: eight tables let the loop consume eight bytes per step with independent lookups, about
+ * 1.2-1.4 GB/s on Java 17 here. From Java 9 on the JDK's class is used instead ({@link #create()}): the VM
+ * computes it with the processor's CRC32C instruction, 20-26 GB/s on the same machine. Not thread-safe; one
+ * instance per sum.
  */
 final class Crc32c implements Checksum {
     private static final int POLY = 0x82F63B78;
-
     /** {@code T[k][b]}: the CRC of byte {@code b} followed by {@code k} zero bytes. */
     private static final int[][] T = new int[8][256];
 
@@ -51,8 +50,7 @@ final class Crc32c implements Checksum {
             try {
                 return (Checksum) JDK.newInstance();
             } catch (ReflectiveOperationException e) {
-                // cannot happen for a public no-argument constructor; this class gives the same
-                // sums
+                // cannot happen for a public no-argument constructor; this class gives the same sums
             }
         }
         return new Crc32c();
@@ -69,35 +67,17 @@ final class Crc32c implements Checksum {
     @Override
     public void update(byte[] data, int off, int len) {
         if (off < 0 || len < 0 || off > data.length - len) {
-            throw new ArrayIndexOutOfBoundsException(
-                    "off " + off + ", len " + len + ", array " + data.length);
+            throw new ArrayIndexOutOfBoundsException("off " + off + ", len " + len + ", array " + data.length);
         }
         int c = crc;
         int end = off + len;
-        int[] t0 = T[0],
-                t1 = T[1],
-                t2 = T[2],
-                t3 = T[3],
-                t4 = T[4],
-                t5 = T[5],
-                t6 = T[6],
-                t7 = T[7];
+        int[] t0 = T[0], t1 = T[1], t2 = T[2], t3 = T[3], t4 = T[4], t5 = T[5], t6 = T[6], t7 = T[7];
         for (; off + 8 <= end; off += 8) {
-            int lo =
-                    c
-                            ^ ((data[off] & 0xFF)
-                                    | (data[off + 1] & 0xFF) << 8
-                                    | (data[off + 2] & 0xFF) << 16
-                                    | (data[off + 3] & 0xFF) << 24);
-            c =
-                    t7[lo & 0xFF]
-                            ^ t6[(lo >>> 8) & 0xFF]
-                            ^ t5[(lo >>> 16) & 0xFF]
-                            ^ t4[lo >>> 24]
-                            ^ t3[data[off + 4] & 0xFF]
-                            ^ t2[data[off + 5] & 0xFF]
-                            ^ t1[data[off + 6] & 0xFF]
-                            ^ t0[data[off + 7] & 0xFF];
+            int lo = c ^ ((data[off] & 0xFF) | (data[off + 1] & 0xFF) << 8 | (data[off + 2] & 0xFF) << 16
+                    | (data[off + 3] & 0xFF) << 24);
+            c = t7[lo & 0xFF] ^ t6[(lo >>> 8) & 0xFF] ^ t5[(lo >>> 16) & 0xFF] ^ t4[lo >>> 24]
+                    ^ t3[data[off + 4] & 0xFF] ^ t2[data[off + 5] & 0xFF] ^ t1[data[off + 6] & 0xFF]
+                    ^ t0[data[off + 7] & 0xFF];
         }
         for (; off < end; off++) {
             c = (c >>> 8) ^ t0[(c ^ data[off]) & 0xFF];

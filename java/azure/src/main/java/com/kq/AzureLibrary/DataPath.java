@@ -9,6 +9,7 @@ import com.azure.storage.blob.BlobContainerAsyncClient;
 import com.azure.storage.blob.BlobContainerClientBuilder;
 import com.azure.storage.blob.models.BlobDownloadAsyncResponse;
 import com.azure.storage.blob.models.BlobDownloadHeaders;
+import com.azure.storage.blob.models.BlobErrorCode;
 import com.azure.storage.blob.models.BlobRange;
 import com.azure.storage.blob.models.BlobRequestConditions;
 import com.azure.storage.blob.models.BlobStorageException;
@@ -20,6 +21,9 @@ import com.azure.storage.blob.options.BlockBlobCommitBlockListOptions;
 import com.azure.storage.blob.specialized.BlockBlobAsyncClient;
 import com.azure.storage.common.policy.RequestRetryPolicy;
 import com.kq.KQCloudPluginInterface.ERRORID;
+import reactor.core.publisher.Flux;
+import reactor.core.publisher.Mono;
+
 import java.nio.ByteBuffer;
 import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
@@ -46,36 +50,30 @@ import java.util.concurrent.TimeoutException;
 import java.util.function.BooleanSupplier;
 import java.util.function.IntConsumer;
 import java.util.function.Supplier;
-import reactor.core.publisher.Flux;
-import reactor.core.publisher.Mono;
 
 /**
- * The data requests of one connection: block staging, whole uploads, commits and ranged reads, each
- * under the library's own {@link RetryPolicy} and each try under its own time limit, and the
- * library's worker threads that run write-behind and parallel reads.
+ * The data requests of one connection: block staging, whole uploads, commits and ranged reads, each under the
+ * library's own {@link RetryPolicy} and each try under its own time limit, and the library's worker threads that
+ * run write-behind and parallel reads.
  *
- * <p>These requests go through a pipeline derived from the connection's (same HTTP client, same
- * credentials and headers) without the SDK's retry policy: the SDK retries a ranged download by
- * re-subscribing to its body, which not every transport supports (the JDK's client did not), and a
- * retry here must resend a block from its buffer or a range from its offset. A try that runs past
- * its limit is cancelled, which closes its connection; the worker thread waiting for it moves on.
+ * <p>These requests go through a pipeline derived from the connection's (same HTTP client, same credentials and
+ * headers) without the SDK's retry policy: the SDK retries a ranged download by re-subscribing to its body, which
+ * not every transport supports (the JDK's client did not), and a retry here must resend a block from its buffer or
+ * a range from its offset. A try that runs
+ * past its limit is cancelled, which closes its connection; the worker thread waiting for it moves on.
  *
- * <p>Every upload carries the body's MD5, which the service checks before it keeps anything; a
- * range of at most 4 MiB is fetched with the service's MD5 of the range and checked here, and a
- * range of whole blocks staged by this library is checked against the blocks' own sums ({@link
- * BlockLayout}).
+ * <p>Every upload carries the body's MD5, which the service checks before it keeps anything; a range of at most
+ * 4 MiB is fetched with the service's MD5 of the range and checked here, and a range of whole blocks staged by
+ * this library is checked against the blocks' own sums ({@link BlockLayout}).
  */
 final class DataPath implements AutoCloseable {
     /** The service computes a range's MD5 only up to this size. */
     static final int MD5_RANGE_LIMIT = 4 * 1024 * 1024;
-
     /** What a block list answer is sized as, for its try's time limit (about 100 bytes a block). */
     private static final long LAYOUT_BYTES = 1024 * 1024;
-
     /**
-     * How long {@link #close()} waits for the workers once their requests are cancelled. They end
-     * at once in practice: every wait of theirs is a try (cancelled), a back-off (cut short) or the
-     * pool (given back).
+     * How long {@link #close()} waits for the workers once their requests are cancelled. They end at once in
+     * practice: every wait of theirs is a try (cancelled), a back-off (cut short) or the pool (given back).
      */
     static final long CLOSE_WAIT_SECONDS = 3;
 
@@ -85,49 +83,34 @@ final class DataPath implements AutoCloseable {
     final RetryPolicy retry;
     final int maxInFlight;
     final int readAhead;
-
     /** Bytes per ranged read of whole blocks checked by their own sums ({@link RangePlan}). */
     final int rangeSize;
-
     /** Bytes per ranged read otherwise: small enough for the service to return the range's MD5. */
     final int checkedRange;
-
     final BufferPool pool = BufferPool.SHARED;
     private final StorageConnection connection;
     private volatile BlobContainerAsyncClient container;
-
-    /**
-     * The connection's {@link StorageConnection#generation()} that {@link #container} was built
-     * from.
-     */
+    /** The connection's {@link StorageConnection#generation()} that {@link #container} was built from. */
     private volatile int containerGeneration;
-
     private final ExecutorService workers;
-
     /** The tries under way on any thread, so that {@link #stop()} can cancel them all. */
-    private final Set<CompletableFuture<?>> tries = ConcurrentHashMap.newKeySet();
-
-    /**
-     * Counted down once by {@link #stop()}: no request starts after it, and back-offs end at once.
-     */
+    private final Set<CompletableFuture<?>> tries =
+            ConcurrentHashMap.newKeySet();
+    /** Counted down once by {@link #stop()}: no request starts after it, and back-offs end at once. */
     private final CountDownLatch stopped = new CountDownLatch(1);
+    private final RetryPolicy.Clock clock = new RetryPolicy.Clock() {
+        @Override
+        public long nanoTime() {
+            return System.nanoTime();
+        }
 
-    private final RetryPolicy.Clock clock =
-            new RetryPolicy.Clock() {
-                @Override
-                public long nanoTime() {
-                    return System.nanoTime();
-                }
-
-                @Override
-                public void sleep(Duration d) throws InterruptedException {
-                    if (stopped.await(d.toMillis(), TimeUnit.MILLISECONDS)) {
-                        throw StorageFailure.of(
-                                ERRORID.CANCELLED); // not an interrupt: the caller's thread keeps
-                        // its state
-                    }
-                }
-            };
+        @Override
+        public void sleep(Duration d) throws InterruptedException {
+            if (stopped.await(d.toMillis(), TimeUnit.MILLISECONDS)) {
+                throw StorageFailure.of(ERRORID.CANCELLED); // not an interrupt: the caller's thread keeps its state
+            }
+        }
+    };
 
     DataPath(StorageConnection connection) {
         this.connection = connection;
@@ -139,16 +122,11 @@ final class DataPath implements AutoCloseable {
         this.checkedRange = Math.min(rangeSize, MD5_RANGE_LIMIT);
         this.containerGeneration = connection.generation();
         this.container = buildContainer();
-        pool.join(
-                this,
-                bufferBudget(config.transfer.maxBufferMemory, Runtime.getRuntime().maxMemory()));
+        pool.join(this, bufferBudget(config.transfer.maxBufferMemory, Runtime.getRuntime().maxMemory()));
         this.workers = Executors.newCachedThreadPool(DaemonThreads.named("transfer"));
     }
 
-    /**
-     * The data pipeline: the connection's current one (credentials included) without the SDK's
-     * retry step.
-     */
+    /** The data pipeline: the connection's current one (credentials included) without the SDK's retry step. */
     private BlobContainerAsyncClient buildContainer() {
         HttpPipeline shared = connection.service.getHttpPipeline();
         List<HttpPipelinePolicy> policies = new ArrayList<>();
@@ -162,31 +140,25 @@ final class DataPath implements AutoCloseable {
         if (injected != null) {
             policies.add(injected);
         }
-        HttpPipeline pipeline =
-                new HttpPipelineBuilder()
-                        .httpClient(shared.getHttpClient())
-                        .policies(policies.toArray(new HttpPipelinePolicy[0]))
-                        .build();
-        return new BlobContainerClientBuilder()
-                .pipeline(pipeline)
-                .endpoint(connection.container.getBlobContainerUrl())
-                .buildAsyncClient();
+        HttpPipeline pipeline = new HttpPipelineBuilder().httpClient(shared.getHttpClient())
+                .policies(policies.toArray(new HttpPipelinePolicy[0])).build();
+        return new BlobContainerClientBuilder().pipeline(pipeline)
+                .endpoint(connection.container.getBlobContainerUrl()).buildAsyncClient();
     }
 
     /**
-     * The pool's size: {@code MaxBufferMemory}, but never more than a quarter of the VM's heap,
-     * which the host shares. The rest must hold the callers' own arrays (one block each per call)
-     * and the library's working set; a pool that fills a small heap would turn backpressure into
-     * OutOfMemoryError.
+     * The pool's size: {@code MaxBufferMemory}, but never more than a quarter of the VM's heap, which the host
+     * shares. The rest must hold the callers' own arrays (one block each per call) and the library's working set;
+     * a pool that fills a small heap would turn backpressure into OutOfMemoryError.
      */
     static long bufferBudget(long configured, long maxHeap) {
         return Math.max(1024L * 1024, Math.min(configured, maxHeap / 4));
     }
 
     /**
-     * The data pipeline of the connection's current clients: built again the first time it is asked
-     * for after a rotation swapped them. The generation is read before the clients, so a rotation
-     * in between only makes the next caller build once more.
+     * The data pipeline of the connection's current clients: built again the first time it is asked for after a
+     * rotation swapped them. The generation is read before the clients, so a rotation in between only makes the
+     * next caller build once more.
      */
     private BlobContainerAsyncClient container() {
         int current = connection.generation();
@@ -202,41 +174,34 @@ final class DataPath implements AutoCloseable {
     }
 
     /**
-     * Runs one data request with its retries. A try refused as unauthorised while a rotation
-     * swapped the clients was signed with the old secret: it is sent again with the new one instead
-     * of failing the call.
+     * Runs one data request with its retries. A try refused as unauthorised while a rotation swapped the clients
+     * was signed with the old secret: it is sent again with the new one instead of failing the call.
      */
     private <T> T requests(long bytes, RetryPolicy.Attempt<T> attempt) {
-        return retry.run(
-                bytes,
-                timeout -> {
-                    if (isStopped()) {
-                        throw StorageFailure.of(ERRORID.CANCELLED);
-                    }
-                    int before = connection.generation();
-                    try {
-                        return attempt.run(timeout);
-                    } catch (BlobStorageException e) {
-                        int status = e.getStatusCode();
-                        if ((status == 401 || status == 403) && connection.generation() != before) {
-                            throw new RetryPolicy.StaleCredentials(e);
-                        }
-                        throw e;
-                    }
-                },
-                clock);
+        return retry.run(bytes, timeout -> {
+            if (isStopped()) {
+                throw StorageFailure.of(ERRORID.CANCELLED);
+            }
+            int before = connection.generation();
+            try {
+                return attempt.run(timeout);
+            } catch (BlobStorageException e) {
+                int status = e.getStatusCode();
+                if ((status == 401 || status == 403) && connection.generation() != before) {
+                    throw new RetryPolicy.StaleCredentials(e);
+                }
+                throw e;
+            }
+        }, clock);
     }
 
-    /**
-     * Deletes (or other small requests) of one call in flight at once: each waits a round trip, not
-     * for bytes.
-     */
+    /** Deletes (or other small requests) of one call in flight at once: each waits a round trip, not for bytes. */
     static final int DELETES_AT_ONCE = 32;
 
     /**
-     * Runs {@code task(i)} for every i below {@code n} on the workers, at most {@code atOnce} at a
-     * time, each whatever the others did; answers what each threw, null where it succeeded. An
-     * interrupt cancels those not done and answers CANCELLED.
+     * Runs {@code task(i)} for every i below {@code n} on the workers, at most {@code atOnce} at a time, each
+     * whatever the others did; answers what each threw, null where it succeeded. An interrupt cancels those not
+     * done and answers CANCELLED.
      */
     Throwable[] eachAtOnce(int n, int atOnce, IntConsumer task) {
         Throwable[] failures = new Throwable[n];
@@ -246,18 +211,16 @@ final class DataPath implements AutoCloseable {
             for (int i = 0; i < n; i++) {
                 int k = i;
                 slots.acquire();
-                started.add(
-                        submit(
-                                () -> {
-                                    try {
-                                        task.accept(k);
-                                    } catch (Throwable t) {
-                                        failures[k] = t;
-                                    } finally {
-                                        slots.release();
-                                    }
-                                    return null;
-                                }));
+                started.add(submit(() -> {
+                    try {
+                        task.accept(k);
+                    } catch (Throwable t) {
+                        failures[k] = t;
+                    } finally {
+                        slots.release();
+                    }
+                    return null;
+                }));
             }
             for (Future<?> f : started) {
                 f.get();
@@ -296,10 +259,9 @@ final class DataPath implements AutoCloseable {
     }
 
     /**
-     * Ends every request of this data path at once, on whatever thread it runs (workers and callers
-     * alike): tries under way are cancelled (their connections closed), back-offs cut short, queued
-     * tasks dropped, and no request starts after. Returns without waiting; the calls that were in
-     * them answer CANCELLED.
+     * Ends every request of this data path at once, on whatever thread it runs (workers and callers alike): tries
+     * under way are cancelled (their connections closed), back-offs cut short, queued tasks dropped, and no request
+     * starts after. Returns without waiting; the calls that were in them answer CANCELLED.
      */
     void stop() {
         stopped.countDown();
@@ -308,17 +270,13 @@ final class DataPath implements AutoCloseable {
         }
         for (Runnable never : workers.shutdownNow()) {
             if (never instanceof Future) {
-                ((Future<?>) never)
-                        .cancel(false); // gives back what a task that never ran was holding
+                ((Future<?>) never).cancel(false); // gives back what a task that never ran was holding
             }
         }
         pool.leave(this);
     }
 
-    /**
-     * {@link #stop()}, then waits (at most {@link #CLOSE_WAIT_SECONDS}) until the workers have all
-     * ended.
-     */
+    /** {@link #stop()}, then waits (at most {@link #CLOSE_WAIT_SECONDS}) until the workers have all ended. */
     @Override
     public void close() {
         stop();
@@ -352,20 +310,15 @@ final class DataPath implements AutoCloseable {
     }
 
     /**
-     * Waits for one try, cancelling it (and so closing its connection) when its time is up or the
-     * data path stops. The time limit is the future's own, so a timeout is told by its type, never
-     * by the text of a message.
+     * Waits for one try, cancelling it (and so closing its connection) when its time is up or the data path stops.
+     * The time limit is the future's own, so a timeout is told by its type, never by the text of a message.
      */
     <T> T await(Mono<T> request, Duration timeout) throws TimeoutException {
         return await(request, timeout, tries, this::isStopped);
     }
 
-    static <T> T await(
-            Mono<T> request,
-            Duration timeout,
-            Set<CompletableFuture<?>> live,
-            BooleanSupplier stopped)
-            throws TimeoutException {
+    static <T> T await(Mono<T> request, Duration timeout, Set<CompletableFuture<?>> live,
+                       BooleanSupplier stopped) throws TimeoutException {
         CompletableFuture<T> pending = request.toFuture();
         live.add(pending);
         try {
@@ -386,9 +339,7 @@ final class DataPath implements AutoCloseable {
             }
             throw unwrap(e);
         } finally {
-            pending.cancel(
-                    true); // a try past its time: its subscription, and so its connection, ends
-            // here
+            pending.cancel(true); // a try past its time: its subscription, and so its connection, ends here
             live.remove(pending);
         }
     }
@@ -397,67 +348,37 @@ final class DataPath implements AutoCloseable {
     static final int BODY_SLICE = 256 * 1024;
 
     /**
-     * A request body over the caller's array, in slices. The JDK's NIO socket layer copies each
-     * heap buffer it is handed into a temporary direct buffer of the same size and keeps such
-     * buffers per thread: one 8 MiB buffer per body left tens of MiB of native memory behind,
-     * outside the heap and the pool. OkHttp copies a body into its own 8 KiB segments before the
-     * socket sees it, so there the slices cost nothing; they keep any transport that hands buffers
-     * to the socket whole from making those copies large.
+     * A request body over the caller's array, in slices. The JDK's NIO socket layer copies each heap buffer it is
+     * handed into a temporary direct buffer of the same size and keeps such buffers per thread: one 8 MiB buffer
+     * per body left tens of MiB of native memory behind, outside the heap and the pool. OkHttp copies a body into
+     * its own 8 KiB segments before the socket sees it, so there the slices cost nothing; they keep any transport
+     * that hands buffers to the socket whole from making those copies large.
      */
     static Flux<ByteBuffer> body(byte[] data, int off, int len) {
         int pieces = (len + BODY_SLICE - 1) / BODY_SLICE;
-        return Flux.range(0, Math.max(1, pieces))
-                .map(
-                        i -> {
-                            int at = i * BODY_SLICE;
-                            return ByteBuffer.wrap(data, off + at, Math.min(BODY_SLICE, len - at));
-                        });
+        return Flux.range(0, Math.max(1, pieces)).map(i -> {
+            int at = i * BODY_SLICE;
+            return ByteBuffer.wrap(data, off + at, Math.min(BODY_SLICE, len - at));
+        });
     }
 
     void stageBlock(String blobName, String blockId, byte[] data, int len) {
         byte[] md5 = md5(data, 0, len);
         long began = RangeTrace.start();
         try {
-            writing(
-                    () ->
-                            requests(
-                                    len,
-                                    timeout ->
-                                            await(
-                                                    blob(blobName)
-                                                            .stageBlockWithResponse(
-                                                                    blockId,
-                                                                    body(data, 0, len),
-                                                                    len,
-                                                                    md5,
-                                                                    null),
-                                                    timeout)));
+            writing(() -> requests(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
+                    body(data, 0, len), len, md5, null), timeout)));
         } finally {
             RangeTrace.end(began, "put", blobName, -1, len);
         }
     }
 
-    void upload(
-            String blobName,
-            byte[] data,
-            int off,
-            int len,
-            Map<String, String> metadata,
-            BlobRequestConditions conditions) {
+    void upload(String blobName, byte[] data, int off, int len, Map<String, String> metadata,
+                BlobRequestConditions conditions) {
         byte[] md5 = md5(data, off, len);
-        RetryPolicy.Attempt<Response<BlockBlobItem>> attempt =
-                timeout ->
-                        await(
-                                blob(blobName)
-                                        .uploadWithResponse(
-                                                body(data, off, len),
-                                                len,
-                                                null,
-                                                metadata,
-                                                connection.config.accessTier,
-                                                md5,
-                                                conditions),
-                                timeout);
+        RetryPolicy.Attempt<Response<BlockBlobItem>> attempt = timeout -> await(blob(blobName).uploadWithResponse(
+                body(data, off, len), len, null, metadata, connection.config.accessTier, md5,
+                conditions), timeout);
         if (conditions != null) {
             requests(len, attempt); // an update of an existing object: no container to create
         } else {
@@ -465,24 +386,12 @@ final class DataPath implements AutoCloseable {
         }
     }
 
-    void commit(
-            String blobName,
-            List<String> blockIds,
-            Map<String, String> metadata,
-            BlobRequestConditions conditions) {
-        BlockBlobCommitBlockListOptions options =
-                new BlockBlobCommitBlockListOptions(blockIds)
-                        .setMetadata(metadata)
-                        .setTier(connection.config.accessTier)
-                        .setRequestConditions(conditions);
-        writing(
-                () ->
-                        requests(
-                                blockIds.size() * 64L,
-                                timeout ->
-                                        await(
-                                                blob(blobName).commitBlockListWithResponse(options),
-                                                timeout)));
+    void commit(String blobName, List<String> blockIds, Map<String, String> metadata,
+                BlobRequestConditions conditions) {
+        BlockBlobCommitBlockListOptions options = new BlockBlobCommitBlockListOptions(blockIds)
+                .setMetadata(metadata).setTier(connection.config.accessTier).setRequestConditions(conditions);
+        writing(() -> requests(blockIds.size() * 64L,
+                timeout -> await(blob(blobName).commitBlockListWithResponse(options), timeout)));
     }
 
     /** What a ranged read learnt besides the bytes. */
@@ -490,7 +399,6 @@ final class DataPath implements AutoCloseable {
         final int bytes;
         final String eTag;
         final Map<String, String> metadata;
-
         /** The whole object's length as the service reported it, -1 if it did not. */
         final long objectLength;
 
@@ -503,27 +411,19 @@ final class DataPath implements AutoCloseable {
     }
 
     /**
-     * Reads {@code count} bytes from {@code offset} into {@code target[at..]}; each try starts the
-     * range over. With an ETag the read is bound to that version (PRECONDITION_FAILED otherwise).
+     * Reads {@code count} bytes from {@code offset} into {@code target[at..]}; each try starts the range over.
+     * With an ETag the read is bound to that version (PRECONDITION_FAILED otherwise).
      */
-    RangeInfo readRange(
-            String blobName, byte[] target, int at, long offset, int count, String eTag) {
+    RangeInfo readRange(String blobName, byte[] target, int at, long offset, int count, String eTag) {
         return readRange(blobName, target, at, offset, count, eTag, null);
     }
 
     /**
-     * As {@link #readRange(String, byte[], int, long, int, String)}; with {@code sums} the range is
-     * whole blocks, checked against the sums they were staged with instead of an MD5 from the
-     * service.
+     * As {@link #readRange(String, byte[], int, long, int, String)}; with {@code sums} the range is whole blocks,
+     * checked against the sums they were staged with instead of an MD5 from the service.
      */
-    RangeInfo readRange(
-            String blobName,
-            byte[] target,
-            int at,
-            long offset,
-            int count,
-            String eTag,
-            Supplier<BlockLayout.Check> sums) {
+    RangeInfo readRange(String blobName, byte[] target, int at, long offset, int count, String eTag,
+                        Supplier<BlockLayout.Check> sums) {
         long began = RangeTrace.start();
         try {
             return readRangeTries(blobName, target, at, offset, count, eTag, sums);
@@ -532,124 +432,68 @@ final class DataPath implements AutoCloseable {
         }
     }
 
-    private RangeInfo readRangeTries(
-            String blobName,
-            byte[] target,
-            int at,
-            long offset,
-            int count,
-            String eTag,
-            Supplier<BlockLayout.Check> sums) {
-        BlobRequestConditions conditions =
-                eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
+    private RangeInfo readRangeTries(String blobName, byte[] target, int at, long offset, int count, String eTag,
+                                     Supplier<BlockLayout.Check> sums) {
+        BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
         boolean withMd5 = sums == null && count <= MD5_RANGE_LIMIT;
         DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
-        return requests(
-                count,
-                timeout -> {
-                    int[] filled = {0};
-                    // Hashed as the pieces arrive, while they are still in the cache, so the check
-                    // adds no pass of its own.
-                    MessageDigest digest = withMd5 ? newMd5() : null;
-                    BlockLayout.Check check = sums == null ? null : sums.get();
-                    // The body may go on arriving on a client thread after the try has ended (timed
-                    // out, cancelled, failed),
-                    // when the target may already be a pool buffer lent to another range. Every
-                    // copy holds this lock and
-                    // the try sets it ended on its way out, so no byte of an ended try lands in the
-                    // target.
-                    boolean[] ended = {false};
-                    Mono<BlobDownloadHeaders> request =
-                            blob(blobName)
-                                    .downloadStreamWithResponse(
-                                            new BlobRange(offset, (long) count),
-                                            noSdkRetry,
-                                            conditions,
-                                            withMd5)
-                                    .flatMap(
-                                            (BlobDownloadAsyncResponse r) ->
-                                                    r.getValue()
-                                                            .doOnNext(
-                                                                    bb -> {
-                                                                        synchronized (ended) {
-                                                                            if (ended[0]) {
-                                                                                throw new CancellationException(
-                                                                                        "the try has ended");
-                                                                            }
-                                                                            int n = bb.remaining();
-                                                                            if (n
-                                                                                    > count
-                                                                                            - filled[
-                                                                                                    0]) {
-                                                                                throw new IllegalStateException(
-                                                                                        "more data than requested");
-                                                                            }
-                                                                            bb.get(
-                                                                                    target,
-                                                                                    at + filled[0],
-                                                                                    n);
-                                                                            if (digest != null) {
-                                                                                digest.update(
-                                                                                        target,
-                                                                                        at
-                                                                                                + filled[
-                                                                                                        0],
-                                                                                        n);
-                                                                            }
-                                                                            if (check != null) {
-                                                                                check.update(
-                                                                                        target,
-                                                                                        at
-                                                                                                + filled[
-                                                                                                        0],
-                                                                                        n);
-                                                                            }
-                                                                            filled[0] += n;
-                                                                        }
-                                                                    })
-                                                            .then(
-                                                                    Mono.just(
-                                                                            r
-                                                                                    .getDeserializedHeaders())));
-                    BlobDownloadHeaders headers;
-                    try {
-                        headers = await(request, timeout);
-                    } finally {
+        return requests(count, timeout -> {
+            int[] filled = {0};
+            // Hashed as the pieces arrive, while they are still in the cache, so the check adds no pass of its own.
+            MessageDigest digest = withMd5 ? newMd5() : null;
+            BlockLayout.Check check = sums == null ? null : sums.get();
+            // The body may go on arriving on a client thread after the try has ended (timed out, cancelled, failed),
+            // when the target may already be a pool buffer lent to another range. Every copy holds this lock and
+            // the try sets it ended on its way out, so no byte of an ended try lands in the target.
+            boolean[] ended = {false};
+            Mono<BlobDownloadHeaders> request = blob(blobName)
+                    .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
+                    .flatMap((BlobDownloadAsyncResponse r) -> r.getValue().doOnNext(bb -> {
                         synchronized (ended) {
-                            ended[0] = true;
+                            if (ended[0]) {
+                                throw new CancellationException("the try has ended");
+                            }
+                            int n = bb.remaining();
+                            if (n > count - filled[0]) {
+                                throw new IllegalStateException("more data than requested");
+                            }
+                            bb.get(target, at + filled[0], n);
+                            if (digest != null) {
+                                digest.update(target, at + filled[0], n);
+                            }
+                            if (check != null) {
+                                check.update(target, at + filled[0], n);
+                            }
+                            filled[0] += n;
                         }
-                    }
-                    byte[] expected = headers.getContentMd5();
-                    if ((digest != null
-                                    && expected != null
-                                    && !Arrays.equals(expected, digest.digest()))
-                            || (check != null && !check.passed())) {
-                        throw StorageFailure.of(
-                                ERRORID.INTEGRITY_ERROR); // damaged on the way: fetched again
-                    }
-                    Map<String, String> metadata = headers.getMetadata();
-                    return new RangeInfo(
-                            filled[0],
-                            headers.getETag(),
-                            metadata == null ? Collections.<String, String>emptyMap() : metadata,
-                            lengthOf(headers.getContentRange()));
-                });
+                    }).then(Mono.just(r.getDeserializedHeaders())));
+            BlobDownloadHeaders headers;
+            try {
+                headers = await(request, timeout);
+            } finally {
+                synchronized (ended) {
+                    ended[0] = true;
+                }
+            }
+            byte[] expected = headers.getContentMd5();
+            if ((digest != null && expected != null && !Arrays.equals(expected, digest.digest()))
+                    || (check != null && !check.passed())) {
+                throw StorageFailure.of(ERRORID.INTEGRITY_ERROR); // damaged on the way: fetched again
+            }
+            Map<String, String> metadata = headers.getMetadata();
+            return new RangeInfo(filled[0], headers.getETag(),
+                    metadata == null ? Collections.<String, String>emptyMap() : metadata,
+                    lengthOf(headers.getContentRange()));
+        });
     }
 
     /**
-     * The committed blocks of the object as this library staged them, or null when they do not all
-     * carry its sums or no longer make up the version {@code eTag} of {@code objectLength} bytes.
+     * The committed blocks of the object as this library staged them, or null when they do not all carry its sums
+     * or no longer make up the version {@code eTag} of {@code objectLength} bytes.
      */
     BlockLayout blockLayout(String blobName, String eTag, long objectLength) {
-        Response<BlockList> r =
-                requests(
-                        LAYOUT_BYTES,
-                        timeout ->
-                                await(
-                                        blob(blobName)
-                                                .listBlocksWithResponse(
-                                                        BlockListType.COMMITTED, null),
-                                        timeout));
+        Response<BlockList> r = requests(LAYOUT_BYTES, timeout -> await(
+                blob(blobName).listBlocksWithResponse(BlockListType.COMMITTED, null), timeout));
         String version = r.getHeaders().getValue(HttpHeaderName.ETAG);
         if (version != null && eTag != null && !version.equals(eTag)) {
             return null;
@@ -658,19 +502,17 @@ final class DataPath implements AutoCloseable {
     }
 
     /**
-     * Reads a large span as parallel ranged reads of at most 4 MiB (so each is checked by its MD5),
-     * at most {@link #maxInFlight} at once, straight into the caller's array. Without an ETag the
-     * first range goes alone and fixes the version (and the object's length) for the others; with
-     * one, the span must lie within the object and every range goes at once. Answers the bytes read
-     * (fewer at the end of the object).
+     * Reads a large span as parallel ranged reads of at most 4 MiB (so each is checked by its MD5), at most
+     * {@link #maxInFlight} at once, straight into the caller's array. Without an ETag the first range goes alone
+     * and fixes the version (and the object's length) for the others; with one, the span must lie within the
+     * object and every range goes at once. Answers the bytes read (fewer at the end of the object).
      */
     RangeInfo readSpan(String blobName, byte[] target, long offset, int count, String eTag) {
         return readSpan(blobName, target, 0, offset, count, eTag);
     }
 
     /** As {@link #readSpan(String, byte[], long, int, String)}, into {@code target[at..]}. */
-    RangeInfo readSpan(
-            String blobName, byte[] target, int at, long offset, int count, String eTag) {
+    RangeInfo readSpan(String blobName, byte[] target, int at, long offset, int count, String eTag) {
         RangeInfo head = null;
         int from = 0;
         if (eTag == null || count <= checkedRange) {
@@ -693,16 +535,13 @@ final class DataPath implements AutoCloseable {
                 int n = Math.min(checkedRange, end - pos);
                 int p = pos;
                 slots.acquire();
-                parts.add(
-                        submit(
-                                () -> {
-                                    try {
-                                        return readRange(
-                                                blobName, target, at + p, offset + p, n, version);
-                                    } finally {
-                                        slots.release();
-                                    }
-                                }));
+                parts.add(submit(() -> {
+                    try {
+                        return readRange(blobName, target, at + p, offset + p, n, version);
+                    } finally {
+                        slots.release();
+                    }
+                }));
             }
             boolean short_ = false;
             for (Future<RangeInfo> part : parts) {
@@ -721,8 +560,7 @@ final class DataPath implements AutoCloseable {
         } catch (ExecutionException e) {
             throw unwrap(e);
         } catch (CancellationException e) {
-            throw StorageFailure.of(
-                    ERRORID.CANCELLED); // the data path stopped before the range ran
+            throw StorageFailure.of(ERRORID.CANCELLED); // the data path stopped before the range ran
         } finally {
             for (Future<RangeInfo> part : parts) {
                 part.cancel(true);

@@ -4,6 +4,7 @@ import com.azure.core.exception.HttpResponseException;
 import com.azure.storage.blob.models.BlobErrorCode;
 import com.azure.storage.blob.models.BlobStorageException;
 import com.kq.KQCloudPluginInterface.ERRORID;
+
 import java.io.IOException;
 import java.io.InterruptedIOException;
 import java.io.UncheckedIOException;
@@ -11,16 +12,14 @@ import java.util.concurrent.TimeoutException;
 import javax.xml.stream.XMLStreamException;
 
 /**
- * Translates whatever a storage call threw into the one {@link ERRORID} the host sees. Each kind of
- * storage failure has its own constant, chosen so that the native side's ordinal table gives it its
- * own return code.
+ * Translates whatever a storage call threw into the one {@link ERRORID} the host sees. Each kind of storage
+ * failure has its own constant, chosen so that the native side's ordinal table gives it its own return code.
  */
 final class ErrorMapper {
-    private ErrorMapper() {}
+    private ErrorMapper() {
+    }
 
-    /**
-     * Walks the cause chain (the SDK wraps transport errors in reactive and unchecked wrappers).
-     */
+    /** Walks the cause chain (the SDK wraps transport errors in reactive and unchecked wrappers). */
     static ERRORID classify(Throwable thrown) {
         int depth = 0;
         for (Throwable t = thrown; t != null && depth < 16; t = t.getCause(), depth++) {
@@ -31,8 +30,7 @@ final class ErrorMapper {
                 BlobStorageException e = (BlobStorageException) t;
                 return fromService(e.getStatusCode(), e.getErrorCode());
             }
-            if (t instanceof HttpResponseException
-                    && ((HttpResponseException) t).getResponse() != null) {
+            if (t instanceof HttpResponseException && ((HttpResponseException) t).getResponse() != null) {
                 return fromService(((HttpResponseException) t).getResponse().getStatusCode(), null);
             }
             if (t instanceof OutOfMemoryError) {
@@ -42,15 +40,13 @@ final class ErrorMapper {
                 return ERRORID.TIMEOUT;
             }
             if (t instanceof XMLStreamException) {
-                // The service answered, but with a document that does not parse (a listing holding
-                // a name XML
+                // The service answered, but with a document that does not parse (a listing holding a name XML
                 // cannot carry): no network fault, and asking again gets the same answer.
                 return ERRORID.FAILURE;
             }
             if (t instanceof IOException || t instanceof UncheckedIOException) {
                 // Keep looking: an IOException may wrap a more telling timeout.
-                ERRORID deeper =
-                        t.getCause() == null ? null : classifyTransport(t.getCause(), depth + 1);
+                ERRORID deeper = t.getCause() == null ? null : classifyTransport(t.getCause(), depth + 1);
                 return deeper != null ? deeper : ERRORID.NETWORK_ERROR;
             }
             if (t instanceof InterruptedException) {
@@ -76,9 +72,9 @@ final class ErrorMapper {
     }
 
     /**
-     * A time limit ran out: OkHttp's (its socket limits throw SocketTimeoutException, its call
-     * limit the InterruptedIOException that SocketTimeoutException extends), or a wait of the
-     * library's own or of Reactor's (TimeoutException).
+     * A time limit ran out: OkHttp's (its socket limits throw SocketTimeoutException, its call limit the
+     * InterruptedIOException that SocketTimeoutException extends), or a wait of the library's own or of Reactor's
+     * (TimeoutException).
      */
     private static boolean isTimeout(Throwable t) {
         return t instanceof InterruptedIOException || t instanceof TimeoutException;
@@ -93,40 +89,23 @@ final class ErrorMapper {
             }
         }
         switch (status) {
-            case 400:
-            case 413:
-                return ERRORID.INVALID_ARGUMENT;
-            case 401:
-                return ERRORID.AUTHENTICATION_FAILED;
-            case 403:
-                return ERRORID.ACCESS_DENIED;
-            case 404:
-                return ERRORID.OBJECT_NOT_FOUND;
-            case 408:
-            case 504:
-                return ERRORID.TIMEOUT;
-            case 409:
-                return ERRORID.CONFLICT;
-            case 412:
-                return ERRORID.PRECONDITION_FAILED;
-            case 416:
-                return ERRORID.OFFSET_OUT_OF_RANGE;
-            case 429:
-                return ERRORID.THROTTLED;
-            case 500:
-            case 502:
-            case 503:
-                return ERRORID.SERVICE_UNAVAILABLE;
-            default:
-                return ERRORID.FAILURE;
+            case 400: case 413: return ERRORID.INVALID_ARGUMENT;
+            case 401: return ERRORID.AUTHENTICATION_FAILED;
+            case 403: return ERRORID.ACCESS_DENIED;
+            case 404: return ERRORID.OBJECT_NOT_FOUND;
+            case 408: case 504: return ERRORID.TIMEOUT;
+            case 409: return ERRORID.CONFLICT;
+            case 412: return ERRORID.PRECONDITION_FAILED;
+            case 416: return ERRORID.OFFSET_OUT_OF_RANGE;
+            case 429: return ERRORID.THROTTLED;
+            case 500: case 502: case 503: return ERRORID.SERVICE_UNAVAILABLE;
+            default: return ERRORID.FAILURE;
         }
     }
 
     private static ERRORID fromCode(BlobErrorCode code) {
-        if (code.equals(BlobErrorCode.BLOB_ARCHIVED)
-                || code.equals(BlobErrorCode.BLOB_BEING_REHYDRATED)) {
-            return ERRORID.READ_FAILED; // the object is in the Archive tier: it must be rehydrated
-            // to be read
+        if (code.equals(BlobErrorCode.BLOB_ARCHIVED) || code.equals(BlobErrorCode.BLOB_BEING_REHYDRATED)) {
+            return ERRORID.READ_FAILED; // the object is in the Archive tier: it must be rehydrated to be read
         }
         if (code.equals(BlobErrorCode.BLOB_NOT_FOUND)) {
             return ERRORID.OBJECT_NOT_FOUND;
@@ -171,13 +150,11 @@ final class ErrorMapper {
         if (code.equals(BlobErrorCode.INVALID_RANGE)) {
             return ERRORID.OFFSET_OUT_OF_RANGE;
         }
-        if (code.equals(BlobErrorCode.INVALID_METADATA)
-                || code.equals(BlobErrorCode.METADATA_TOO_LARGE)
+        if (code.equals(BlobErrorCode.INVALID_METADATA) || code.equals(BlobErrorCode.METADATA_TOO_LARGE)
                 || code.equals(BlobErrorCode.EMPTY_METADATA_KEY)) {
             return ERRORID.INVALID_METADATA;
         }
-        if (code.equals(BlobErrorCode.INVALID_BLOCK_LIST)
-                || code.equals(BlobErrorCode.INVALID_BLOCK_ID)
+        if (code.equals(BlobErrorCode.INVALID_BLOCK_LIST) || code.equals(BlobErrorCode.INVALID_BLOCK_ID)
                 || code.equals(BlobErrorCode.BLOCK_COUNT_EXCEEDS_LIMIT)
                 || code.equals(BlobErrorCode.BLOCK_LIST_TOO_LONG)) {
             return ERRORID.COMMIT_FAILED;
@@ -185,12 +162,10 @@ final class ErrorMapper {
         if (code.equals(BlobErrorCode.MD5MISMATCH)) {
             return ERRORID.INTEGRITY_ERROR;
         }
-        if (code.equals(BlobErrorCode.INVALID_RESOURCE_NAME)
-                || code.equals(BlobErrorCode.INVALID_URI)) {
+        if (code.equals(BlobErrorCode.INVALID_RESOURCE_NAME) || code.equals(BlobErrorCode.INVALID_URI)) {
             return ERRORID.INVALID_NAME;
         }
-        if (code.equals(BlobErrorCode.ACCOUNT_BEING_CREATED)
-                || code.equals(BlobErrorCode.INTERNAL_ERROR)) {
+        if (code.equals(BlobErrorCode.ACCOUNT_BEING_CREATED) || code.equals(BlobErrorCode.INTERNAL_ERROR)) {
             return ERRORID.SERVICE_UNAVAILABLE;
         }
         return null;

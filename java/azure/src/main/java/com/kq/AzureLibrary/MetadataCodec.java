@@ -1,6 +1,7 @@
 package com.kq.AzureLibrary;
 
 import com.kq.KQCloudPluginInterface.ERRORID;
+
 import java.nio.ByteBuffer;
 import java.nio.CharBuffer;
 import java.nio.charset.CharacterCodingException;
@@ -18,26 +19,24 @@ import java.util.TreeMap;
 import java.util.regex.Pattern;
 
 /**
- * Reversible encoding between the host's metadata (any names, any text) and blob metadata, whose
- * names must be C#-style identifiers, are matched without regard to case, travel as HTTP header
- * names, and whose values must be printable ASCII without surrounding blanks.
+ * Reversible encoding between the host's metadata (any names, any text) and blob metadata, whose names must be
+ * C#-style identifiers, are matched without regard to case, travel as HTTP header names, and whose values must be
+ * printable ASCII without surrounding blanks.
  *
- * <p>Names: a name of lower-case ASCII letters, digits and underscores that does not start with a
- * digit or with {@value #NAME_PREFIX} is stored as it is. Every other name (upper case, blanks,
- * hyphens, non-ASCII, empty, ...) is stored as {@value #NAME_PREFIX} followed by the lower-case,
- * unpadded Base32 of its UTF-8 bytes, which is again such an identifier and cannot collide with a
- * name stored as it is or with another encoded name.
+ * <p>Names: a name of lower-case ASCII letters, digits and underscores that does not start with a digit or with
+ * {@value #NAME_PREFIX} is stored as it is. Every other name (upper case, blanks, hyphens, non-ASCII, empty, ...)
+ * is stored as {@value #NAME_PREFIX} followed by the lower-case, unpadded Base32 of its UTF-8 bytes, which is
+ * again such an identifier and cannot collide with a name stored as it is or with another encoded name.
  *
  * <p>Values: printable ASCII without a leading or trailing blank, not empty and not starting with
- * {@value #VALUE_PREFIX}, is stored as it is; every other value as {@value #VALUE_PREFIX} followed
- * by the Base64 of its UTF-8 bytes.
+ * {@value #VALUE_PREFIX}, is stored as it is; every other value as {@value #VALUE_PREFIX} followed by the Base64 of
+ * its UTF-8 bytes.
  *
  * <p>Stored names and values that do not decode (set by another tool) are handed back unchanged.
  *
- * <p>With {@code ListLength=true} a listing adds {@value #LENGTH_PROPERTY} to each object's
- * metadata: a name the library reserves for the blob's real length, which replaces a stored
- * property of that name in the listing (only there: every other read path hands the stored property
- * back).
+ * <p>With {@code ListLength=true} a listing adds {@value #LENGTH_PROPERTY} to each object's metadata: a name the
+ * library reserves for the blob's real length, which replaces a stored property of that name in the listing (only
+ * there: every other read path hands the stored property back).
  */
 final class MetadataCodec {
     static final String NAME_PREFIX = "kq_";
@@ -47,7 +46,8 @@ final class MetadataCodec {
     private static final Pattern PLAIN_NAME = Pattern.compile("[a-z_][a-z0-9_]*");
     private static final char[] BASE32 = "abcdefghijklmnopqrstuvwxyz234567".toCharArray();
 
-    private MetadataCodec() {}
+    private MetadataCodec() {
+    }
 
     static String encodeName(String name) {
         if (PLAIN_NAME.matcher(name).matches() && !name.startsWith(NAME_PREFIX)) {
@@ -59,8 +59,7 @@ final class MetadataCodec {
     static String decodeName(String stored) {
         if (stored.length() >= NAME_PREFIX.length()
                 && stored.substring(0, NAME_PREFIX.length()).equalsIgnoreCase(NAME_PREFIX)) {
-            byte[] bytes =
-                    unbase32(stored.substring(NAME_PREFIX.length()).toLowerCase(Locale.ROOT));
+            byte[] bytes = unbase32(stored.substring(NAME_PREFIX.length()).toLowerCase(Locale.ROOT));
             String text = bytes == null ? null : strictUtf8(bytes);
             if (text != null) {
                 return text;
@@ -82,10 +81,7 @@ final class MetadataCodec {
         }
         if (stored.startsWith(VALUE_PREFIX)) {
             try {
-                String text =
-                        strictUtf8(
-                                Base64.getDecoder()
-                                        .decode(stored.substring(VALUE_PREFIX.length())));
+                String text = strictUtf8(Base64.getDecoder().decode(stored.substring(VALUE_PREFIX.length())));
                 if (text != null) {
                     return text;
                 }
@@ -97,9 +93,8 @@ final class MetadataCodec {
     }
 
     /**
-     * The host's entries in stored form, in the order given. A null array is no metadata. A null
-     * entry or a null name is refused; a null value is the empty text; of two entries with the same
-     * name the first wins.
+     * The host's entries in stored form, in the order given. A null array is no metadata. A null entry or a null
+     * name is refused; a null value is the empty text; of two entries with the same name the first wins.
      */
     static Map<String, String> toStored(CPluginMetaData[] entries) {
         Map<String, String> stored = new LinkedHashMap<>();
@@ -110,8 +105,7 @@ final class MetadataCodec {
             if (entry == null || entry.szPropertyName == null) {
                 throw StorageFailure.of(ERRORID.INVALID_METADATA);
             }
-            String value =
-                    entry.val == null || entry.val.szProperty == null ? "" : entry.val.szProperty;
+            String value = entry.val == null || entry.val.szProperty == null ? "" : entry.val.szProperty;
             stored.putIfAbsent(encodeName(entry.szPropertyName), encodeValue(value));
         }
         return stored;
@@ -119,29 +113,27 @@ final class MetadataCodec {
 
     /** One property in stored form. */
     static Map.Entry<String, String> toStored(String name, String value) {
-        return new AbstractMap.SimpleImmutableEntry<>(
-                encodeName(name), encodeValue(value == null ? "" : value));
+        return new AbstractMap.SimpleImmutableEntry<>(encodeName(name), encodeValue(value == null ? "" : value));
     }
 
     /**
-     * Stored metadata as the host's entries, sorted by decoded name. With {@code wanted} not null
-     * only those names are returned.
+     * Stored metadata as the host's entries, sorted by decoded name. With {@code wanted} not null only those
+     * names are returned.
      */
     static CPluginMetaData[] fromStored(Map<String, String> stored, Set<String> wanted) {
         TreeMap<String, String> decoded = decode(stored);
         List<CPluginMetaData> out = new ArrayList<>(decoded.size());
-        decoded.forEach(
-                (name, value) -> {
-                    if (wanted == null || wanted.contains(name)) {
-                        out.add(new CPluginMetaData(name, value));
-                    }
-                });
+        decoded.forEach((name, value) -> {
+            if (wanted == null || wanted.contains(name)) {
+                out.add(new CPluginMetaData(name, value));
+            }
+        });
         return out.toArray(new CPluginMetaData[0]);
     }
 
     /**
-     * The entries with {@value #LENGTH_PROPERTY} set to {@code length} in decimal, typed INTEGER,
-     * in place of any entry of that name; unchanged when the length is unknown.
+     * The entries with {@value #LENGTH_PROPERTY} set to {@code length} in decimal, typed INTEGER, in place of any
+     * entry of that name; unchanged when the length is unknown.
      */
     static CPluginMetaData[] withLength(CPluginMetaData[] entries, Long length) {
         if (length == null) {
@@ -153,18 +145,14 @@ final class MetadataCodec {
                 out.add(entry);
             }
         }
-        out.add(
-                new CPluginMetaData(
-                        LENGTH_PROPERTY,
-                        new CPluginValue(Long.toString(length), CPropertyTYPE.INTEGER)));
+        out.add(new CPluginMetaData(LENGTH_PROPERTY, new CPluginValue(Long.toString(length), CPropertyTYPE.INTEGER)));
         return out.toArray(new CPluginMetaData[0]);
     }
 
     static TreeMap<String, String> decode(Map<String, String> stored) {
         TreeMap<String, String> decoded = new TreeMap<>();
         if (stored != null) {
-            stored.forEach(
-                    (name, value) -> decoded.putIfAbsent(decodeName(name), decodeValue(value)));
+            stored.forEach((name, value) -> decoded.putIfAbsent(decodeName(name), decodeValue(value)));
         }
         return decoded;
     }
@@ -182,12 +170,10 @@ final class MetadataCodec {
     /** UTF-8 that refuses unpaired surrogates instead of silently turning them into '?'. */
     private static byte[] utf8(String text) {
         try {
-            ByteBuffer buf =
-                    StandardCharsets.UTF_8
-                            .newEncoder()
-                            .onMalformedInput(CodingErrorAction.REPORT)
-                            .onUnmappableCharacter(CodingErrorAction.REPORT)
-                            .encode(CharBuffer.wrap(text));
+            ByteBuffer buf = StandardCharsets.UTF_8.newEncoder()
+                    .onMalformedInput(CodingErrorAction.REPORT)
+                    .onUnmappableCharacter(CodingErrorAction.REPORT)
+                    .encode(CharBuffer.wrap(text));
             byte[] bytes = new byte[buf.remaining()];
             buf.get(bytes);
             return bytes;
@@ -198,12 +184,10 @@ final class MetadataCodec {
 
     private static String strictUtf8(byte[] bytes) {
         try {
-            return StandardCharsets.UTF_8
-                    .newDecoder()
+            return StandardCharsets.UTF_8.newDecoder()
                     .onMalformedInput(CodingErrorAction.REPORT)
                     .onUnmappableCharacter(CodingErrorAction.REPORT)
-                    .decode(ByteBuffer.wrap(bytes))
-                    .toString();
+                    .decode(ByteBuffer.wrap(bytes)).toString();
         } catch (CharacterCodingException e) {
             return null;
         }

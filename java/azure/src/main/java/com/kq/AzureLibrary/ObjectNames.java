@@ -3,21 +3,19 @@ package com.kq.AzureLibrary;
 import com.kq.KQCloudPluginInterface.ERRORID;
 
 /**
- * Which strings are usable object names. Checked here, before any request, so that a name Azure
- * would refuse or silently change (a trailing '.' or '/', a backslash turned into a slash, a "." or
- * ".." segment, which an HTTP client may resolve away before sending) or that a listing cannot
- * carry (a character XML 1.0 cannot hold: controls, U+FFFE, U+FFFF, a lone surrogate; the object
- * would be stored, but every later listing of its container would fail) is refused with
- * INVALID_NAME instead. Other noncharacters (U+FDD0..U+FDEF, U+1FFFE, ...) are valid XML and list
- * back exactly.
+ * Which strings are usable object names. Checked here, before any request, so that a name Azure would refuse or
+ * silently change (a trailing '.' or '/', a backslash turned into a slash, a "." or ".." segment, which an HTTP client
+ * may resolve away before sending) or that a listing cannot carry (a character XML 1.0 cannot hold: controls, U+FFFE, U+FFFF, a lone
+ * surrogate; the object would be stored, but every later listing of its container would fail) is refused with
+ * INVALID_NAME instead. Other noncharacters (U+FDD0..U+FDEF, U+1FFFE, ...) are valid XML and list back exactly.
  */
 final class ObjectNames {
     /** Azure's limit on blob names, in characters. */
     static final int MAX_NAME_LENGTH = 1024;
-
     static final int MAX_NAME_SEGMENTS = 254;
 
-    private ObjectNames() {}
+    private ObjectNames() {
+    }
 
     /** Every string argument passes here first: null is INVALID_ARGUMENT, never an exception. */
     static String require(String text) {
@@ -37,8 +35,8 @@ final class ObjectNames {
     }
 
     /**
-     * Whether {@code path} with up to {@code extraLength} more characters makes usable names; with
-     * 0 the path is itself a whole name, so it may not be empty or end in '.' or '/'.
+     * Whether {@code path} with up to {@code extraLength} more characters makes usable names; with 0 the path is
+     * itself a whole name, so it may not be empty or end in '.' or '/'.
      */
     static boolean isSupportedName(String path, int extraLength) {
         if ((long) path.length() + extraLength > MAX_NAME_LENGTH) {
@@ -69,9 +67,7 @@ final class ObjectNames {
                 segmentStart = i + 1;
             }
         }
-        return segments
-                <= MAX_NAME_SEGMENTS; // a last "." or ".." ends in '.', refused above for a whole
-        // name
+        return segments <= MAX_NAME_SEGMENTS; // a last "." or ".." ends in '.', refused above for a whole name
     }
 
     private static boolean isDotSegment(String path, int start, int end) {
@@ -79,10 +75,7 @@ final class ObjectNames {
         return (n == 1 || n == 2) && path.startsWith("..".substring(0, n), start);
     }
 
-    /**
-     * "set/name", backslashes made slashes, no doubled slash at the joint; INVALID_NAME if
-     * unusable.
-     */
+    /** "set/name", backslashes made slashes, no doubled slash at the joint; INVALID_NAME if unusable. */
     static String storageKey(String archiveSet, String name) {
         String set = trimSlashes(require(archiveSet).replace('\\', '/'), true);
         String object = trimSlashes(require(name).replace('\\', '/'), false);

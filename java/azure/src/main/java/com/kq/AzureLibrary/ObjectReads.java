@@ -1,12 +1,11 @@
 package com.kq.AzureLibrary;
 
-import static com.kq.AzureLibrary.ObjectNames.require;
-
 import com.azure.storage.blob.models.BlobProperties;
 import com.azure.storage.blob.models.BlobStorageException;
 import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
+
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.HashMap;
@@ -15,15 +14,14 @@ import java.util.Map;
 import java.util.Set;
 import java.util.function.Supplier;
 
+import static com.kq.AzureLibrary.ObjectNames.require;
+
 /**
- * Reads of committed objects: through a read session (bound to the version it opened, with
- * read-ahead) or by name (whatever version is there now), and their metadata.
+ * Reads of committed objects: through a read session (bound to the version it opened, with read-ahead) or by name
+ * (whatever version is there now), and their metadata.
  */
 final class ObjectReads extends ObjectAccess {
-    ObjectReads(
-            SessionTable sessions,
-            Supplier<StorageConnection> connection,
-            Supplier<DataPath> data) {
+    ObjectReads(SessionTable sessions, Supplier<StorageConnection> connection, Supplier<DataPath> data) {
         super(sessions, connection, data);
     }
 
@@ -42,25 +40,15 @@ final class ObjectReads extends ObjectAccess {
         StorageConnection c = conn();
         String blob = objectName(name);
         BlobProperties props = c.blob(blob).getProperties();
-        ReadSession session =
-                new ReadSession(
-                        HandleTokens.newHandle(),
-                        blob,
-                        c,
-                        props.getBlobSize(),
-                        props.getETag(),
-                        props.getMetadata() == null
-                                ? Collections.<String, String>emptyMap()
-                                : Collections.unmodifiableMap(new HashMap<>(props.getMetadata())));
+        ReadSession session = new ReadSession(HandleTokens.newHandle(), blob, c, props.getBlobSize(), props.getETag(),
+                props.getMetadata() == null ? Collections.<String, String>emptyMap()
+                        : Collections.unmodifiableMap(new HashMap<>(props.getMetadata())));
         sessions.addReader(session);
         return session.handle();
     }
 
-    /**
-     * A read that also answers the metadata: all of it, or only the properties {@code names} lists.
-     */
-    CRObjectByNameFnValue readWithMetadata(
-            String target, byte[] buffer, long offset, long size, String[] names) {
+    /** A read that also answers the metadata: all of it, or only the properties {@code names} lists. */
+    CRObjectByNameFnValue readWithMetadata(String target, byte[] buffer, long offset, long size, String[] names) {
         ReadResult r = read(target, buffer, size, offset, true);
         Set<String> wanted = null;
         if (names != null && names.length > 0) {
@@ -68,8 +56,7 @@ final class ObjectReads extends ObjectAccess {
             wanted.remove(null);
         }
         CErrorValue success = new CErrorValue(ERRORID.SUCCESS);
-        return new CRObjectByNameFnValue(
-                success, MetadataCodec.fromStored(r.storedMetadata, wanted), r.bytes);
+        return new CRObjectByNameFnValue(success, MetadataCodec.fromStored(r.storedMetadata, wanted), r.bytes);
     }
 
     ReadResult read(String target, byte[] buffer, long size, long offset, boolean wantMetadata) {
@@ -84,8 +71,7 @@ final class ObjectReads extends ObjectAccess {
         Session session = sessionOf(require(target));
         if (session != null) {
             if (!(session instanceof ReadSession)) {
-                throw StorageFailure.of(
-                        ERRORID.INVALID_HANDLE); // uncommitted data cannot be read back
+                throw StorageFailure.of(ERRORID.INVALID_HANDLE); // uncommitted data cannot be read back
             }
             ReadSession rs = (ReadSession) session;
             if (offset > rs.length()) {
@@ -98,33 +84,27 @@ final class ObjectReads extends ObjectAccess {
         BlockBlobClient blob = c.blob(objectName(target));
         if (wanted > 0) {
             try {
-                DataPath.RangeInfo r =
-                        dataPath().readSpan(objectName(target), buffer, offset, wanted, null);
+                DataPath.RangeInfo r = dataPath().readSpan(objectName(target), buffer, offset, wanted, null);
                 return new ReadResult(r.bytes, r.metadata);
             } catch (BlobStorageException e) {
                 if (e.getStatusCode() != 416) {
                     throw e;
                 }
-                // The range starts at or after the end: at the end is an empty read, after it an
-                // error.
+                // The range starts at or after the end: at the end is an empty read, after it an error.
             }
         }
         BlobProperties props = blob.getProperties();
         if (offset > props.getBlobSize()) {
             throw StorageFailure.of(ERRORID.OFFSET_OUT_OF_RANGE);
         }
-        return new ReadResult(
-                0, wantMetadata ? props.getMetadata() : Collections.<String, String>emptyMap());
+        return new ReadResult(0, wantMetadata ? props.getMetadata() : Collections.<String, String>emptyMap());
     }
 
     private ReadAhead readAhead(ReadSession rs) {
         return sessions.readAhead(rs, dataPath());
     }
 
-    /**
-     * The metadata as stored: what a write session will commit, what a read session opened, or what
-     * is there now.
-     */
+    /** The metadata as stored: what a write session will commit, what a read session opened, or what is there now. */
     Map<String, String> storedMetadataOf(String target) {
         StorageConnection c = conn();
         Session session = sessionOf(require(target));

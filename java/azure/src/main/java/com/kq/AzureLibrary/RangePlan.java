@@ -3,20 +3,16 @@ package com.kq.AzureLibrary;
 import java.util.Arrays;
 
 /**
- * How a streaming read cuts an object into ranges. Every position belongs to exactly one range, so
- * ranges fetched at different times never overlap.
+ * How a streaming read cuts an object into ranges. Every position belongs to exactly one range, so ranges fetched
+ * at different times never overlap.
  *
- * <p>Without a {@link BlockLayout} the ranges are pieces of at most 4 MiB on a fixed grid, each
- * checked by the MD5 the service returns for it. Once a layout is adopted, from the first block
- * boundary past everything already planned, consecutive whole blocks are read as one range of up to
- * {@code RangeSize} bytes and checked by their own sums; a block larger than that is read in pieces
- * again.
+ * <p>Without a {@link BlockLayout} the ranges are pieces of at most 4 MiB on a fixed grid, each checked by the MD5
+ * the service returns for it. Once a layout is adopted, from the first block boundary past everything already
+ * planned, consecutive whole blocks are read as one range of up to {@code RangeSize} bytes and checked by their
+ * own sums; a block larger than that is read in pieces again.
  */
 final class RangePlan {
-    /**
-     * One range: where it lies, and the blocks whose sums check it (none when the service's MD5
-     * does).
-     */
+    /** One range: where it lies, and the blocks whose sums check it (none when the service's MD5 does). */
     static final class Range {
         final long start;
         final int length;
@@ -40,19 +36,12 @@ final class RangePlan {
     private final int piece;
     private BlockLayout layout;
     private long layoutFrom = Long.MAX_VALUE;
-
-    /**
-     * Runs of whole blocks (or one split block) from {@code layoutFrom}: first block of each, and
-     * whether split.
-     */
+    /** Runs of whole blocks (or one split block) from {@code layoutFrom}: first block of each, and whether split. */
     private int[] runFirst;
-
     private long[] runStart;
     private boolean[] runSplit;
 
-    /**
-     * Runs of whole blocks up to {@code rangeSize} bytes; pieces of {@code piece} bytes elsewhere.
-     */
+    /** Runs of whole blocks up to {@code rangeSize} bytes; pieces of {@code piece} bytes elsewhere. */
     RangePlan(long length, int rangeSize, int piece) {
         this.length = length;
         this.rangeSize = rangeSize;

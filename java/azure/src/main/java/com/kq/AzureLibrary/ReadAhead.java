@@ -1,36 +1,33 @@
 package com.kq.AzureLibrary;
 
 import com.kq.KQCloudPluginInterface.ERRORID;
+
 import java.util.Iterator;
 import java.util.Map;
 import java.util.TreeMap;
-import java.util.concurrent.CancellationException;
 import java.util.concurrent.ExecutionException;
+import java.util.concurrent.CancellationException;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
 import java.util.function.Supplier;
 
 /**
- * Read-ahead of one read session. A session streams when a read starts where the previous one
- * ended, or when its first read starts at 0 and asks for at least one range (a restore reading the
- * object from the top). While it streams, the ranges covering the read itself and those after it
- * are fetched in parallel, bound to the session's ETag, into buffers taken from the shared {@link
- * BufferPool} only when it has room now. How many ranges go ahead follows the link ({@link
- * Window}): enough to cover the rate the reader takes bytes at times the time one range takes to
- * arrive, more while the reader still waits, at most {@code depth}. A read elsewhere drops them and
- * is served directly, so random reads cost nothing extra.
+ * Read-ahead of one read session. A session streams when a read starts where the previous one ended, or when its
+ * first read starts at 0 and asks for at least one range (a restore reading the object from the top). While it
+ * streams, the ranges covering the read itself and those after it are fetched in parallel, bound to the session's
+ * ETag, into buffers taken from the shared {@link BufferPool} only when it has room now. How many ranges go ahead
+ * follows the link ({@link Window}): enough to cover the rate the reader takes bytes at times the time one range
+ * takes to arrive, more while the reader still waits, at most {@code depth}. A read elsewhere drops them and is
+ * served directly, so random reads cost nothing extra.
  *
- * <p>When a stream starts on an object that goes on past its first read, the committed block list
- * is asked for alongside that read's own ranges; if the blocks carry this library's sums, the
- * ranges after it are whole blocks checked by those sums ({@link RangePlan}).
+ * <p>When a stream starts on an object that goes on past its first read, the committed block list is asked for
+ * alongside that read's own ranges; if the blocks carry this library's sums, the ranges after it are whole blocks
+ * checked by those sums ({@link RangePlan}).
  */
 final class ReadAhead {
 
-    /**
-     * One range fetched ahead; its buffer goes back once, whoever ends last (the fetch or the
-     * reader).
-     */
+    /** One range fetched ahead; its buffer goes back once, whoever ends last (the fetch or the reader). */
     private final class Chunk {
         final long start;
         final int length;
@@ -45,10 +42,8 @@ final class ReadAhead {
             this.start = range.start;
             this.length = range.length;
             this.buffer = buffer;
-            this.sums =
-                    range.checkedBySums()
-                            ? () -> layout.new Check(range.firstBlock, range.lastBlock)
-                            : null;
+            this.sums = range.checkedBySums()
+                    ? () -> layout.new Check(range.firstBlock, range.lastBlock) : null;
         }
 
         int fetch() {
@@ -88,19 +83,17 @@ final class ReadAhead {
     }
 
     /**
-     * How many ranges a stream keeps ahead of its reader: its bandwidth × delay, in ranges. The
-     * reader's rate (bytes it takes per second, between its calls) times the time one range takes
-     * from request to last byte is what must be in flight for the reader never to wait; one range
-     * more covers the one being read. While the reader still waits for ranges in flight the link is
-     * the limit and its rate undercounts it, so each wait doubles an extra allowance (as a
-     * connection's window grows from a slow start) and each read served at once takes one back. A
-     * slow reader (a busy disk, a loaded machine) so holds only the few ranges it needs, which
-     * leaves the shared pool to other streams; a fast one over a far link gets up to {@code most}.
+     * How many ranges a stream keeps ahead of its reader: its bandwidth × delay, in ranges. The reader's rate (bytes
+     * it takes per second, between its calls) times the time one range takes from request to last byte is what
+     * must be in flight for the reader never to wait; one range more covers the one being read. While the reader
+     * still waits for ranges in flight the link is the limit and its rate undercounts it, so each wait doubles an
+     * extra allowance (as a connection's window grows from a slow start) and each read served at once takes one
+     * back. A slow reader (a busy disk, a loaded machine) so holds only the few ranges it needs, which leaves the
+     * shared pool to other streams; a fast one over a far link gets up to {@code most}.
      */
     static final class Window {
         /** Weight of the newest sample in the running averages. */
         private static final double WEIGHT = 0.25;
-
         private final int most;
         private int extra;
         private double rate = -1;
@@ -116,10 +109,7 @@ final class ReadAhead {
             delay = average(delay, nanos / 1e9);
         }
 
-        /**
-         * A read of {@code bytes} ended at {@code now} (ns); {@code waited}: a range it needed was
-         * still on its way.
-         */
+        /** A read of {@code bytes} ended at {@code now} (ns); {@code waited}: a range it needed was still on its way. */
         synchronized void read(long bytes, boolean waited, long now) {
             if (lastRead >= 0 && now > lastRead) {
                 rate = average(rate, bytes * 1e9 / (now - lastRead));
@@ -131,9 +121,7 @@ final class ReadAhead {
         /** Ranges of {@code rangeBytes} to keep ahead now. */
         synchronized int ahead(long rangeBytes) {
             if (rate < 0 || delay < 0) {
-                return Math.min(
-                        most,
-                        2 + extra); // nothing measured yet: a start that grows with every wait
+                return Math.min(most, 2 + extra); // nothing measured yet: a start that grows with every wait
             }
             long need = (long) Math.ceil(rate * delay / Math.max(1, rangeBytes)) + 1 + extra;
             return (int) Math.max(Math.min(1, most), Math.min(most, need));
@@ -144,10 +132,7 @@ final class ReadAhead {
         }
     }
 
-    /**
-     * How long a stream's first read waits for the block list before it plans further ranges
-     * without it.
-     */
+    /** How long a stream's first read waits for the block list before it plans further ranges without it. */
     static final long LAYOUT_WAIT_MS = 1000;
 
     private final DataPath data;
@@ -155,28 +140,16 @@ final class ReadAhead {
     private final long length;
     private final int depth;
     private final Window window;
-
     /** Set by {@link #fromAhead} when the reader had to wait for a range still on its way. */
     private boolean waited;
-
     private String eTag;
     private RangePlan plan;
-
-    /**
-     * The block list asked for when the stream started; null until then, and again once adopted or
-     * given up.
-     */
+    /** The block list asked for when the stream started; null until then, and again once adopted or given up. */
     private Future<BlockLayout> layout;
-
     private boolean layoutAsked;
     private long nextExpected = -1;
-
-    /**
-     * After {@link #close()} a read still running is served directly: nothing is fetched ahead for
-     * it any more.
-     */
+    /** After {@link #close()} a read still running is served directly: nothing is fetched ahead for it any more. */
     private boolean closed;
-
     private final TreeMap<Long, Chunk> ahead = new TreeMap<>();
 
     ReadAhead(DataPath data, String blobName, long length, String eTag, int depth) {
@@ -189,10 +162,7 @@ final class ReadAhead {
         this.plan = new RangePlan(length, data.rangeSize, data.checkedRange);
     }
 
-    /**
-     * Reads {@code count} bytes (already limited to the object) from {@code offset} into {@code
-     * target[0..]}.
-     */
+    /** Reads {@code count} bytes (already limited to the object) from {@code offset} into {@code target[0..]}. */
     synchronized int read(byte[] target, long offset, int count, String currentETag) {
         long began = RangeTrace.start();
         try {
@@ -204,26 +174,18 @@ final class ReadAhead {
 
     private int readTraced(byte[] target, long offset, int count, String currentETag) {
         if (!currentETag.equals(eTag)) {
-            dropAll(); // the session moved to a new version (its own metadata change): plan it
-            // afresh
+            dropAll(); // the session moved to a new version (its own metadata change): plan it afresh
             eTag = currentETag;
         }
-        boolean streaming =
-                !closed
-                        && depth > 0
-                        && (offset == nextExpected
-                                || (nextExpected == -1
-                                        && offset == 0
-                                        && count >= data.checkedRange));
+        boolean streaming = !closed && depth > 0
+                && (offset == nextExpected || (nextExpected == -1 && offset == 0 && count >= data.checkedRange));
         int done = 0;
         if (streaming) {
             if (!layoutAsked && offset + count < length) {
                 layoutAsked = true;
                 String version = eTag;
                 layout = data.submit(() -> data.blockLayout(blobName, version, length));
-                fetchAhead(
-                        offset, count,
-                        0); // the read's own ranges go out while the list is on its way
+                fetchAhead(offset, count, 0); // the read's own ranges go out while the list is on its way
                 adoptLayout(offset + count, LAYOUT_WAIT_MS);
             }
             // The read's own ranges go out together with those ahead of it, so they all overlap.
@@ -240,18 +202,14 @@ final class ReadAhead {
         nextExpected = offset + done;
         if (streaming) {
             adoptLayout(nextExpected, 0);
-            fetchAhead(
-                    nextExpected,
-                    0,
-                    ahead()); // keeps the window full while the caller uses what it got
+            fetchAhead(nextExpected, 0, ahead()); // keeps the window full while the caller uses what it got
         }
         return done;
     }
 
     /**
-     * Takes the block list if it has come within {@code waitMs}: the plan uses it past everything
-     * already planned. A list that failed, or does not carry this library's sums, leaves the plan
-     * as it is.
+     * Takes the block list if it has come within {@code waitMs}: the plan uses it past everything already planned.
+     * A list that failed, or does not carry this library's sums, leaves the plan as it is.
      */
     private void adoptLayout(long reached, long waitMs) {
         if (layout == null || (waitMs == 0 && !layout.isDone())) {
@@ -271,10 +229,7 @@ final class ReadAhead {
         layout = null;
         if (blocks != null) {
             Map.Entry<Long, Chunk> last = ahead.lastEntry();
-            long planned =
-                    last == null
-                            ? reached
-                            : Math.max(reached, last.getKey() + last.getValue().length);
+            long planned = last == null ? reached : Math.max(reached, last.getKey() + last.getValue().length);
             plan.adopt(blocks, planned);
         }
     }
@@ -284,10 +239,7 @@ final class ReadAhead {
         return window.ahead(plan.layout() != null ? data.rangeSize : data.checkedRange);
     }
 
-    /**
-     * Copies what the fetched ranges hold from {@code offset} on; stops at the first range not
-     * fetched ahead.
-     */
+    /** Copies what the fetched ranges hold from {@code offset} on; stops at the first range not fetched ahead. */
     private int fromAhead(byte[] target, long offset, int count) {
         int done = 0;
         while (done < count) {
@@ -305,8 +257,7 @@ final class ReadAhead {
                 Thread.currentThread().interrupt();
                 throw StorageFailure.of(ERRORID.CANCELLED);
             } catch (CancellationException ce) {
-                throw StorageFailure.of(
-                        ERRORID.CANCELLED); // the library is shutting down under this read
+                throw StorageFailure.of(ERRORID.CANCELLED); // the library is shutting down under this read
             } catch (ExecutionException ee) {
                 ahead.remove(c.start);
                 c.drop();
@@ -336,9 +287,8 @@ final class ReadAhead {
     }
 
     /**
-     * Starts fetching the ranges that cover {@code [from, from + count)} and the {@code extra}
-     * ranges after them, at most {@code 2 * depth} ranges in all so one large read cannot take the
-     * whole pool.
+     * Starts fetching the ranges that cover {@code [from, from + count)} and the {@code extra} ranges after them,
+     * at most {@code 2 * depth} ranges in all so one large read cannot take the whole pool.
      */
     private void fetchAhead(long from, int count, int extra) {
         long ownEnd = from + count;

@@ -3,9 +3,9 @@ package com.kq.AzureLibrary;
 import java.util.Map;
 
 /**
- * An object opened for reading: the committed blob's length, ETag and metadata as they were at the
- * open. Reads are bound to that ETag, so a blob replaced or changed after the open fails the read
- * instead of mixing versions. Immutable, so any number of threads may read through it at once.
+ * An object opened for reading: the committed blob's length, ETag and metadata as they were at the open. Reads
+ * are bound to that ETag, so a blob replaced or changed after the open fails the read instead of mixing versions.
+ * Immutable, so any number of threads may read through it at once.
  */
 final class ReadSession implements Session {
     private final String handle;
@@ -15,13 +15,8 @@ final class ReadSession implements Session {
     private final String eTag;
     private final Map<String, String> storedMetadata;
 
-    ReadSession(
-            String handle,
-            String blobName,
-            StorageConnection connection,
-            long length,
-            String eTag,
-            Map<String, String> storedMetadata) {
+    ReadSession(String handle, String blobName, StorageConnection connection, long length, String eTag,
+                Map<String, String> storedMetadata) {
         this.handle = handle;
         this.blobName = blobName;
         this.connection = connection;

@@ -6,34 +6,30 @@ import com.azure.core.http.HttpResponse;
 import com.azure.storage.blob.models.BlobErrorCode;
 import com.azure.storage.blob.models.BlobStorageException;
 import com.kq.KQCloudPluginInterface.ERRORID;
+
 import java.time.Duration;
 import java.util.concurrent.ThreadLocalRandom;
 
 /**
- * How the data requests (block staging, uploads, commits, ranged reads) are retried and how long
- * each may take.
+ * How the data requests (block staging, uploads, commits, ranged reads) are retried and how long each may take.
  *
  * <ul>
- *   <li>A try may take {@code tryBase + bytes / minRate}: a connection that stalls or trickles
- *       slower than {@code minRate} is abandoned and the request sent again.
- *   <li>At most {@code maxTries} tries, separated by an exponential back-off from 0.5 s to 8 s
- *       (with jitter), or by what the service asks for in {@code Retry-After} when it says so.
- *   <li>All tries and back-offs of one call end by {@code callDeadline}; the last try is cut to
- *       what is left.
+ *   <li>A try may take {@code tryBase + bytes / minRate}: a connection that stalls or trickles slower than
+ *       {@code minRate} is abandoned and the request sent again.</li>
+ *   <li>At most {@code maxTries} tries, separated by an exponential back-off from 0.5 s to 8 s (with jitter), or
+ *       by what the service asks for in {@code Retry-After} when it says so.</li>
+ *   <li>All tries and back-offs of one call end by {@code callDeadline}; the last try is cut to what is left.</li>
  * </ul>
- *
- * Retried: 408, 429, 5xx (but 501 and 505), a refused checksum (the body was damaged on the way),
- * time-outs, connection failures and {@link StaleCredentials}. Anything else is the answer.
+ * Retried: 408, 429, 5xx (but 501 and 505), a refused checksum (the body was damaged on the way), time-outs,
+ * connection failures and {@link StaleCredentials}. Anything else is the answer.
  */
 final class RetryPolicy {
     /**
-     * The back-off of every retried request, the data path's here and the SDK's for the others: the
-     * fixed time figures of the library, beside the configurable ones of {@link TransferSettings}.
+     * The back-off of every retried request, the data path's here and the SDK's for the others: the fixed time
+     * figures of the library, beside the configurable ones of {@link TransferSettings}.
      */
     static final Duration FIRST_DELAY = Duration.ofMillis(500);
-
     static final Duration MAX_DELAY = Duration.ofSeconds(8);
-
     /** How long the transport waits for a connection to open. */
     static final Duration CONNECT_TIMEOUT = Duration.ofSeconds(10);
 
@@ -55,24 +51,17 @@ final class RetryPolicy {
         return Duration.ofMillis(Math.min(millis, callDeadline.toMillis()));
     }
 
-    /**
-     * The pause before try {@code nextTry} (2, 3, ...): exponential with up to 20% jitter, or what
-     * the service asked.
-     */
+    /** The pause before try {@code nextTry} (2, 3, ...): exponential with up to 20% jitter, or what the service asked. */
     static Duration backoff(int nextTry, Duration retryAfter) {
         if (retryAfter != null) {
             return retryAfter;
         }
         long base = FIRST_DELAY.toMillis() << Math.min(20, nextTry - 2);
         long capped = Math.min(base, MAX_DELAY.toMillis());
-        return Duration.ofMillis(
-                capped - (long) (capped * 0.2 * ThreadLocalRandom.current().nextDouble()));
+        return Duration.ofMillis(capped - (long) (capped * 0.2 * ThreadLocalRandom.current().nextDouble()));
     }
 
-    /**
-     * A refusal of a secret that has been replaced since the try was sent; the answer if no try is
-     * left.
-     */
+    /** A refusal of a secret that has been replaced since the try was sent; the answer if no try is left. */
     static final class StaleCredentials extends RuntimeException {
         StaleCredentials(RuntimeException refusal) {
             super(refusal);
@@ -92,22 +81,16 @@ final class RetryPolicy {
         if (response != null) {
             int status = response.getStatusCode();
             if (t instanceof BlobStorageException
-                    && BlobErrorCode.MD5MISMATCH.equals(
-                            ((BlobStorageException) t).getErrorCode())) {
+                    && BlobErrorCode.MD5MISMATCH.equals(((BlobStorageException) t).getErrorCode())) {
                 return true;
             }
-            return status == 408
-                    || status == 429
-                    || (status >= 500 && status != 501 && status != 505);
+            return status == 408 || status == 429 || (status >= 500 && status != 501 && status != 505);
         }
         ERRORID id = ErrorMapper.classify(t);
-        return id == ERRORID.TIMEOUT
-                || id == ERRORID.NETWORK_ERROR
-                || id == ERRORID.INTEGRITY_ERROR;
+        return id == ERRORID.TIMEOUT || id == ERRORID.NETWORK_ERROR || id == ERRORID.INTEGRITY_ERROR;
     }
 
-    private static final HttpHeaderName RETRY_AFTER_MS =
-            HttpHeaderName.fromString("x-ms-retry-after-ms");
+    private static final HttpHeaderName RETRY_AFTER_MS = HttpHeaderName.fromString("x-ms-retry-after-ms");
 
     /** The service's Retry-After (seconds) or x-ms-retry-after-ms, if it sent one. */
     static Duration retryAfter(Throwable t) {
@@ -150,27 +133,25 @@ final class RetryPolicy {
         void sleep(Duration d) throws InterruptedException;
     }
 
-    static final Clock SYSTEM_CLOCK =
-            new Clock() {
-                @Override
-                public long nanoTime() {
-                    return System.nanoTime();
-                }
+    static final Clock SYSTEM_CLOCK = new Clock() {
+        @Override
+        public long nanoTime() {
+            return System.nanoTime();
+        }
 
-                @Override
-                public void sleep(Duration d) throws InterruptedException {
-                    Thread.sleep(d.toMillis());
-                }
-            };
+        @Override
+        public void sleep(Duration d) throws InterruptedException {
+            Thread.sleep(d.toMillis());
+        }
+    };
 
     <T> T run(long bytes, Attempt<T> attempt) {
         return run(bytes, attempt, SYSTEM_CLOCK);
     }
 
     /**
-     * Runs the tries; answers the first success or throws the last failure (a {@link
-     * StorageFailure} with TIMEOUT when the deadline leaves no room for another try). An interrupt
-     * ends it at once as CANCELLED.
+     * Runs the tries; answers the first success or throws the last failure (a {@link StorageFailure} with
+     * TIMEOUT when the deadline leaves no room for another try). An interrupt ends it at once as CANCELLED.
      */
     <T> T run(long bytes, Attempt<T> attempt, Clock clock) {
         long deadline = clock.nanoTime() + callDeadline.toNanos();
@@ -186,12 +167,10 @@ final class RetryPolicy {
             try {
                 return attempt.run(timeout);
             } catch (Throwable t) {
-                if (Thread.currentThread().isInterrupted()
-                        || ErrorMapper.classify(t) == ERRORID.CANCELLED) {
+                if (Thread.currentThread().isInterrupted() || ErrorMapper.classify(t) == ERRORID.CANCELLED) {
                     throw StorageFailure.of(ERRORID.CANCELLED);
                 }
-                Throwable answer =
-                        t instanceof StaleCredentials ? ((StaleCredentials) t).refusal() : t;
+                Throwable answer = t instanceof StaleCredentials ? ((StaleCredentials) t).refusal() : t;
                 if (tryNo >= maxTries || !retryable(t)) {
                     throw unchecked(answer);
                 }

@@ -1,22 +1,22 @@
 package com.kq.AzureLibrary;
 
 import com.kq.KQCloudPluginInterface.ERRORID;
+
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.ConcurrentHashMap;
 
 /**
- * The open sessions of one library, by handle, and what goes with them: at most one write session
- * per object name (two writers of one object would race at the commit), the handles closed lately
- * (so that one used again answers INVALID_HANDLE instead of turning into an object name) and the
- * read-ahead of each read session that has read. Safe for any number of threads.
+ * The open sessions of one library, by handle, and what goes with them: at most one write session per object name
+ * (two writers of one object would race at the commit), the handles closed lately (so that one used again answers
+ * INVALID_HANDLE instead of turning into an object name) and the read-ahead of each read session that has read.
+ * Safe for any number of threads.
  */
 final class SessionTable {
     private final ConcurrentHashMap<String, Session> sessions = new ConcurrentHashMap<>();
     private final ConcurrentHashMap<String, WriteSession> writers = new ConcurrentHashMap<>();
     private final ConcurrentHashMap<String, ReadAhead> readers = new ConcurrentHashMap<>();
     private final HandleTokens retired = new HandleTokens();
-
     /** Throws NOT_INITIALIZED while the library has no clients: no string is a handle then. */
     private final Runnable requireInitialised;
 
@@ -25,9 +25,8 @@ final class SessionTable {
     }
 
     /**
-     * The open session a handle names; null for any other string (an object name, whatever it looks
-     * like); INVALID_HANDLE for a handle closed lately. A name equal to a live handle means that
-     * handle.
+     * The open session a handle names; null for any other string (an object name, whatever it looks like);
+     * INVALID_HANDLE for a handle closed lately. A name equal to a live handle means that handle.
      */
     Session sessionOf(String text) {
         requireInitialised.run();
@@ -38,10 +37,7 @@ final class SessionTable {
         return session;
     }
 
-    /**
-     * The blob a string designates: an open session's object, or the string itself as a checked
-     * object name.
-     */
+    /** The blob a string designates: an open session's object, or the string itself as a checked object name. */
     String objectName(String text) {
         Session session = sessionOf(ObjectNames.require(text));
         return session != null ? session.blobName() : ObjectNames.plainName(text);
@@ -79,8 +75,8 @@ final class SessionTable {
     }
 
     /**
-     * Ends a handle's session and answers it: its handle is retired, its read-ahead closed, a write
-     * session's name freed. Exactly one caller gets a given session; the others get INVALID_HANDLE.
+     * Ends a handle's session and answers it: its handle is retired, its read-ahead closed, a write session's
+     * name freed. Exactly one caller gets a given session; the others get INVALID_HANDLE.
      */
     Session take(String handle) {
         requireInitialised.run();
@@ -96,10 +92,7 @@ final class SessionTable {
         return session;
     }
 
-    /**
-     * Discards the open write session of a name, uncommitted data and all; OBJECT_NOT_FOUND when it
-     * has none.
-     */
+    /** Discards the open write session of a name, uncommitted data and all; OBJECT_NOT_FOUND when it has none. */
     void discardWriter(String blob) {
         WriteSession ws = writers.remove(blob);
         if (ws == null) {
@@ -111,16 +104,13 @@ final class SessionTable {
     }
 
     /**
-     * The read-ahead of a read session, made at its first read; CANCELLED when the session has
-     * ended meanwhile. Whoever ends a session removes it from the table before its read-ahead, so a
-     * read-ahead made after that removal is seen here and closed, and one made before it is seen by
-     * the one ending the session.
+     * The read-ahead of a read session, made at its first read; CANCELLED when the session has ended meanwhile.
+     * Whoever ends a session removes it from the table before its read-ahead, so a read-ahead made after that
+     * removal is seen here and closed, and one made before it is seen by the one ending the session.
      */
     ReadAhead readAhead(ReadSession rs, DataPath d) {
-        ReadAhead ra =
-                readers.computeIfAbsent(
-                        rs.handle(),
-                        h -> new ReadAhead(d, rs.blobName(), rs.length(), rs.eTag(), d.readAhead));
+        ReadAhead ra = readers.computeIfAbsent(rs.handle(),
+                h -> new ReadAhead(d, rs.blobName(), rs.length(), rs.eTag(), d.readAhead));
         if (!sessions.containsKey(rs.handle())) {
             closeReadAhead(rs.handle());
             throw StorageFailure.of(ERRORID.CANCELLED);
@@ -136,9 +126,8 @@ final class SessionTable {
     }
 
     /**
-     * Empties the table at once, so that no session outlives the clients it was made with; the
-     * caller runs this under the lock that swaps the clients and then hands the result to {@link
-     * #discard}.
+     * Empties the table at once, so that no session outlives the clients it was made with; the caller runs this
+     * under the lock that swaps the clients and then hands the result to {@link #discard}.
      */
     List<Session> detachAll() {
         List<Session> dropped = new ArrayList<>(sessions.values());
@@ -147,13 +136,9 @@ final class SessionTable {
         return dropped;
     }
 
-    /**
-     * Ends what {@link #detachAll} took: read-aheads closed, handles retired, uncommitted uploads
-     * cancelled.
-     */
+    /** Ends what {@link #detachAll} took: read-aheads closed, handles retired, uncommitted uploads cancelled. */
     void discard(List<Session> dropped) {
-        // Each removed by its key: a clear() would also drop, unclosed, one made while this loop
-        // ran.
+        // Each removed by its key: a clear() would also drop, unclosed, one made while this loop ran.
         for (String handle : readers.keySet()) {
             closeReadAhead(handle);
         }

@@ -20,6 +20,11 @@ import com.azure.storage.blob.models.BlobStorageException;
 import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.azure.storage.common.policy.RequestRetryOptions;
 import com.azure.storage.common.policy.RetryPolicyType;
+import okhttp3.ConnectionPool;
+import okhttp3.Dispatcher;
+import okhttp3.OkHttpClient;
+import okhttp3.Protocol;
+
 import java.net.URI;
 import java.time.Duration;
 import java.util.Collections;
@@ -35,77 +40,55 @@ import java.util.function.Supplier;
 import javax.net.ssl.SSLContext;
 import javax.net.ssl.TrustManager;
 import javax.net.ssl.X509TrustManager;
-import okhttp3.ConnectionPool;
-import okhttp3.Dispatcher;
-import okhttp3.OkHttpClient;
-import okhttp3.Protocol;
 
 /**
- * The clients of one configuration: one HTTP client (OkHttp, never netty), one service client and
- * the container client, all sharing one pipeline. Building it makes no network call. Safe for
- * concurrent use.
+ * The clients of one configuration: one HTTP client (OkHttp, never netty), one service client and the
+ * container client, all sharing one pipeline. Building it makes no network call. Safe for concurrent use.
  *
- * <p>The service and container clients are read afresh by every request, so {@link #rotate()} (a
- * new credential from the same configuration) is one swap: requests already sent finish with the
- * old credential, later ones use the new, and a write refused as unauthorised after a rotation is
- * sent once more with the new clients.
+ * <p>The service and container clients are read afresh by every request, so {@link #rotate()} (a new credential
+ * from the same configuration) is one swap: requests already sent finish with the old credential, later ones use
+ * the new, and a write refused as unauthorised after a rotation is sent once more with the new clients.
  *
- * <p>Proxies: {@code HTTPS_PROXY} (else {@code HTTP_PROXY}) with {@code NO_PROXY} from the
- * environment; without them the JVM's {@code https.proxyHost}/{@code http.proxyHost}/{@code
- * http.nonProxyHosts}.
+ * <p>Proxies: {@code HTTPS_PROXY} (else {@code HTTP_PROXY}) with {@code NO_PROXY} from the environment; without
+ * them the JVM's {@code https.proxyHost}/{@code http.proxyHost}/{@code http.nonProxyHosts}.
  */
 final class StorageConnection implements AutoCloseable {
     /**
-     * Requests running at once, over all sessions of the process, before OkHttp queues the next.
-     * Each running request holds one thread and one connection; the data path bounds its own
-     * concurrency (MaxInFlight, read ahead), so this is only the ceiling of what a host with many
-     * sessions at once may run.
+     * Requests running at once, over all sessions of the process, before OkHttp queues the next. Each running
+     * request holds one thread and one connection; the data path bounds its own concurrency (MaxInFlight, read
+     * ahead), so this is only the ceiling of what a host with many sessions at once may run.
      */
     static final int MAX_REQUESTS = 64;
-
     /**
-     * Idle connections kept for reuse, and for how long: enough for a write session's MaxInFlight
-     * uploads and a read session's read-ahead (8 and 12 by default) to find warm connections. A TLS
-     * connection costs tens of KiB of heap and one socket, so 32 of them hardly weigh on a 32-bit
-     * VM.
+     * Idle connections kept for reuse, and for how long: enough for a write session's MaxInFlight uploads and a
+     * read session's read-ahead (8 and 12 by default) to find warm connections. A TLS connection costs tens of
+     * KiB of heap and one socket, so 32 of them hardly weigh on a 32-bit VM.
      */
     static final int IDLE_CONNECTIONS = 32;
-
     static final long IDLE_KEEP_SECONDS = 120;
 
     /** For tests: the token credential used instead of the one the configuration names. */
     static volatile TokenCredential testCredential;
-
     /** For tests: the trust (in a certificate the test made) used instead of the JVM's default. */
     static volatile X509TrustManager testTrustManager;
 
-    /**
-     * The configuration as first given; a rotation changes only its secrets, never its other items.
-     */
+    /** The configuration as first given; a rotation changes only its secrets, never its other items. */
     final StorageConfig config;
-
     volatile BlobServiceClient service;
     volatile BlobContainerClient container;
-
     /**
-     * Counts rotations, so that a failed request can tell whether newer clients exist than the ones
-     * it used. It moves only after the new clients are in place.
+     * Counts rotations, so that a failed request can tell whether newer clients exist than the ones it used. It
+     * moves only after the new clients are in place.
      */
     private final AtomicInteger generation = new AtomicInteger();
-
     /** Set once the container is known to exist; cleared when it is deleted or found missing. */
     private final AtomicBoolean containerReady = new AtomicBoolean();
-
     private final HttpClient httpClient;
     private final ExecutorService executor;
     private final ConnectionPool connections;
 
-    private StorageConnection(
-            StorageConfig config,
-            HttpClient httpClient,
-            ExecutorService executor,
-            ConnectionPool connections,
-            BlobServiceClient service) {
+    private StorageConnection(StorageConfig config, HttpClient httpClient, ExecutorService executor,
+                              ConnectionPool connections, BlobServiceClient service) {
         this.config = config;
         this.httpClient = httpClient;
         this.executor = executor;
@@ -120,52 +103,41 @@ final class StorageConnection implements AutoCloseable {
 
     /** As {@link #open(StorageConfig)}, with the proxy settings read from {@code settings}. */
     static StorageConnection open(StorageConfig config, Configuration settings) {
-        // OkHttp runs each request on its dispatcher's threads: ours, daemon threads, so that a
-        // host JVM can
-        // always exit and close() can end them (OkHttp's own dispatcher threads are not daemon
-        // threads).
+        // OkHttp runs each request on its dispatcher's threads: ours, daemon threads, so that a host JVM can
+        // always exit and close() can end them (OkHttp's own dispatcher threads are not daemon threads).
         ExecutorService executor = Executors.newCachedThreadPool(DaemonThreads.named("http"));
-        ConnectionPool connections =
-                new ConnectionPool(IDLE_CONNECTIONS, IDLE_KEEP_SECONDS, TimeUnit.SECONDS);
+        ConnectionPool connections = new ConnectionPool(IDLE_CONNECTIONS, IDLE_KEEP_SECONDS, TimeUnit.SECONDS);
         try {
             Dispatcher dispatcher = new Dispatcher(executor);
             dispatcher.setMaxRequests(MAX_REQUESTS);
-            // Every request goes to one host: OkHttp's default of 5 per host would queue the data
-            // path's own
+            // Every request goes to one host: OkHttp's default of 5 per host would queue the data path's own
             // parallel requests while their time limits run.
             dispatcher.setMaxRequestsPerHost(MAX_REQUESTS);
-            // HTTP/1.1 only: one request per connection, so a cancelled try closes its own
-            // connection and no other.
-            OkHttpClient.Builder ok =
-                    new OkHttpClient.Builder()
-                            .protocols(Collections.singletonList(Protocol.HTTP_1_1))
-                            .retryOnConnectionFailure(false);
+            // HTTP/1.1 only: one request per connection, so a cancelled try closes its own connection and no other.
+            OkHttpClient.Builder ok = new OkHttpClient.Builder()
+                    .protocols(Collections.singletonList(Protocol.HTTP_1_1))
+                    .retryOnConnectionFailure(false);
             X509TrustManager trust = testTrustManager;
             if (trust != null) {
                 trusting(ok, trust);
             }
             Duration longest = config.transfer.longestTry(config.blockSize);
-            HttpClient http =
-                    new OkHttpAsyncHttpClientBuilder(ok.build())
-                            .dispatcher(dispatcher)
-                            .connectionPool(connections)
-                            .connectionTimeout(RetryPolicy.CONNECT_TIMEOUT)
-                            // The SDK's synchronous calls block in the transport with no limit of
-                            // their own: no request
-                            // may last longer than the longest try of any request, whether its
-                            // server is silent (the
-                            // socket limits) or trickles a byte at a time (the call limit, OkHttp's
-                            // own watchdog). The
-                            // SDK's response timer is off (zero): it would need a scheduler thread,
-                            // and the call limit
-                            // covers what it would.
-                            .readTimeout(longest)
-                            .writeTimeout(longest)
-                            .callTimeout(longest)
-                            .responseTimeout(Duration.ZERO)
-                            .proxy(proxyOf(settings))
-                            .configuration(settings)
-                            .build();
+            HttpClient http = new OkHttpAsyncHttpClientBuilder(ok.build())
+                    .dispatcher(dispatcher)
+                    .connectionPool(connections)
+                    .connectionTimeout(RetryPolicy.CONNECT_TIMEOUT)
+                    // The SDK's synchronous calls block in the transport with no limit of their own: no request
+                    // may last longer than the longest try of any request, whether its server is silent (the
+                    // socket limits) or trickles a byte at a time (the call limit, OkHttp's own watchdog). The
+                    // SDK's response timer is off (zero): it would need a scheduler thread, and the call limit
+                    // covers what it would.
+                    .readTimeout(longest)
+                    .writeTimeout(longest)
+                    .callTimeout(longest)
+                    .responseTimeout(Duration.ZERO)
+                    .proxy(proxyOf(settings))
+                    .configuration(settings)
+                    .build();
             BlobServiceClient service = buildService(config, http);
             return new StorageConnection(config, http, executor, connections, service);
         } catch (RuntimeException | Error e) {
@@ -186,9 +158,8 @@ final class StorageConnection implements AutoCloseable {
     }
 
     /**
-     * azure-core looks at the proxy variables only when {@code java.net.useSystemProxies} is true;
-     * a host seldom sets that, and an administrator who exports HTTPS_PROXY means it, so the
-     * variables are read whatever it says.
+     * azure-core looks at the proxy variables only when {@code java.net.useSystemProxies} is true; a host seldom
+     * sets that, and an administrator who exports HTTPS_PROXY means it, so the variables are read whatever it says.
      */
     static ProxyOptions proxyOf(Configuration settings) {
         Map<String, String> variables = new HashMap<>();
@@ -206,8 +177,7 @@ final class StorageConnection implements AutoCloseable {
         }
         variables.put("java.net.useSystemProxies", "true");
         ConfigurationSource none = path -> new HashMap<>();
-        return ProxyOptions.fromConfiguration(
-                new ConfigurationBuilder(none, none, path -> variables).build());
+        return ProxyOptions.fromConfiguration(new ConfigurationBuilder(none, none, path -> variables).build());
     }
 
     private static BlobServiceClient buildService(StorageConfig config, HttpClient http) {
@@ -218,37 +188,21 @@ final class StorageConnection implements AutoCloseable {
             builder.connectionString(config.serviceConnectionString);
         }
         return builder.httpClient(http)
-                .retryOptions(
-                        new RequestRetryOptions(
-                                RetryPolicyType.EXPONENTIAL,
-                                config.maxTries,
-                                config.transfer.controlTryTimeout(),
-                                RetryPolicy.FIRST_DELAY,
-                                RetryPolicy.MAX_DELAY,
-                                null))
+                .retryOptions(new RequestRetryOptions(RetryPolicyType.EXPONENTIAL, config.maxTries,
+                        config.transfer.controlTryTimeout(), RetryPolicy.FIRST_DELAY, RetryPolicy.MAX_DELAY, null))
                 .buildClient();
     }
 
-    private static BlobServiceClient buildService(
-            String connectionString, HttpClient http, int maxTries) {
+    private static BlobServiceClient buildService(String connectionString, HttpClient http, int maxTries) {
         return new BlobServiceClientBuilder()
                 .connectionString(connectionString)
                 .httpClient(http)
-                .retryOptions(
-                        new RequestRetryOptions(
-                                RetryPolicyType.EXPONENTIAL,
-                                maxTries,
-                                (Duration) null,
-                                RetryPolicy.FIRST_DELAY,
-                                RetryPolicy.MAX_DELAY,
-                                null))
+                .retryOptions(new RequestRetryOptions(RetryPolicyType.EXPONENTIAL, maxTries, (Duration) null,
+                        RetryPolicy.FIRST_DELAY, RetryPolicy.MAX_DELAY, null))
                 .buildClient();
     }
 
-    /**
-     * The Microsoft Entra ID credential the configuration names; its token requests share the
-     * library's client.
-     */
+    /** The Microsoft Entra ID credential the configuration names; its token requests share the library's client. */
     private static TokenCredential credential(StorageConfig config, HttpClient http) {
         TokenCredential forTests = testCredential;
         if (forTests != null) {
@@ -258,29 +212,18 @@ final class StorageConnection implements AutoCloseable {
         String client = config.has("ClientId") ? config.text("ClientId") : null;
         switch (config.auth) {
             case CLIENT_SECRET:
-                return new ClientSecretCredentialBuilder()
-                        .tenantId(tenant)
-                        .clientId(client)
-                        .clientSecret(config.clientSecret)
-                        .httpClient(http)
-                        .build();
+                return new ClientSecretCredentialBuilder().tenantId(tenant).clientId(client)
+                        .clientSecret(config.clientSecret).httpClient(http).build();
             case CLIENT_CERTIFICATE:
-                return new ClientCertificateCredentialBuilder()
-                        .tenantId(tenant)
-                        .clientId(client)
-                        .pemCertificate(config.text("ClientCertificateFile"))
-                        .httpClient(http)
-                        .build();
+                return new ClientCertificateCredentialBuilder().tenantId(tenant).clientId(client)
+                        .pemCertificate(config.text("ClientCertificateFile")).httpClient(http).build();
             case MANAGED_IDENTITY:
-                ManagedIdentityCredentialBuilder managed =
-                        new ManagedIdentityCredentialBuilder().httpClient(http);
+                ManagedIdentityCredentialBuilder managed = new ManagedIdentityCredentialBuilder().httpClient(http);
                 return client == null ? managed.build() : managed.clientId(client).build();
             case WORKLOAD_IDENTITY:
                 // The tenant, client and token file come from AZURE_TENANT_ID, AZURE_CLIENT_ID and
-                // AZURE_FEDERATED_TOKEN_FILE, which the cluster sets; the items override the first
-                // two.
-                WorkloadIdentityCredentialBuilder workload =
-                        new WorkloadIdentityCredentialBuilder().httpClient(http);
+                // AZURE_FEDERATED_TOKEN_FILE, which the cluster sets; the items override the first two.
+                WorkloadIdentityCredentialBuilder workload = new WorkloadIdentityCredentialBuilder().httpClient(http);
                 if (tenant != null) {
                     workload.tenantId(tenant);
                 }
@@ -297,10 +240,9 @@ final class StorageConnection implements AutoCloseable {
     }
 
     /**
-     * Builds clients with the secrets read again from their file or environment variable and swaps
-     * them in. Open sessions keep working: they reach the clients through this connection. Throws
-     * the configuration's failure when the new secret is unreadable or malformed, leaving the
-     * current clients in place.
+     * Builds clients with the secrets read again from their file or environment variable and swaps them in. Open
+     * sessions keep working: they reach the clients through this connection. Throws the configuration's failure
+     * when the new secret is unreadable or malformed, leaving the current clients in place.
      */
     synchronized void rotate() {
         StorageConfig fresh = config.reload();
@@ -317,12 +259,11 @@ final class StorageConnection implements AutoCloseable {
     }
 
     /**
-     * The account URL another connection string designates, found by building (not using) a client
-     * for it on this connection's HTTP client.
+     * The account URL another connection string designates, found by building (not using) a client for it on
+     * this connection's HTTP client.
      */
     String accountUrlOf(StorageConfig other) {
-        return other.auth.usesToken()
-                ? other.tokenEndpoint
+        return other.auth.usesToken() ? other.tokenEndpoint
                 : buildService(other.serviceConnectionString, httpClient, 1).getAccountUrl();
     }
 
@@ -352,8 +293,8 @@ final class StorageConnection implements AutoCloseable {
     }
 
     /**
-     * Runs a write; when the container is missing, creates it and runs the write once more. Reads
-     * never create the container: for them a missing container is an answer.
+     * Runs a write; when the container is missing, creates it and runs the write once more. Reads never create
+     * the container: for them a missing container is an answer.
      */
     <T> T writingToContainer(Supplier<T> write) {
         int before = generation.get();
@@ -364,15 +305,13 @@ final class StorageConnection implements AutoCloseable {
             if ((status != 401 && status != 403) || generation.get() == before) {
                 throw e;
             }
-            return creatingContainer(
-                    write); // refused with a credential that has since been rotated
+            return creatingContainer(write); // refused with a credential that has since been rotated
         }
     }
 
     /**
-     * Runs a write into the container, which is created (or found) once, before the first write
-     * rather than after a refused one; when it has been deleted behind the library's back since, it
-     * is made again, once.
+     * Runs a write into the container, which is created (or found) once, before the first write rather than after
+     * a refused one; when it has been deleted behind the library's back since, it is made again, once.
      */
     <T> T creatingContainer(Supplier<T> write) {
         ensureContainer();
@@ -392,8 +331,7 @@ final class StorageConnection implements AutoCloseable {
         if (containerReady.get()) {
             return;
         }
-        // One asks; the writers that arrive meanwhile wait for its answer rather than each asking
-        // too.
+        // One asks; the writers that arrive meanwhile wait for its answer rather than each asking too.
         synchronized (containerReady) {
             if (containerReady.get()) {
                 return;
@@ -404,8 +342,7 @@ final class StorageConnection implements AutoCloseable {
                 if (e.getStatusCode() != 403) {
                     throw e;
                 }
-                // A SAS scoped to the container may not create it: the writes will tell whether it
-                // exists.
+                // A SAS scoped to the container may not create it: the writes will tell whether it exists.
             }
             containerReady.set(true);
         }

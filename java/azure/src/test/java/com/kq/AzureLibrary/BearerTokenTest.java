@@ -1,12 +1,16 @@
 package com.kq.AzureLibrary;
 
-import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
-import static com.kq.AzureLibrary.TestSupport.*;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
-
 import com.azure.core.credential.AccessToken;
 import com.azure.core.credential.TokenCredential;
 import com.kq.KQCloudPluginInterface.ERRORID;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+import reactor.core.publisher.Mono;
+
+import javax.net.ssl.X509TrustManager;
+import javax.net.ssl.TrustManagerFactory;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
@@ -18,19 +22,15 @@ import java.time.OffsetDateTime;
 import java.util.Base64;
 import java.util.Comparator;
 import java.util.concurrent.TimeUnit;
-import javax.net.ssl.TrustManagerFactory;
-import javax.net.ssl.X509TrustManager;
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
-import reactor.core.publisher.Mono;
+
+import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
+import static com.kq.AzureLibrary.TestSupport.*;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 
 /**
- * Microsoft Entra ID bearer tokens against Azurite's OAuth mode, which wants HTTPS: the test makes
- * a certificate for 127.0.0.1, runs an Azurite of its own with it, and hands the library a TLS
- * context trusting it and a credential minting tokens of the shape Azurite checks (issuer,
- * audience, lifetime; the signature is not checked).
+ * Microsoft Entra ID bearer tokens against Azurite's OAuth mode, which wants HTTPS: the test makes a certificate
+ * for 127.0.0.1, runs an Azurite of its own with it, and hands the library a TLS context trusting it and a
+ * credential minting tokens of the shape Azurite checks (issuer, audience, lifetime; the signature is not checked).
  */
 class BearerTokenTest {
     private static Path dir;
@@ -41,34 +41,15 @@ class BearerTokenTest {
         dir = Files.createTempDirectory("kq-oauth");
         Path cert = dir.resolve("cert.pem");
         Path key = dir.resolve("key.pem");
-        run(
-                "openssl",
-                "req",
-                "-x509",
-                "-newkey",
-                "rsa:2048",
-                "-nodes",
-                "-days",
-                "1",
-                "-subj",
-                "/CN=127.0.0.1",
-                "-addext",
-                "subjectAltName=IP:127.0.0.1",
-                "-keyout",
-                key.toString(),
-                "-out",
-                cert.toString());
-        azurite =
-                Azurite.start(
-                        "--oauth", "basic", "--cert", cert.toString(), "--key", key.toString());
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+                "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key.toString(), "-out", cert.toString());
+        azurite = Azurite.start("--oauth", "basic", "--cert", cert.toString(), "--key", key.toString());
         KeyStore trust = KeyStore.getInstance(KeyStore.getDefaultType());
         trust.load(null, null);
         try (InputStream in = Files.newInputStream(cert)) {
-            trust.setCertificateEntry(
-                    "azurite", CertificateFactory.getInstance("X.509").generateCertificate(in));
+            trust.setCertificateEntry("azurite", CertificateFactory.getInstance("X.509").generateCertificate(in));
         }
-        TrustManagerFactory tmf =
-                TrustManagerFactory.getInstance(TrustManagerFactory.getDefaultAlgorithm());
+        TrustManagerFactory tmf = TrustManagerFactory.getInstance(TrustManagerFactory.getDefaultAlgorithm());
         tmf.init(trust);
         StorageConnection.testTrustManager = (X509TrustManager) tmf.getTrustManagers()[0];
     }
@@ -86,11 +67,8 @@ class BearerTokenTest {
     }
 
     private static void run(String... command) throws IOException, InterruptedException {
-        Process p =
-                new ProcessBuilder(command)
-                        .redirectErrorStream(true)
-                        .redirectOutput(ProcessBuilder.Redirect.DISCARD)
-                        .start();
+        Process p = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                .start();
         if (!p.waitFor(60, TimeUnit.SECONDS) || p.exitValue() != 0) {
             throw new IllegalStateException(String.join(" ", command) + " failed");
         }
@@ -100,50 +78,26 @@ class BearerTokenTest {
         return request -> {
             long now = System.currentTimeMillis() / 1000;
             String header = b64("{\"alg\":\"RS256\",\"typ\":\"JWT\"}");
-            String body =
-                    b64(
-                            "{\"aud\":\""
-                                    + audience
-                                    + "\",\"iss\":\""
-                                    + issuer
-                                    + "\",\"iat\":"
-                                    + (now - 60)
-                                    + ",\"nbf\":"
-                                    + (now - 60)
-                                    + ",\"exp\":"
-                                    + (now + 3600)
-                                    + "}");
-            return Mono.just(
-                    new AccessToken(
-                            header + "." + body + ".c2ln", OffsetDateTime.now().plusHours(1)));
+            String body = b64("{\"aud\":\"" + audience + "\",\"iss\":\"" + issuer + "\",\"iat\":" + (now - 60)
+                    + ",\"nbf\":" + (now - 60) + ",\"exp\":" + (now + 3600) + "}");
+            return Mono.just(new AccessToken(header + "." + body + ".c2ln", OffsetDateTime.now().plusHours(1)));
         };
     }
 
     private static String b64(String json) {
-        return Base64.getUrlEncoder()
-                .withoutPadding()
-                .encodeToString(json.getBytes(StandardCharsets.UTF_8));
+        return Base64.getUrlEncoder().withoutPadding().encodeToString(json.getBytes(StandardCharsets.UTF_8));
     }
 
     @ParameterizedTest(name = "{0}")
-    @CsvSource({
-        "accepted token, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
-                + "https://storage.azure.com, SUCCESS",
-        "wrong audience, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
-                + "https://vault.azure.net, AUTHENTICATION_FAILED",
-        "wrong issuer, https://issuer.example.com/, https://storage.azure.com, AUTHENTICATION_FAILED"
-    })
-    void aBearerTokenReachesTheAccountOverHttps(
-            String what, String issuer, String audience, ERRORID expected) {
+    @CsvSource({"accepted token, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
+            + "https://storage.azure.com, SUCCESS",
+            "wrong audience, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
+                    + "https://vault.azure.net, AUTHENTICATION_FAILED",
+            "wrong issuer, https://issuer.example.com/, https://storage.azure.com, AUTHENTICATION_FAILED"})
+    void aBearerTokenReachesTheAccountOverHttps(String what, String issuer, String audience, ERRORID expected) {
         StorageConnection.testCredential = minting(issuer, audience);
-        KQAzurePlugInLibrary lib =
-                init(
-                        "BlobEndpoint=https://127.0.0.1:"
-                                + azurite.port()
-                                + "/"
-                                + DEV_ACCOUNT
-                                + ";Auth=ManagedIdentity;MaxTries=1;Container="
-                                + container("oauth"));
+        KQAzurePlugInLibrary lib = init("BlobEndpoint=https://127.0.0.1:" + azurite.port() + "/" + DEV_ACCOUNT
+                + ";Auth=ManagedIdentity;MaxTries=1;Container=" + container("oauth"));
         try {
             expect(expected, lib.canBackup().errorValue);
             if (expected == ERRORID.SUCCESS) {

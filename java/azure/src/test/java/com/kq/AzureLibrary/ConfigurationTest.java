@@ -1,9 +1,11 @@
 package com.kq.AzureLibrary;
 
-import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
-import static org.junit.jupiter.api.Assertions.*;
-
 import com.azure.storage.blob.models.AccessTier;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
+
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -11,22 +13,19 @@ import java.util.List;
 import java.util.Map;
 import java.util.function.Predicate;
 import java.util.stream.Stream;
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.Arguments;
-import org.junit.jupiter.params.provider.MethodSource;
+
+import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
+import static org.junit.jupiter.api.Assertions.*;
 
 /** What the configuration string accepts and what it refuses; no service involved. */
 class ConfigurationTest {
     private static final String ACCOUNT = "AccountName=acct;";
     private static final String KEY = "AccountKey=" + DEV_KEY + ";";
-    private static final String SAS =
-            "SharedAccessSignature=sv=2023-11-03&sp=rwdl&sr=c&sig=abc%2Bdef%3D;";
+    private static final String SAS = "SharedAccessSignature=sv=2023-11-03&sp=rwdl&sr=c&sig=abc%2Bdef%3D;";
     private static final String HTTPS = "BlobEndpoint=https://acct.blob.example.net;";
     private static final String TENANT = "TenantId=72f988bf-86f1-41af-91ab-2d7cd011db47;";
     private static final String CLIENT = "ClientId=04b07795-8ddb-461a-bbee-02f9e1bf7b46;";
-    private static final Map<String, String> ENV =
-            Map.of("KQ_SECRET", "s3cret", "KQ_KEY", DEV_KEY, "KQ_EMPTY", " ");
+    private static final Map<String, String> ENV = Map.of("KQ_SECRET", "s3cret", "KQ_KEY", DEV_KEY, "KQ_EMPTY", " ");
     private static Path keyFile;
 
     private static Arguments ok(String text, Predicate<StorageConfig> check) {
@@ -43,162 +42,76 @@ class ConfigurationTest {
         Path empty = Files.createTempFile("kq-empty", ".txt");
         return Stream.of(
                 // Lenient parsing used to send these to the development store.
-                refused(""),
-                refused("AcountName=acct;" + KEY),
-                refused(ACCOUNT + "AcountKey=" + DEV_KEY),
-                refused(ACCOUNT + KEY + "foo=bar"),
-                refused("Container=kq-backup"),
-                refused(ACCOUNT),
-                refused(ACCOUNT + KEY + "novalue"),
-                refused(ACCOUNT + KEY + "Container="),
+                refused(""), refused("AcountName=acct;" + KEY), refused(ACCOUNT + "AcountKey=" + DEV_KEY),
+                refused(ACCOUNT + KEY + "foo=bar"), refused("Container=kq-backup"), refused(ACCOUNT),
+                refused(ACCOUNT + KEY + "novalue"), refused(ACCOUNT + KEY + "Container="),
                 // Names ignore case; a name may appear once, whatever its case.
-                ok(
-                        "accountname=acct;ACCOUNTKEY=" + DEV_KEY + ";container=abc",
-                        c ->
-                                c.auth == StorageConfig.Auth.SHARED_KEY
-                                        && c.containerName.equals("abc")),
-                refused(ACCOUNT + KEY + "accountname=other"),
-                refused(ACCOUNT + KEY + "BlockSize=1;blocksize=1"),
+                ok("accountname=acct;ACCOUNTKEY=" + DEV_KEY + ";container=abc",
+                        c -> c.auth == StorageConfig.Auth.SHARED_KEY && c.containerName.equals("abc")),
+                refused(ACCOUNT + KEY + "accountname=other"), refused(ACCOUNT + KEY + "BlockSize=1;blocksize=1"),
                 // Values keep to their item's rule.
-                refused(ACCOUNT + "AccountKey=not base64!"),
-                refused(ACCOUNT + "AccountKey=c2hvcnQ="),
-                refused("AccountName=Acct_1;" + KEY),
-                refused(ACCOUNT + KEY + "BlobEndpoint=notaurl"),
-                refused(ACCOUNT + KEY + "BlobEndpoint=ftp://h/x"),
-                refused(ACCOUNT + KEY + "BlobEndpoint=https://h/?sig=x"),
-                refused(ACCOUNT + KEY + "DefaultEndpointsProtocol=HTTP"),
-                refused(ACCOUNT + KEY + "EndpointSuffix=x y"),
-                refused(ACCOUNT + KEY + "BlockSize=0"),
-                refused(ACCOUNT + KEY + "BlockSize=1e3"),
-                refused(ACCOUNT + KEY + "MaxTries=11"),
-                refused(ACCOUNT + KEY + "Container=Up"),
-                refused(ACCOUNT + KEY + "AccessTier=Frozen"),
-                refused(ACCOUNT + KEY + "RangeSize=4096"),
-                ok(
-                        ACCOUNT + KEY + "rangesize=8388608;ReadAhead=0",
+                refused(ACCOUNT + "AccountKey=not base64!"), refused(ACCOUNT + "AccountKey=c2hvcnQ="),
+                refused("AccountName=Acct_1;" + KEY), refused(ACCOUNT + KEY + "BlobEndpoint=notaurl"),
+                refused(ACCOUNT + KEY + "BlobEndpoint=ftp://h/x"), refused(ACCOUNT + KEY + "BlobEndpoint=https://h/?sig=x"),
+                refused(ACCOUNT + KEY + "DefaultEndpointsProtocol=HTTP"), refused(ACCOUNT + KEY + "EndpointSuffix=x y"),
+                refused(ACCOUNT + KEY + "BlockSize=0"), refused(ACCOUNT + KEY + "BlockSize=1e3"),
+                refused(ACCOUNT + KEY + "MaxTries=11"), refused(ACCOUNT + KEY + "Container=Up"),
+                refused(ACCOUNT + KEY + "AccessTier=Frozen"), refused(ACCOUNT + KEY + "RangeSize=4096"),
+                ok(ACCOUNT + KEY + "rangesize=8388608;ReadAhead=0",
                         c -> c.transfer.rangeSize == 8 << 20 && c.transfer.readAhead == 0),
                 ok(ACCOUNT + KEY + "AccessTier=cold", c -> AccessTier.COLD.equals(c.accessTier)),
                 // The defaults, as figures: a change of the table shows here.
-                ok(
-                        ACCOUNT + KEY,
-                        c ->
-                                c.accessTier == null
-                                        && c.containerName.equals("kq-backup")
-                                        && c.blockSize == 8 << 20
-                                        && c.maxTries == 4
-                                        && !c.listLength
-                                        && !c.hasSecretSource()
-                                        && c.transfer.maxInFlight == 8
-                                        && c.transfer.readAhead == 12
-                                        && c.transfer.rangeSize == 8 << 20
-                                        && c.transfer.maxBufferMemory == 72 << 20
-                                        && c.transfer.tryBaseSeconds == 20
-                                        && c.transfer.minRate == 256 << 10
-                                        && c.transfer.callTimeoutSeconds == 300),
-                ok(
-                        ACCOUNT
-                                + KEY
-                                + "MaxInFlight=64;ReadAhead=64;RangeSize=65536;MaxBufferMemory=1099511627776;"
-                                + "TryTimeout=3600;MinRate=1;CallTimeout=86400;BlockSize=268435456;MaxTries=1",
-                        c ->
-                                c.transfer.maxInFlight == 64
-                                        && c.transfer.maxBufferMemory == 1L << 40
-                                        && c.transfer.callTimeoutSeconds == 86_400
-                                        && c.blockSize == 256 << 20
-                                        && c.maxTries == 1),
-                refused(ACCOUNT + KEY + "MaxInFlight=0"),
-                refused(ACCOUNT + KEY + "ReadAhead=65"),
-                refused(ACCOUNT + KEY + "RangeSize=67108865"),
-                refused(ACCOUNT + KEY + "MaxBufferMemory=1048575"),
-                refused(ACCOUNT + KEY + "TryTimeout=3601"),
-                refused(ACCOUNT + KEY + "MinRate=0"),
-                refused(ACCOUNT + KEY + "CallTimeout=x"),
-                refused(ACCOUNT + KEY + "BlockSize=268435457"),
-                refused(ACCOUNT + KEY + "ListLength=yes"),
-                ok("UseDevelopmentStorage=true;listlength=TRUE", c -> c.listLength),
-                ok(
-                        ACCOUNT + KEY + "EndpointSuffix=core.chinacloudapi.cn",
-                        c ->
-                                c.serviceConnectionString.contains(
-                                        "EndpointSuffix=core.chinacloudapi.cn")),
+                ok(ACCOUNT + KEY, c -> c.accessTier == null && c.containerName.equals("kq-backup")
+                        && c.blockSize == 8 << 20 && c.maxTries == 4 && !c.listLength && !c.hasSecretSource()
+                        && c.transfer.maxInFlight == 8 && c.transfer.readAhead == 12 && c.transfer.rangeSize == 8 << 20
+                        && c.transfer.maxBufferMemory == 72 << 20 && c.transfer.tryBaseSeconds == 20
+                        && c.transfer.minRate == 256 << 10 && c.transfer.callTimeoutSeconds == 300),
+                ok(ACCOUNT + KEY + "MaxInFlight=64;ReadAhead=64;RangeSize=65536;MaxBufferMemory=1099511627776;"
+                        + "TryTimeout=3600;MinRate=1;CallTimeout=86400;BlockSize=268435456;MaxTries=1",
+                        c -> c.transfer.maxInFlight == 64 && c.transfer.maxBufferMemory == 1L << 40
+                        && c.transfer.callTimeoutSeconds == 86_400 && c.blockSize == 256 << 20 && c.maxTries == 1),
+                refused(ACCOUNT + KEY + "MaxInFlight=0"), refused(ACCOUNT + KEY + "ReadAhead=65"),
+                refused(ACCOUNT + KEY + "RangeSize=67108865"), refused(ACCOUNT + KEY + "MaxBufferMemory=1048575"),
+                refused(ACCOUNT + KEY + "TryTimeout=3601"), refused(ACCOUNT + KEY + "MinRate=0"),
+                refused(ACCOUNT + KEY + "CallTimeout=x"), refused(ACCOUNT + KEY + "BlockSize=268435457"),
+                refused(ACCOUNT + KEY + "ListLength=yes"), ok("UseDevelopmentStorage=true;listlength=TRUE", c -> c.listLength),
+                ok(ACCOUNT + KEY + "EndpointSuffix=core.chinacloudapi.cn",
+                        c -> c.serviceConnectionString.contains("EndpointSuffix=core.chinacloudapi.cn")),
                 // The development store only when asked for, and never mixed with an account.
-                ok(
-                        "UseDevelopmentStorage=TRUE;Container=abc;MaxInFlight=2",
-                        c -> c.developmentStore),
-                refused("UseDevelopmentStorage=false"),
-                refused("UseDevelopmentStorage=true;" + ACCOUNT),
-                refused("UseDevelopmentStorage=true;AccountKeyEnv=KQ_KEY"),
-                refused("UseDevelopmentStorage=true;" + SAS),
-                refused("UseDevelopmentStorage=true;Auth=SharedKey"),
-                refused("UseDevelopmentStorage=true;" + TENANT),
+                ok("UseDevelopmentStorage=TRUE;Container=abc;MaxInFlight=2", c -> c.developmentStore),
+                refused("UseDevelopmentStorage=false"), refused("UseDevelopmentStorage=true;" + ACCOUNT),
+                refused("UseDevelopmentStorage=true;AccountKeyEnv=KQ_KEY"), refused("UseDevelopmentStorage=true;" + SAS),
+                refused("UseDevelopmentStorage=true;Auth=SharedKey"), refused("UseDevelopmentStorage=true;" + TENANT),
                 // One credential, from one source.
-                refused(ACCOUNT + KEY + SAS),
-                refused(ACCOUNT + KEY + "AccountKeyEnv=KQ_KEY"),
-                ok(
-                        ACCOUNT + SAS,
-                        c -> c.auth == StorageConfig.Auth.SAS && c.sasToken.startsWith("sv=")),
-                ok(
-                        ACCOUNT + "SharedAccessSignature=?sp=r&sig=x",
-                        c -> c.sasToken.equals("sp=r&sig=x")),
-                refused(ACCOUNT + "SharedAccessSignature=sp=r;sig=x"),
-                refused(ACCOUNT + "Auth=Sas"),
-                refused(ACCOUNT + KEY + "Auth=Sas"),
-                refused("BlobEndpoint=https://h/acct;" + KEY),
-                ok(
-                        ACCOUNT + "AccountKeyEnv=KQ_KEY",
+                refused(ACCOUNT + KEY + SAS), refused(ACCOUNT + KEY + "AccountKeyEnv=KQ_KEY"),
+                ok(ACCOUNT + SAS, c -> c.auth == StorageConfig.Auth.SAS && c.sasToken.startsWith("sv=")),
+                ok(ACCOUNT + "SharedAccessSignature=?sp=r&sig=x", c -> c.sasToken.equals("sp=r&sig=x")),
+                refused(ACCOUNT + "SharedAccessSignature=sp=r;sig=x"), refused(ACCOUNT + "Auth=Sas"),
+                refused(ACCOUNT + KEY + "Auth=Sas"), refused("BlobEndpoint=https://h/acct;" + KEY),
+                ok(ACCOUNT + "AccountKeyEnv=KQ_KEY",
                         c -> c.serviceConnectionString.contains(DEV_KEY) && c.hasSecretSource()),
-                refused(ACCOUNT + "AccountKeyEnv=KQ_MISSING"),
-                refused(ACCOUNT + "AccountKeyEnv=KQ_EMPTY"),
-                refused(ACCOUNT + "AccountKeyEnv=KQ_SECRET"),
-                refused(ACCOUNT + "AccountKeyEnv=1BAD"),
-                ok(
-                        ACCOUNT + "AccountKeyFile=" + keyFile,
-                        c -> c.serviceConnectionString.contains(DEV_KEY)),
-                refused(ACCOUNT + "AccountKeyFile=relative/key.txt"),
-                refused(ACCOUNT + "AccountKeyFile=" + empty),
-                refused(ACCOUNT + "AccountKeyFile=" + keyFile + ".missing"),
-                refused(ACCOUNT + "SasEnv=KQ_SECRET"),
+                refused(ACCOUNT + "AccountKeyEnv=KQ_MISSING"), refused(ACCOUNT + "AccountKeyEnv=KQ_EMPTY"),
+                refused(ACCOUNT + "AccountKeyEnv=KQ_SECRET"), refused(ACCOUNT + "AccountKeyEnv=1BAD"),
+                ok(ACCOUNT + "AccountKeyFile=" + keyFile, c -> c.serviceConnectionString.contains(DEV_KEY)),
+                refused(ACCOUNT + "AccountKeyFile=relative/key.txt"), refused(ACCOUNT + "AccountKeyFile=" + empty),
+                refused(ACCOUNT + "AccountKeyFile=" + keyFile + ".missing"), refused(ACCOUNT + "SasEnv=KQ_SECRET"),
                 refused(ACCOUNT + "SasFile=" + keyFile + ";SasEnv=KQ_KEY"),
                 // Microsoft Entra ID: the items each way needs, and HTTPS only.
-                ok(
-                        HTTPS
-                                + "Auth=ClientSecret;"
-                                + TENANT
-                                + CLIENT
-                                + "ClientSecretEnv=KQ_SECRET",
-                        c ->
-                                c.clientSecret.equals("s3cret")
-                                        && c.tokenEndpoint.startsWith("https://")),
+                ok(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT + "ClientSecretEnv=KQ_SECRET",
+                        c -> c.clientSecret.equals("s3cret") && c.tokenEndpoint.startsWith("https://")),
                 refused(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT),
                 refused("BlobEndpoint=http://acct.blob.example.net;Auth=ManagedIdentity"),
                 refused(ACCOUNT + "DefaultEndpointsProtocol=http;Auth=AzureCli"),
-                ok(
-                        ACCOUNT
-                                + "EndpointSuffix=core.usgovcloudapi.net;Auth=ManagedIdentity;"
-                                + CLIENT,
+                ok(ACCOUNT + "EndpointSuffix=core.usgovcloudapi.net;Auth=ManagedIdentity;" + CLIENT,
                         c -> c.tokenEndpoint.equals("https://acct.blob.core.usgovcloudapi.net")),
                 refused(HTTPS + "Auth=ManagedIdentity;ClientSecretEnv=KQ_SECRET"),
                 refused(HTTPS + "Auth=ClientCertificate;" + TENANT + CLIENT),
-                ok(
-                        HTTPS
-                                + "Auth=ClientCertificate;"
-                                + TENANT
-                                + CLIENT
-                                + "ClientCertificateFile="
-                                + keyFile,
+                ok(HTTPS + "Auth=ClientCertificate;" + TENANT + CLIENT + "ClientCertificateFile=" + keyFile,
                         StorageConfig::hasSecretSource),
-                refused(
-                        HTTPS
-                                + "Auth=ClientSecret;"
-                                + TENANT
-                                + CLIENT
-                                + "ClientSecretEnv=KQ_SECRET;ClientSecretFile="
-                                + keyFile),
-                ok(
-                        HTTPS + "Auth=WorkloadIdentity",
-                        c -> c.auth == StorageConfig.Auth.WORKLOAD_IDENTITY),
-                refused(HTTPS + "Auth=AzureCli;" + CLIENT),
-                refused(HTTPS + "Auth=Kerberos"),
+                refused(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT + "ClientSecretEnv=KQ_SECRET;ClientSecretFile="
+                        + keyFile),
+                ok(HTTPS + "Auth=WorkloadIdentity", c -> c.auth == StorageConfig.Auth.WORKLOAD_IDENTITY),
+                refused(HTTPS + "Auth=AzureCli;" + CLIENT), refused(HTTPS + "Auth=Kerberos"),
                 refused(HTTPS + KEY + TENANT));
     }
 
@@ -206,18 +119,13 @@ class ConfigurationTest {
     @MethodSource("table")
     void eachStringIsAcceptedOrRefused(String text, Predicate<StorageConfig> check) {
         if (check == null) {
-            StorageFailure f =
-                    assertThrows(StorageFailure.class, () -> StorageConfig.parse(text, ENV::get));
+            StorageFailure f = assertThrows(StorageFailure.class, () -> StorageConfig.parse(text, ENV::get));
             assertEquals("INVALID_CONNECTION_STRING", f.id.name());
-            assertFalse(
-                    f.toString().contains("s3cret") || f.toString().contains(DEV_KEY),
-                    f.toString());
+            assertFalse(f.toString().contains("s3cret") || f.toString().contains(DEV_KEY), f.toString());
         } else {
             StorageConfig c = StorageConfig.parse(text, ENV::get);
             assertTrue(check.test(c), c.toString());
-            assertFalse(
-                    c.toString().contains("s3cret") || c.toString().contains(DEV_KEY),
-                    c.toString());
+            assertFalse(c.toString().contains("s3cret") || c.toString().contains(DEV_KEY), c.toString());
         }
     }
 
@@ -242,8 +150,7 @@ class ConfigurationTest {
         assertEquals("", SasCheck.missing("sv=1&sp=racwdl&sr=c&sig=x"));
         assertEquals("write (w), delete (d)", SasCheck.missing("sv=1&sp=rl&sr=c&sig=x"));
         assertEquals("", SasCheck.missing("sv=1&ss=bf&srt=sco&sp=rwdlac&sig=x"));
-        assertEquals(
-                "the blob service (ss=b), container and object resources (srt=co)",
+        assertEquals("the blob service (ss=b), container and object resources (srt=co)",
                 SasCheck.missing("ss=q&srt=s&sp=rwdl&sig=x"));
         assertEquals("a container scope (sr=c)", SasCheck.missing("sr=b&sp=rwdl&sig=x"));
     }

@@ -1,6 +1,8 @@
 package com.kq.AzureLibrary;
 
-import static org.junit.jupiter.api.Assertions.*;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 
 import java.io.DataInputStream;
 import java.io.File;
@@ -19,14 +21,13 @@ import java.util.TreeMap;
 import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
+
+import static org.junit.jupiter.api.Assertions.*;
 
 /**
- * The entry class where the library cannot run: it must load, answer every call with NOT_SUPPORTED
- * and say why, instead of failing the host's lookup. A child VM whose class path lacks the
- * dependency jars is such a case for real; a VM older than Java 8 is told by its version.
+ * The entry class where the library cannot run: it must load, answer every call with NOT_SUPPORTED and say why,
+ * instead of failing the host's lookup. A child VM whose class path lacks the dependency jars is such a case for
+ * real; a VM older than Java 8 is told by its version.
  */
 class EntryClassTest {
     private static final Path CLASSES = Paths.get("target", "classes").toAbsolutePath();
@@ -47,42 +48,29 @@ class EntryClassTest {
     void everyClassIsBuiltForJava8() throws IOException {
         Map<String, Integer> versions = new TreeMap<>();
         try (Stream<Path> classes = Files.walk(CLASSES)) {
-            for (Path p :
-                    classes.filter(c -> c.toString().endsWith(".class"))
-                            .collect(Collectors.toList())) {
+            for (Path p : classes.filter(c -> c.toString().endsWith(".class")).collect(Collectors.toList())) {
                 versions.put(CLASSES.relativize(p).toString(), major(p));
             }
         }
-        assertTrue(
-                versions.containsKey("com/kq/AzureLibrary/AzureStorageLibrary.class"),
-                "the library compiled");
-        assertTrue(
-                versions.containsKey("com/kq/KQCloudPluginInterface/CErrorValue.class"),
-                "the model compiled");
+        assertTrue(versions.containsKey("com/kq/AzureLibrary/AzureStorageLibrary.class"), "the library compiled");
+        assertTrue(versions.containsKey("com/kq/KQCloudPluginInterface/CErrorValue.class"), "the model compiled");
         versions.values().removeIf(v -> v == 52);
         assertEquals(Collections.emptyMap(), versions, "classes not built for Java 8");
     }
 
     /**
-     * Runs every public method of the entry class in a child VM of this runtime. With the
-     * dependency jars left off its class path each answers NOT_SUPPORTED and one line names the
-     * class that is missing; with them the library itself is reached.
+     * Runs every public method of the entry class in a child VM of this runtime. With the dependency jars left
+     * off its class path each answers NOT_SUPPORTED and one line names the class that is missing; with them the
+     * library itself is reached.
      */
     @ParameterizedTest
     @CsvSource({"true", "false"})
     void everyCallWhereTheLibraryCannotRun(boolean withoutDependencies) throws Exception {
-        String classPath =
-                withoutDependencies
-                        ? CLASSES
-                                + File.pathSeparator
-                                + Paths.get("target", "test-classes").toAbsolutePath()
-                        : System.getProperty("java.class.path");
-        List<String> command =
-                Arrays.asList(
-                        Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
-                        "-cp",
-                        classPath,
-                        Probe.class.getName());
+        String classPath = withoutDependencies
+                ? CLASSES + File.pathSeparator + Paths.get("target", "test-classes").toAbsolutePath()
+                : System.getProperty("java.class.path");
+        List<String> command = Arrays.asList(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
+                "-cp", classPath, Probe.class.getName());
         Process child = new ProcessBuilder(command).start();
         String out = text(child.getInputStream());
         String err = text(child.getErrorStream());
@@ -101,18 +89,11 @@ class EntryClassTest {
             }
         }
         // The library itself answers a call before AzureInit with NOT_INITIALIZED.
-        assertEquals(
-                withoutDependencies, !answers.contains("CheckConnectivity NOT_INITIALIZED"), out);
-        List<String> said =
-                err.lines()
-                        .filter(l -> l.contains("KQ Azure library"))
-                        .collect(Collectors.toList());
+        assertEquals(withoutDependencies, !answers.contains("CheckConnectivity NOT_INITIALIZED"), out);
+        List<String> said = err.lines().filter(l -> l.contains("KQ Azure library")).collect(Collectors.toList());
         if (withoutDependencies) {
             assertEquals(1, said.size(), err);
-            assertTrue(
-                    said.get(0)
-                            .contains(
-                                    "could not be loaded (java.lang.ClassNotFoundException: com.azure."),
+            assertTrue(said.get(0).contains("could not be loaded (java.lang.ClassNotFoundException: com.azure."),
                     err);
         } else {
             assertEquals(List.of(), said);
@@ -121,33 +102,21 @@ class EntryClassTest {
 
     static List<Method> publicMethods() {
         return Stream.of(KQAzurePlugInLibrary.class.getMethods())
-                .filter(m -> m.getDeclaringClass() == KQAzurePlugInLibrary.class)
-                .collect(Collectors.toList());
+                .filter(m -> m.getDeclaringClass() == KQAzurePlugInLibrary.class).collect(Collectors.toList());
     }
 
-    /**
-     * The child: calls every method with zeros, nulls and empty values, and prints "name answer"
-     * per call.
-     */
+    /** The child: calls every method with zeros, nulls and empty values, and prints "name answer" per call. */
     public static final class Probe {
         public static void main(String[] args) {
             KQAzurePlugInLibrary lib = new KQAzurePlugInLibrary("");
             for (Method m : publicMethods()) {
-                Object[] values =
-                        Stream.of(m.getParameterTypes())
-                                .map(
-                                        t ->
-                                                t == long.class
-                                                        ? (Object) 77L
-                                                        : t == int.class ? (Object) 0 : null)
-                                .toArray();
+                Object[] values = Stream.of(m.getParameterTypes())
+                        .map(t -> t == long.class ? (Object) 77L : t == int.class ? (Object) 0 : null).toArray();
                 String answer;
                 try {
                     Object result = m.invoke(lib, values);
-                    answer =
-                            result instanceof Long
-                                    ? result.toString()
-                                    : TestSupport.errorOf(result).getErrorID().name();
+                    answer = result instanceof Long ? result.toString()
+                            : TestSupport.errorOf(result).getErrorID().name();
                 } catch (Throwable t) {
                     answer = "threw";
                 }

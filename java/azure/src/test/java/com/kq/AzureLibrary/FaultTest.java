@@ -1,9 +1,5 @@
 package com.kq.AzureLibrary;
 
-import static com.kq.AzureLibrary.TestSupport.*;
-import static com.kq.KQCloudPluginInterface.ERRORID.*;
-import static org.junit.jupiter.api.Assertions.*;
-
 import com.azure.core.http.HttpHeaderName;
 import com.azure.core.http.HttpMethod;
 import com.azure.core.http.HttpPipelineCallContext;
@@ -16,6 +12,13 @@ import com.azure.storage.blob.BlobContainerClient;
 import com.azure.storage.blob.BlobServiceClientBuilder;
 import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.kq.KQCloudPluginInterface.CErrorValue;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+import reactor.core.publisher.Flux;
+import reactor.core.publisher.Mono;
+
 import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
@@ -34,23 +37,19 @@ import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Function;
 import java.util.function.Predicate;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.ValueSource;
-import reactor.core.publisher.Flux;
-import reactor.core.publisher.Mono;
+
+import static com.kq.AzureLibrary.TestSupport.*;
+import static com.kq.KQCloudPluginInterface.ERRORID.*;
+import static org.junit.jupiter.api.Assertions.*;
 
 /**
- * Faults injected inside the JVM, between the library and Azurite: what the data path retries, what
- * spoils a session, and that nothing half-written is ever committed.
+ * Faults injected inside the JVM, between the library and Azurite: what the data path retries, what spoils a
+ * session, and that nothing half-written is ever committed.
  */
 class FaultTest {
     private static final int BLOCK = 64 * 1024;
 
-    /**
-     * Answers some requests itself (an error, silence) or damages them; the rest go on to Azurite.
-     */
+    /** Answers some requests itself (an error, silence) or damages them; the rest go on to Azurite. */
     static final class Injector implements HttpPipelinePolicy {
         final Function<HttpRequest, Object> rule;
         final AtomicInteger hits = new AtomicInteger();
@@ -60,8 +59,7 @@ class FaultTest {
         }
 
         @Override
-        public Mono<HttpResponse> process(
-                HttpPipelineCallContext context, HttpPipelineNextPolicy next) {
+        public Mono<HttpResponse> process(HttpPipelineCallContext context, HttpPipelineNextPolicy next) {
             Object action = rule.apply(context.getHttpRequest());
             if (action == null) {
                 return next.process();
@@ -69,17 +67,8 @@ class FaultTest {
             hits.incrementAndGet();
             if (action instanceof Integer) {
                 int status = (Integer) action;
-                return Mono.just(
-                        new PipelineUnitTest.Answer(
-                                status,
-                                "Retry-After",
-                                "0",
-                                "x-ms-error-code",
-                                status == 429
-                                        ? "ServerBusy"
-                                        : status >= 500
-                                                ? "InternalError"
-                                                : "AuthorizationFailure"));
+                return Mono.just(new PipelineUnitTest.Answer(status, "Retry-After", "0",
+                        "x-ms-error-code", status == 429 ? "ServerBusy" : status >= 500 ? "InternalError" : "AuthorizationFailure"));
             }
             if ("silence".equals(action)) {
                 return Mono.never();
@@ -96,53 +85,39 @@ class FaultTest {
         }
     }
 
-    /**
-     * The answer with one bit flipped in the first buffer of its body (each time the body is read).
-     */
+    /** The answer with one bit flipped in the first buffer of its body (each time the body is read). */
     static HttpResponse damaged(HttpResponse real) {
-        Flux<ByteBuffer> body =
-                Flux.defer(
-                        () -> {
-                            AtomicBoolean first = new AtomicBoolean(true);
-                            return real.getBody()
-                                    .map(
-                                            bb -> {
-                                                if (!bb.hasRemaining() || !first.getAndSet(false)) {
-                                                    return bb;
-                                                }
-                                                ByteBuffer copy =
-                                                        ByteBuffer.allocate(bb.remaining()).put(bb);
-                                                copy.put(
-                                                        copy.limit() / 2,
-                                                        (byte) (copy.get(copy.limit() / 2) ^ 0x10));
-                                                return copy.flip();
-                                            });
-                        });
-        return new PipelineUnitTest.Answer(
-                real.getRequest(), real.getStatusCode(), real.getHeaders(), body);
+        Flux<ByteBuffer> body = Flux.defer(() -> {
+            AtomicBoolean first = new AtomicBoolean(true);
+            return real.getBody().map(bb -> {
+                if (!bb.hasRemaining() || !first.getAndSet(false)) {
+                    return bb;
+                }
+                ByteBuffer copy = ByteBuffer.allocate(bb.remaining()).put(bb);
+                copy.put(copy.limit() / 2, (byte) (copy.get(copy.limit() / 2) ^ 0x10));
+                return copy.flip();
+            });
+        });
+        return new PipelineUnitTest.Answer(real.getRequest(), real.getStatusCode(), real.getHeaders(), body);
     }
 
     static boolean isBlock(HttpRequest r) {
-        return r.getHttpMethod() == HttpMethod.PUT
-                && r.getUrl().getQuery() != null
-                && r.getUrl().getQuery().contains("comp=block")
-                && !r.getUrl().getQuery().contains("blocklist");
+        return r.getHttpMethod() == HttpMethod.PUT && r.getUrl().getQuery() != null
+                && r.getUrl().getQuery().contains("comp=block") && !r.getUrl().getQuery().contains("blocklist");
     }
 
     static boolean isRangedGet(HttpRequest r) {
-        return r.getHttpMethod() == HttpMethod.GET
-                && r.getHeaders().getValue(HttpHeaderName.fromString("x-ms-range")) != null;
+        return r.getHttpMethod() == HttpMethod.GET && r.getHeaders().getValue(HttpHeaderName.fromString("x-ms-range")) != null;
     }
 
     /** Injects nothing; counts the requests {@code which} picks. */
     static Injector counting(Predicate<HttpRequest> which, AtomicInteger count) {
-        return new Injector(
-                r -> {
-                    if (which.test(r)) {
-                        count.incrementAndGet();
-                    }
-                    return null;
-                });
+        return new Injector(r -> {
+            if (which.test(r)) {
+                count.incrementAndGet();
+            }
+            return null;
+        });
     }
 
     private KQAzurePlugInLibrary lib;
@@ -167,11 +142,8 @@ class FaultTest {
     @ValueSource(ints = {500, 503, 429})
     void aFailedRangedReadIsRetriedAndTheReadIsExact(int status) {
         AtomicInteger gets = new AtomicInteger();
-        // Every third ranged GET fails once: first tries, tries of the parallel split, the
-        // session's reads.
-        Injector injector =
-                new Injector(
-                        r -> isRangedGet(r) && gets.incrementAndGet() % 3 == 1 ? status : null);
+        // Every third ranged GET fails once: first tries, tries of the parallel split, the session's reads.
+        Injector injector = new Injector(r -> isRangedGet(r) && gets.incrementAndGet() % 3 == 1 ? status : null);
         withFaults(injector, "");
         byte[] content = data(status, 9 * 1024 * 1024 + 5); // more than two 4 MiB ranges
         ok(lib.WriteObject("read/" + status, content, content.length, null).errorValue);
@@ -187,9 +159,7 @@ class FaultTest {
     @Test
     void aRefusedBlockSpoilsTheSessionAndNothingIsCommitted() {
         AtomicInteger blocks = new AtomicInteger();
-        withFaults(
-                new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 3 ? 403 : null),
-                "MaxInFlight=4");
+        withFaults(new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 3 ? 403 : null), "MaxInFlight=4");
         CCreateFnValue session = lib.CreateObject("spoilt");
         ok(session.errorValue);
         byte[] chunk = data(1, BLOCK);
@@ -205,8 +175,7 @@ class FaultTest {
     @Test
     void aCorruptedBlockIsRefusedBySumAndSentAgain() {
         AtomicInteger blocks = new AtomicInteger();
-        Injector injector =
-                new Injector(r -> isBlock(r) && blocks.incrementAndGet() % 2 == 1 ? "flip" : null);
+        Injector injector = new Injector(r -> isBlock(r) && blocks.incrementAndGet() % 2 == 1 ? "flip" : null);
         withFaults(injector, "");
         byte[] content = data(3, 5 * BLOCK + 17);
         writeInChunks(lib, "kqh-named-like-a-handle", content, 50_000);
@@ -215,9 +184,8 @@ class FaultTest {
     }
 
     /**
-     * The first answer to every range arrives damaged. Whole blocks staged by the library are
-     * checked by the sums in their ids, with no MD5 asked of the service; another tool's blocks by
-     * the service's MD5 of each range.
+     * The first answer to every range arrives damaged. Whole blocks staged by the library are checked by the sums in
+     * their ids, with no MD5 asked of the service; another tool's blocks by the service's MD5 of each range.
      */
     @ParameterizedTest(name = "blocks staged by {0}")
     @ValueSource(strings = {"the library", "another tool"})
@@ -225,47 +193,30 @@ class FaultTest {
         Set<String> seen = ConcurrentHashMap.newKeySet();
         AtomicInteger bySums = new AtomicInteger();
         HttpHeaderName md5 = HttpHeaderName.fromString("x-ms-range-get-content-md5");
-        Injector injector =
-                new Injector(
-                        r -> {
-                            if (!isRangedGet(r)) {
-                                return null;
-                            }
-                            if (r.getHeaders().getValue(md5) == null) {
-                                bySums.incrementAndGet();
-                            }
-                            return seen.add(
-                                            r.getHeaders()
-                                                    .getValue(
-                                                            HttpHeaderName.fromString(
-                                                                    "x-ms-range")))
-                                    ? "damage"
-                                    : null;
-                        });
+        Injector injector = new Injector(r -> {
+            if (!isRangedGet(r)) {
+                return null;
+            }
+            if (r.getHeaders().getValue(md5) == null) {
+                bySums.incrementAndGet();
+            }
+            return seen.add(r.getHeaders().getValue(HttpHeaderName.fromString("x-ms-range"))) ? "damage" : null;
+        });
         withFaults(injector, "RangeSize=262144");
         String box = lib.GetContainerName().accountName;
         byte[] content = data(9, 3 * 1024 * 1024 + 5);
         if (writer.equals("the library")) {
             ok(lib.WriteObject("damaged", content, content.length, null).errorValue);
         } else {
-            BlobContainerClient other =
-                    new BlobServiceClientBuilder()
-                            .connectionString(Azurite.shared().connectionString())
-                            .buildClient()
-                            .getBlobContainerClient(box);
+            BlobContainerClient other = new BlobServiceClientBuilder()
+                    .connectionString(Azurite.shared().connectionString()).buildClient().getBlobContainerClient(box);
             other.createIfNotExists();
             BlockBlobClient blob = other.getBlobClient("damaged").getBlockBlobClient();
             List<String> ids = new ArrayList<>();
             for (int off = 0, i = 0; off < content.length; off += 1024 * 1024, i++) {
                 int n = Math.min(1024 * 1024, content.length - off);
-                ids.add(
-                        Base64.getEncoder()
-                                .encodeToString(
-                                        String.format("other-%04d", i)
-                                                .getBytes(StandardCharsets.UTF_8)));
-                blob.stageBlock(
-                        ids.get(i),
-                        BinaryData.fromBytes(Arrays.copyOfRange(content, off, off + n)));
+                ids.add(Base64.getEncoder().encodeToString(String.format("other-%04d", i).getBytes(StandardCharsets.UTF_8)));
+                blob.stageBlock(ids.get(i), BinaryData.fromBytes(Arrays.copyOfRange(content, off, off + n)));
             }
             blob.commitBlockList(ids);
         }
@@ -281,8 +232,7 @@ class FaultTest {
     @Test
     void aSilentServerIsAbandonedAfterTheTryTimeAndTheBlockSentAgain() {
         AtomicInteger blocks = new AtomicInteger();
-        withFaults(
-                new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 1 ? "silence" : null),
+        withFaults(new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 1 ? "silence" : null),
                 "TryTimeout=1;MinRate=1048576");
         byte[] content = data(4, 3 * BLOCK);
         long start = System.nanoTime();
@@ -296,15 +246,11 @@ class FaultTest {
         AtomicInteger blocks = new AtomicInteger();
         withFaults(counting(FaultTest::isBlock, blocks), "");
         byte[] content = data(7, 3 * BLOCK + 1);
-        expect(
-                OBJECT_NOT_FOUND,
-                lib.UpdateObject("absent", "", content, content.length, null).errorValue);
+        expect(OBJECT_NOT_FOUND, lib.UpdateObject("absent", "", content, content.length, null).errorValue);
         assertEquals(0, blocks.get(), "found missing before any block was sent");
         assertFalse(exists(lib, "absent"));
         ok(lib.WriteObject("present", new byte[1], 1));
-        assertEquals(
-                "present",
-                lib.UpdateObject("present", "", content, content.length, null).objHandle);
+        assertEquals("present", lib.UpdateObject("present", "", content, content.length, null).objHandle);
         assertEquals(4, blocks.get());
         assertArrayEquals(content, readInChunks(lib, "present", BLOCK));
     }
@@ -318,33 +264,17 @@ class FaultTest {
             AtomicInteger blocks = new AtomicInteger();
             AtomicInteger gets = new AtomicInteger();
             // One block and one ranged read are refused while the key changes under them.
-            Injector injector =
-                    new Injector(
-                            r -> {
-                                if ((isBlock(r) && blocks.incrementAndGet() == 2)
-                                        || (isRangedGet(r) && gets.incrementAndGet() == 2)) {
-                                    ok(self[0].updateStorageKey().errorValue);
-                                    return 403;
-                                }
-                                return null;
-                            });
-            DataPath.testPolicy =
-                    injector; // kept while the test runs: the rotation builds new pipelines
-            lib =
-                    self[0] =
-                            init(
-                                    "AccountName="
-                                            + StorageConfig.DEV_ACCOUNT
-                                            + ";AccountKeyFile="
-                                            + keyFile
-                                            + ";BlobEndpoint=http://127.0.0.1:"
-                                            + Azurite.shared().port()
-                                            + "/"
-                                            + StorageConfig.DEV_ACCOUNT
-                                            + ";Container="
-                                            + container("rotate")
-                                            + ";BlockSize="
-                                            + BLOCK);
+            Injector injector = new Injector(r -> {
+                if ((isBlock(r) && blocks.incrementAndGet() == 2) || (isRangedGet(r) && gets.incrementAndGet() == 2)) {
+                    ok(self[0].updateStorageKey().errorValue);
+                    return 403;
+                }
+                return null;
+            });
+            DataPath.testPolicy = injector; // kept while the test runs: the rotation builds new pipelines
+            lib = self[0] = init("AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKeyFile=" + keyFile
+                    + ";BlobEndpoint=http://127.0.0.1:" + Azurite.shared().port() + "/" + StorageConfig.DEV_ACCOUNT
+                    + ";Container=" + container("rotate") + ";BlockSize=" + BLOCK);
             byte[] content = data(8, 9 * 1024 * 1024);
             writeInChunks(lib, "rotating", content, 4 * BLOCK);
             assertArrayEquals(content, readInChunks(lib, "rotating", 5 * 1024 * 1024));
@@ -356,79 +286,48 @@ class FaultTest {
     }
 
     /**
-     * The service falls silent while one host thread streams blocks into a session (waiting for a
-     * slot, or for pool room when the pool is full, with the session's monitor held) and another
-     * reads: DeInit, or an AzureInit that replaces the configuration, still returns at once, both
-     * calls answer CANCELLED, nothing is committed.
+     * The service falls silent while one host thread streams blocks into a session (waiting for a slot, or for pool
+     * room when the pool is full, with the session's monitor held) and another reads: DeInit, or an AzureInit that
+     * replaces the configuration, still returns at once, both calls answer CANCELLED, nothing is committed.
      */
     @ParameterizedTest(name = "{0}")
-    @ValueSource(
-            strings = {
-                "MaxInFlight=2;AzureDeInit",
-                "MaxInFlight=32;MaxBufferMemory=1048576;AzureDeInit",
-                "MaxInFlight=2;AzureInit"
-            })
+    @ValueSource(strings = {"MaxInFlight=2;AzureDeInit", "MaxInFlight=32;MaxBufferMemory=1048576;AzureDeInit",
+            "MaxInFlight=2;AzureInit"})
     void unloadIsPromptWhateverTheHostsThreadsWaitFor(String setting) throws Exception {
-        Set<Thread> before =
-                Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
-        long heldBefore =
-                BufferPool.SHARED
-                        .used(); // the pool is the process's: other libraries may hold some
+        Set<Thread> before = Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
+        long heldBefore = BufferPool.SHARED.used(); // the pool is the process's: other libraries may hold some
         AtomicBoolean silent = new AtomicBoolean();
         String items = setting.substring(0, setting.lastIndexOf(';'));
-        withFaults(
-                new Injector(
-                        r -> silent.get() && (isBlock(r) || isRangedGet(r)) ? "silence" : null),
+        withFaults(new Injector(r -> silent.get() && (isBlock(r) || isRangedGet(r)) ? "silence" : null),
                 items + ";ReadAhead=2");
         byte[] stored = data(4, 8 * BLOCK);
-        ok(
-                lib.WriteObject("kept", stored, stored.length, null)
-                        .errorValue); // a real request: HTTP threads exist
-        assertTrue(
-                Thread.getAllStackTraces().keySet().stream()
-                        .anyMatch(
-                                t ->
-                                        !before.contains(t)
-                                                && t.getName().startsWith("kq-azure-http-")),
-                "HTTP threads");
+        ok(lib.WriteObject("kept", stored, stored.length, null).errorValue); // a real request: HTTP threads exist
+        assertTrue(Thread.getAllStackTraces().keySet().stream()
+                .anyMatch(t -> !before.contains(t) && t.getName().startsWith("kq-azure-http-")), "HTTP threads");
         CCreateFnValue reading = lib.OpenObject("kept");
         CCreateFnValue writing = lib.CreateObject("cut");
         silent.set(true);
         byte[] stream = data(5, 40 * BLOCK);
-        CompletableFuture<Object> writer =
-                onItsOwnThread(() -> lib.WriteObject(writing.objHandle, stream, stream.length));
-        CompletableFuture<Object> reader =
-                onItsOwnThread(
-                        () ->
-                                lib.ReadObject(
-                                        reading.objHandle,
-                                        new byte[stored.length],
-                                        stored.length,
-                                        0));
-        Thread.sleep(
-                1500); // both are stuck now: the writer on its full window, the reader on silent
-        // ranges
+        CompletableFuture<Object> writer = onItsOwnThread(
+                () -> lib.WriteObject(writing.objHandle, stream, stream.length));
+        CompletableFuture<Object> reader = onItsOwnThread(
+                () -> lib.ReadObject(reading.objHandle, new byte[stored.length], stored.length, 0));
+        Thread.sleep(1500); // both are stuck now: the writer on its full window, the reader on silent ranges
         assertFalse(writer.isDone() || reader.isDone(), "the service answers nothing");
 
         String containerName = lib.GetContainerName().accountName;
         long start = System.nanoTime();
         if (setting.endsWith("AzureInit")) {
-            ok(
-                    lib.AzureInit(
-                            Azurite.shared().connectionString() + "Container=" + container("after"),
-                            "/opt/kq"));
+            ok(lib.AzureInit(Azurite.shared().connectionString() + "Container=" + container("after"), "/opt/kq"));
         } else {
             ok(lib.AzureDeInit());
             lib = null;
         }
         long unload = System.nanoTime() - start;
-        assertTrue(
-                unload < TimeUnit.SECONDS.toNanos(DataPath.CLOSE_WAIT_SECONDS),
-                "unloaded in " + unload / 1000000 + " ms");
+        assertTrue(unload < TimeUnit.SECONDS.toNanos(DataPath.CLOSE_WAIT_SECONDS), "unloaded in " + unload / 1000000 + " ms");
         expect(CANCELLED, errorOf(writer.get(2, TimeUnit.SECONDS)));
         expect(CANCELLED, errorOf(reader.get(2, TimeUnit.SECONDS)));
-        KQAzurePlugInLibrary check =
-                init(Azurite.shared().connectionString() + "Container=" + containerName);
+        KQAzurePlugInLibrary check = init(Azurite.shared().connectionString() + "Container=" + containerName);
         try {
             assertFalse(exists(check, "cut"), "nothing of the dropped session is committed");
         } finally {
@@ -438,24 +337,16 @@ class FaultTest {
             if (before.contains(t)) {
                 continue;
             }
-            // Workers and the HTTP dispatcher's threads end; OkHttp's shared housekeeping threads
-            // (connection
+            // Workers and the HTTP dispatcher's threads end; OkHttp's shared housekeeping threads (connection
             // pool cleaner, timeout watchdog) may linger up to a minute, idle, as daemon threads.
-            assertTrue(
-                    t.isDaemon() || !t.isAlive(), t.getName() + " would keep the host's VM alive");
+            assertTrue(t.isDaemon() || !t.isAlive(), t.getName() + " would keep the host's VM alive");
             if (t.getName().startsWith("kq-azure-")) {
                 joinQuietly(t); // a worker the pool has let go may take a moment more to end
                 assertFalse(t.isAlive(), t.getName() + " still runs");
             }
         }
-        assertTrue(
-                BufferPool.SHARED.used() <= heldBefore,
-                () ->
-                        "every buffer given back: "
-                                + BufferPool.SHARED.used()
-                                + " held, "
-                                + heldBefore
-                                + " before");
+        assertTrue(BufferPool.SHARED.used() <= heldBefore,
+                () -> "every buffer given back: " + BufferPool.SHARED.used() + " held, " + heldBefore + " before");
     }
 
     private static void joinQuietly(Thread t) {
@@ -476,16 +367,13 @@ class FaultTest {
 
         gets.set(0);
         assertArrayEquals(content, readInChunks(lib, "ahead", mib));
-        assertTrue(
-                gets.get() <= 7,
-                "13 reads of 1 MiB served by about four 4 MiB ranges: " + gets.get());
+        assertTrue(gets.get() <= 7, "13 reads of 1 MiB served by about four 4 MiB ranges: " + gets.get());
 
         CCreateFnValue opened = lib.OpenObject("ahead");
         byte[] buf = new byte[1000];
         gets.set(0);
         for (int i = 11; i >= 0; i--) { // backwards: never sequential
-            CReadObjectFnValue r =
-                    lib.ReadObject(opened.objHandle, buf, buf.length, (long) i * mib);
+            CReadObjectFnValue r = lib.ReadObject(opened.objHandle, buf, buf.length, (long) i * mib);
             ok(r.errorValue);
             assertArrayEquals(Arrays.copyOfRange(content, i * mib, i * mib + 1000), buf);
         }

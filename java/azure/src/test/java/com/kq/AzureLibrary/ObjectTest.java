@@ -1,58 +1,26 @@
 package com.kq.AzureLibrary;
 
-import static com.kq.AzureLibrary.TestSupport.*;
-import static com.kq.KQCloudPluginInterface.ERRORID.*;
-import static org.junit.jupiter.api.Assertions.*;
-
-import java.util.*;
-import java.util.stream.Collectors;
-import java.util.stream.IntStream;
 import org.junit.jupiter.api.*;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.CsvSource;
 
-/**
- * Data and metadata come back exactly as written, through every path, from any thread, only once
- * committed.
- */
+import java.util.*;
+import java.util.stream.Collectors;
+import java.util.stream.IntStream;
+
+import static com.kq.AzureLibrary.TestSupport.*;
+import static com.kq.KQCloudPluginInterface.ERRORID.*;
+import static org.junit.jupiter.api.Assertions.*;
+
+/** Data and metadata come back exactly as written, through every path, from any thread, only once committed. */
 class ObjectTest {
     private static final int BLOCK = 16 * 1024;
-
-    /**
-     * Names Azure forbids or folds (case twins, hyphen, ...), values it refuses, look-alikes of the
-     * encoding.
-     */
-    private static final String[] AWKWARD = {
-        "size",
-        "12",
-        "Size",
-        "upper-case twin",
-        "SIZE",
-        "third twin",
-        "Content-Type",
-        "hyphen",
-        "1st",
-        "leading digit",
-        "with space",
-        " leading and trailing blanks ",
-        "ünïcödé",
-        "välüé ✓",
-        "emoji\uD83D\uDE00",
-        "\uD83D\uDE00",
-        "",
-        "empty name",
-        "kq_lookalike",
-        "kqb64:not really encoded",
-        "kq_",
-        "",
-        "tab\tname",
-        "line\nbreak",
-        "_under",
-        "ok"
-    };
-
-    private static final KQAzurePlugInLibrary lib =
-            library(Azurite.shared(), "objects", "BlockSize=" + BLOCK);
+    /** Names Azure forbids or folds (case twins, hyphen, ...), values it refuses, look-alikes of the encoding. */
+    private static final String[] AWKWARD = {"size", "12", "Size", "upper-case twin", "SIZE", "third twin",
+            "Content-Type", "hyphen", "1st", "leading digit", "with space", " leading and trailing blanks ",
+            "ünïcödé", "välüé ✓", "emoji\uD83D\uDE00", "\uD83D\uDE00", "", "empty name", "kq_lookalike",
+            "kqb64:not really encoded", "kq_", "", "tab\tname", "line\nbreak", "_under", "ok"};
+    private static final KQAzurePlugInLibrary lib = library(Azurite.shared(), "objects", "BlockSize=" + BLOCK);
 
     @AfterAll
     static void tearDown() {
@@ -60,18 +28,8 @@ class ObjectTest {
     }
 
     @ParameterizedTest(name = "{0} bytes in chunks of {1}")
-    @CsvSource({
-        "0, 1000",
-        "1, 1000",
-        "16383, 16383",
-        "16384, 16384",
-        "16385, 16384",
-        "16385, 1000",
-        "32767, 20000",
-        "32768, 32768",
-        "32769, 50000",
-        "49157, 4096"
-    })
+    @CsvSource({"0, 1000", "1, 1000", "16383, 16383", "16384, 16384", "16385, 16384", "16385, 1000",
+            "32767, 20000", "32768, 32768", "32769, 50000", "49157, 4096"})
     void sessionWritesReadBackExactly(int size, int chunk) {
         byte[] content = data(size * 31L + chunk, size);
         writeInChunks(lib, "session/" + size + "-" + chunk, content, chunk);
@@ -90,21 +48,12 @@ class ObjectTest {
     @Test
     void oneShotWritesAndUpdatesReplaceTheWholeObject() {
         byte[] array = data(5, 1000);
-        assertEquals(
-                "oneshot",
-                lib.WriteObject("oneshot", array, 600, meta("old", "1"), -1L).objHandle,
-                "its name");
+        assertEquals("oneshot", lib.WriteObject("oneshot", array, 600, meta("old", "1"), -1L).objHandle, "its name");
         assertArrayEquals(Arrays.copyOf(array, 600), readInChunks(lib, "oneshot", 4096));
-        assertEquals(
-                "18446744073709551615",
-                lib.GetObjectMetaData("oneshot", "objFlag").value,
-                "unsigned");
-        assertEquals(
-                "oneshot",
-                lib.UpdateObject("oneshot", "oneshot", array, 50, meta("new", "2"), 7L).objHandle);
+        assertEquals("18446744073709551615", lib.GetObjectMetaData("oneshot", "objFlag").value, "unsigned");
+        assertEquals("oneshot", lib.UpdateObject("oneshot", "oneshot", array, 50, meta("new", "2"), 7L).objHandle);
         assertArrayEquals(Arrays.copyOf(array, 50), readInChunks(lib, "oneshot", 64));
-        assertEquals(
-                Map.of("new", "2", "objFlag", "7"), asMap(lib.GetObjectMetaData("oneshot").values));
+        assertEquals(Map.of("new", "2", "objFlag", "7"), asMap(lib.GetObjectMetaData("oneshot").values));
         expect(INVALID_HANDLE, lib.UpdateObject("oneshot", "other", array, 5, null).errorValue);
         expect(OBJECT_NOT_FOUND, lib.UpdateObject("missing", "", array, 50, null).errorValue);
         assertFalse(exists(lib, "missing"), "an update creates nothing");
@@ -126,10 +75,7 @@ class ObjectTest {
             ok(atEnd.errorValue);
             assertEquals(0, atEnd.sizeRead);
             expect(OFFSET_OUT_OF_RANGE, lib.ReadObject(target, buf, 300, 1001).errorValue);
-            assertEquals(
-                    5,
-                    lib.ReadObjectByHandle(target, buf, 10, 5, null).bytesRead,
-                    "offset first, then size");
+            assertEquals(5, lib.ReadObjectByHandle(target, buf, 10, 5, null).bytesRead, "offset first, then size");
             assertArrayEquals(Arrays.copyOfRange(content, 10, 15), Arrays.copyOf(buf, 5));
         }
         ok(lib.CloseObject(opened.objHandle));
@@ -142,24 +88,16 @@ class ObjectTest {
         ok(lib.WriteObject("visible/old", earlier, 100));
         CCreateFnValue created = lib.CreateObject("visible/new");
         CCreateFnValue replacing = lib.CreateObject("visible/old");
-        // A write the heap had no room for leaves the session as it was: the next writes and the
-        // commit go on.
-        expect(
-                OUT_OF_MEMORY,
-                lib.WriteObject(created.objHandle, null, BLOCK, meta("lost", "yes")).errorValue);
-        ok(
-                lib.WriteObject(created.objHandle, content, content.length, meta("stage", "one"))
-                        .errorValue);
+        // A write the heap had no room for leaves the session as it was: the next writes and the commit go on.
+        expect(OUT_OF_MEMORY, lib.WriteObject(created.objHandle, null, BLOCK, meta("lost", "yes")).errorValue);
+        ok(lib.WriteObject(created.objHandle, content, content.length, meta("stage", "one")).errorValue);
         ok(lib.SetObjectMetaData(created.objHandle, "late", "two"));
         ok(lib.WriteObject(replacing.objHandle, content, content.length));
         assertFalse(exists(lib, "visible/new"));
         expect(OBJECT_NOT_FOUND, lib.ReadObject("visible/new", new byte[10], 10, 0).errorValue);
         assertArrayEquals(earlier, readInChunks(lib, "visible/old", 64));
         Map<String, String> committed = Map.of("stage", "one", "late", "two");
-        assertEquals(
-                committed,
-                asMap(lib.GetObjectMetaData(created.objHandle).values),
-                "what the close commits");
+        assertEquals(committed, asMap(lib.GetObjectMetaData(created.objHandle).values), "what the close commits");
         ok(lib.CloseObject(created.objHandle));
         ok(lib.CloseObject(replacing.objHandle));
         assertArrayEquals(content, readInChunks(lib, "visible/new", 10_000));
@@ -170,22 +108,12 @@ class ObjectTest {
     @Test
     void cachedObjectsCollectDataByNameOrHandleUntilTheClose() {
         byte[] all = data(4, 2 * BLOCK + 4);
-        CWObjectHandleFnValue first =
-                lib.WriteCachedObject("cached", all, BLOCK - 1, meta("x", "1"));
+        CWObjectHandleFnValue first = lib.WriteCachedObject("cached", all, BLOCK - 1, meta("x", "1"));
         byte[] second = Arrays.copyOfRange(all, BLOCK - 1, BLOCK + 1);
-        assertEquals(
-                first.objHandle,
-                lib.WriteCachedObject("cached", second, 2, null).objHandle,
-                "found by name");
-        ok(
-                lib.UpdateCachedObjectByName(
-                        "cached", Arrays.copyOfRange(all, BLOCK + 1, all.length), BLOCK + 3, null));
-        ok(
-                lib.UpdateCachedObjectByHandle(
-                        first.objHandle, "cached", new byte[0], 0, meta("x", "3", "y", "2")));
-        expect(
-                INVALID_HANDLE,
-                lib.UpdateCachedObjectByHandle(first.objHandle, "other", all, 1, null));
+        assertEquals(first.objHandle, lib.WriteCachedObject("cached", second, 2, null).objHandle, "found by name");
+        ok(lib.UpdateCachedObjectByName("cached", Arrays.copyOfRange(all, BLOCK + 1, all.length), BLOCK + 3, null));
+        ok(lib.UpdateCachedObjectByHandle(first.objHandle, "cached", new byte[0], 0, meta("x", "3", "y", "2")));
+        expect(INVALID_HANDLE, lib.UpdateCachedObjectByHandle(first.objHandle, "other", all, 1, null));
         ok(lib.CloseObject(first.objHandle));
         assertArrayEquals(all, readInChunks(lib, "cached", 5000));
         assertEquals(Map.of("x", "3", "y", "2"), asMap(lib.GetObjectMetaData("cached").values));
@@ -195,15 +123,10 @@ class ObjectTest {
     void discardingAndDeleting() {
         long held = BufferPool.SHARED.used(); // may still fall as other tests' requests end
         CCreateFnValue partial = lib.CreateObject("del/partial");
-        ok(
-                lib.WriteObject(
-                        partial.objHandle,
-                        data(8, 100),
-                        100)); // a block partly filled, nothing in flight
+        ok(lib.WriteObject(partial.objHandle, data(8, 100), 100)); // a block partly filled, nothing in flight
         ok(lib.DeleteObjectByHandle(partial.objHandle));
         assertTrue(BufferPool.SHARED.used() <= held, "a discarded session gives its buffer back");
-        CWObjectHandleFnValue cached =
-                lib.WriteCachedObject("del/cached", data(7, 2 * BLOCK), 2 * BLOCK, null);
+        CWObjectHandleFnValue cached = lib.WriteCachedObject("del/cached", data(7, 2 * BLOCK), 2 * BLOCK, null);
         ok(lib.DeleteCachedObjectByName("del/cached"));
         expect(INVALID_HANDLE, lib.CloseObject(cached.objHandle));
         CCreateFnValue created = lib.CreateObject("del/created");
@@ -212,16 +135,11 @@ class ObjectTest {
         expect(INVALID_HANDLE, lib.CloseObject(created.objHandle));
         List.of("del/a", "del/b", "del/c").forEach(n -> ok(lib.WriteObject(n, new byte[1], 1)));
         CCreateFnValue opened = lib.OpenObject("del/a");
-        ok(
-                lib.DeleteObjectByHandle(
-                        opened.objHandle)); // a read session: ended, and its object deleted
+        ok(lib.DeleteObjectByHandle(opened.objHandle)); // a read session: ended, and its object deleted
         expect(INVALID_HANDLE, lib.CloseObject(opened.objHandle));
         ok(lib.DeleteObjectByName("del/b"));
-        expect(
-                OBJECT_NOT_FOUND,
-                lib.DeleteObjectByHandle(new String[] {"del/b", "del/c"})); // all tried
-        // Many at once: every one tried, and the answer is the first failure in the array's order,
-        // not the first
+        expect(OBJECT_NOT_FOUND, lib.DeleteObjectByHandle(new String[] {"del/b", "del/c"})); // all tried
+        // Many at once: every one tried, and the answer is the first failure in the array's order, not the first
         // to arrive (the refused name fails at once, before any request).
         String[] many = new String[40];
         for (int i = 0; i < many.length; i++) {
@@ -231,10 +149,7 @@ class ObjectTest {
             }
         }
         expect(OBJECT_NOT_FOUND, lib.DeleteObjectByHandle(many));
-        assertEquals(
-                0,
-                lib.GetObjectSubList("del/").metaDat.length,
-                "nothing left, nothing discarded committed");
+        assertEquals(0, lib.GetObjectSubList("del/").metaDat.length, "nothing left, nothing discarded committed");
     }
 
     @Test
@@ -242,72 +157,34 @@ class ObjectTest {
         ok(lib.WriteObject("pinned", data(9, 500), 500, meta("m", "1")).errorValue);
         CCreateFnValue opened = lib.OpenObject("pinned");
         byte[] buf = new byte[500];
-        ok(
-                lib.SetObjectMetaData(
-                        opened.objHandle, "n", "2")); // the holder's own change keeps it usable...
+        ok(lib.SetObjectMetaData(opened.objHandle, "n", "2")); // the holder's own change keeps it usable...
         CRObjectByNameFnValue read = lib.ReadObjectByHandle(opened.objHandle, buf, 0, 9, null);
         assertEquals(Map.of("m", "1", "n", "2"), asMap(read.values));
-        ok(
-                lib.WriteObject("pinned", data(10, 500), 500, null)
-                        .errorValue); // ...a new version does not mix in
+        ok(lib.WriteObject("pinned", data(10, 500), 500, null).errorValue); // ...a new version does not mix in
         expect(PRECONDITION_FAILED, lib.ReadObject(opened.objHandle, buf, 500, 0).errorValue);
         ok(lib.CloseObject(opened.objHandle));
     }
 
     @Test
     void withListLengthTheListingAloneCarriesEachObjectsRealLength() {
-        // A user property of the reserved name is stored as written and loses to the real length in
-        // the listing only.
-        ok(
-                lib.WriteObject(
-                                "len/forged",
-                                data(11, 3000),
-                                3000,
-                                meta("kq.length", "1", "n", "x"))
-                        .errorValue);
+        // A user property of the reserved name is stored as written and loses to the real length in the listing only.
+        ok(lib.WriteObject("len/forged", data(11, 3000), 3000, meta("kq.length", "1", "n", "x")).errorValue);
         ok(lib.WriteObject("len/empty", new byte[0], 0));
         writeInChunks(lib, "len/blocks", data(12, 3 * BLOCK + 5), 7000);
-        KQAzurePlugInLibrary listing =
-                init(
-                        Azurite.shared().connectionString()
-                                + "Container="
-                                + lib.GetContainerName().accountName
-                                + ";ListLength=true");
+        KQAzurePlugInLibrary listing = init(Azurite.shared().connectionString() + "Container="
+                + lib.GetContainerName().accountName + ";ListLength=true");
         try {
-            Map<String, Map<String, String>> want =
-                    new TreeMap<>(
-                            Map.of(
-                                    "len/forged",
-                                    Map.of("kq.length", "1", "n", "x"),
-                                    "len/empty",
-                                    Map.of(),
-                                    "len/blocks",
-                                    Map.of()));
+            Map<String, Map<String, String>> want = new TreeMap<>(Map.of("len/forged", Map.of("kq.length", "1", "n", "x"),
+                    "len/empty", Map.of(), "len/blocks", Map.of()));
             assertEquals(want, listed(lib, "len/"), "off by default: the stored metadata only");
-            want =
-                    new TreeMap<>(
-                            Map.of(
-                                    "len/forged",
-                                    Map.of("kq.length", "3000", "n", "x"),
-                                    "len/empty",
-                                    Map.of("kq.length", "0"),
-                                    "len/blocks",
-                                    Map.of("kq.length", "" + (3 * BLOCK + 5))));
+            want = new TreeMap<>(Map.of("len/forged", Map.of("kq.length", "3000", "n", "x"),
+                    "len/empty", Map.of("kq.length", "0"), "len/blocks", Map.of("kq.length", "" + (3 * BLOCK + 5))));
             assertEquals(want, listed(listing, "len/"));
             for (CObjectSubListElement e : listing.GetObjectSubList("len/").metaDat) {
-                Arrays.stream(e.metaDat)
-                        .filter(m -> m.szPropertyName.equals("kq.length"))
-                        .forEach(
-                                m ->
-                                        assertEquals(
-                                                CPropertyTYPE.INTEGER,
-                                                m.val.prpType,
-                                                e.szFileName));
+                Arrays.stream(e.metaDat).filter(m -> m.szPropertyName.equals("kq.length"))
+                        .forEach(m -> assertEquals(CPropertyTYPE.INTEGER, m.val.prpType, e.szFileName));
             }
-            assertEquals(
-                    "1",
-                    listing.GetObjectMetaData("len/forged", "kq.length").value,
-                    "other reads: as stored");
+            assertEquals("1", listing.GetObjectMetaData("len/forged", "kq.length").value, "other reads: as stored");
         } finally {
             ok(listing.AzureDeInit());
         }
@@ -317,47 +194,30 @@ class ObjectTest {
     void awkwardMetadataIsStoredAsDistinctIdentifiersAndSurvivesEveryPath() {
         Map<String, String> expected = asMap(meta(AWKWARD));
         Set<String> stored = new HashSet<>();
-        expected.forEach(
-                (name, value) -> {
-                    String n = MetadataCodec.encodeName(name);
-                    String v = MetadataCodec.encodeValue(value);
-                    assertTrue(
-                            n.matches("[a-z_][a-z0-9_]*") && stored.add(n),
-                            n); // lower case: distinct regardless of it
-                    assertTrue(v.matches("[\\x21-\\x7e]([\\x20-\\x7e]*[\\x21-\\x7e])?"), v);
-                });
-        assertEquals(
-                "size12",
-                MetadataCodec.encodeName("size") + MetadataCodec.encodeValue("12"),
-                "plain as is");
+        expected.forEach((name, value) -> {
+            String n = MetadataCodec.encodeName(name);
+            String v = MetadataCodec.encodeValue(value);
+            assertTrue(n.matches("[a-z_][a-z0-9_]*") && stored.add(n), n); // lower case: distinct regardless of it
+            assertTrue(v.matches("[\\x21-\\x7e]([\\x20-\\x7e]*[\\x21-\\x7e])?"), v);
+        });
+        assertEquals("size12", MetadataCodec.encodeName("size") + MetadataCodec.encodeValue("12"), "plain as is");
         ok(lib.WriteObject("awkward/oneshot", data(1, 10), 10, meta(AWKWARD)).errorValue);
         CCreateFnValue session = lib.CreateObject("awkward/session");
         ok(lib.WriteObject(session.objHandle, data(2, 10), 10, meta(AWKWARD)).errorValue);
         ok(lib.CloseObject(session.objHandle));
         for (String name : new String[] {"awkward/oneshot", "awkward/session"}) {
             assertEquals(expected, asMap(lib.GetObjectMetaData(name).values), name);
-            assertEquals(
-                    expected,
-                    asMap(lib.ReadObjectByName(name, new byte[10], 0, 10, null).values),
-                    name);
+            assertEquals(expected, asMap(lib.ReadObjectByName(name, new byte[10], 0, 10, null).values), name);
             expected.forEach((k, v) -> assertEquals(v, lib.GetObjectMetaData(name, k).value, k));
         }
         CObjectSubListElement[] listed = lib.GetObjectSubList("awkward/").metaDat;
-        assertEquals(
-                List.of(expected, expected),
-                Arrays.stream(listed).map(e -> asMap(e.metaDat)).collect(Collectors.toList()));
+        assertEquals(List.of(expected, expected), Arrays.stream(listed).map(e -> asMap(e.metaDat)).collect(Collectors.toList()));
         String[] chosen = {"Size", null, "ünïcödé", "absent"};
-        assertEquals(
-                Map.of("Size", "upper-case twin", "ünïcödé", "välüé ✓"),
+        assertEquals(Map.of("Size", "upper-case twin", "ünïcödé", "välüé ✓"),
                 asMap(lib.ReadObjectByName("awkward/oneshot", new byte[4], 0, 4, chosen).values));
-        for (String foreign :
-                new String[] {"kq_1", "kq_a", "kq_aaa", "kq_ab", "kqb64:%%%", "kqb64:/w=="}) {
-            assertEquals(
-                    foreign,
-                    foreign.startsWith("kq_")
-                            ? MetadataCodec.decodeName(foreign)
-                            : MetadataCodec.decodeValue(foreign),
-                    "stored by another tool: handed back unchanged");
+        for (String foreign : new String[] {"kq_1", "kq_a", "kq_aaa", "kq_ab", "kqb64:%%%", "kqb64:/w=="}) {
+            assertEquals(foreign, foreign.startsWith("kq_") ? MetadataCodec.decodeName(foreign)
+                    : MetadataCodec.decodeValue(foreign), "stored by another tool: handed back unchanged");
         }
     }
 
@@ -366,16 +226,10 @@ class ObjectTest {
         ok(lib.WriteObject("meta/set", data(4, 4), 4, meta("a", "1", "B", "2")).errorValue);
         ok(lib.SetObjectMetaData("meta/set", "B", "two"));
         ok(lib.SetObjectMetaData("meta/set", "new one", ""));
-        assertEquals(
-                Map.of("a", "1", "B", "two", "new one", ""),
-                asMap(lib.GetObjectMetaData("meta/set").values));
+        assertEquals(Map.of("a", "1", "B", "two", "new one", ""), asMap(lib.GetObjectMetaData("meta/set").values));
         expect(METADATA_NOT_FOUND, lib.GetObjectMetaData("meta/set", "b").errorValue);
-        for (CPluginMetaData[] bad :
-                new CPluginMetaData[][] {
-                    {new CPluginMetaData("a", "1"), null},
-                    {new CPluginMetaData()},
-                    meta("lone\uD800surrogate", "x")
-                }) {
+        for (CPluginMetaData[] bad : new CPluginMetaData[][] {{new CPluginMetaData("a", "1"), null},
+                {new CPluginMetaData()}, meta("lone\uD800surrogate", "x")}) {
             expect(INVALID_METADATA, lib.WriteObject("meta/bad", data(5, 1), 1, bad).errorValue);
         }
         assertFalse(exists(lib, "meta/bad"), "a refused write stores nothing");
@@ -383,21 +237,13 @@ class ObjectTest {
 
     @Test
     void eightThreadsWriteReadAndTagTheirOwnSessionsAtOnce() throws Exception {
-        List<Object> owners =
-                eightAtOnce(
-                        t -> {
-                            byte[] content = data(t, 3 * BLOCK + t * 7 + 1);
-                            writeInChunks(
-                                    lib,
-                                    "threads/" + t,
-                                    content,
-                                    5000 + t * 333); // every chunk a call of its own
-                            ok(lib.SetObjectMetaData("threads/" + t, "owner", "thread " + t));
-                            assertArrayEquals(content, readInChunks(lib, "threads/" + t, 9000 + t));
-                            return lib.GetObjectMetaData("threads/" + t, "owner").value;
-                        });
-        assertEquals(
-                IntStream.range(0, 8).mapToObj(t -> "thread " + t).collect(Collectors.toList()),
-                owners);
+        List<Object> owners = eightAtOnce(t -> {
+            byte[] content = data(t, 3 * BLOCK + t * 7 + 1);
+            writeInChunks(lib, "threads/" + t, content, 5000 + t * 333); // every chunk a call of its own
+            ok(lib.SetObjectMetaData("threads/" + t, "owner", "thread " + t));
+            assertArrayEquals(content, readInChunks(lib, "threads/" + t, 9000 + t));
+            return lib.GetObjectMetaData("threads/" + t, "owner").value;
+        });
+        assertEquals(IntStream.range(0, 8).mapToObj(t -> "thread " + t).collect(Collectors.toList()), owners);
     }
 }

@@ -1,15 +1,19 @@
 package com.kq.AzureLibrary;
 
-import static org.junit.jupiter.api.Assertions.*;
-
-import com.azure.core.exception.HttpResponseException;
 import com.azure.core.http.HttpHeaderName;
 import com.azure.core.http.HttpHeaders;
 import com.azure.core.http.HttpMethod;
 import com.azure.core.http.HttpRequest;
 import com.azure.core.http.HttpResponse;
+import com.azure.core.exception.HttpResponseException;
 import com.azure.core.util.FluxUtil;
 import com.kq.KQCloudPluginInterface.ERRORID;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+import reactor.core.publisher.Flux;
+import reactor.core.publisher.Mono;
+
 import java.io.IOException;
 import java.io.InterruptedIOException;
 import java.io.UncheckedIOException;
@@ -30,32 +34,19 @@ import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
-import reactor.core.publisher.Flux;
-import reactor.core.publisher.Mono;
 
-/**
- * The data path's pure parts: the buffer budget, the retry and deadline arithmetic, the handles. No
- * emulator.
- */
+import static org.junit.jupiter.api.Assertions.*;
+
+/** The data path's pure parts: the buffer budget, the retry and deadline arithmetic, the handles. No emulator. */
 class PipelineUnitTest {
-    /**
-     * A service answer made in the test: a bare one, as the SDK hands it to a retry decision, or
-     * any body.
-     */
+    /** A service answer made in the test: a bare one, as the SDK hands it to a retry decision, or any body. */
     static final class Answer extends HttpResponse {
         private final int status;
         private final HttpHeaders headers;
         private final Flux<ByteBuffer> body;
 
         Answer(int status, String... headerPairs) {
-            this(
-                    new HttpRequest(HttpMethod.GET, "http://127.0.0.1/x"),
-                    status,
-                    new HttpHeaders(),
-                    Flux.empty());
+            this(new HttpRequest(HttpMethod.GET, "http://127.0.0.1/x"), status, new HttpHeaders(), Flux.empty());
             for (int i = 0; i + 1 < headerPairs.length; i += 2) {
                 headers.set(HttpHeaderName.fromString(headerPairs[i]), headerPairs[i + 1]);
             }
@@ -114,27 +105,21 @@ class PipelineUnitTest {
         long mib = 1024 * 1024;
         assertEquals(72 * mib, DataPath.bufferBudget(72 * mib, 1024 * mib));
         assertEquals(16 * mib, DataPath.bufferBudget(72 * mib, 64 * mib));
-        assertEquals(
-                72 * mib,
-                DataPath.bufferBudget(72 * mib, Long.MAX_VALUE),
-                "a VM without a heap limit");
+        assertEquals(72 * mib, DataPath.bufferBudget(72 * mib, Long.MAX_VALUE), "a VM without a heap limit");
     }
 
-    private static CompletableFuture<byte[]> acquireAsync(
-            BufferPool pool, int size, AtomicBoolean dropped) {
-        return TestSupport.onItsOwnThread(
-                () -> {
-                    try {
-                        return pool.acquire(size, dropped::get);
-                    } catch (InterruptedException e) {
-                        throw new IllegalStateException(e);
-                    }
-                });
+    private static CompletableFuture<byte[]> acquireAsync(BufferPool pool, int size, AtomicBoolean dropped) {
+        return TestSupport.onItsOwnThread(() -> {
+            try {
+                return pool.acquire(size, dropped::get);
+            } catch (InterruptedException e) {
+                throw new IllegalStateException(e);
+            }
+        });
     }
 
     @Test
-    void aWriterWaitsForMemoryInFlightUntilItsSessionIsDroppedAndNeverDeadlocksOnIdleBuffers()
-            throws Exception {
+    void aWriterWaitsForMemoryInFlightUntilItsSessionIsDroppedAndNeverDeadlocksOnIdleBuffers() throws Exception {
         BufferPool pool = new BufferPool(100);
         AtomicBoolean never = new AtomicBoolean();
         byte[] idle = pool.acquire(60, never::get);
@@ -149,12 +134,8 @@ class PipelineUnitTest {
         Thread.sleep(200);
         assertFalse(waiting.isDone(), "an upload in flight will give memory back: wait for it");
         dropped.set(true);
-        ExecutionException cancelled =
-                assertThrows(ExecutionException.class, () -> abandoned.get(1, TimeUnit.SECONDS));
-        assertEquals(
-                ERRORID.CANCELLED,
-                ErrorMapper.classify(cancelled.getCause()),
-                "a dropped session waits no more");
+        ExecutionException cancelled = assertThrows(ExecutionException.class, () -> abandoned.get(1, TimeUnit.SECONDS));
+        assertEquals(ERRORID.CANCELLED, ErrorMapper.classify(cancelled.getCause()), "a dropped session waits no more");
         pool.release(overdraft, true);
         assertEquals(30, waiting.get(5, TimeUnit.SECONDS).length);
         assertEquals(90, pool.used());
@@ -170,18 +151,13 @@ class PipelineUnitTest {
         byte[] small = pool.acquire(50, never::get);
         pool.release(block, false);
         pool.release(small, false);
-        assertSame(
-                block,
-                pool.acquire(400, never::get),
-                "a block comes back after a small buffer was released");
+        assertSame(block, pool.acquire(400, never::get), "a block comes back after a small buffer was released");
         assertSame(small, pool.acquire(50, never::get));
         byte[] other = pool.acquire(500, never::get);
         pool.release(other, false);
         assertEquals(500, pool.kept());
-        pool.acquire(
-                100, never::get); // 400 + 50 + 100 used: the kept 500 no longer fits beside them
-        assertEquals(
-                0, pool.kept(), "kept buffers never take memory the budget must give to a caller");
+        pool.acquire(100, never::get); // 400 + 50 + 100 used: the kept 500 no longer fits beside them
+        assertEquals(0, pool.kept(), "kept buffers never take memory the budget must give to a caller");
     }
 
     @Test
@@ -203,22 +179,20 @@ class PipelineUnitTest {
     }
 
     /**
-     * Ranges a stream keeps ahead: the reader's rate (bytes per call over a 1 s call) times one
-     * range's fetch time, in 8 MiB ranges, plus one, plus what the reader's waits for ranges in
-     * flight added; never more than the cap.
+     * Ranges a stream keeps ahead: the reader's rate (bytes per call over a 1 s call) times one range's fetch time,
+     * in 8 MiB ranges, plus one, plus what the reader's waits for ranges in flight added; never more than the cap.
      */
     @ParameterizedTest(name = "{0}")
     @CsvSource({
-        "nothing measured yet: a small start,            -1,  -1, 0, 12, 2",
-        "each wait before any measure grows the start,   -1,  -1, 3, 12, 6",
-        "a slow reader holds only what it needs,         10, 100, 0, 12, 2",
-        "a fast reader over a far link: rate x delay,   100, 500, 0, 12, 7",
-        "a reader still waiting gets more,              100, 500, 3, 12, 11",
-        "never past the cap,                            400, 900, 4, 12, 12",
-        "the cap holds before any measure too,           -1,  -1, 9,  3, 3"
-    })
-    void readAheadCoversTheLinksBandwidthTimesDelay(
-            String what, int mbPerS, int fetchMs, int waits, int most, int expected) {
+            "nothing measured yet: a small start,            -1,  -1, 0, 12, 2",
+            "each wait before any measure grows the start,   -1,  -1, 3, 12, 6",
+            "a slow reader holds only what it needs,         10, 100, 0, 12, 2",
+            "a fast reader over a far link: rate x delay,   100, 500, 0, 12, 7",
+            "a reader still waiting gets more,              100, 500, 3, 12, 11",
+            "never past the cap,                            400, 900, 4, 12, 12",
+            "the cap holds before any measure too,           -1,  -1, 9,  3, 3"})
+    void readAheadCoversTheLinksBandwidthTimesDelay(String what, int mbPerS, int fetchMs, int waits, int most,
+                                                   int expected) {
         ReadAhead.Window w = new ReadAhead.Window(most);
         if (mbPerS >= 0) {
             w.fetched(fetchMs * 1_000_000L);
@@ -232,62 +206,34 @@ class PipelineUnitTest {
     }
 
     @ParameterizedTest(name = "{0}")
-    @CsvSource({
-        "500, true",
-        "502, true",
-        "503, true",
-        "429, true",
-        "408, true",
-        "501, false",
-        "505, false",
-        "400, false",
-        "403, false",
-        "404, false",
-        "409, false",
-        "412, false",
-        "416, false"
-    })
+    @CsvSource({"500, true", "502, true", "503, true", "429, true", "408, true", "501, false", "505, false",
+            "400, false", "403, false", "404, false", "409, false", "412, false", "416, false"})
     void whichAnswersAreRetried(int status, boolean retried) {
         assertEquals(retried, RetryPolicy.retryable(failure(status)));
     }
 
     @Test
     void transportFailuresAndDamagedRangesAreRetriedAndRetryAfterIsHonoured() {
-        assertTrue(
-                RetryPolicy.retryable(new IllegalStateException(new ConnectException("refused"))));
+        assertTrue(RetryPolicy.retryable(new IllegalStateException(new ConnectException("refused"))));
         assertTrue(RetryPolicy.retryable(new TimeoutException()));
-        // OkHttp's time limits as the SDK hands them on: socket limits, and the call limit of a
-        // trickling server.
-        for (Throwable timedOut :
-                new Throwable[] {
-                    new SocketTimeoutException("Read timed out"),
-                    new UncheckedIOException(new InterruptedIOException("timeout")),
-                    new IllegalStateException(
-                            new IOException(
-                                    "canceled", new SocketTimeoutException("connect timed out")))
-                }) {
+        // OkHttp's time limits as the SDK hands them on: socket limits, and the call limit of a trickling server.
+        for (Throwable timedOut : new Throwable[] {new SocketTimeoutException("Read timed out"),
+                new UncheckedIOException(new InterruptedIOException("timeout")),
+                new IllegalStateException(new IOException("canceled",
+                        new SocketTimeoutException("connect timed out")))}) {
             assertEquals(ERRORID.TIMEOUT, ErrorMapper.classify(timedOut), timedOut.toString());
             assertTrue(RetryPolicy.retryable(timedOut), timedOut.toString());
         }
         assertTrue(RetryPolicy.retryable(StorageFailure.of(ERRORID.INTEGRITY_ERROR)));
         assertFalse(RetryPolicy.retryable(StorageFailure.of(ERRORID.PRECONDITION_FAILED)));
-        // How the SDK reports a listing it cannot parse: the service answered, so not a network
-        // failure to retry.
-        RuntimeException unparsed =
-                new RuntimeException(
-                        new IOException(
-                                new javax.xml.stream.XMLStreamException(
-                                        "Illegal XML character (0xffff)")));
+        // How the SDK reports a listing it cannot parse: the service answered, so not a network failure to retry.
+        RuntimeException unparsed = new RuntimeException(new IOException(
+                new javax.xml.stream.XMLStreamException("Illegal XML character (0xffff)")));
         assertEquals(ERRORID.FAILURE, ErrorMapper.classify(unparsed));
         assertFalse(RetryPolicy.retryable(unparsed));
-        assertEquals(
-                Duration.ofSeconds(3), RetryPolicy.retryAfter(failure(503, "Retry-After", "3")));
-        assertEquals(
-                Duration.ofMillis(250),
-                RetryPolicy.retryAfter(failure(429, "x-ms-retry-after-ms", "250")));
-        assertNull(
-                RetryPolicy.retryAfter(
-                        failure(503, "Retry-After", "Wed, 21 Oct 2015 07:28:00 GMT")));
+        assertEquals(Duration.ofSeconds(3), RetryPolicy.retryAfter(failure(503, "Retry-After", "3")));
+        assertEquals(Duration.ofMillis(250), RetryPolicy.retryAfter(failure(429, "x-ms-retry-after-ms", "250")));
+        assertNull(RetryPolicy.retryAfter(failure(503, "Retry-After", "Wed, 21 Oct 2015 07:28:00 GMT")));
         for (int next = 2; next < 12; next++) {
             long ms = RetryPolicy.backoff(next, null).toMillis();
             long full = Math.min(8000, 500L << (next - 2));
@@ -316,79 +262,42 @@ class PipelineUnitTest {
     void aTryEndsAtItsTimeOrAtOnceWhenTheDataPathStops() throws Exception {
         Set<CompletableFuture<?>> live = ConcurrentHashMap.newKeySet();
         AtomicBoolean cancelled = new AtomicBoolean();
-        assertThrows(
-                TimeoutException.class,
-                () ->
-                        DataPath.await(
-                                Mono.never().doOnCancel(() -> cancelled.set(true)),
-                                Duration.ofMillis(50),
-                                live,
-                                () -> false));
-        assertTrue(
-                cancelled.get(), "a try past its time is cancelled, which closes its connection");
+        assertThrows(TimeoutException.class, () -> DataPath.await(
+                Mono.never().doOnCancel(() -> cancelled.set(true)), Duration.ofMillis(50), live, () -> false));
+        assertTrue(cancelled.get(), "a try past its time is cancelled, which closes its connection");
 
-        CompletableFuture<Object> caller =
-                TestSupport.onItsOwnThread(
-                        () -> {
-                            try {
-                                return DataPath.await(
-                                        Mono.never(), Duration.ofSeconds(60), live, () -> false);
-                            } catch (TimeoutException e) {
-                                return e;
-                            }
-                        });
+        CompletableFuture<Object> caller = TestSupport.onItsOwnThread(() -> {
+            try {
+                return DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> false);
+            } catch (TimeoutException e) {
+                return e;
+            }
+        });
         long until = System.nanoTime() + TimeUnit.SECONDS.toNanos(5);
         while (live.isEmpty() && System.nanoTime() < until) {
             Thread.sleep(5);
         }
-        live.forEach(f -> f.cancel(true)); // what stopping the data path does to the tries of every
-        // thread
-        ExecutionException stopped =
-                assertThrows(ExecutionException.class, () -> caller.get(2, TimeUnit.SECONDS));
+        live.forEach(f -> f.cancel(true)); // what stopping the data path does to the tries of every thread
+        ExecutionException stopped = assertThrows(ExecutionException.class, () -> caller.get(2, TimeUnit.SECONDS));
         assertEquals(ERRORID.CANCELLED, ErrorMapper.classify(stopped.getCause()));
-        assertEquals(
-                ERRORID.CANCELLED,
-                assertThrows(
-                                StorageFailure.class,
-                                () ->
-                                        DataPath.await(
-                                                Mono.never(),
-                                                Duration.ofSeconds(60),
-                                                live,
-                                                () -> true))
-                        .id,
-                "made after the stop");
+        assertEquals(ERRORID.CANCELLED, assertThrows(StorageFailure.class,
+                () -> DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> true)).id, "made after the stop");
         assertTrue(live.isEmpty(), "no try is left registered");
     }
 
     @Test
     void triesAreTimedByTheirBytesAndAllEndByTheCallDeadline() {
-        RetryPolicy policy =
-                new RetryPolicy(10, Duration.ofSeconds(2), 1024 * 1024, Duration.ofSeconds(30));
-        assertEquals(
-                Duration.ofSeconds(10),
-                policy.tryTimeout(8L * 1024 * 1024),
-                "2 s + 8 MiB at 1 MiB/s");
-        assertEquals(
-                Duration.ofSeconds(30),
-                policy.tryTimeout(1L << 40),
-                "never beyond the call's deadline");
+        RetryPolicy policy = new RetryPolicy(10, Duration.ofSeconds(2), 1024 * 1024, Duration.ofSeconds(30));
+        assertEquals(Duration.ofSeconds(10), policy.tryTimeout(8L * 1024 * 1024), "2 s + 8 MiB at 1 MiB/s");
+        assertEquals(Duration.ofSeconds(30), policy.tryTimeout(1L << 40), "never beyond the call's deadline");
 
         FakeClock clock = new FakeClock();
         List<Duration> limits = new ArrayList<>();
-        RuntimeException timedOut =
-                assertThrows(
-                        RuntimeException.class,
-                        () ->
-                                policy.run(
-                                        8L * 1024 * 1024,
-                                        t -> {
-                                            limits.add(t);
-                                            clock.now += t.toNanos(); // each try hangs for all it
-                                            // is given
-                                            throw new TimeoutException();
-                                        },
-                                        clock));
+        RuntimeException timedOut = assertThrows(RuntimeException.class, () -> policy.run(8L * 1024 * 1024, t -> {
+            limits.add(t);
+            clock.now += t.toNanos(); // each try hangs for all it is given
+            throw new TimeoutException();
+        }, clock));
         long total = clock.now;
         assertTrue(total <= Duration.ofSeconds(30).toNanos(), "ended by the deadline: " + total);
         assertTrue(limits.size() >= 2, "tried again after a time-out");
@@ -396,51 +305,28 @@ class PipelineUnitTest {
 
         FakeClock busy = new FakeClock();
         AtomicInteger tries = new AtomicInteger();
-        assertEquals(
-                "done",
-                policy.run(
-                        10,
-                        t -> {
-                            if (tries.incrementAndGet() < 3) {
-                                throw failure(429, "Retry-After", "2");
-                            }
-                            return "done";
-                        },
-                        busy));
-        assertEquals(
-                List.of(Duration.ofSeconds(2), Duration.ofSeconds(2)),
-                busy.sleeps,
-                "the service's pause");
+        assertEquals("done", policy.run(10, t -> {
+            if (tries.incrementAndGet() < 3) {
+                throw failure(429, "Retry-After", "2");
+            }
+            return "done";
+        }, busy));
+        assertEquals(List.of(Duration.ofSeconds(2), Duration.ofSeconds(2)), busy.sleeps, "the service's pause");
 
         AtomicInteger once = new AtomicInteger();
-        assertThrows(
-                HttpResponseException.class,
-                () ->
-                        policy.run(
-                                10,
-                                t -> {
-                                    once.incrementAndGet();
-                                    throw failure(403);
-                                },
-                                new FakeClock()));
+        assertThrows(HttpResponseException.class, () -> policy.run(10, t -> {
+            once.incrementAndGet();
+            throw failure(403);
+        }, new FakeClock()));
         assertEquals(1, once.get(), "a refusal is the answer, not retried");
 
-        // A refusal of a replaced key is tried again; when tries run out the refusal itself is the
-        // answer.
+        // A refusal of a replaced key is tried again; when tries run out the refusal itself is the answer.
         AtomicInteger stale = new AtomicInteger();
         HttpResponseException refusal = failure(403);
-        assertSame(
-                refusal,
-                assertThrows(
-                        HttpResponseException.class,
-                        () ->
-                                policy.run(
-                                        10,
-                                        t -> {
-                                            stale.incrementAndGet();
-                                            throw new RetryPolicy.StaleCredentials(refusal);
-                                        },
-                                        new FakeClock())));
+        assertSame(refusal, assertThrows(HttpResponseException.class, () -> policy.run(10, t -> {
+            stale.incrementAndGet();
+            throw new RetryPolicy.StaleCredentials(refusal);
+        }, new FakeClock())));
         assertTrue(stale.get() > 1, "tried again: " + stale.get());
     }
 

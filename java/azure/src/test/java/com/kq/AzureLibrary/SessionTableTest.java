@@ -1,20 +1,18 @@
 package com.kq.AzureLibrary;
 
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.Test;
+
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+
 import static com.kq.AzureLibrary.TestSupport.answer;
 import static com.kq.AzureLibrary.TestSupport.eightAtOnce;
 import static com.kq.KQCloudPluginInterface.ERRORID.*;
 import static org.junit.jupiter.api.Assertions.*;
 
-import java.util.ArrayList;
-import java.util.List;
-import java.util.Map;
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.Test;
-
-/**
- * Handles, names and their sessions, under contention. No emulator: the sessions never send
- * anything.
- */
+/** Handles, names and their sessions, under contention. No emulator: the sessions never send anything. */
 class SessionTableTest {
     private static final StorageConnection CONNECTION =
             StorageConnection.open(StorageConfig.parse("UseDevelopmentStorage=true"));
@@ -36,7 +34,7 @@ class SessionTableTest {
 
     @Test
     void racingWritersOfOneNameGetOneSessionAndRacingClosesOneSession() throws Exception {
-        SessionTable table = new SessionTable(() -> {});
+        SessionTable table = new SessionTable(() -> { });
         List<Object> opened = eightAtOnce(t -> table.addWriter(writer("race")));
         List<Object> won = new ArrayList<>(opened);
         won.removeIf(o -> o == HANDLE_IN_USE);
@@ -44,13 +42,12 @@ class SessionTableTest {
         String handle = ((WriteSession) won.get(0)).handle();
         List<Object> taken = eightAtOnce(t -> table.take(handle));
         assertEquals(7, taken.stream().filter(o -> o == INVALID_HANDLE).count(), taken::toString);
-        assertNotNull(
-                table.addWriter(writer("race")), "the name is free once its session is taken");
+        assertNotNull(table.addWriter(writer("race")), "the name is free once its session is taken");
     }
 
     @Test
     void whatAStringMeans() {
-        SessionTable table = new SessionTable(() -> {});
+        SessionTable table = new SessionTable(() -> { });
         WriteSession w = table.addWriter(writer("w/obj"));
         ReadSession r = reader("r/obj");
         table.addReader(r);
@@ -58,14 +55,9 @@ class SessionTableTest {
         table.take(closed);
         String neverIssued = HandleTokens.newHandle();
         Object[][] rows = { // string, sessionOf, objectName
-            {w.handle(), w, "w/obj"},
-            {r.handle(), r, "r/obj"},
-            {closed, INVALID_HANDLE, INVALID_HANDLE},
-            {"plain/name", null, "plain/name"},
-            {neverIssued, null, neverIssued},
-            {"bad\\", null, INVALID_NAME},
-            {null, null, INVALID_ARGUMENT}
-        };
+            {w.handle(), w, "w/obj"}, {r.handle(), r, "r/obj"}, {closed, INVALID_HANDLE, INVALID_HANDLE},
+            {"plain/name", null, "plain/name"}, {neverIssued, null, neverIssued}, {"bad\\", null, INVALID_NAME},
+            {null, null, INVALID_ARGUMENT}};
         for (Object[] row : rows) {
             String text = (String) row[0];
             if (text != null) {
@@ -73,39 +65,27 @@ class SessionTableTest {
             }
             assertEquals(row[2], answer(() -> table.objectName(text)), text);
         }
-        assertEquals(
-                INVALID_HANDLE,
-                answer(() -> SessionTable.writeSession(r)),
-                "a read session is not written");
+        assertEquals(INVALID_HANDLE, answer(() -> SessionTable.writeSession(r)), "a read session is not written");
         assertEquals(INVALID_HANDLE, answer(() -> table.take(closed)));
         assertEquals(w, table.writerOf("w/obj"));
 
-        SessionTable uninitialised =
-                new SessionTable(
-                        () -> {
-                            throw StorageFailure.of(NOT_INITIALIZED);
-                        });
+        SessionTable uninitialised = new SessionTable(() -> {
+            throw StorageFailure.of(NOT_INITIALIZED);
+        });
         assertEquals(NOT_INITIALIZED, answer(() -> uninitialised.sessionOf(closed)));
-        assertEquals(
-                NOT_INITIALIZED,
-                answer(() -> uninitialised.take(null)),
-                "before the argument is looked at");
+        assertEquals(NOT_INITIALIZED, answer(() -> uninitialised.take(null)), "before the argument is looked at");
     }
 
     @Test
     void discardingEndsSessionsForGood() {
-        SessionTable table = new SessionTable(() -> {});
+        SessionTable table = new SessionTable(() -> { });
         WriteSession cached = table.addWriter(writer("cached"));
         table.discardWriter("cached");
         assertEquals(OBJECT_NOT_FOUND, answer(() -> table.discardWriter("cached")));
         assertEquals(INVALID_HANDLE, answer(() -> table.sessionOf(cached.handle())));
-        assertEquals(
-                CANCELLED,
-                answer(() -> cached.append(new byte[1], 1)),
-                "its data is dropped, not kept");
+        assertEquals(CANCELLED, answer(() -> cached.append(new byte[1], 1)), "its data is dropped, not kept");
 
-        List<WriteSession> writers =
-                List.of(table.addWriter(writer("a")), table.addWriter(writer("b")));
+        List<WriteSession> writers = List.of(table.addWriter(writer("a")), table.addWriter(writer("b")));
         ReadSession r = reader("a");
         table.addReader(r);
         table.discard(table.detachAll());
@@ -114,13 +94,9 @@ class SessionTableTest {
             assertEquals(INVALID_HANDLE, answer(() -> table.sessionOf(s.handle())), s.blobName());
         }
         assertNull(table.writerOf("a"));
-        assertEquals(
-                CANCELLED,
-                answer(() -> writers.get(1).commit(null)),
-                "nothing of a dropped session is committed");
+        assertEquals(CANCELLED, answer(() -> writers.get(1).commit(null)), "nothing of a dropped session is committed");
 
-        // A read still running on a session that has ended gets no read-ahead: it would hold pool
-        // memory for ever.
+        // A read still running on a session that has ended gets no read-ahead: it would hold pool memory for ever.
         assertEquals(CANCELLED, answer(() -> table.readAhead(r, DATA)), "after the discard");
         ReadSession closing = reader("c");
         table.addReader(closing);

@@ -1,9 +1,8 @@
 package com.kq.AzureLibrary;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
+
 import java.io.*;
 import java.net.InetAddress;
 import java.net.ServerSocket;
@@ -16,34 +15,30 @@ import java.util.function.Supplier;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
 
+import static org.junit.jupiter.api.Assertions.assertEquals;
+
 /** Shared helpers of the library tests, and the Azurite they run against. */
 final class TestSupport {
     /**
-     * Runs a host call on a daemon thread of its own, as a host thread would make it. The common
-     * pool is no place for calls that block: on two cores it may run one task at a time (Java 25),
-     * so a second call would wait behind the first.
+     * Runs a host call on a daemon thread of its own, as a host thread would make it. The common pool is no place
+     * for calls that block: on two cores it may run one task at a time (Java 25), so a second call would wait
+     * behind the first.
      */
     static <T> CompletableFuture<T> onItsOwnThread(Supplier<T> call) {
         CompletableFuture<T> result = new CompletableFuture<>();
-        Thread t =
-                new Thread(
-                        () -> {
-                            try {
-                                result.complete(call.get());
-                            } catch (Throwable e) {
-                                result.completeExceptionally(e);
-                            }
-                        },
-                        "host-call");
+        Thread t = new Thread(() -> {
+            try {
+                result.complete(call.get());
+            } catch (Throwable e) {
+                result.completeExceptionally(e);
+            }
+        }, "host-call");
         t.setDaemon(true);
         t.start();
         return result;
     }
 
-    /**
-     * Azurite on a free port of its own (never a developer's on 10000), run through the
-     * repository's scripts.
-     */
+    /** Azurite on a free port of its own (never a developer's on 10000), run through the repository's scripts. */
     static final class Azurite {
         private static Azurite shared;
         private final int port;
@@ -58,15 +53,11 @@ final class TestSupport {
             return port;
         }
 
-        /**
-         * The run's Azurite, stopped when the run ends; KQ_AZURITE_PORT names a running one, which
-         * is left alone.
-         */
+        /** The run's Azurite, stopped when the run ends; KQ_AZURITE_PORT names a running one, which is left alone. */
         static synchronized Azurite shared() {
             if (shared == null) {
                 String external = System.getenv("KQ_AZURITE_PORT");
-                shared =
-                        external == null ? start() : new Azurite(Integer.parseInt(external), false);
+                shared = external == null ? start() : new Azurite(Integer.parseInt(external), false);
                 Runtime.getRuntime().addShutdownHook(new Thread(shared::close));
             }
             return shared;
@@ -77,10 +68,7 @@ final class TestSupport {
             return start(Map.of(), options);
         }
 
-        /**
-         * A new Azurite on a free port, with {@code env} in its environment (AZURITE_ACCOUNTS, for
-         * one).
-         */
+        /** A new Azurite on a free port, with {@code env} in its environment (AZURITE_ACCOUNTS, for one). */
         static Azurite start(Map<String, String> env, String... options) {
             int port;
             try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
@@ -96,15 +84,8 @@ final class TestSupport {
         }
 
         String connectionString(String account, String key) {
-            return "AccountName="
-                    + account
-                    + ";AccountKey="
-                    + key
-                    + ";BlobEndpoint=http://127.0.0.1:"
-                    + port
-                    + "/"
-                    + account
-                    + ";";
+            return "AccountName=" + account + ";AccountKey=" + key + ";BlobEndpoint=http://127.0.0.1:" + port + "/"
+                    + account + ";";
         }
 
         void close() {
@@ -115,24 +96,13 @@ final class TestSupport {
 
         private Azurite script(String name, Map<String, String> env, String... options) {
             Path state = Path.of(System.getProperty("java.io.tmpdir"), "kq-azurite-tests");
-            Path script =
-                    Path.of(System.getProperty("kq.repoRoot", "../.."), "scripts", name)
-                            .toAbsolutePath();
+            Path script = Path.of(System.getProperty("kq.repoRoot", "../.."), "scripts", name).toAbsolutePath();
             try {
                 Path log = Files.createDirectories(state).resolve("script-" + port + ".log");
                 List<String> command = new ArrayList<>(List.of("bash", script.toString()));
                 command.addAll(List.of(options));
-                ProcessBuilder pb =
-                        new ProcessBuilder(command)
-                                .redirectErrorStream(true)
-                                .redirectOutput(log.toFile());
-                pb.environment()
-                        .putAll(
-                                Map.of(
-                                        "AZURITE_BLOB_PORT",
-                                        "" + port,
-                                        "AZURITE_STATE_DIR",
-                                        state.toString()));
+                ProcessBuilder pb = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(log.toFile());
+                pb.environment().putAll(Map.of("AZURITE_BLOB_PORT", "" + port, "AZURITE_STATE_DIR", state.toString()));
                 pb.environment().putAll(env);
                 Process process = pb.start();
                 if (!process.waitFor(90, TimeUnit.SECONDS) || process.exitValue() != 0) {
@@ -148,8 +118,7 @@ final class TestSupport {
 
     /** A library on a container of its own, named after {@code purpose}. */
     static KQAzurePlugInLibrary library(Azurite azurite, String purpose, String extraItems) {
-        return init(
-                azurite.connectionString() + "Container=" + container(purpose) + ";" + extraItems);
+        return init(azurite.connectionString() + "Container=" + container(purpose) + ";" + extraItems);
     }
 
     static KQAzurePlugInLibrary init(String configuration) {
@@ -165,8 +134,7 @@ final class TestSupport {
     /** The error of any answer: a CErrorValue itself or the errorValue field of a result. */
     static CErrorValue errorOf(Object result) {
         try {
-            return result instanceof CErrorValue
-                    ? (CErrorValue) result
+            return result instanceof CErrorValue ? (CErrorValue) result
                     : (CErrorValue) result.getClass().getField("errorValue").get(result);
         } catch (ReflectiveOperationException e) {
             throw new AssertionError(result + " carries no error", e);
@@ -180,26 +148,18 @@ final class TestSupport {
     }
 
     /**
-     * Runs task(0) .. task(7) on threads of their own, released together; answers their results, a
-     * StorageFailure thrown as its identifier. Anything else thrown fails the caller.
+     * Runs task(0) .. task(7) on threads of their own, released together; answers their results, a StorageFailure
+     * thrown as its identifier. Anything else thrown fails the caller.
      */
     static List<Object> eightAtOnce(IntFunction<Object> task) throws Exception {
         ExecutorService pool = Executors.newFixedThreadPool(8);
         CyclicBarrier start = new CyclicBarrier(8);
         try {
             List<Object> out = new ArrayList<>();
-            for (Future<Object> f :
-                    pool.invokeAll(
-                            IntStream.range(0, 8)
-                                    .<Callable<Object>>mapToObj(
-                                            t ->
-                                                    () -> {
-                                                        start.await();
-                                                        return answer(() -> task.apply(t));
-                                                    })
-                                    .collect(Collectors.toList()),
-                            120,
-                            TimeUnit.SECONDS)) {
+            for (Future<Object> f : pool.invokeAll(IntStream.range(0, 8).<Callable<Object>>mapToObj(t -> () -> {
+                start.await();
+                return answer(() -> task.apply(t));
+            }).collect(Collectors.toList()), 120, TimeUnit.SECONDS)) {
                 out.add(f.get());
             }
             return out;
@@ -218,12 +178,10 @@ final class TestSupport {
     }
 
     static Object answer(Runnable call) {
-        return answer(
-                (Supplier<Object>)
-                        () -> {
-                            call.run();
-                            return null;
-                        });
+        return answer((Supplier<Object>) () -> {
+            call.run();
+            return null;
+        });
     }
 
     static void expect(ERRORID expected, CErrorValue actual) {
@@ -243,8 +201,7 @@ final class TestSupport {
 
     static CPluginMetaData[] meta(String... namesAndValues) {
         CPluginMetaData[] out = new CPluginMetaData[namesAndValues.length / 2];
-        Arrays.setAll(
-                out, i -> new CPluginMetaData(namesAndValues[2 * i], namesAndValues[2 * i + 1]));
+        Arrays.setAll(out, i -> new CPluginMetaData(namesAndValues[2 * i], namesAndValues[2 * i + 1]));
         return out;
     }
 
@@ -273,10 +230,7 @@ final class TestSupport {
         ok(lib.CloseObject(created.objHandle));
     }
 
-    /**
-     * Reads a whole object through a read session in chunks of {@code chunk} bytes, up to the
-     * 0-byte read.
-     */
+    /** Reads a whole object through a read session in chunks of {@code chunk} bytes, up to the 0-byte read. */
     static byte[] readInChunks(KQAzurePlugInLibrary lib, String name, int chunk) {
         CCreateFnValue opened = lib.OpenObject(name);
         ok(opened.errorValue);

@@ -7,7 +7,8 @@ public class CGetObjectMetaData {
     public CErrorValue errorValue;
     public String value;
 
-    public CGetObjectMetaData() {}
+    public CGetObjectMetaData() {
+    }
 
     public CGetObjectMetaData(CErrorValue errorValue, String value) {
         this.errorValue = errorValue;

@@ -5,7 +5,8 @@ public class CObjectSubListElement {
     public String szFileName;
     public CPluginMetaData[] metaDat;
 
-    public CObjectSubListElement() {}
+    public CObjectSubListElement() {
+    }
 
     public CObjectSubListElement(String szFileName, CPluginMetaData[] metaDat) {
         this.szFileName = szFileName;

@@ -1,9 +1,9 @@
 package com.kq.AzureLibrary;
 
 /**
- * One metadata property: its name and value. The no-argument constructor leaves an empty {@link
- * CPluginValue} in {@code val}: the native plug-in builds arrays of these and fills the value
- * object in place.
+ * One metadata property: its name and value. The no-argument constructor
+ * leaves an empty {@link CPluginValue} in {@code val}: the native plug-in
+ * builds arrays of these and fills the value object in place.
  */
 public class CPluginMetaData {
     public String szPropertyName;

@@ -1,9 +1,9 @@
 package com.kq.AzureLibrary;
 
 /**
- * Type of a metadata property. The native side carries the type as a 32-bit number equal to the
- * constant's ordinal, so constants may be appended but never reordered. A native number with no
- * constant reads as STRING.
+ * Type of a metadata property. The native side carries the type as a 32-bit
+ * number equal to the constant's ordinal, so constants may be appended but
+ * never reordered. A native number with no constant reads as STRING.
  */
 public enum CPropertyTYPE {
     STRING,

@@ -7,7 +7,8 @@ public class CReadObjectFnValue {
     public CErrorValue errorValue;
     public long sizeRead;
 
-    public CReadObjectFnValue() {}
+    public CReadObjectFnValue() {
+    }
 
     public CReadObjectFnValue(CErrorValue errorValue, long sizeRead) {
         this.errorValue = errorValue;

@@ -7,7 +7,8 @@ public class CUniqueAccountValue {
     public CErrorValue errorValue;
     public String accountName;
 
-    public CUniqueAccountValue() {}
+    public CUniqueAccountValue() {
+    }
 
     public CUniqueAccountValue(CErrorValue errorValue, String accountName) {
         this.errorValue = errorValue;

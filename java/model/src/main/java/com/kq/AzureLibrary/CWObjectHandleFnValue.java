@@ -7,7 +7,8 @@ public class CWObjectHandleFnValue {
     public CErrorValue errorValue;
     public String objHandle;
 
-    public CWObjectHandleFnValue() {}
+    public CWObjectHandleFnValue() {
+    }
 
     public CWObjectHandleFnValue(CErrorValue errorValue, String objHandle) {
         this.errorValue = errorValue;

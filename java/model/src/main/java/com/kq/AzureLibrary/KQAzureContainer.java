@@ -4,7 +4,8 @@ package com.kq.AzureLibrary;
 public class KQAzureContainer {
     public String containerName;
 
-    public KQAzureContainer() {}
+    public KQAzureContainer() {
+    }
 
     public KQAzureContainer(String containerName) {
         this.containerName = containerName;

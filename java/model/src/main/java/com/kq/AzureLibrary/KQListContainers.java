@@ -7,7 +7,8 @@ public class KQListContainers {
     public CErrorValue errorValue;
     public KQAzureContainer[] containers;
 
-    public KQListContainers() {}
+    public KQListContainers() {
+    }
 
     public KQListContainers(CErrorValue errorValue, KQAzureContainer[] containers) {
         this.errorValue = errorValue;

@@ -1,8 +1,8 @@
 package com.kq.KQCloudPluginInterface;
 
 /**
- * The outcome of one library call. The native plug-in asks for {@link #getOrdinalValue()} and turns
- * it into the host's return code.
+ * The outcome of one library call. The native plug-in asks for
+ * {@link #getOrdinalValue()} and turns it into the host's return code.
  */
 public class CErrorValue {
     private final ERRORID errorID;
