@@ -8,7 +8,7 @@
 #   4. the same with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/),
 #   5. the suites of the other toolchains (marked below).
 # Before any of that it checks the C++ and Java layout (clang-format,
-# google-java-format) and the CI workflows (actionlint).
+# palantir-java-format) and the CI workflows (actionlint).
 #
 #   scripts/test.sh           everything
 #   scripts/test.sh --quick   the checks, then the native build and its tests
@@ -48,10 +48,10 @@ clang-format --dry-run --Werror "${formatted[@]}" || {
   exit 1
 }
 
-# The Java files' layout: google-java-format (AOSP) through Spotless, over the trees java/azure/pom.xml lists.
+# The Java files' layout: palantir-java-format through Spotless, over the trees java/azure/pom.xml lists.
 # Its own step rather than a phase of the Maven build below: it fails within seconds, before anything is
 # compiled, and in the quick run too, which has no Maven build.
-echo "== layout (google-java-format)"
+echo "== layout (palantir-java-format)"
 mvn -B -q -f java/azure/pom.xml spotless:check >build-spotless.log 2>&1 || {
   grep -F "[ERROR]" build-spotless.log | head -60
   echo "Java layout differs: run mvn -f java/azure/pom.xml spotless:apply (log: build-spotless.log)" >&2

@@ -4,7 +4,6 @@ import com.azure.storage.blob.BlobServiceClientBuilder;
 import com.azure.storage.blob.models.BlobItem;
 import com.azure.storage.blob.models.ListBlobsOptions;
 import com.azure.storage.blob.options.BlockBlobSimpleUploadOptions;
-
 import java.util.HashMap;
 import java.util.Map;
 
@@ -20,8 +19,7 @@ import java.util.Map;
  * The connection string comes from AZURE_STORAGE_CONNECTION_STRING.
  */
 public final class Plant {
-    private Plant() {
-    }
+    private Plant() {}
 
     public static void main(String[] args) {
         BlobContainerClient container = new BlobServiceClientBuilder()
@@ -35,9 +33,13 @@ public final class Plant {
                 String[] kv = args[i].split("=", 2);
                 metadata.put(kv[0], kv[1]);
             }
-            container.getBlobClient(args[2]).getBlockBlobClient().uploadWithResponse(
-                    new BlockBlobSimpleUploadOptions(BinaryData.fromString("foreign\n")).setMetadata(metadata),
-                    null, null);
+            container
+                    .getBlobClient(args[2])
+                    .getBlockBlobClient()
+                    .uploadWithResponse(
+                            new BlockBlobSimpleUploadOptions(BinaryData.fromString("foreign\n")).setMetadata(metadata),
+                            null,
+                            null);
         } else if (args[0].equals("page")) {
             container.createIfNotExists();
             container.getBlobClient(args[2]).getPageBlobClient().create(512);
@@ -46,7 +48,8 @@ public final class Plant {
                 System.out.println(item.getName() + " " + item.getProperties().getETag());
             }
         } else {
-            System.err.println("usage: Plant put CONTAINER NAME [KEY=VALUE...] | page CONTAINER NAME | etags CONTAINER PREFIX");
+            System.err.println(
+                    "usage: Plant put CONTAINER NAME [KEY=VALUE...] | page CONTAINER NAME | etags CONTAINER PREFIX");
             System.exit(2);
         }
     }

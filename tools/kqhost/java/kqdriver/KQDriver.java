@@ -7,7 +7,6 @@ import com.kq.AzureLibrary.CReadObjectFnValue;
 import com.kq.AzureLibrary.CWObjectHandleFnValue;
 import com.kq.AzureLibrary.KQAzurePlugInLibrary;
 import com.kq.KQCloudPluginInterface.CErrorValue;
-
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.Files;
@@ -36,8 +35,7 @@ import java.util.stream.Stream;
  * The connection string comes from AZURE_STORAGE_CONNECTION_STRING (empty: Azurite on its default port).
  */
 public final class KQDriver {
-    private KQDriver() {
-    }
+    private KQDriver() {}
 
     public static void main(String[] args) throws Exception {
         String connection = System.getenv().getOrDefault("AZURE_STORAGE_CONNECTION_STRING", "");
@@ -78,7 +76,8 @@ public final class KQDriver {
             Path root = Path.of(source);
             List<Path> files = new ArrayList<>();
             try (Stream<Path> walk = Files.walk(root)) {
-                walk.filter(p -> Files.isRegularFile(p, java.nio.file.LinkOption.NOFOLLOW_LINKS)).forEach(files::add);
+                walk.filter(p -> Files.isRegularFile(p, java.nio.file.LinkOption.NOFOLLOW_LINKS))
+                        .forEach(files::add);
             }
             files.sort(Comparator.comparingLong(KQDriver::sizeOf).reversed());
             String base = prefix.isEmpty() ? "" : prefix.replaceAll("/+$", "") + "/";
@@ -103,8 +102,7 @@ public final class KQDriver {
         }
     }
 
-    private static long putFile(KQAzurePlugInLibrary library, Path file, String name, int blockSize)
-            throws Exception {
+    private static long putFile(KQAzurePlugInLibrary library, Path file, String name, int blockSize) throws Exception {
         BasicFileAttributes attrs = Files.readAttributes(file, BasicFileAttributes.class);
         long size = attrs.size();
         long mtimeNs = attrs.lastModifiedTime().to(TimeUnit.NANOSECONDS);

@@ -12,8 +12,7 @@ public class KQAzurePlugInLibrary {
     private static final CErrorValue SUCCESS = new CErrorValue();
     private static final byte FILL = 0x5a;
 
-    public KQAzurePlugInLibrary(String installPath) {
-    }
+    public KQAzurePlugInLibrary(String installPath) {}
 
     public CErrorValue AzureInit(String initArg, String installPath) {
         return SUCCESS;

@@ -8,8 +8,7 @@ import com.kq.KQCloudPluginInterface.CErrorValue;
  * storage method exists at all.
  */
 public class KQAzurePlugInLibrary {
-    public KQAzurePlugInLibrary(String installRoot) {
-    }
+    public KQAzurePlugInLibrary(String installRoot) {}
 
     public CErrorValue AzureInit(String initArg) {
         return CErrorValue.success();

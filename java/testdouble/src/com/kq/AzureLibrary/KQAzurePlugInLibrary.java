@@ -68,37 +68,61 @@ public class KQAzurePlugInLibrary {
     }
 
     public CWObjectHandleFnValue WriteObject(String name, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call("WriteObject/4", () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
-                name, data, size, metaData);
+        return Script.call(
+                "WriteObject/4", () -> new CWObjectHandleFnValue(ok(), "handle:" + name), name, data, size, metaData);
     }
 
-    public CWObjectHandleFnValue WriteObject(String name, byte[] data, long size, CPluginMetaData[] metaData,
-            long objFlag) {
-        return Script.call("WriteObject/5", () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
-                name, data, size, metaData, objFlag);
+    public CWObjectHandleFnValue WriteObject(
+            String name, byte[] data, long size, CPluginMetaData[] metaData, long objFlag) {
+        return Script.call(
+                "WriteObject/5",
+                () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
+                name,
+                data,
+                size,
+                metaData,
+                objFlag);
     }
 
     public CWObjectHandleFnValue WriteCachedObject(String name, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call("WriteCachedObject/4", () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
-                name, data, size, metaData);
+        return Script.call(
+                "WriteCachedObject/4",
+                () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
+                name,
+                data,
+                size,
+                metaData);
     }
 
-    public CCreateFnValue UpdateObject(String first, String second, byte[] data, long size,
-            CPluginMetaData[] metaData) {
-        return Script.call("UpdateObject/5", () -> new CCreateFnValue(ok(), "handle:" + first),
-                first, second, data, size, metaData);
+    public CCreateFnValue UpdateObject(
+            String first, String second, byte[] data, long size, CPluginMetaData[] metaData) {
+        return Script.call(
+                "UpdateObject/5",
+                () -> new CCreateFnValue(ok(), "handle:" + first),
+                first,
+                second,
+                data,
+                size,
+                metaData);
     }
 
-    public CCreateFnValue UpdateObject(String first, String second, byte[] data, long size,
-            CPluginMetaData[] metaData, long objFlag) {
-        return Script.call("UpdateObject/6", () -> new CCreateFnValue(ok(), "handle:" + first),
-                first, second, data, size, metaData, objFlag);
+    public CCreateFnValue UpdateObject(
+            String first, String second, byte[] data, long size, CPluginMetaData[] metaData, long objFlag) {
+        return Script.call(
+                "UpdateObject/6",
+                () -> new CCreateFnValue(ok(), "handle:" + first),
+                first,
+                second,
+                data,
+                size,
+                metaData,
+                objFlag);
     }
 
-    public CErrorValue UpdateCachedObjectByHandle(String first, String second, byte[] data, long size,
-            CPluginMetaData[] metaData) {
-        return Script.call("UpdateCachedObjectByHandle/5", KQAzurePlugInLibrary::ok,
-                first, second, data, size, metaData);
+    public CErrorValue UpdateCachedObjectByHandle(
+            String first, String second, byte[] data, long size, CPluginMetaData[] metaData) {
+        return Script.call(
+                "UpdateCachedObjectByHandle/5", KQAzurePlugInLibrary::ok, first, second, data, size, metaData);
     }
 
     public CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metaData) {
@@ -107,23 +131,47 @@ public class KQAzurePlugInLibrary {
 
     /** Default: sizeRead = the bytes written into data (see Script, Reads). */
     public CReadObjectFnValue ReadObject(String name, byte[] data, long size, long offset) {
-        return Script.read("ReadObject/4", data, offset, size, count -> new CReadObjectFnValue(ok(), count),
-                name, data, size, offset);
+        return Script.read(
+                "ReadObject/4",
+                data,
+                offset,
+                size,
+                count -> new CReadObjectFnValue(ok(), count),
+                name,
+                data,
+                size,
+                offset);
     }
 
     /** Default: bytesRead as ReadObject, values empty. */
-    public CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] data, long offset, long size,
-            String[] names) {
-        return Script.read("ReadObjectByHandle/5", data, offset, size,
+    public CRObjectByNameFnValue ReadObjectByHandle(
+            String handle, byte[] data, long offset, long size, String[] names) {
+        return Script.read(
+                "ReadObjectByHandle/5",
+                data,
+                offset,
+                size,
                 count -> new CRObjectByNameFnValue(ok(), new CPluginMetaData[0], count),
-                handle, data, offset, size, names);
+                handle,
+                data,
+                offset,
+                size,
+                names);
     }
 
     /** Default: bytesRead as ReadObject, values empty. */
     public CRObjectByNameFnValue ReadObjectByName(String name, byte[] data, long offset, long size, String[] names) {
-        return Script.read("ReadObjectByName/5", data, offset, size,
+        return Script.read(
+                "ReadObjectByName/5",
+                data,
+                offset,
+                size,
                 count -> new CRObjectByNameFnValue(ok(), new CPluginMetaData[0], count),
-                name, data, offset, size, names);
+                name,
+                data,
+                offset,
+                size,
+                names);
     }
 
     // ---- objects: queries, metadata, deletion ----
@@ -134,14 +182,13 @@ public class KQAzurePlugInLibrary {
 
     /** Default: no values. */
     public CGObjectMetaDataFnValue GetObjectMetaData(String name) {
-        return Script.call("GetObjectMetaData/1",
-                () -> new CGObjectMetaDataFnValue(ok(), new CPluginMetaData[0]), name);
+        return Script.call(
+                "GetObjectMetaData/1", () -> new CGObjectMetaDataFnValue(ok(), new CPluginMetaData[0]), name);
     }
 
     /** Default value: "value:" + item. */
     public CGetObjectMetaData GetObjectMetaData(String name, String item) {
-        return Script.call("GetObjectMetaData/2", () -> new CGetObjectMetaData(ok(), "value:" + item),
-                name, item);
+        return Script.call("GetObjectMetaData/2", () -> new CGetObjectMetaData(ok(), "value:" + item), name, item);
     }
 
     /** Default: exists. */
@@ -156,8 +203,8 @@ public class KQAzurePlugInLibrary {
 
     /** Default: no elements. */
     public CRetGetSubMetaDataList GetObjectSubList(String name) {
-        return Script.call("GetObjectSubList/1",
-                () -> new CRetGetSubMetaDataList(ok(), new CObjectSubListElement[0]), name);
+        return Script.call(
+                "GetObjectSubList/1", () -> new CRetGetSubMetaDataList(ok(), new CObjectSubListElement[0]), name);
     }
 
     public CErrorValue DeleteObjectByName(String name) {
@@ -214,8 +261,8 @@ public class KQAzurePlugInLibrary {
 
     /** Default: "id", "type", "name", "mail", 1, 2. */
     public CGetAccountInfoFnValue GetAccountInfo() {
-        return Script.call("GetAccountInfo/0",
-                () -> new CGetAccountInfoFnValue(ok(), "id", "type", "name", "mail", 1, 2));
+        return Script.call(
+                "GetAccountInfo/0", () -> new CGetAccountInfoFnValue(ok(), "id", "type", "name", "mail", 1, 2));
     }
 
     /** Default: 0. */

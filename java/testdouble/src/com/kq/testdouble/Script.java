@@ -6,7 +6,6 @@ import com.kq.AzureLibrary.CPluginValue;
 import com.kq.AzureLibrary.KQAzureContainer;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.lang.reflect.Field;
 import java.util.ArrayList;
 import java.util.HashMap;
@@ -106,8 +105,7 @@ public final class Script {
         "com.kq.AzureLibrary.", "com.kq.plugin.model.", "com.kq.KQCloudPluginInterface.",
     };
 
-    private Script() {
-    }
+    private Script() {}
 
     // ---- scripting (called by the tests) ----
 
@@ -253,7 +251,8 @@ public final class Script {
 
     private static void fill(byte[] data, byte[] pattern, long offset, int count) {
         for (int i = 0; i < count; i++) {
-            data[i] = pattern != null && pattern.length > 0 ? pattern[i % pattern.length] : (byte) ((offset + i) & 0xFF);
+            data[i] =
+                    pattern != null && pattern.length > 0 ? pattern[i % pattern.length] : (byte) ((offset + i) & 0xFF);
         }
     }
 
@@ -282,7 +281,9 @@ public final class Script {
                 if (entry == null) {
                     out.append("null");
                 } else {
-                    out.append(entry.szPropertyName).append('=').append(entry.val == null ? "<noval>" : entry.val.szProperty);
+                    out.append(entry.szPropertyName)
+                            .append('=')
+                            .append(entry.val == null ? "<noval>" : entry.val.szProperty);
                 }
             }
             return out.append('}').toString();
@@ -318,7 +319,8 @@ public final class Script {
     }
 
     /** Splits a list; the empty text is the empty array. */
-    private static <E> E[] elements(String text, String separator, IntFunction<E[]> array, Function<String, E> element) {
+    private static <E> E[] elements(
+            String text, String separator, IntFunction<E[]> array, Function<String, E> element) {
         String[] parts = text.isEmpty() ? new String[0] : text.split(separator, -1);
         E[] out = array.apply(parts.length);
         for (int i = 0; i < parts.length; i++) {
@@ -364,14 +366,13 @@ public final class Script {
         if (brace < 0 || !text.endsWith("}")) {
             throw new IllegalArgumentException("not file{entries} or file<nometa>: " + text);
         }
-        return new CObjectSubListElement(name(text.substring(0, brace)),
-                metaData(text.substring(brace + 1, text.length() - 1), ";"));
+        return new CObjectSubListElement(
+                name(text.substring(0, brace)), metaData(text.substring(brace + 1, text.length() - 1), ";"));
     }
 
     /** Error objects that a well-behaved library never returns. */
     static final class Errors {
-        private Errors() {
-        }
+        private Errors() {}
 
         static CErrorValue withOrdinal(int ordinal) {
             ERRORID[] all = ERRORID.values();

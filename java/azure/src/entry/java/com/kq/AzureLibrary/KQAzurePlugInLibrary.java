@@ -17,14 +17,19 @@ import com.kq.plugin.model.CString;
 public class KQAzurePlugInLibrary {
     /** The oldest Java feature release the implementation runs on. */
     static final int REQUIRED_JAVA = 8;
+
     private static final String IMPLEMENTATION = "com.kq.AzureLibrary.AzureStorageLibrary";
     /**
      * Classes the implementation needs from its dependency jars, loaded (not initialised) before it is built, so
      * that a jar missing beside the library shows here, once, and not as a failure of some later call.
      */
     private static final String[] DEPENDENCIES = {
-        "com.azure.storage.blob.BlobServiceClientBuilder", "com.azure.core.http.okhttp.OkHttpAsyncHttpClientBuilder",
-        "okhttp3.OkHttpClient", "okio.Buffer", "kotlin.jvm.internal.Intrinsics", "reactor.core.publisher.Mono",
+        "com.azure.storage.blob.BlobServiceClientBuilder",
+        "com.azure.core.http.okhttp.OkHttpAsyncHttpClientBuilder",
+        "okhttp3.OkHttpClient",
+        "okio.Buffer",
+        "kotlin.jvm.internal.Intrinsics",
+        "reactor.core.publisher.Mono",
     };
 
     /** The implementation, or the one answering NOT_SUPPORTED. */
@@ -72,12 +77,14 @@ public class KQAzurePlugInLibrary {
                 for (String name : DEPENDENCIES) {
                     Class.forName(name, false, loader);
                 }
-                return (StorageLibrary) Class.forName(IMPLEMENTATION).getConstructor(String.class)
+                return (StorageLibrary) Class.forName(IMPLEMENTATION)
+                        .getConstructor(String.class)
                         .newInstance(installPath);
             }
         } catch (Throwable t) {
             // A broken class path (a dependency jar missing) must not make the host's lookup fail either.
-            reason = "KQ Azure library: the implementation could not be loaded (" + t.getClass().getName()
+            reason = "KQ Azure library: the implementation could not be loaded ("
+                    + t.getClass().getName()
                     + (t.getMessage() == null ? "" : ": " + t.getMessage())
                     + "); every storage call answers NOT_SUPPORTED (host code 24)";
         }
@@ -135,7 +142,8 @@ public class KQAzurePlugInLibrary {
         return library.WriteObject(target, data, size, metadata);
     }
 
-    public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
+    public CWObjectHandleFnValue WriteObject(
+            String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
         return library.WriteObject(target, data, size, metadata, objFlag);
     }
 
@@ -147,11 +155,13 @@ public class KQAzurePlugInLibrary {
         return library.UpdateObject(handle, name, data, size, metadata);
     }
 
-    public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
+    public CCreateFnValue UpdateObject(
+            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
         return library.UpdateObject(handle, name, data, size, metadata, objFlag);
     }
 
-    public CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CErrorValue UpdateCachedObjectByHandle(
+            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return library.UpdateCachedObjectByHandle(handle, name, data, size, metadata);
     }
 
@@ -163,7 +173,8 @@ public class KQAzurePlugInLibrary {
         return library.ReadObject(target, buffer, size, offset);
     }
 
-    public CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] buffer, long offset, long size, String[] names) {
+    public CRObjectByNameFnValue ReadObjectByHandle(
+            String handle, byte[] buffer, long offset, long size, String[] names) {
         return library.ReadObjectByHandle(handle, buffer, offset, size, names);
     }
 

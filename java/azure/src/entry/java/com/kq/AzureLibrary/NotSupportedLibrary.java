@@ -63,7 +63,8 @@ final class NotSupportedLibrary implements StorageLibrary {
     }
 
     @Override
-    public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
+    public CWObjectHandleFnValue WriteObject(
+            String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
         return new CWObjectHandleFnValue(refused(), "");
     }
 
@@ -78,12 +79,14 @@ final class NotSupportedLibrary implements StorageLibrary {
     }
 
     @Override
-    public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
+    public CCreateFnValue UpdateObject(
+            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
         return new CCreateFnValue(refused(), "");
     }
 
     @Override
-    public CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
+    public CErrorValue UpdateCachedObjectByHandle(
+            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return refused();
     }
 
@@ -98,7 +101,8 @@ final class NotSupportedLibrary implements StorageLibrary {
     }
 
     @Override
-    public CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] buffer, long offset, long size, String[] names) {
+    public CRObjectByNameFnValue ReadObjectByHandle(
+            String handle, byte[] buffer, long offset, long size, String[] names) {
         return new CRObjectByNameFnValue(refused(), null, 0L);
     }
 

@@ -34,9 +34,11 @@ interface StorageLibrary {
 
     CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata);
 
-    CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag);
+    CCreateFnValue UpdateObject(
+            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag);
 
-    CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata);
+    CErrorValue UpdateCachedObjectByHandle(
+            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata);
 
     CErrorValue UpdateCachedObjectByName(String name, byte[] data, long size, CPluginMetaData[] metadata);
 

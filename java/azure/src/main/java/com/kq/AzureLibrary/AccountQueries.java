@@ -9,7 +9,6 @@ import com.azure.storage.blob.models.ListBlobsOptions;
 import com.azure.storage.blob.models.StorageAccountInfo;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.net.URI;
 import java.util.ArrayList;
 import java.util.List;
@@ -20,8 +19,7 @@ final class AccountQueries {
     /** What a general-purpose storage account holds at most by default; the base of the "remaining" figure. */
     static final long ACCOUNT_CAPACITY_BYTES = 5L << 50;
 
-    private AccountQueries() {
-    }
+    private AccountQueries() {}
 
     /**
      * The account: identity = account name; type = replication and kind; display name = "account/container";
@@ -31,8 +29,14 @@ final class AccountQueries {
         StorageAccountInfo info = c.service.getAccountInfo();
         String type = info.getSkuName() + "/" + info.getAccountKind();
         long used = containerBytes(c);
-        return new CGetAccountInfoFnValue(new CErrorValue(ERRORID.SUCCESS), c.accountName(), type,
-                c.accountName() + "/" + c.config.containerName, "", used, Math.max(0L, ACCOUNT_CAPACITY_BYTES - used));
+        return new CGetAccountInfoFnValue(
+                new CErrorValue(ERRORID.SUCCESS),
+                c.accountName(),
+                type,
+                c.accountName() + "/" + c.config.containerName,
+                "",
+                used,
+                Math.max(0L, ACCOUNT_CAPACITY_BYTES - used));
     }
 
     /** Bytes held by the committed objects of the container; 0 while it does not exist. */
@@ -73,7 +77,8 @@ final class AccountQueries {
 
     /** A name Azure would refuse is simply not a valid container; no request is sent for it. */
     static boolean isValidContainer(StorageConnection c, String name) {
-        return StorageConfig.isValidContainerName(name) && c.service.getBlobContainerClient(name).exists();
+        return StorageConfig.isValidContainerName(name)
+                && c.service.getBlobContainerClient(name).exists();
     }
 
     static KQAzureContainer[] containers(StorageConnection c) {
@@ -99,7 +104,8 @@ final class AccountQueries {
     /** "primary", and "secondary" when the replication keeps a copy in a second region. */
     static String[] regions(StorageConnection c) {
         StorageAccountInfo info = c.service.getAccountInfo();
-        String sku = info.getSkuName() == null ? "" : info.getSkuName().toString().toUpperCase(Locale.ROOT);
+        String sku =
+                info.getSkuName() == null ? "" : info.getSkuName().toString().toUpperCase(Locale.ROOT);
         boolean geo = sku.contains("GRS") || sku.contains("GZRS");
         return geo ? new String[] {"primary", "secondary"} : new String[] {"primary"};
     }

@@ -1,5 +1,7 @@
 package com.kq.AzureLibrary;
 
+import static com.kq.AzureLibrary.ObjectNames.require;
+
 import com.azure.core.util.Context;
 import com.azure.storage.blob.models.BlobItem;
 import com.azure.storage.blob.models.BlobListDetails;
@@ -10,7 +12,6 @@ import com.kq.KQCloudPluginInterface.ERRORID;
 import com.kq.plugin.model.CArrayOfString;
 import com.kq.plugin.model.CInt;
 import com.kq.plugin.model.CString;
-
 import java.time.Instant;
 import java.util.ArrayList;
 import java.util.List;
@@ -19,8 +20,6 @@ import java.util.TreeMap;
 import java.util.function.Function;
 import java.util.logging.Level;
 import java.util.logging.Logger;
-
-import static com.kq.AzureLibrary.ObjectNames.require;
 
 /**
  * The Java half of the storage plug-in: keeps a backup application's objects as block blobs in one Azure Blob
@@ -45,6 +44,7 @@ import static com.kq.AzureLibrary.ObjectNames.require;
 public class AzureStorageLibrary implements StorageLibrary {
     /** Session handles start with this; a string that does and names no open session is a bad handle. */
     static final String HANDLE_PREFIX = HandleTokens.PREFIX;
+
     static final String JOB_INFO_KEY = "kqjobinfo";
     static final String JOB_TIME_KEY = "kqjobtime";
     private static final Logger LOG = Logger.getLogger("com.kq.AzureLibrary");
@@ -52,13 +52,13 @@ public class AzureStorageLibrary implements StorageLibrary {
     private volatile StorageConnection connection;
     /** The data requests and worker threads of {@link #connection}; replaced with it. */
     private volatile DataPath data;
+
     private final SessionTable sessions = new SessionTable(this::conn);
     private final ObjectReads reads = new ObjectReads(sessions, this::conn, this::dataPath);
     private final ObjectWrites writes = new ObjectWrites(sessions, this::conn, this::dataPath);
 
     /** The host's installation root is accepted for the entry class's one constructor; the library writes no files. */
-    public AzureStorageLibrary(String installPath) {
-    }
+    public AzureStorageLibrary(String installPath) {}
 
     // ------------------------------------------------------------------ life cycle
 
@@ -90,9 +90,9 @@ public class AzureStorageLibrary implements StorageLibrary {
                 throw e;
             }
             swap(fresh, freshData);
-            LOG.log(Level.FINE, "Azure library initialised: account {0}, container {1}{2}",
-                    new Object[] {fresh.accountUrl(), config.containerName,
-                        config.developmentStore ? " (development store)" : ""});
+            LOG.log(Level.FINE, "Azure library initialised: account {0}, container {1}{2}", new Object[] {
+                fresh.accountUrl(), config.containerName, config.developmentStore ? " (development store)" : ""
+            });
             return success();
         });
     }
@@ -137,19 +137,28 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     /** Opens a write session for the object; HANDLE_IN_USE while another write session of the same name is open. */
     public CCreateFnValue CreateObject(String name) {
-        return guard("CreateObject", name, id -> new CCreateFnValue(error(id), ""),
+        return guard(
+                "CreateObject",
+                name,
+                id -> new CCreateFnValue(error(id), ""),
                 () -> new CCreateFnValue(success(), writes.create(name)));
     }
 
     /** The same write session as {@link #CreateObject(String)}: its data stays in uncommitted blocks until the close. */
     public CCreateFnValue CreateCachedObject(String name) {
-        return guard("CreateCachedObject", name, id -> new CCreateFnValue(error(id), ""),
+        return guard(
+                "CreateCachedObject",
+                name,
+                id -> new CCreateFnValue(error(id), ""),
                 () -> new CCreateFnValue(success(), writes.create(name)));
     }
 
     /** Opens a read session on a committed object (OBJECT_NOT_FOUND when there is none). */
     public CCreateFnValue OpenObject(String name) {
-        return guard("OpenObject", name, id -> new CCreateFnValue(error(id), ""),
+        return guard(
+                "OpenObject",
+                name,
+                id -> new CCreateFnValue(error(id), ""),
                 () -> new CCreateFnValue(success(), reads.open(name)));
     }
 
@@ -158,7 +167,10 @@ public class AzureStorageLibrary implements StorageLibrary {
      * a container name; empty means the configured container. CONTAINER_NOT_FOUND when it does not exist.
      */
     public CCreateFnValue GetBucketRegion(String containerName) {
-        return guard("GetBucketRegion", containerName, id -> new CCreateFnValue(error(id), ""),
+        return guard(
+                "GetBucketRegion",
+                containerName,
+                id -> new CCreateFnValue(error(id), ""),
                 () -> new CCreateFnValue(success(), AccountQueries.bucketRegion(conn(), require(containerName))));
     }
 
@@ -194,17 +206,23 @@ public class AzureStorageLibrary implements StorageLibrary {
      * same handle. With an object name, uploads the whole object with the metadata and answers its name.
      */
     public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
-        return guard("WriteObject", target, id -> new CWObjectHandleFnValue(error(id), ""),
-                () -> new CWObjectHandleFnValue(success(),
-                        writes.writeWithMetadata(target, data, size, metadata, null)));
+        return guard(
+                "WriteObject",
+                target,
+                id -> new CWObjectHandleFnValue(error(id), ""),
+                () -> new CWObjectHandleFnValue(
+                        success(), writes.writeWithMetadata(target, data, size, metadata, null)));
     }
 
     /** As the form without the flag; the flag is kept as the property "objFlag" (unsigned decimal). */
-    public CWObjectHandleFnValue WriteObject(String target, byte[] data, long size, CPluginMetaData[] metadata,
-                                             long objFlag) {
-        return guard("WriteObject", target, id -> new CWObjectHandleFnValue(error(id), ""),
-                () -> new CWObjectHandleFnValue(success(),
-                        writes.writeWithMetadata(target, data, size, metadata, objFlag)));
+    public CWObjectHandleFnValue WriteObject(
+            String target, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
+        return guard(
+                "WriteObject",
+                target,
+                id -> new CWObjectHandleFnValue(error(id), ""),
+                () -> new CWObjectHandleFnValue(
+                        success(), writes.writeWithMetadata(target, data, size, metadata, objFlag)));
     }
 
     /**
@@ -213,7 +231,10 @@ public class AzureStorageLibrary implements StorageLibrary {
      * it first. Answers the session's handle; the object appears at {@code CloseObject}.
      */
     public CWObjectHandleFnValue WriteCachedObject(String target, byte[] data, long size, CPluginMetaData[] metadata) {
-        return guard("WriteCachedObject", target, id -> new CWObjectHandleFnValue(error(id), ""),
+        return guard(
+                "WriteCachedObject",
+                target,
+                id -> new CWObjectHandleFnValue(error(id), ""),
                 () -> new CWObjectHandleFnValue(success(), writes.writeCached(target, data, size, metadata)));
     }
 
@@ -224,14 +245,20 @@ public class AzureStorageLibrary implements StorageLibrary {
      * Answers the object's name.
      */
     public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
-        return guard("UpdateObject", handle, id -> new CCreateFnValue(error(id), ""),
+        return guard(
+                "UpdateObject",
+                handle,
+                id -> new CCreateFnValue(error(id), ""),
                 () -> new CCreateFnValue(success(), writes.update(handle, name, data, size, metadata, null)));
     }
 
     /** As the form without the flag; the flag is kept as the property "objFlag". */
-    public CCreateFnValue UpdateObject(String handle, String name, byte[] data, long size, CPluginMetaData[] metadata,
-                                       long objFlag) {
-        return guard("UpdateObject", handle, id -> new CCreateFnValue(error(id), ""),
+    public CCreateFnValue UpdateObject(
+            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata, long objFlag) {
+        return guard(
+                "UpdateObject",
+                handle,
+                id -> new CCreateFnValue(error(id), ""),
                 () -> new CCreateFnValue(success(), writes.update(handle, name, data, size, metadata, objFlag)));
     }
 
@@ -239,8 +266,8 @@ public class AzureStorageLibrary implements StorageLibrary {
      * Appends bytes and metadata to the cached object of a write session. {@code name}, when not empty, must be
      * the session's object name (INVALID_HANDLE otherwise).
      */
-    public CErrorValue UpdateCachedObjectByHandle(String handle, String name, byte[] data, long size,
-                                                  CPluginMetaData[] metadata) {
+    public CErrorValue UpdateCachedObjectByHandle(
+            String handle, String name, byte[] data, long size, CPluginMetaData[] metadata) {
         return guard("UpdateCachedObjectByHandle", handle, AzureStorageLibrary::error, () -> {
             writes.appendByHandle(handle, name, data, size, metadata);
             return success();
@@ -273,15 +300,21 @@ public class AzureStorageLibrary implements StorageLibrary {
      * As {@link #ReadObject} (offset first, size second) and also answers the object's metadata: all of it, or
      * with {@code names} only the properties named there.
      */
-    public CRObjectByNameFnValue ReadObjectByHandle(String handle, byte[] buffer, long offset, long size,
-                                                    String[] names) {
-        return guard("ReadObjectByHandle", handle, id -> new CRObjectByNameFnValue(error(id), null, 0L),
+    public CRObjectByNameFnValue ReadObjectByHandle(
+            String handle, byte[] buffer, long offset, long size, String[] names) {
+        return guard(
+                "ReadObjectByHandle",
+                handle,
+                id -> new CRObjectByNameFnValue(error(id), null, 0L),
                 () -> reads.readWithMetadata(handle, buffer, offset, size, names));
     }
 
     /** The same as {@link #ReadObjectByHandle}: a name and a handle are both accepted. */
     public CRObjectByNameFnValue ReadObjectByName(String name, byte[] buffer, long offset, long size, String[] names) {
-        return guard("ReadObjectByName", name, id -> new CRObjectByNameFnValue(error(id), null, 0L),
+        return guard(
+                "ReadObjectByName",
+                name,
+                id -> new CRObjectByNameFnValue(error(id), null, 0L),
                 () -> reads.readWithMetadata(name, buffer, offset, size, names));
     }
 
@@ -304,9 +337,12 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     /** All properties of an object (a write session answers what it will commit). */
     public CGObjectMetaDataFnValue GetObjectMetaData(String target) {
-        return guard("GetObjectMetaData", target, id -> new CGObjectMetaDataFnValue(error(id), null),
-                () -> new CGObjectMetaDataFnValue(success(),
-                        MetadataCodec.fromStored(reads.storedMetadataOf(target), null)));
+        return guard(
+                "GetObjectMetaData",
+                target,
+                id -> new CGObjectMetaDataFnValue(error(id), null),
+                () -> new CGObjectMetaDataFnValue(
+                        success(), MetadataCodec.fromStored(reads.storedMetadataOf(target), null)));
     }
 
     /** One property's value; METADATA_NOT_FOUND when the object has no such property. */
@@ -323,7 +359,10 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     /** Whether a committed object of that name (or of the handle's object) exists; a write session's is not yet. */
     public CIsObjectExistFnValue IsObjectExist(String target) {
-        return guard("IsObjectExist", target, id -> new CIsObjectExistFnValue(error(id), false),
+        return guard(
+                "IsObjectExist",
+                target,
+                id -> new CIsObjectExistFnValue(error(id), false),
                 () -> new CIsObjectExistFnValue(success(), reads.exists(target)));
     }
 
@@ -350,8 +389,8 @@ public class AzureStorageLibrary implements StorageLibrary {
     public CRetGetSubMetaDataList GetObjectSubList(String prefix) {
         return guard("GetObjectSubList", prefix, id -> new CRetGetSubMetaDataList(error(id), null), () -> {
             StorageConnection c = conn();
-            ListBlobsOptions options = new ListBlobsOptions()
-                    .setDetails(new BlobListDetails().setRetrieveMetadata(true));
+            ListBlobsOptions options =
+                    new ListBlobsOptions().setDetails(new BlobListDetails().setRetrieveMetadata(true));
             if (!require(prefix).isEmpty()) {
                 options.setPrefix(prefix);
             }
@@ -362,7 +401,8 @@ public class AzureStorageLibrary implements StorageLibrary {
                 }
                 CPluginMetaData[] metadata = MetadataCodec.fromStored(item.getMetadata(), null);
                 if (c.config.listLength) {
-                    metadata = MetadataCodec.withLength(metadata, item.getProperties().getContentLength());
+                    metadata = MetadataCodec.withLength(
+                            metadata, item.getProperties().getContentLength());
                 }
                 out.add(new CObjectSubListElement(item.getName(), metadata));
             }
@@ -400,8 +440,8 @@ public class AzureStorageLibrary implements StorageLibrary {
                 throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
             }
             // Each delete is a request of its own, answered after a round trip: many go at once.
-            Throwable[] failures = dataPath().eachAtOnce(handles.length, DataPath.DELETES_AT_ONCE,
-                    i -> writes.deleteByHandle(handles[i]));
+            Throwable[] failures = dataPath()
+                    .eachAtOnce(handles.length, DataPath.DELETES_AT_ONCE, i -> writes.deleteByHandle(handles[i]));
             ERRORID first = null;
             for (int i = 0; i < handles.length; i++) {
                 if (failures[i] != null) {
@@ -442,7 +482,10 @@ public class AzureStorageLibrary implements StorageLibrary {
      * name alone). INVALID_NAME when the result is not a usable object name.
      */
     public CString getStorageKey(String archiveSet, String name) {
-        return guard("getStorageKey", archiveSet, id -> new CString(error(id), null),
+        return guard(
+                "getStorageKey",
+                archiveSet,
+                id -> new CString(error(id), null),
                 () -> new CString(success(), ObjectNames.storageKey(archiveSet, name)));
     }
 
@@ -464,7 +507,10 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     /** The configured container's name. */
     public CUniqueAccountValue GetContainerName() {
-        return guard("GetContainerName", null, id -> new CUniqueAccountValue(error(id), null),
+        return guard(
+                "GetContainerName",
+                null,
+                id -> new CUniqueAccountValue(error(id), null),
                 () -> new CUniqueAccountValue(success(), conn().config.containerName));
     }
 
@@ -488,7 +534,8 @@ public class AzureStorageLibrary implements StorageLibrary {
             StorageConnection c = conn();
             String info = v1 + "," + v2 + "," + v3 + "," + v4 + "," + v5 + "," + v6;
             c.writingToContainer(() -> {
-                Map<String, String> metadata = new TreeMap<>(c.container.getProperties().getMetadata());
+                Map<String, String> metadata =
+                        new TreeMap<>(c.container.getProperties().getMetadata());
                 metadata.put(JOB_INFO_KEY, info);
                 metadata.put(JOB_TIME_KEY, Instant.now().toString());
                 c.container.setMetadata(metadata);
@@ -508,19 +555,28 @@ public class AzureStorageLibrary implements StorageLibrary {
 
     /** Bytes held by the committed objects of the container (0 when the container does not exist yet). */
     public CGetAccountSizeValue GetAllObjectsSize() {
-        return guard("GetAllObjectsSize", null, id -> new CGetAccountSizeValue(error(id), 0L),
+        return guard(
+                "GetAllObjectsSize",
+                null,
+                id -> new CGetAccountSizeValue(error(id), 0L),
                 () -> new CGetAccountSizeValue(success(), AccountQueries.containerBytes(conn())));
     }
 
     /** The account's blob endpoint URL: unique across accounts, clouds and emulators, and free of secrets. */
     public CUniqueAccountValue GetUniqueAccountName() {
-        return guard("GetUniqueAccountName", null, id -> new CUniqueAccountValue(error(id), null),
+        return guard(
+                "GetUniqueAccountName",
+                null,
+                id -> new CUniqueAccountValue(error(id), null),
                 () -> new CUniqueAccountValue(success(), conn().accountUrl()));
     }
 
     /** The storage account's name: the owner of the stored data. */
     public CUniqueAccountValue GetOwnerName() {
-        return guard("GetOwnerName", null, id -> new CUniqueAccountValue(error(id), null),
+        return guard(
+                "GetOwnerName",
+                null,
+                id -> new CUniqueAccountValue(error(id), null),
                 () -> new CUniqueAccountValue(success(), conn().accountName()));
     }
 
@@ -530,13 +586,19 @@ public class AzureStorageLibrary implements StorageLibrary {
      * endpoints are compared whole, otherwise the account names are compared without regard to case.
      */
     public CIsObjectExistFnValue IsSameAccount(String first, String second) {
-        return guard("IsSameAccount", null, id -> new CIsObjectExistFnValue(error(id), false),
+        return guard(
+                "IsSameAccount",
+                null,
+                id -> new CIsObjectExistFnValue(error(id), false),
                 () -> new CIsObjectExistFnValue(success(), AccountQueries.isSameAccount(conn(), first, second)));
     }
 
     /** Every container of the account. */
     public KQListContainers GetListContainers() {
-        return guard("GetListContainers", null, id -> new KQListContainers(error(id), null),
+        return guard(
+                "GetListContainers",
+                null,
+                id -> new KQListContainers(error(id), null),
                 () -> new KQListContainers(success(), AccountQueries.containers(conn())));
     }
 
@@ -545,7 +607,10 @@ public class AzureStorageLibrary implements StorageLibrary {
      * CONTAINER_NOT_FOUND when the container does not exist.
      */
     public KQListContainers GetArchiveSet() {
-        return guard("GetArchiveSet", null, id -> new KQListContainers(error(id), null),
+        return guard(
+                "GetArchiveSet",
+                null,
+                id -> new KQListContainers(error(id), null),
                 () -> new KQListContainers(success(), AccountQueries.archiveSets(conn())));
     }
 
@@ -554,13 +619,19 @@ public class AzureStorageLibrary implements StorageLibrary {
      * copy in a second region (GRS, RA-GRS, GZRS, RA-GZRS).
      */
     public KQListRegions GetRegions() {
-        return guard("GetRegions", null, id -> new KQListRegions(error(id), null),
+        return guard(
+                "GetRegions",
+                null,
+                id -> new KQListRegions(error(id), null),
                 () -> new KQListRegions(success(), AccountQueries.regions(conn())));
     }
 
     /** Whether a container of that name exists and is reachable; a name Azure would refuse is simply not valid. */
     public CIsObjectExistFnValue IsValidContainer(String name) {
-        return guard("IsValidContainer", name, id -> new CIsObjectExistFnValue(error(id), false),
+        return guard(
+                "IsValidContainer",
+                name,
+                id -> new CIsObjectExistFnValue(error(id), false),
                 () -> new CIsObjectExistFnValue(success(), AccountQueries.isValidContainer(conn(), require(name))));
     }
 
@@ -570,14 +641,19 @@ public class AzureStorageLibrary implements StorageLibrary {
      * remaining = the default account capacity (5 PiB) less that.
      */
     public CGetAccountInfoFnValue GetAccountInfo() {
-        return guard("GetAccountInfo", null,
+        return guard(
+                "GetAccountInfo",
+                null,
                 id -> new CGetAccountInfoFnValue(error(id), null, null, null, null, 0L, 0L),
                 () -> AccountQueries.accountInfo(conn()));
     }
 
     /** The host name of the blob service the library talks to. */
     public CArrayOfString getServerNameList() {
-        return guard("getServerNameList", null, id -> new CArrayOfString(error(id), null),
+        return guard(
+                "getServerNameList",
+                null,
+                id -> new CArrayOfString(error(id), null),
                 () -> new CArrayOfString(success(), new String[] {conn().endpointHost()}));
     }
 
@@ -620,7 +696,8 @@ public class AzureStorageLibrary implements StorageLibrary {
             if (!LOG.isLoggable(level)) {
                 return;
             }
-            String detail = t instanceof StorageFailure ? "" : " (" + t.getClass().getName() + statusOf(t) + ")";
+            String detail =
+                    t instanceof StorageFailure ? "" : " (" + t.getClass().getName() + statusOf(t) + ")";
             StorageConnection c = connection;
             String text = operation + (subject == null ? "" : " [" + subject + "]") + ": " + id + detail;
             LOG.log(level, c == null ? text : c.config.redact(text));

@@ -1,7 +1,6 @@
 package com.kq.AzureLibrary;
 
 import com.azure.storage.blob.models.Block;
-
 import java.nio.ByteBuffer;
 import java.util.Arrays;
 import java.util.Base64;
@@ -22,6 +21,7 @@ final class BlockLayout {
      * waiting on the blob, such as those an interrupted backup left behind.
      */
     private static final byte[] TAG = {'k', 'q'};
+
     static final int SALT_BYTES = 6;
     static final int ID_BYTES = TAG.length + SALT_BYTES + 4 + 4;
 
@@ -41,7 +41,10 @@ final class BlockLayout {
 
     /** The id of block {@code index} of a session: the same length for every block, as the service demands. */
     static String blockId(byte[] salt, int index, long crc32c) {
-        ByteBuffer raw = ByteBuffer.allocate(ID_BYTES).put(TAG).put(salt, 0, SALT_BYTES).putInt(index)
+        ByteBuffer raw = ByteBuffer.allocate(ID_BYTES)
+                .put(TAG)
+                .put(salt, 0, SALT_BYTES)
+                .putInt(index)
                 .putInt((int) crc32c);
         return Base64.getEncoder().encodeToString(raw.array());
     }

@@ -1,7 +1,6 @@
 package com.kq.AzureLibrary;
 
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.util.ArrayDeque;
 import java.util.HashMap;
 import java.util.IdentityHashMap;
@@ -40,6 +39,7 @@ final class BufferPool {
     private long used;
     /** Bytes of buffers whose upload is under way: they come back without anyone else's help. */
     private long inFlight;
+
     private final Map<Integer, ArrayDeque<byte[]>> free = new HashMap<>();
     private int freeCount;
     private long freeBytes;

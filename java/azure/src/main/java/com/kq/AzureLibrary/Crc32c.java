@@ -73,10 +73,18 @@ final class Crc32c implements Checksum {
         int end = off + len;
         int[] t0 = T[0], t1 = T[1], t2 = T[2], t3 = T[3], t4 = T[4], t5 = T[5], t6 = T[6], t7 = T[7];
         for (; off + 8 <= end; off += 8) {
-            int lo = c ^ ((data[off] & 0xFF) | (data[off + 1] & 0xFF) << 8 | (data[off + 2] & 0xFF) << 16
-                    | (data[off + 3] & 0xFF) << 24);
-            c = t7[lo & 0xFF] ^ t6[(lo >>> 8) & 0xFF] ^ t5[(lo >>> 16) & 0xFF] ^ t4[lo >>> 24]
-                    ^ t3[data[off + 4] & 0xFF] ^ t2[data[off + 5] & 0xFF] ^ t1[data[off + 6] & 0xFF]
+            int lo = c
+                    ^ ((data[off] & 0xFF)
+                            | (data[off + 1] & 0xFF) << 8
+                            | (data[off + 2] & 0xFF) << 16
+                            | (data[off + 3] & 0xFF) << 24);
+            c = t7[lo & 0xFF]
+                    ^ t6[(lo >>> 8) & 0xFF]
+                    ^ t5[(lo >>> 16) & 0xFF]
+                    ^ t4[lo >>> 24]
+                    ^ t3[data[off + 4] & 0xFF]
+                    ^ t2[data[off + 5] & 0xFF]
+                    ^ t1[data[off + 6] & 0xFF]
                     ^ t0[data[off + 7] & 0xFF];
         }
         for (; off < end; off++) {

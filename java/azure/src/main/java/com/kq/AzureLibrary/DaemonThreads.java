@@ -10,8 +10,7 @@ import java.util.concurrent.atomic.AtomicInteger;
 final class DaemonThreads {
     private static final AtomicInteger NUMBER = new AtomicInteger();
 
-    private DaemonThreads() {
-    }
+    private DaemonThreads() {}
 
     /** Threads named {@code kq-azure-<work>-N}. */
     static ThreadFactory named(String work) {

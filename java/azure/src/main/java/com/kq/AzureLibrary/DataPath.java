@@ -9,7 +9,6 @@ import com.azure.storage.blob.BlobContainerAsyncClient;
 import com.azure.storage.blob.BlobContainerClientBuilder;
 import com.azure.storage.blob.models.BlobDownloadAsyncResponse;
 import com.azure.storage.blob.models.BlobDownloadHeaders;
-import com.azure.storage.blob.models.BlobErrorCode;
 import com.azure.storage.blob.models.BlobRange;
 import com.azure.storage.blob.models.BlobRequestConditions;
 import com.azure.storage.blob.models.BlobStorageException;
@@ -21,9 +20,6 @@ import com.azure.storage.blob.options.BlockBlobCommitBlockListOptions;
 import com.azure.storage.blob.specialized.BlockBlobAsyncClient;
 import com.azure.storage.common.policy.RequestRetryPolicy;
 import com.kq.KQCloudPluginInterface.ERRORID;
-import reactor.core.publisher.Flux;
-import reactor.core.publisher.Mono;
-
 import java.nio.ByteBuffer;
 import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
@@ -50,6 +46,8 @@ import java.util.concurrent.TimeoutException;
 import java.util.function.BooleanSupplier;
 import java.util.function.IntConsumer;
 import java.util.function.Supplier;
+import reactor.core.publisher.Flux;
+import reactor.core.publisher.Mono;
 
 /**
  * The data requests of one connection: block staging, whole uploads, commits and ranged reads, each under the
@@ -87,17 +85,19 @@ final class DataPath implements AutoCloseable {
     final int rangeSize;
     /** Bytes per ranged read otherwise: small enough for the service to return the range's MD5. */
     final int checkedRange;
+
     final BufferPool pool = BufferPool.SHARED;
     private final StorageConnection connection;
     private volatile BlobContainerAsyncClient container;
     /** The connection's {@link StorageConnection#generation()} that {@link #container} was built from. */
     private volatile int containerGeneration;
+
     private final ExecutorService workers;
     /** The tries under way on any thread, so that {@link #stop()} can cancel them all. */
-    private final Set<CompletableFuture<?>> tries =
-            ConcurrentHashMap.newKeySet();
+    private final Set<CompletableFuture<?>> tries = ConcurrentHashMap.newKeySet();
     /** Counted down once by {@link #stop()}: no request starts after it, and back-offs end at once. */
     private final CountDownLatch stopped = new CountDownLatch(1);
+
     private final RetryPolicy.Clock clock = new RetryPolicy.Clock() {
         @Override
         public long nanoTime() {
@@ -122,7 +122,10 @@ final class DataPath implements AutoCloseable {
         this.checkedRange = Math.min(rangeSize, MD5_RANGE_LIMIT);
         this.containerGeneration = connection.generation();
         this.container = buildContainer();
-        pool.join(this, bufferBudget(config.transfer.maxBufferMemory, Runtime.getRuntime().maxMemory()));
+        pool.join(
+                this,
+                bufferBudget(
+                        config.transfer.maxBufferMemory, Runtime.getRuntime().maxMemory()));
         this.workers = Executors.newCachedThreadPool(DaemonThreads.named("transfer"));
     }
 
@@ -140,10 +143,14 @@ final class DataPath implements AutoCloseable {
         if (injected != null) {
             policies.add(injected);
         }
-        HttpPipeline pipeline = new HttpPipelineBuilder().httpClient(shared.getHttpClient())
-                .policies(policies.toArray(new HttpPipelinePolicy[0])).build();
-        return new BlobContainerClientBuilder().pipeline(pipeline)
-                .endpoint(connection.container.getBlobContainerUrl()).buildAsyncClient();
+        HttpPipeline pipeline = new HttpPipelineBuilder()
+                .httpClient(shared.getHttpClient())
+                .policies(policies.toArray(new HttpPipelinePolicy[0]))
+                .build();
+        return new BlobContainerClientBuilder()
+                .pipeline(pipeline)
+                .endpoint(connection.container.getBlobContainerUrl())
+                .buildAsyncClient();
     }
 
     /**
@@ -178,21 +185,24 @@ final class DataPath implements AutoCloseable {
      * was signed with the old secret: it is sent again with the new one instead of failing the call.
      */
     private <T> T requests(long bytes, RetryPolicy.Attempt<T> attempt) {
-        return retry.run(bytes, timeout -> {
-            if (isStopped()) {
-                throw StorageFailure.of(ERRORID.CANCELLED);
-            }
-            int before = connection.generation();
-            try {
-                return attempt.run(timeout);
-            } catch (BlobStorageException e) {
-                int status = e.getStatusCode();
-                if ((status == 401 || status == 403) && connection.generation() != before) {
-                    throw new RetryPolicy.StaleCredentials(e);
-                }
-                throw e;
-            }
-        }, clock);
+        return retry.run(
+                bytes,
+                timeout -> {
+                    if (isStopped()) {
+                        throw StorageFailure.of(ERRORID.CANCELLED);
+                    }
+                    int before = connection.generation();
+                    try {
+                        return attempt.run(timeout);
+                    } catch (BlobStorageException e) {
+                        int status = e.getStatusCode();
+                        if ((status == 401 || status == 403) && connection.generation() != before) {
+                            throw new RetryPolicy.StaleCredentials(e);
+                        }
+                        throw e;
+                    }
+                },
+                clock);
     }
 
     /** Deletes (or other small requests) of one call in flight at once: each waits a round trip, not for bytes. */
@@ -317,8 +327,8 @@ final class DataPath implements AutoCloseable {
         return await(request, timeout, tries, this::isStopped);
     }
 
-    static <T> T await(Mono<T> request, Duration timeout, Set<CompletableFuture<?>> live,
-                       BooleanSupplier stopped) throws TimeoutException {
+    static <T> T await(Mono<T> request, Duration timeout, Set<CompletableFuture<?>> live, BooleanSupplier stopped)
+            throws TimeoutException {
         CompletableFuture<T> pending = request.toFuture();
         live.add(pending);
         try {
@@ -366,19 +376,35 @@ final class DataPath implements AutoCloseable {
         byte[] md5 = md5(data, 0, len);
         long began = RangeTrace.start();
         try {
-            writing(() -> requests(len, timeout -> await(blob(blobName).stageBlockWithResponse(blockId,
-                    body(data, 0, len), len, md5, null), timeout)));
+            writing(() -> requests(
+                    len,
+                    timeout -> await(
+                            blob(blobName).stageBlockWithResponse(blockId, body(data, 0, len), len, md5, null),
+                            timeout)));
         } finally {
             RangeTrace.end(began, "put", blobName, -1, len);
         }
     }
 
-    void upload(String blobName, byte[] data, int off, int len, Map<String, String> metadata,
-                BlobRequestConditions conditions) {
+    void upload(
+            String blobName,
+            byte[] data,
+            int off,
+            int len,
+            Map<String, String> metadata,
+            BlobRequestConditions conditions) {
         byte[] md5 = md5(data, off, len);
-        RetryPolicy.Attempt<Response<BlockBlobItem>> attempt = timeout -> await(blob(blobName).uploadWithResponse(
-                body(data, off, len), len, null, metadata, connection.config.accessTier, md5,
-                conditions), timeout);
+        RetryPolicy.Attempt<Response<BlockBlobItem>> attempt = timeout -> await(
+                blob(blobName)
+                        .uploadWithResponse(
+                                body(data, off, len),
+                                len,
+                                null,
+                                metadata,
+                                connection.config.accessTier,
+                                md5,
+                                conditions),
+                timeout);
         if (conditions != null) {
             requests(len, attempt); // an update of an existing object: no container to create
         } else {
@@ -386,12 +412,14 @@ final class DataPath implements AutoCloseable {
         }
     }
 
-    void commit(String blobName, List<String> blockIds, Map<String, String> metadata,
-                BlobRequestConditions conditions) {
+    void commit(
+            String blobName, List<String> blockIds, Map<String, String> metadata, BlobRequestConditions conditions) {
         BlockBlobCommitBlockListOptions options = new BlockBlobCommitBlockListOptions(blockIds)
-                .setMetadata(metadata).setTier(connection.config.accessTier).setRequestConditions(conditions);
-        writing(() -> requests(blockIds.size() * 64L,
-                timeout -> await(blob(blobName).commitBlockListWithResponse(options), timeout)));
+                .setMetadata(metadata)
+                .setTier(connection.config.accessTier)
+                .setRequestConditions(conditions);
+        writing(() -> requests(
+                blockIds.size() * 64L, timeout -> await(blob(blobName).commitBlockListWithResponse(options), timeout)));
     }
 
     /** What a ranged read learnt besides the bytes. */
@@ -422,8 +450,14 @@ final class DataPath implements AutoCloseable {
      * As {@link #readRange(String, byte[], int, long, int, String)}; with {@code sums} the range is whole blocks,
      * checked against the sums they were staged with instead of an MD5 from the service.
      */
-    RangeInfo readRange(String blobName, byte[] target, int at, long offset, int count, String eTag,
-                        Supplier<BlockLayout.Check> sums) {
+    RangeInfo readRange(
+            String blobName,
+            byte[] target,
+            int at,
+            long offset,
+            int count,
+            String eTag,
+            Supplier<BlockLayout.Check> sums) {
         long began = RangeTrace.start();
         try {
             return readRangeTries(blobName, target, at, offset, count, eTag, sums);
@@ -432,8 +466,14 @@ final class DataPath implements AutoCloseable {
         }
     }
 
-    private RangeInfo readRangeTries(String blobName, byte[] target, int at, long offset, int count, String eTag,
-                                     Supplier<BlockLayout.Check> sums) {
+    private RangeInfo readRangeTries(
+            String blobName,
+            byte[] target,
+            int at,
+            long offset,
+            int count,
+            String eTag,
+            Supplier<BlockLayout.Check> sums) {
         BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
         boolean withMd5 = sums == null && count <= MD5_RANGE_LIMIT;
         DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
@@ -448,25 +488,27 @@ final class DataPath implements AutoCloseable {
             boolean[] ended = {false};
             Mono<BlobDownloadHeaders> request = blob(blobName)
                     .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
-                    .flatMap((BlobDownloadAsyncResponse r) -> r.getValue().doOnNext(bb -> {
-                        synchronized (ended) {
-                            if (ended[0]) {
-                                throw new CancellationException("the try has ended");
-                            }
-                            int n = bb.remaining();
-                            if (n > count - filled[0]) {
-                                throw new IllegalStateException("more data than requested");
-                            }
-                            bb.get(target, at + filled[0], n);
-                            if (digest != null) {
-                                digest.update(target, at + filled[0], n);
-                            }
-                            if (check != null) {
-                                check.update(target, at + filled[0], n);
-                            }
-                            filled[0] += n;
-                        }
-                    }).then(Mono.just(r.getDeserializedHeaders())));
+                    .flatMap((BlobDownloadAsyncResponse r) -> r.getValue()
+                            .doOnNext(bb -> {
+                                synchronized (ended) {
+                                    if (ended[0]) {
+                                        throw new CancellationException("the try has ended");
+                                    }
+                                    int n = bb.remaining();
+                                    if (n > count - filled[0]) {
+                                        throw new IllegalStateException("more data than requested");
+                                    }
+                                    bb.get(target, at + filled[0], n);
+                                    if (digest != null) {
+                                        digest.update(target, at + filled[0], n);
+                                    }
+                                    if (check != null) {
+                                        check.update(target, at + filled[0], n);
+                                    }
+                                    filled[0] += n;
+                                }
+                            })
+                            .then(Mono.just(r.getDeserializedHeaders())));
             BlobDownloadHeaders headers;
             try {
                 headers = await(request, timeout);
@@ -481,7 +523,9 @@ final class DataPath implements AutoCloseable {
                 throw StorageFailure.of(ERRORID.INTEGRITY_ERROR); // damaged on the way: fetched again
             }
             Map<String, String> metadata = headers.getMetadata();
-            return new RangeInfo(filled[0], headers.getETag(),
+            return new RangeInfo(
+                    filled[0],
+                    headers.getETag(),
                     metadata == null ? Collections.<String, String>emptyMap() : metadata,
                     lengthOf(headers.getContentRange()));
         });
@@ -492,8 +536,9 @@ final class DataPath implements AutoCloseable {
      * or no longer make up the version {@code eTag} of {@code objectLength} bytes.
      */
     BlockLayout blockLayout(String blobName, String eTag, long objectLength) {
-        Response<BlockList> r = requests(LAYOUT_BYTES, timeout -> await(
-                blob(blobName).listBlocksWithResponse(BlockListType.COMMITTED, null), timeout));
+        Response<BlockList> r = requests(
+                LAYOUT_BYTES,
+                timeout -> await(blob(blobName).listBlocksWithResponse(BlockListType.COMMITTED, null), timeout));
         String version = r.getHeaders().getValue(HttpHeaderName.ETAG);
         if (version != null && eTag != null && !version.equals(eTag)) {
             return null;
@@ -576,7 +621,9 @@ final class DataPath implements AutoCloseable {
         }
         int slash = contentRange.lastIndexOf('/');
         try {
-            return slash < 0 ? -1 : Long.parseLong(contentRange.substring(slash + 1).trim());
+            return slash < 0
+                    ? -1
+                    : Long.parseLong(contentRange.substring(slash + 1).trim());
         } catch (NumberFormatException e) {
             return -1;
         }

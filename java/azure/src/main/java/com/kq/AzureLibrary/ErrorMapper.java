@@ -4,7 +4,6 @@ import com.azure.core.exception.HttpResponseException;
 import com.azure.storage.blob.models.BlobErrorCode;
 import com.azure.storage.blob.models.BlobStorageException;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.io.IOException;
 import java.io.InterruptedIOException;
 import java.io.UncheckedIOException;
@@ -16,8 +15,7 @@ import javax.xml.stream.XMLStreamException;
  * failure has its own constant, chosen so that the native side's ordinal table gives it its own return code.
  */
 final class ErrorMapper {
-    private ErrorMapper() {
-    }
+    private ErrorMapper() {}
 
     /** Walks the cause chain (the SDK wraps transport errors in reactive and unchecked wrappers). */
     static ERRORID classify(Throwable thrown) {
@@ -89,17 +87,32 @@ final class ErrorMapper {
             }
         }
         switch (status) {
-            case 400: case 413: return ERRORID.INVALID_ARGUMENT;
-            case 401: return ERRORID.AUTHENTICATION_FAILED;
-            case 403: return ERRORID.ACCESS_DENIED;
-            case 404: return ERRORID.OBJECT_NOT_FOUND;
-            case 408: case 504: return ERRORID.TIMEOUT;
-            case 409: return ERRORID.CONFLICT;
-            case 412: return ERRORID.PRECONDITION_FAILED;
-            case 416: return ERRORID.OFFSET_OUT_OF_RANGE;
-            case 429: return ERRORID.THROTTLED;
-            case 500: case 502: case 503: return ERRORID.SERVICE_UNAVAILABLE;
-            default: return ERRORID.FAILURE;
+            case 400:
+            case 413:
+                return ERRORID.INVALID_ARGUMENT;
+            case 401:
+                return ERRORID.AUTHENTICATION_FAILED;
+            case 403:
+                return ERRORID.ACCESS_DENIED;
+            case 404:
+                return ERRORID.OBJECT_NOT_FOUND;
+            case 408:
+            case 504:
+                return ERRORID.TIMEOUT;
+            case 409:
+                return ERRORID.CONFLICT;
+            case 412:
+                return ERRORID.PRECONDITION_FAILED;
+            case 416:
+                return ERRORID.OFFSET_OUT_OF_RANGE;
+            case 429:
+                return ERRORID.THROTTLED;
+            case 500:
+            case 502:
+            case 503:
+                return ERRORID.SERVICE_UNAVAILABLE;
+            default:
+                return ERRORID.FAILURE;
         }
     }
 
@@ -150,11 +163,13 @@ final class ErrorMapper {
         if (code.equals(BlobErrorCode.INVALID_RANGE)) {
             return ERRORID.OFFSET_OUT_OF_RANGE;
         }
-        if (code.equals(BlobErrorCode.INVALID_METADATA) || code.equals(BlobErrorCode.METADATA_TOO_LARGE)
+        if (code.equals(BlobErrorCode.INVALID_METADATA)
+                || code.equals(BlobErrorCode.METADATA_TOO_LARGE)
                 || code.equals(BlobErrorCode.EMPTY_METADATA_KEY)) {
             return ERRORID.INVALID_METADATA;
         }
-        if (code.equals(BlobErrorCode.INVALID_BLOCK_LIST) || code.equals(BlobErrorCode.INVALID_BLOCK_ID)
+        if (code.equals(BlobErrorCode.INVALID_BLOCK_LIST)
+                || code.equals(BlobErrorCode.INVALID_BLOCK_ID)
                 || code.equals(BlobErrorCode.BLOCK_COUNT_EXCEEDS_LIMIT)
                 || code.equals(BlobErrorCode.BLOCK_LIST_TOO_LONG)) {
             return ERRORID.COMMIT_FAILED;

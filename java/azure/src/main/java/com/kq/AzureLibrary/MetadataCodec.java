@@ -1,7 +1,6 @@
 package com.kq.AzureLibrary;
 
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.nio.ByteBuffer;
 import java.nio.CharBuffer;
 import java.nio.charset.CharacterCodingException;
@@ -46,8 +45,7 @@ final class MetadataCodec {
     private static final Pattern PLAIN_NAME = Pattern.compile("[a-z_][a-z0-9_]*");
     private static final char[] BASE32 = "abcdefghijklmnopqrstuvwxyz234567".toCharArray();
 
-    private MetadataCodec() {
-    }
+    private MetadataCodec() {}
 
     static String encodeName(String name) {
         if (PLAIN_NAME.matcher(name).matches() && !name.startsWith(NAME_PREFIX)) {
@@ -170,7 +168,8 @@ final class MetadataCodec {
     /** UTF-8 that refuses unpaired surrogates instead of silently turning them into '?'. */
     private static byte[] utf8(String text) {
         try {
-            ByteBuffer buf = StandardCharsets.UTF_8.newEncoder()
+            ByteBuffer buf = StandardCharsets.UTF_8
+                    .newEncoder()
                     .onMalformedInput(CodingErrorAction.REPORT)
                     .onUnmappableCharacter(CodingErrorAction.REPORT)
                     .encode(CharBuffer.wrap(text));
@@ -184,10 +183,12 @@ final class MetadataCodec {
 
     private static String strictUtf8(byte[] bytes) {
         try {
-            return StandardCharsets.UTF_8.newDecoder()
+            return StandardCharsets.UTF_8
+                    .newDecoder()
                     .onMalformedInput(CodingErrorAction.REPORT)
                     .onUnmappableCharacter(CodingErrorAction.REPORT)
-                    .decode(ByteBuffer.wrap(bytes)).toString();
+                    .decode(ByteBuffer.wrap(bytes))
+                    .toString();
         } catch (CharacterCodingException e) {
             return null;
         }

@@ -12,10 +12,10 @@ import com.kq.KQCloudPluginInterface.ERRORID;
 final class ObjectNames {
     /** Azure's limit on blob names, in characters. */
     static final int MAX_NAME_LENGTH = 1024;
+
     static final int MAX_NAME_SEGMENTS = 254;
 
-    private ObjectNames() {
-    }
+    private ObjectNames() {}
 
     /** Every string argument passes here first: null is INVALID_ARGUMENT, never an exception. */
     static String require(String text) {

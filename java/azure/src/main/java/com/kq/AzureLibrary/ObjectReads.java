@@ -1,11 +1,12 @@
 package com.kq.AzureLibrary;
 
+import static com.kq.AzureLibrary.ObjectNames.require;
+
 import com.azure.storage.blob.models.BlobProperties;
 import com.azure.storage.blob.models.BlobStorageException;
 import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.HashMap;
@@ -13,8 +14,6 @@ import java.util.HashSet;
 import java.util.Map;
 import java.util.Set;
 import java.util.function.Supplier;
-
-import static com.kq.AzureLibrary.ObjectNames.require;
 
 /**
  * Reads of committed objects: through a read session (bound to the version it opened, with read-ahead) or by name
@@ -40,8 +39,14 @@ final class ObjectReads extends ObjectAccess {
         StorageConnection c = conn();
         String blob = objectName(name);
         BlobProperties props = c.blob(blob).getProperties();
-        ReadSession session = new ReadSession(HandleTokens.newHandle(), blob, c, props.getBlobSize(), props.getETag(),
-                props.getMetadata() == null ? Collections.<String, String>emptyMap()
+        ReadSession session = new ReadSession(
+                HandleTokens.newHandle(),
+                blob,
+                c,
+                props.getBlobSize(),
+                props.getETag(),
+                props.getMetadata() == null
+                        ? Collections.<String, String>emptyMap()
                         : Collections.unmodifiableMap(new HashMap<>(props.getMetadata())));
         sessions.addReader(session);
         return session.handle();

@@ -1,5 +1,9 @@
 package com.kq.AzureLibrary;
 
+import static com.kq.AzureLibrary.ObjectNames.plainName;
+import static com.kq.AzureLibrary.ObjectNames.require;
+import static com.kq.AzureLibrary.SessionTable.writeSession;
+
 import com.azure.core.http.HttpHeaderName;
 import com.azure.core.http.rest.Response;
 import com.azure.core.util.Context;
@@ -9,16 +13,11 @@ import com.azure.storage.blob.models.BlobStorageException;
 import com.azure.storage.blob.models.DeleteSnapshotsOptionType;
 import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
-import java.util.LinkedHashMap;
 import java.util.Collections;
 import java.util.HashMap;
+import java.util.LinkedHashMap;
 import java.util.Map;
 import java.util.function.Supplier;
-
-import static com.kq.AzureLibrary.ObjectNames.plainName;
-import static com.kq.AzureLibrary.ObjectNames.require;
-import static com.kq.AzureLibrary.SessionTable.writeSession;
 
 /**
  * Everything that changes stored objects: appends to write sessions, one-shot uploads and updates, metadata
@@ -47,8 +46,10 @@ final class ObjectWrites extends ObjectAccess {
                 return 0;
             }
             long arrayLength = size & 0xFFFFFFFFL;
-            throw StorageFailure.of(arrayLength > 0 && arrayLength <= Integer.MAX_VALUE
-                    ? ERRORID.OUT_OF_MEMORY : ERRORID.INVALID_ARGUMENT);
+            throw StorageFailure.of(
+                    arrayLength > 0 && arrayLength <= Integer.MAX_VALUE
+                            ? ERRORID.OUT_OF_MEMORY
+                            : ERRORID.INVALID_ARGUMENT);
         }
         if (size > data.length) {
             throw StorageFailure.of(ERRORID.SIZE_MISMATCH);
@@ -191,8 +192,13 @@ final class ObjectWrites extends ObjectAccess {
      * Uploads a whole object from the caller's array (used only until this returns): one checked request when it
      * fits one block, otherwise the write-behind path's parallel blocks and one commit.
      */
-    private void uploadWhole(StorageConnection c, String blob, byte[] bytes, int length,
-                             Map<String, String> stored, BlobRequestConditions conditions) {
+    private void uploadWhole(
+            StorageConnection c,
+            String blob,
+            byte[] bytes,
+            int length,
+            Map<String, String> stored,
+            BlobRequestConditions conditions) {
         DataPath d = dataPath();
         if (length <= c.config.blockSize) {
             d.upload(blob, bytes == null ? new byte[0] : bytes, 0, length, new LinkedHashMap<>(stored), conditions);
@@ -224,22 +230,29 @@ final class ObjectWrites extends ObjectAccess {
     }
 
     /** Read, merge, write back under the ETag read; another writer in between makes it start over. */
-    private void updateStoredMetadata(StorageConnection c, String blob, Map.Entry<String, String> entry,
-                                      ReadSession via) {
+    private void updateStoredMetadata(
+            StorageConnection c, String blob, Map.Entry<String, String> entry, ReadSession via) {
         BlockBlobClient client = c.blob(blob);
         for (int attempt = 1; ; attempt++) {
             BlobProperties props = client.getProperties();
             Map<String, String> metadata = new LinkedHashMap<>(props.getMetadata());
             metadata.put(entry.getKey(), entry.getValue());
             try {
-                Response<Void> response = client.setMetadataWithResponse(metadata,
-                        new BlobRequestConditions().setIfMatch(props.getETag()), null, Context.NONE);
+                Response<Void> response = client.setMetadataWithResponse(
+                        metadata, new BlobRequestConditions().setIfMatch(props.getETag()), null, Context.NONE);
                 if (via != null) {
                     // The change is the session holder's own: let its reads go on against the new ETag.
                     String eTag = response.getHeaders().getValue(HttpHeaderName.ETAG);
                     if (eTag != null && via.eTag().equals(props.getETag())) {
-                        sessions.replaceReader(via, new ReadSession(via.handle(), via.blobName(),
-                                via.connection(), via.length(), eTag, Collections.unmodifiableMap(new HashMap<>(metadata))));
+                        sessions.replaceReader(
+                                via,
+                                new ReadSession(
+                                        via.handle(),
+                                        via.blobName(),
+                                        via.connection(),
+                                        via.length(),
+                                        eTag,
+                                        Collections.unmodifiableMap(new HashMap<>(metadata))));
                     }
                 }
                 return;

@@ -38,6 +38,7 @@ final class RangePlan {
     private long layoutFrom = Long.MAX_VALUE;
     /** Runs of whole blocks (or one split block) from {@code layoutFrom}: first block of each, and whether split. */
     private int[] runFirst;
+
     private long[] runStart;
     private boolean[] runSplit;
 

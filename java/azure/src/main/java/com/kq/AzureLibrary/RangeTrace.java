@@ -13,8 +13,7 @@ final class RangeTrace {
     private static final long ORIGIN = System.nanoTime();
     private static final AtomicInteger IN_FLIGHT = new AtomicInteger();
 
-    private RangeTrace() {
-    }
+    private RangeTrace() {}
 
     /** The request's start, to hand to {@link #end}; 0 when tracing is off. */
     static long start() {
@@ -31,7 +30,8 @@ final class RangeTrace {
         }
         int before = IN_FLIGHT.getAndDecrement();
         long now = System.nanoTime();
-        System.err.printf("kq-trace %s %d-%d ms in-flight %d %s @%d +%d%n", what, (began - ORIGIN) / 1_000_000,
-                (now - ORIGIN) / 1_000_000, before, blob, offset, count);
+        System.err.printf(
+                "kq-trace %s %d-%d ms in-flight %d %s @%d +%d%n",
+                what, (began - ORIGIN) / 1_000_000, (now - ORIGIN) / 1_000_000, before, blob, offset, count);
     }
 }

@@ -1,12 +1,11 @@
 package com.kq.AzureLibrary;
 
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.util.Iterator;
 import java.util.Map;
 import java.util.TreeMap;
-import java.util.concurrent.ExecutionException;
 import java.util.concurrent.CancellationException;
+import java.util.concurrent.ExecutionException;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
@@ -42,8 +41,7 @@ final class ReadAhead {
             this.start = range.start;
             this.length = range.length;
             this.buffer = buffer;
-            this.sums = range.checkedBySums()
-                    ? () -> layout.new Check(range.firstBlock, range.lastBlock) : null;
+            this.sums = range.checkedBySums() ? () -> layout.new Check(range.firstBlock, range.lastBlock) : null;
         }
 
         int fetch() {
@@ -94,6 +92,7 @@ final class ReadAhead {
     static final class Window {
         /** Weight of the newest sample in the running averages. */
         private static final double WEIGHT = 0.25;
+
         private final int most;
         private int extra;
         private double rate = -1;
@@ -142,14 +141,17 @@ final class ReadAhead {
     private final Window window;
     /** Set by {@link #fromAhead} when the reader had to wait for a range still on its way. */
     private boolean waited;
+
     private String eTag;
     private RangePlan plan;
     /** The block list asked for when the stream started; null until then, and again once adopted or given up. */
     private Future<BlockLayout> layout;
+
     private boolean layoutAsked;
     private long nextExpected = -1;
     /** After {@link #close()} a read still running is served directly: nothing is fetched ahead for it any more. */
     private boolean closed;
+
     private final TreeMap<Long, Chunk> ahead = new TreeMap<>();
 
     ReadAhead(DataPath data, String blobName, long length, String eTag, int depth) {
@@ -177,7 +179,8 @@ final class ReadAhead {
             dropAll(); // the session moved to a new version (its own metadata change): plan it afresh
             eTag = currentETag;
         }
-        boolean streaming = !closed && depth > 0
+        boolean streaming = !closed
+                && depth > 0
                 && (offset == nextExpected || (nextExpected == -1 && offset == 0 && count >= data.checkedRange));
         int done = 0;
         if (streaming) {

@@ -15,8 +15,13 @@ final class ReadSession implements Session {
     private final String eTag;
     private final Map<String, String> storedMetadata;
 
-    ReadSession(String handle, String blobName, StorageConnection connection, long length, String eTag,
-                Map<String, String> storedMetadata) {
+    ReadSession(
+            String handle,
+            String blobName,
+            StorageConnection connection,
+            long length,
+            String eTag,
+            Map<String, String> storedMetadata) {
         this.handle = handle;
         this.blobName = blobName;
         this.connection = connection;

@@ -5,7 +5,6 @@ import com.azure.storage.blob.models.AccessTier;
 import com.azure.storage.blob.models.RehydratePriority;
 import com.azure.storage.blob.options.BlobSetAccessTierOptions;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.util.Locale;
 
 /**
@@ -17,8 +16,7 @@ import java.util.Locale;
 final class Rehydration {
     static final String PROPERTY = "kq.rehydrate";
 
-    private Rehydration() {
-    }
+    private Rehydration() {}
 
     static void request(StorageConnection c, String blob, String value) {
         if (value == null) {
@@ -26,11 +24,16 @@ final class Rehydration {
         }
         String[] parts = value.split(",", -1);
         AccessTier tier = StorageConfig.tierOf(parts[0].trim());
-        boolean high = parts.length == 2 && parts[1].trim().toLowerCase(Locale.ROOT).equals("high");
+        boolean high =
+                parts.length == 2 && parts[1].trim().toLowerCase(Locale.ROOT).equals("high");
         if (tier == null || tier.equals(AccessTier.ARCHIVE) || parts.length > 2 || (parts.length == 2 && !high)) {
             throw StorageFailure.of(ERRORID.INVALID_ARGUMENT);
         }
-        c.blob(blob).setAccessTierWithResponse(new BlobSetAccessTierOptions(tier)
-                .setPriority(high ? RehydratePriority.HIGH : RehydratePriority.STANDARD), null, Context.NONE);
+        c.blob(blob)
+                .setAccessTierWithResponse(
+                        new BlobSetAccessTierOptions(tier)
+                                .setPriority(high ? RehydratePriority.HIGH : RehydratePriority.STANDARD),
+                        null,
+                        Context.NONE);
     }
 }

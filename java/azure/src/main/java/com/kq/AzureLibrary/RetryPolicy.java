@@ -6,7 +6,6 @@ import com.azure.core.http.HttpResponse;
 import com.azure.storage.blob.models.BlobErrorCode;
 import com.azure.storage.blob.models.BlobStorageException;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.time.Duration;
 import java.util.concurrent.ThreadLocalRandom;
 
@@ -29,6 +28,7 @@ final class RetryPolicy {
      * figures of the library, beside the configurable ones of {@link TransferSettings}.
      */
     static final Duration FIRST_DELAY = Duration.ofMillis(500);
+
     static final Duration MAX_DELAY = Duration.ofSeconds(8);
     /** How long the transport waits for a connection to open. */
     static final Duration CONNECT_TIMEOUT = Duration.ofSeconds(10);
@@ -58,7 +58,8 @@ final class RetryPolicy {
         }
         long base = FIRST_DELAY.toMillis() << Math.min(20, nextTry - 2);
         long capped = Math.min(base, MAX_DELAY.toMillis());
-        return Duration.ofMillis(capped - (long) (capped * 0.2 * ThreadLocalRandom.current().nextDouble()));
+        return Duration.ofMillis(
+                capped - (long) (capped * 0.2 * ThreadLocalRandom.current().nextDouble()));
     }
 
     /** A refusal of a secret that has been replaced since the try was sent; the answer if no try is left. */

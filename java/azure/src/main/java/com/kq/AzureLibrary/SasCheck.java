@@ -2,9 +2,8 @@ package com.kq.AzureLibrary;
 
 import com.azure.storage.blob.models.ListBlobsOptions;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
-import java.net.URLDecoder;
 import java.io.UnsupportedEncodingException;
+import java.net.URLDecoder;
 import java.util.HashMap;
 import java.util.Map;
 import java.util.logging.Level;
@@ -20,8 +19,7 @@ final class SasCheck {
     /** Read, write, delete, list: what backup, restore, verify and expiry need. */
     private static final String NEEDED = "rwdl";
 
-    private SasCheck() {
-    }
+    private SasCheck() {}
 
     /** The permissions (and, for an account SAS, scopes) the token lacks, as a sentence; empty when it has all. */
     static String missing(String token) {
@@ -30,7 +28,11 @@ final class SasCheck {
         StringBuilder lacks = new StringBuilder();
         for (char p : NEEDED.toCharArray()) {
             if (granted.indexOf(p) < 0) {
-                lacks.append(lacks.length() == 0 ? "" : ", ").append(nameOf(p)).append(" (").append(p).append(')');
+                lacks.append(lacks.length() == 0 ? "" : ", ")
+                        .append(nameOf(p))
+                        .append(" (")
+                        .append(p)
+                        .append(')');
             }
         }
         if (fields.containsKey("ss")) { // an account SAS: it must reach blobs, containers and objects
@@ -66,7 +68,10 @@ final class SasCheck {
     static void probe(StorageConnection c) {
         requirePermissions(c.config);
         if (isContainerSas(c.config)) {
-            c.container.listBlobs(new ListBlobsOptions().setMaxResultsPerPage(1), null).iterator().hasNext();
+            c.container
+                    .listBlobs(new ListBlobsOptions().setMaxResultsPerPage(1), null)
+                    .iterator()
+                    .hasNext();
         } else {
             c.container.exists();
         }

@@ -1,7 +1,6 @@
 package com.kq.AzureLibrary;
 
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.ConcurrentHashMap;
@@ -109,8 +108,8 @@ final class SessionTable {
      * removal is seen here and closed, and one made before it is seen by the one ending the session.
      */
     ReadAhead readAhead(ReadSession rs, DataPath d) {
-        ReadAhead ra = readers.computeIfAbsent(rs.handle(),
-                h -> new ReadAhead(d, rs.blobName(), rs.length(), rs.eTag(), d.readAhead));
+        ReadAhead ra = readers.computeIfAbsent(
+                rs.handle(), h -> new ReadAhead(d, rs.blobName(), rs.length(), rs.eTag(), d.readAhead));
         if (!sessions.containsKey(rs.handle())) {
             closeReadAhead(rs.handle());
             throw StorageFailure.of(ERRORID.CANCELLED);

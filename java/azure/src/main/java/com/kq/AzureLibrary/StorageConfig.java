@@ -2,7 +2,6 @@ package com.kq.AzureLibrary;
 
 import com.azure.storage.blob.models.AccessTier;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.io.IOException;
 import java.net.URI;
 import java.net.URISyntaxException;
@@ -37,14 +36,20 @@ final class StorageConfig {
 
     /** The development store's published account and key (the same on every machine; not a secret). */
     static final String DEV_ACCOUNT = "devstoreaccount1";
+
     static final String DEV_KEY =
             "Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw==";
     static final String DEV_BLOB_ENDPOINT = "http://127.0.0.1:10000/" + DEV_ACCOUNT;
 
     /** How the library proves who it is. */
     enum Auth {
-        SHARED_KEY("SharedKey"), SAS("Sas"), CLIENT_SECRET("ClientSecret"), CLIENT_CERTIFICATE("ClientCertificate"),
-        MANAGED_IDENTITY("ManagedIdentity"), WORKLOAD_IDENTITY("WorkloadIdentity"), AZURE_CLI("AzureCli");
+        SHARED_KEY("SharedKey"),
+        SAS("Sas"),
+        CLIENT_SECRET("ClientSecret"),
+        CLIENT_CERTIFICATE("ClientCertificate"),
+        MANAGED_IDENTITY("ManagedIdentity"),
+        WORKLOAD_IDENTITY("WorkloadIdentity"),
+        AZURE_CLI("AzureCli");
 
         final String label;
 
@@ -73,16 +78,21 @@ final class StorageConfig {
     private static final Pattern ENV_NAME = Pattern.compile("^[A-Za-z_][A-Za-z0-9_]{0,127}$");
     /** Tenant: a GUID or a domain name; client: a GUID. */
     private static final Pattern GUID = Pattern.compile("^[0-9a-fA-F]{8}(-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12}$");
-    private static final Pattern SAS_TOKEN = Pattern.compile("^\\??([A-Za-z0-9_-]+=[A-Za-z0-9%+/=:.,_-]*&)*"
-            + "[A-Za-z0-9_-]+=[A-Za-z0-9%+/=:.,_-]*$");
-    private static final Pattern SECRET_ITEMS = Pattern.compile(
-            "(?i)(AccountKey|SharedAccessSignature|sig|ClientSecret)=[^;&\\s\"]*");
+
+    private static final Pattern SAS_TOKEN =
+            Pattern.compile("^\\??([A-Za-z0-9_-]+=[A-Za-z0-9%+/=:.,_-]*&)*" + "[A-Za-z0-9_-]+=[A-Za-z0-9%+/=:.,_-]*$");
+    private static final Pattern SECRET_ITEMS =
+            Pattern.compile("(?i)(AccountKey|SharedAccessSignature|sig|ClientSecret)=[^;&\\s\"]*");
 
     /**
      * Whether an item goes to Azure's connection-string parser, says who the library is (an identity or a
      * secret's source: meaningless with the development store), or is the library's alone.
      */
-    private enum Kind { SERVICE, IDENTITY, LIBRARY }
+    private enum Kind {
+        SERVICE,
+        IDENTITY,
+        LIBRARY
+    }
 
     /** The secrets a configuration may carry, each from at most one source. */
     private enum Secret {
@@ -103,11 +113,18 @@ final class StorageConfig {
     }
 
     /** Where a secret comes from: the string itself, or a file or environment variable it names. */
-    private enum Source { INLINE, FILE, ENV }
+    private enum Source {
+        INLINE,
+        FILE,
+        ENV
+    }
 
     /** How a number item is counted, which is also how the README shows its bounds and default. */
     private enum Unit {
-        COUNT("<n>"), BYTES("<bytes>"), SECONDS("<seconds>"), RATE("<bytes/s>");
+        COUNT("<n>"),
+        BYTES("<bytes>"),
+        SECONDS("<seconds>"),
+        RATE("<bytes/s>");
 
         final String placeholder;
 
@@ -142,12 +159,21 @@ final class StorageConfig {
         final String shownDefault;
         /** The secret the item carries or names, and where it comes from; null for other items. */
         final Secret secret;
+
         final Source source;
         final Unit unit;
         final String doc;
 
-        private Item(String name, Kind kind, Predicate<String> rule, String fallback, String shownDefault,
-                     Secret secret, Source source, Unit unit, String doc) {
+        private Item(
+                String name,
+                Kind kind,
+                Predicate<String> rule,
+                String fallback,
+                String shownDefault,
+                Secret secret,
+                Source source,
+                Unit unit,
+                String doc) {
             this.name = name;
             this.kind = kind;
             this.rule = rule;
@@ -167,19 +193,38 @@ final class StorageConfig {
 
         /** A whole number from {@code min} to {@code max}; {@code {bounds}} in the doc shows them. */
         static Item number(String name, Unit unit, long min, long max, long fallback, String doc) {
-            return new Item(name, Kind.LIBRARY, v -> inRange(v, min, max), Long.toString(fallback),
-                    unit.show(fallback), null, null, unit,
+            return new Item(
+                    name,
+                    Kind.LIBRARY,
+                    v -> inRange(v, min, max),
+                    Long.toString(fallback),
+                    unit.show(fallback),
+                    null,
+                    null,
+                    unit,
                     doc.replace("{bounds}", unit.show(min) + " to " + unit.show(max)));
         }
 
         /** Where {@code secret} is read from: the value itself, or a file or variable it names. */
         static Item credential(String name, Secret secret, Source source, String doc) {
-            Predicate<String> rule = source == Source.FILE ? StorageConfig::isPath
+            Predicate<String> rule = source == Source.FILE
+                    ? StorageConfig::isPath
                     : source == Source.ENV ? v -> ENV_NAME.matcher(v).matches() : secret.shape;
-            String text = doc != null ? doc : source == Source.FILE ? "absolute path of a file holding " + secret.what
-                    : "name of an environment variable holding " + secret.what;
-            return new Item(name, source == Source.INLINE ? Kind.SERVICE : Kind.IDENTITY, rule, null, "", secret,
-                    source, null, text);
+            String text = doc != null
+                    ? doc
+                    : source == Source.FILE
+                            ? "absolute path of a file holding " + secret.what
+                            : "name of an environment variable holding " + secret.what;
+            return new Item(
+                    name,
+                    source == Source.INLINE ? Kind.SERVICE : Kind.IDENTITY,
+                    rule,
+                    null,
+                    "",
+                    secret,
+                    source,
+                    null,
+                    text);
         }
 
         /** The item's row in the README's table. */
@@ -196,73 +241,178 @@ final class StorageConfig {
      */
     private static final Map<String, Item> ITEMS = table(
             // The items Azure defines for a connection string.
-            Item.of("DefaultEndpointsProtocol", Kind.SERVICE, v -> v.equals("http") || v.equals("https"), null,
-                    "Azure's (`https`)", "`https` or `http`"),
-            Item.of("AccountName", Kind.SERVICE, v -> ACCOUNT_NAME.matcher(v).matches(), null, null,
+            Item.of(
+                    "DefaultEndpointsProtocol",
+                    Kind.SERVICE,
+                    v -> v.equals("http") || v.equals("https"),
+                    null,
+                    "Azure's (`https`)",
+                    "`https` or `http`"),
+            Item.of(
+                    "AccountName",
+                    Kind.SERVICE,
+                    v -> ACCOUNT_NAME.matcher(v).matches(),
+                    null,
+                    null,
                     "3 to 24 lower-case letters and digits"),
-            Item.credential("AccountKey", Secret.ACCOUNT_KEY, Source.INLINE,
+            Item.credential(
+                    "AccountKey",
+                    Secret.ACCOUNT_KEY,
+                    Source.INLINE,
                     "Base64, at least 16 bytes: shared-key authentication"),
-            Item.credential("SharedAccessSignature", Secret.SAS, Source.INLINE,
+            Item.credential(
+                    "SharedAccessSignature",
+                    Secret.SAS,
+                    Source.INLINE,
                     "an account or container SAS token (`k=v&...`, a leading `?` is dropped)"),
-            Item.of("BlobEndpoint", Kind.SERVICE, StorageConfig::isEndpoint, null, "from the account",
+            Item.of(
+                    "BlobEndpoint",
+                    Kind.SERVICE,
+                    StorageConfig::isEndpoint,
+                    null,
+                    "from the account",
                     "absolute `http(s)` URL without query: custom domains, private endpoints, Azurite"),
-            Item.of("EndpointSuffix", Kind.SERVICE, v -> HOST_SUFFIX.matcher(v).matches(), null, "`core.windows.net`",
+            Item.of(
+                    "EndpointSuffix",
+                    Kind.SERVICE,
+                    v -> HOST_SUFFIX.matcher(v).matches(),
+                    null,
+                    "`core.windows.net`",
                     "host suffix of a sovereign cloud (`core.chinacloudapi.cn`, `core.usgovcloudapi.net`)"),
-            Item.of("UseDevelopmentStorage", Kind.LIBRARY, v -> v.equalsIgnoreCase("true"), null, null,
+            Item.of(
+                    "UseDevelopmentStorage",
+                    Kind.LIBRARY,
+                    v -> v.equalsIgnoreCase("true"),
+                    null,
+                    null,
                     "`true` only: Azurite at `" + DEV_BLOB_ENDPOINT + "`; no account items with it"),
             // The library's own items.
-            Item.of("Container", Kind.LIBRARY, v -> CONTAINER_NAME.matcher(v).matches(), "kq-backup", null,
+            Item.of(
+                    "Container",
+                    Kind.LIBRARY,
+                    v -> CONTAINER_NAME.matcher(v).matches(),
+                    "kq-backup",
+                    null,
                     "Azure's container naming rules"),
             Item.number("BlockSize", Unit.BYTES, 1, MAX_BLOCK_SIZE, 8L << 20, "bytes per staged block, {bounds}"),
-            Item.number("MaxTries", Unit.COUNT, 1, 10, 4, "attempts per request, first included, {bounds} "
-                    + "(exponential back-off from " + RetryPolicy.FIRST_DELAY.toMillis() / 1000.0 + " s)"),
-            Item.of("AccessTier", Kind.LIBRARY, v -> tierOf(v) != null, null, "the account's default",
+            Item.number(
+                    "MaxTries",
+                    Unit.COUNT,
+                    1,
+                    10,
+                    4,
+                    "attempts per request, first included, {bounds} " + "(exponential back-off from "
+                            + RetryPolicy.FIRST_DELAY.toMillis() / 1000.0 + " s)"),
+            Item.of(
+                    "AccessTier",
+                    Kind.LIBRARY,
+                    v -> tierOf(v) != null,
+                    null,
+                    "the account's default",
                     "`Hot`, `Cool`, `Cold` or `Archive`: tier of every new object"),
-            Item.of("ListLength", Kind.LIBRARY, v -> v.equalsIgnoreCase("true") || v.equalsIgnoreCase("false"),
-                    "false", null, "`true` or `false`: `GetObjectSubList` adds each object's real length to its "
-                    + "metadata as `" + MetadataCodec.LENGTH_PROPERTY + "` (see below)"),
-            Item.of("Auth", Kind.IDENTITY, v -> Auth.of(v) != null, null, "implied by the credential given",
+            Item.of(
+                    "ListLength",
+                    Kind.LIBRARY,
+                    v -> v.equalsIgnoreCase("true") || v.equalsIgnoreCase("false"),
+                    "false",
+                    null,
+                    "`true` or `false`: `GetObjectSubList` adds each object's real length to its " + "metadata as `"
+                            + MetadataCodec.LENGTH_PROPERTY + "` (see below)"),
+            Item.of(
+                    "Auth",
+                    Kind.IDENTITY,
+                    v -> Auth.of(v) != null,
+                    null,
+                    "implied by the credential given",
                     authLabels()),
             Item.credential("AccountKeyFile", Secret.ACCOUNT_KEY, Source.FILE, null),
             Item.credential("AccountKeyEnv", Secret.ACCOUNT_KEY, Source.ENV, null),
             Item.credential("SasFile", Secret.SAS, Source.FILE, null),
             Item.credential("SasEnv", Secret.SAS, Source.ENV, null),
-            Item.of("TenantId", Kind.IDENTITY, v -> GUID.matcher(v).matches() || HOST_SUFFIX.matcher(v).matches(),
-                    null, null, "tenant GUID or domain (`ClientSecret`, `ClientCertificate`; optional for "
-                    + "`WorkloadIdentity`, `AzureCli`)"),
-            Item.of("ClientId", Kind.IDENTITY, v -> GUID.matcher(v).matches(), null, null,
+            Item.of(
+                    "TenantId",
+                    Kind.IDENTITY,
+                    v -> GUID.matcher(v).matches() || HOST_SUFFIX.matcher(v).matches(),
+                    null,
+                    null,
+                    "tenant GUID or domain (`ClientSecret`, `ClientCertificate`; optional for "
+                            + "`WorkloadIdentity`, `AzureCli`)"),
+            Item.of(
+                    "ClientId",
+                    Kind.IDENTITY,
+                    v -> GUID.matcher(v).matches(),
+                    null,
+                    null,
                     "application or user-assigned identity GUID (`ClientSecret`, `ClientCertificate`; optional for "
-                    + "`ManagedIdentity`, `WorkloadIdentity`)"),
+                            + "`ManagedIdentity`, `WorkloadIdentity`)"),
             Item.credential("ClientSecretFile", Secret.CLIENT_SECRET, Source.FILE, null),
             Item.credential("ClientSecretEnv", Secret.CLIENT_SECRET, Source.ENV, null),
-            Item.credential("ClientCertificateFile", Secret.CLIENT_CERTIFICATE, Source.FILE,
+            Item.credential(
+                    "ClientCertificateFile",
+                    Secret.CLIENT_CERTIFICATE,
+                    Source.FILE,
                     "absolute path of a PEM file holding the certificate and its unencrypted key "
-                    + "(`Auth=ClientCertificate`)"),
+                            + "(`Auth=ClientCertificate`)"),
             // The data path's items (TransferSettings holds them).
-            Item.number("MaxInFlight", Unit.COUNT, 1, 64, 8, "blocks of one write session uploading at once; "
-                    + "ranged reads of one large read at once ({bounds}; figures in `bench/MEASUREMENTS.md`)"),
-            Item.number("ReadAhead", Unit.COUNT, 0, 64, 12, "the most ranges a streaming read session fetches "
-                    + "ahead of its reads ({bounds}; 0: none); within it the session keeps as many as the link "
-                    + "needs, see Read sessions (figures in `bench/MEASUREMENTS.md`)"),
-            Item.number("RangeSize", Unit.BYTES, 64L << 10, 64L << 20, 8L << 20, "bytes per ranged read of whole "
-                    + "blocks this library staged, checked by the sums in their block ids ({bounds}; a larger block "
-                    + "is read in pieces). Every other range (other tools' objects, the split of a large read) is at "
-                    + "most 4 MiB, so the service returns its MD5. `4194304` gives more, smaller requests for the "
-                    + "same memory, which suits links whose connections are each slow (figures in "
-                    + "`bench/MEASUREMENTS.md`)"),
+            Item.number(
+                    "MaxInFlight",
+                    Unit.COUNT,
+                    1,
+                    64,
+                    8,
+                    "blocks of one write session uploading at once; "
+                            + "ranged reads of one large read at once ({bounds}; figures in `bench/MEASUREMENTS.md`)"),
+            Item.number(
+                    "ReadAhead",
+                    Unit.COUNT,
+                    0,
+                    64,
+                    12,
+                    "the most ranges a streaming read session fetches "
+                            + "ahead of its reads ({bounds}; 0: none); within it the session keeps as many as the link "
+                            + "needs, see Read sessions (figures in `bench/MEASUREMENTS.md`)"),
+            Item.number(
+                    "RangeSize",
+                    Unit.BYTES,
+                    64L << 10,
+                    64L << 20,
+                    8L << 20,
+                    "bytes per ranged read of whole "
+                            + "blocks this library staged, checked by the sums in their block ids ({bounds}; a larger block "
+                            + "is read in pieces). Every other range (other tools' objects, the split of a large read) is at "
+                            + "most 4 MiB, so the service returns its MD5. `4194304` gives more, smaller requests for the "
+                            + "same memory, which suits links whose connections are each slow (figures in "
+                            + "`bench/MEASUREMENTS.md`)"),
             // Eight 8 MiB blocks in flight plus the one being filled.
-            Item.number("MaxBufferMemory", Unit.BYTES, 1L << 20, 1L << 40, 72L << 20, "the process-wide cap on "
-                    + "the library's block and read buffers, shared by every session and instance ({bounds}; the "
-                    + "last `AzureInit` sets it; never more than a quarter of the VM's maximum heap, which must "
-                    + "also hold the callers' arrays)"),
+            Item.number(
+                    "MaxBufferMemory",
+                    Unit.BYTES,
+                    1L << 20,
+                    1L << 40,
+                    72L << 20,
+                    "the process-wide cap on "
+                            + "the library's block and read buffers, shared by every session and instance ({bounds}; the "
+                            + "last `AzureInit` sets it; never more than a quarter of the VM's maximum heap, which must "
+                            + "also hold the callers' arrays)"),
             Item.number("TryTimeout", Unit.SECONDS, 1, 3600, 20, "base time of one try of a data request ({bounds})"),
-            Item.number("MinRate", Unit.RATE, 1, 1L << 40, 256L << 10, "slowest transfer rate a try tolerates: a "
-                    + "try may last `TryTimeout + bytes / MinRate`"),
-            Item.number("CallTimeout", Unit.SECONDS, 1, 86_400, 300, "deadline of all tries and back-offs of one "
-                    + "data request ({bounds})"));
+            Item.number(
+                    "MinRate",
+                    Unit.RATE,
+                    1,
+                    1L << 40,
+                    256L << 10,
+                    "slowest transfer rate a try tolerates: a " + "try may last `TryTimeout + bytes / MinRate`"),
+            Item.number(
+                    "CallTimeout",
+                    Unit.SECONDS,
+                    1,
+                    86_400,
+                    300,
+                    "deadline of all tries and back-offs of one " + "data request ({bounds})"));
 
     /** The items as given (canonical name -> value), defaults not included. */
     private final Map<String, String> given;
+
     private final Function<String, String> environment;
     /** What the SDK is given for shared key and SAS (holds the secret); null for a token. */
     final String serviceConnectionString;
@@ -272,6 +422,7 @@ final class StorageConfig {
     final String sasToken;
     /** The client secret of {@link Auth#CLIENT_SECRET}, read from its file or variable. */
     final String clientSecret;
+
     final Auth auth;
     final String containerName;
     final int blockSize;
@@ -280,9 +431,11 @@ final class StorageConfig {
     final AccessTier accessTier;
     /** Whether each listed object carries its length as {@value MetadataCodec#LENGTH_PROPERTY}. */
     final boolean listLength;
+
     final boolean developmentStore;
     /** The data path's items (parallelism, buffer memory, time limits). */
     final TransferSettings transfer;
+
     private final Set<String> secrets;
 
     private StorageConfig(Map<String, String> given, Function<String, String> environment) {
@@ -314,14 +467,16 @@ final class StorageConfig {
 
         String key = secret(Secret.ACCOUNT_KEY);
         String sas = secret(Secret.SAS);
-        String implied = key != null ? (sas != null ? null : Auth.SHARED_KEY.label) : sas != null ? Auth.SAS.label
-                : null;
+        String implied =
+                key != null ? (sas != null ? null : Auth.SHARED_KEY.label) : sas != null ? Auth.SAS.label : null;
         if (key != null && sas != null) {
             throw invalid(); // two credentials: the one that would be used is not obvious
         }
         Auth chosen = has("Auth") ? Auth.of(text("Auth")) : Auth.of(implied == null ? "" : implied);
-        if (chosen == null || (implied != null && !chosen.label.equals(implied))
-                || (chosen == Auth.SHARED_KEY && key == null) || (chosen == Auth.SAS && sas == null)) {
+        if (chosen == null
+                || (implied != null && !chosen.label.equals(implied))
+                || (chosen == Auth.SHARED_KEY && key == null)
+                || (chosen == Auth.SAS && sas == null)) {
             throw invalid();
         }
         auth = chosen;
@@ -349,11 +504,13 @@ final class StorageConfig {
         secrets = Collections.unmodifiableSet(found);
 
         if (auth.usesToken()) {
-            String endpoint = has("BlobEndpoint") ? text("BlobEndpoint")
+            String endpoint = has("BlobEndpoint")
+                    ? text("BlobEndpoint")
                     : "https://" + text("AccountName") + ".blob."
-                    + (has("EndpointSuffix") ? text("EndpointSuffix") : "core.windows.net");
+                            + (has("EndpointSuffix") ? text("EndpointSuffix") : "core.windows.net");
             if (!endpoint.regionMatches(true, 0, "https://", 0, 8)
-                    || has("DefaultEndpointsProtocol") && !text("DefaultEndpointsProtocol").equals("https")) {
+                    || has("DefaultEndpointsProtocol")
+                            && !text("DefaultEndpointsProtocol").equals("https")) {
                 throw invalid(); // a bearer token is never sent in clear text
             }
             tokenEndpoint = endpoint;
@@ -406,8 +563,8 @@ final class StorageConfig {
     }
 
     static String developmentConnectionString() {
-        return "DefaultEndpointsProtocol=http;AccountName=" + DEV_ACCOUNT + ";AccountKey=" + DEV_KEY
-                + ";BlobEndpoint=" + DEV_BLOB_ENDPOINT + ";";
+        return "DefaultEndpointsProtocol=http;AccountName=" + DEV_ACCOUNT + ";AccountKey=" + DEV_KEY + ";BlobEndpoint="
+                + DEV_BLOB_ENDPOINT + ";";
     }
 
     static StorageConfig parse(String text) {
@@ -577,8 +734,11 @@ final class StorageConfig {
         try {
             URI u = new URI(v);
             String scheme = u.getScheme() == null ? "" : u.getScheme().toLowerCase(Locale.ROOT);
-            return (scheme.equals("http") || scheme.equals("https")) && u.getHost() != null && u.getQuery() == null
-                    && u.getFragment() == null && u.getUserInfo() == null;
+            return (scheme.equals("http") || scheme.equals("https"))
+                    && u.getHost() != null
+                    && u.getQuery() == null
+                    && u.getFragment() == null
+                    && u.getUserInfo() == null;
         } catch (URISyntaxException e) {
             return false;
         }

@@ -20,11 +20,6 @@ import com.azure.storage.blob.models.BlobStorageException;
 import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.azure.storage.common.policy.RequestRetryOptions;
 import com.azure.storage.common.policy.RetryPolicyType;
-import okhttp3.ConnectionPool;
-import okhttp3.Dispatcher;
-import okhttp3.OkHttpClient;
-import okhttp3.Protocol;
-
 import java.net.URI;
 import java.time.Duration;
 import java.util.Collections;
@@ -40,6 +35,10 @@ import java.util.function.Supplier;
 import javax.net.ssl.SSLContext;
 import javax.net.ssl.TrustManager;
 import javax.net.ssl.X509TrustManager;
+import okhttp3.ConnectionPool;
+import okhttp3.Dispatcher;
+import okhttp3.OkHttpClient;
+import okhttp3.Protocol;
 
 /**
  * The clients of one configuration: one HTTP client (OkHttp, never netty), one service client and the
@@ -65,6 +64,7 @@ final class StorageConnection implements AutoCloseable {
      * KiB of heap and one socket, so 32 of them hardly weigh on a 32-bit VM.
      */
     static final int IDLE_CONNECTIONS = 32;
+
     static final long IDLE_KEEP_SECONDS = 120;
 
     /** For tests: the token credential used instead of the one the configuration names. */
@@ -74,6 +74,7 @@ final class StorageConnection implements AutoCloseable {
 
     /** The configuration as first given; a rotation changes only its secrets, never its other items. */
     final StorageConfig config;
+
     volatile BlobServiceClient service;
     volatile BlobContainerClient container;
     /**
@@ -83,12 +84,17 @@ final class StorageConnection implements AutoCloseable {
     private final AtomicInteger generation = new AtomicInteger();
     /** Set once the container is known to exist; cleared when it is deleted or found missing. */
     private final AtomicBoolean containerReady = new AtomicBoolean();
+
     private final HttpClient httpClient;
     private final ExecutorService executor;
     private final ConnectionPool connections;
 
-    private StorageConnection(StorageConfig config, HttpClient httpClient, ExecutorService executor,
-                              ConnectionPool connections, BlobServiceClient service) {
+    private StorageConnection(
+            StorageConfig config,
+            HttpClient httpClient,
+            ExecutorService executor,
+            ConnectionPool connections,
+            BlobServiceClient service) {
         this.config = config;
         this.httpClient = httpClient;
         this.executor = executor;
@@ -188,8 +194,13 @@ final class StorageConnection implements AutoCloseable {
             builder.connectionString(config.serviceConnectionString);
         }
         return builder.httpClient(http)
-                .retryOptions(new RequestRetryOptions(RetryPolicyType.EXPONENTIAL, config.maxTries,
-                        config.transfer.controlTryTimeout(), RetryPolicy.FIRST_DELAY, RetryPolicy.MAX_DELAY, null))
+                .retryOptions(new RequestRetryOptions(
+                        RetryPolicyType.EXPONENTIAL,
+                        config.maxTries,
+                        config.transfer.controlTryTimeout(),
+                        RetryPolicy.FIRST_DELAY,
+                        RetryPolicy.MAX_DELAY,
+                        null))
                 .buildClient();
     }
 
@@ -197,8 +208,13 @@ final class StorageConnection implements AutoCloseable {
         return new BlobServiceClientBuilder()
                 .connectionString(connectionString)
                 .httpClient(http)
-                .retryOptions(new RequestRetryOptions(RetryPolicyType.EXPONENTIAL, maxTries, (Duration) null,
-                        RetryPolicy.FIRST_DELAY, RetryPolicy.MAX_DELAY, null))
+                .retryOptions(new RequestRetryOptions(
+                        RetryPolicyType.EXPONENTIAL,
+                        maxTries,
+                        (Duration) null,
+                        RetryPolicy.FIRST_DELAY,
+                        RetryPolicy.MAX_DELAY,
+                        null))
                 .buildClient();
     }
 
@@ -212,14 +228,24 @@ final class StorageConnection implements AutoCloseable {
         String client = config.has("ClientId") ? config.text("ClientId") : null;
         switch (config.auth) {
             case CLIENT_SECRET:
-                return new ClientSecretCredentialBuilder().tenantId(tenant).clientId(client)
-                        .clientSecret(config.clientSecret).httpClient(http).build();
+                return new ClientSecretCredentialBuilder()
+                        .tenantId(tenant)
+                        .clientId(client)
+                        .clientSecret(config.clientSecret)
+                        .httpClient(http)
+                        .build();
             case CLIENT_CERTIFICATE:
-                return new ClientCertificateCredentialBuilder().tenantId(tenant).clientId(client)
-                        .pemCertificate(config.text("ClientCertificateFile")).httpClient(http).build();
+                return new ClientCertificateCredentialBuilder()
+                        .tenantId(tenant)
+                        .clientId(client)
+                        .pemCertificate(config.text("ClientCertificateFile"))
+                        .httpClient(http)
+                        .build();
             case MANAGED_IDENTITY:
                 ManagedIdentityCredentialBuilder managed = new ManagedIdentityCredentialBuilder().httpClient(http);
-                return client == null ? managed.build() : managed.clientId(client).build();
+                return client == null
+                        ? managed.build()
+                        : managed.clientId(client).build();
             case WORKLOAD_IDENTITY:
                 // The tenant, client and token file come from AZURE_TENANT_ID, AZURE_CLIENT_ID and
                 // AZURE_FEDERATED_TOKEN_FILE, which the cluster sets; the items override the first two.
@@ -263,7 +289,8 @@ final class StorageConnection implements AutoCloseable {
      * this connection's HTTP client.
      */
     String accountUrlOf(StorageConfig other) {
-        return other.auth.usesToken() ? other.tokenEndpoint
+        return other.auth.usesToken()
+                ? other.tokenEndpoint
                 : buildService(other.serviceConnectionString, httpClient, 1).getAccountUrl();
     }
 

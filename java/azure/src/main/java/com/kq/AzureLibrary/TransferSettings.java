@@ -28,8 +28,8 @@ final class TransferSettings {
     }
 
     RetryPolicy retryPolicy(int maxTries) {
-        return new RetryPolicy(maxTries, Duration.ofSeconds(tryBaseSeconds), minRate,
-                Duration.ofSeconds(callTimeoutSeconds));
+        return new RetryPolicy(
+                maxTries, Duration.ofSeconds(tryBaseSeconds), minRate, Duration.ofSeconds(callTimeoutSeconds));
     }
 
     /**

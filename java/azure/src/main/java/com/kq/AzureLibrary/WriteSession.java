@@ -2,7 +2,6 @@ package com.kq.AzureLibrary;
 
 import com.azure.storage.blob.models.BlobRequestConditions;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.security.SecureRandom;
 import java.util.ArrayList;
 import java.util.LinkedHashMap;
@@ -14,9 +13,9 @@ import java.util.concurrent.ConcurrentLinkedQueue;
 import java.util.concurrent.ExecutionException;
 import java.util.concurrent.Future;
 import java.util.concurrent.FutureTask;
-import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.Semaphore;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
 
 /**
  * An object being written, with write-behind: a write returns once its bytes are copied into a block buffer
@@ -33,6 +32,7 @@ final class WriteSession implements Session {
     static final int MAX_BLOCKS = 50_000;
     /** A small object's buffer starts at this size and doubles up to one block. */
     private static final int FIRST_BUFFER = 64 * 1024;
+
     private static final SecureRandom RANDOM = new SecureRandom();
     /** How often a writer waiting for a slot looks whether the session has been dropped. */
     private static final long SLOT_WAIT_MS = 50;
@@ -44,9 +44,11 @@ final class WriteSession implements Session {
     private final Semaphore slots;
     /** Makes this session's block ids differ from those of any other session staging to the same blob. */
     private final byte[] blockIdSalt = new byte[BlockLayout.SALT_BYTES];
+
     private final List<String> blockIds = new ArrayList<>();
     /** Blocks under way; {@link #abort} cancels them without waiting for the session's monitor. */
     private final Queue<Future<?>> staging = new ConcurrentLinkedQueue<>();
+
     private final Map<String, String> storedMetadata = new LinkedHashMap<>();
     private byte[] buffer;
     private int buffered;
@@ -54,6 +56,7 @@ final class WriteSession implements Session {
     private volatile ERRORID spoilt;
     /** Set by {@link #abort} before it waits for the monitor, so that a writer waiting for room gives up. */
     private volatile boolean dropped;
+
     private boolean finished;
 
     WriteSession(String handle, String blobName, DataPath data, int blockSize) {
@@ -202,30 +205,31 @@ final class WriteSession implements Session {
             data.pool.release(block, true);
             slots.release();
         };
-        FutureTask<Void> task = new FutureTask<Void>(() -> {
-            if (!claimed.compareAndSet(false, true)) {
-                return null;
-            }
-            try {
-                if (spoilt == null) {
-                    data.stageBlock(blobName, id, block, len);
-                }
-            } catch (Throwable t) {
-                if (spoilt == null) {
-                    spoilt = ErrorMapper.classify(t);
-                }
-            } finally {
-                giveBack.run();
-            }
-            return null;
-        }) {
-            @Override
-            protected void done() {
-                if (claimed.compareAndSet(false, true)) {
-                    giveBack.run();
-                }
-            }
-        };
+        FutureTask<Void> task =
+                new FutureTask<Void>(() -> {
+                    if (!claimed.compareAndSet(false, true)) {
+                        return null;
+                    }
+                    try {
+                        if (spoilt == null) {
+                            data.stageBlock(blobName, id, block, len);
+                        }
+                    } catch (Throwable t) {
+                        if (spoilt == null) {
+                            spoilt = ErrorMapper.classify(t);
+                        }
+                    } finally {
+                        giveBack.run();
+                    }
+                    return null;
+                }) {
+                    @Override
+                    protected void done() {
+                        if (claimed.compareAndSet(false, true)) {
+                            giveBack.run();
+                        }
+                    }
+                };
         staging.add(task);
         try {
             data.execute(task);

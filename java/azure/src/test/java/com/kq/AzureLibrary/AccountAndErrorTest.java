@@ -1,10 +1,11 @@
 package com.kq.AzureLibrary;
 
-import com.kq.KQCloudPluginInterface.ERRORID;
-import org.junit.jupiter.api.*;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.*;
+import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
+import static com.kq.AzureLibrary.TestSupport.*;
+import static com.kq.KQCloudPluginInterface.ERRORID.*;
+import static org.junit.jupiter.api.Assertions.*;
 
+import com.kq.KQCloudPluginInterface.ERRORID;
 import java.io.ByteArrayOutputStream;
 import java.lang.reflect.Method;
 import java.util.*;
@@ -12,11 +13,9 @@ import java.util.function.Supplier;
 import java.util.logging.*;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
-
-import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
-import static com.kq.AzureLibrary.TestSupport.*;
-import static com.kq.KQCloudPluginInterface.ERRORID.*;
-import static org.junit.jupiter.api.Assertions.*;
+import org.junit.jupiter.api.*;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.*;
 
 /** Listings, account questions, and every failure: an answer with its own error identifier, never an exception. */
 class AccountAndErrorTest {
@@ -42,8 +41,15 @@ class AccountAndErrorTest {
     }
 
     @ParameterizedTest(name = "prefix \"{0}\"")
-    @CsvSource(value = {"'' | set1/a,set1/b,set1/sub/c,set1x,set2/d,top", "set1/ | set1/a,set1/b,set1/sub/c",
-            "set1 | set1/a,set1/b,set1/sub/c,set1x", "set1/sub/ | set1/sub/c", "set2/d | set2/d", "nothing | ''"},
+    @CsvSource(
+            value = {
+                "'' | set1/a,set1/b,set1/sub/c,set1x,set2/d,top",
+                "set1/ | set1/a,set1/b,set1/sub/c",
+                "set1 | set1/a,set1/b,set1/sub/c,set1x",
+                "set1/sub/ | set1/sub/c",
+                "set2/d | set2/d",
+                "nothing | ''"
+            },
             delimiter = '|')
     void subListHoldsTheCommittedObjectsUnderThePrefixWithMetadata(String prefix, String expected) {
         Map<String, Map<String, String>> want = new TreeMap<>();
@@ -53,15 +59,22 @@ class AccountAndErrorTest {
 
     @Test
     void archiveSetsStorageKeysAndAccount() {
-        List<String> sets = Arrays.stream(lib.GetArchiveSet().containers).map(c -> c.containerName).collect(Collectors.toList());
+        List<String> sets = Arrays.stream(lib.GetArchiveSet().containers)
+                .map(c -> c.containerName)
+                .collect(Collectors.toList());
         assertEquals(List.of("set1", "set2"), sets);
         assertEquals("s/d/f", lib.getStorageKey("\\s\\", "d\\f").value);
         long used = OBJECTS.values().stream().mapToLong(Integer::longValue).sum();
         CGetAccountInfoFnValue info = lib.GetAccountInfo();
-        assertEquals(List.of(used, used, AccountQueries.ACCOUNT_CAPACITY_BYTES - used),
+        assertEquals(
+                List.of(used, used, AccountQueries.ACCOUNT_CAPACITY_BYTES - used),
                 List.of(lib.GetAllObjectsSize().size, info.usedSizeInByteTotal, info.remainedSizeInByteTotal));
-        assertEquals(List.of(DEV_ACCOUNT, DEV_ACCOUNT + "/" + lib.GetContainerName().accountName, URL, DEV_ACCOUNT),
-                List.of(info.accountIndentity, info.displayName, lib.GetUniqueAccountName().accountName,
+        assertEquals(
+                List.of(DEV_ACCOUNT, DEV_ACCOUNT + "/" + lib.GetContainerName().accountName, URL, DEV_ACCOUNT),
+                List.of(
+                        info.accountIndentity,
+                        info.displayName,
+                        lib.GetUniqueAccountName().accountName,
                         lib.GetOwnerName().accountName));
         assertTrue(info.accountType.contains("/") && lib.canBackup().value == 1, info.accountType);
     }
@@ -72,8 +85,10 @@ class AccountAndErrorTest {
         assertFalse(lib.IsObjectPathSupported("set1/deep/", 1015).isExist, "1025 characters in all");
         ok(lib.addJobInfo(3, 4, 1, 2, 6, Long.MIN_VALUE));
         StorageConnection c = StorageConnection.open(StorageConfig.parse(AZURITE.connectionString()));
-        Map<String, String> stored =
-                c.service.getBlobContainerClient(lib.GetContainerName().accountName).getProperties().getMetadata();
+        Map<String, String> stored = c.service
+                .getBlobContainerClient(lib.GetContainerName().accountName)
+                .getProperties()
+                .getMetadata();
         c.close();
         assertEquals("3,4,1,2,6," + Long.MIN_VALUE, stored.get(AzureStorageLibrary.JOB_INFO_KEY), "as received");
     }
@@ -88,7 +103,10 @@ class AccountAndErrorTest {
                 row("malformed", INVALID_CONNECTION_STRING, () -> lib.AzureInit("garbage", "")),
                 row("read session kept", SUCCESS, () -> lib.ReadObject(reader, b, 10, 0)),
                 row("negative write size", INVALID_ARGUMENT, () -> lib.WriteObject(writer, b, -1)),
-                row("null data an array could hold: no heap for it", OUT_OF_MEMORY, () -> lib.WriteObject(writer, null, 1)),
+                row(
+                        "null data an array could hold: no heap for it",
+                        OUT_OF_MEMORY,
+                        () -> lib.WriteObject(writer, null, 1)),
                 row("null data no array can hold", INVALID_ARGUMENT, () -> lib.WriteObject(writer, null, 1L << 31)),
                 row("write size beyond the array", SIZE_MISMATCH, () -> lib.WriteObject(writer, b, 11)),
                 row("4 GiB + 10, short array", SIZE_MISMATCH, () -> lib.WriteObject("x", b, 4294967306L, null)),
@@ -123,10 +141,13 @@ class AccountAndErrorTest {
         KQAzurePlugInLibrary fresh = new KQAzurePlugInLibrary(null);
         int checked = 0;
         for (Method m : KQAzurePlugInLibrary.class.getMethods()) {
-            if (m.getDeclaringClass() != KQAzurePlugInLibrary.class || m.getName().startsWith("Azure")) {
+            if (m.getDeclaringClass() != KQAzurePlugInLibrary.class
+                    || m.getName().startsWith("Azure")) {
                 continue;
             }
-            Object[] args = Arrays.stream(m.getParameterTypes()).map(t -> t.isPrimitive() ? 0 : null).toArray();
+            Object[] args = Arrays.stream(m.getParameterTypes())
+                    .map(t -> t.isPrimitive() ? 0 : null)
+                    .toArray();
             if (m.getReturnType() == long.class) { // GetObjectActualSize: the object size, bit for bit, always
                 assertEquals(-1L, m.invoke(fresh, 5L, -1L));
                 continue;
@@ -144,9 +165,14 @@ class AccountAndErrorTest {
     @Test
     void aMissingContainerIsReportedByReadsAndCreatedByWrites() {
         KQAzurePlugInLibrary empty = library(AZURITE, "nocontainer", "BlockSize=1024");
-        for (Object r : new Object[] {empty.ReadObject("any", new byte[4], 4, 0), empty.OpenObject("any"),
-                empty.GetObjectSubList(""), empty.GetArchiveSet(), empty.GetBucketRegion(""),
-                empty.DeleteContainer()}) {
+        for (Object r : new Object[] {
+            empty.ReadObject("any", new byte[4], 4, 0),
+            empty.OpenObject("any"),
+            empty.GetObjectSubList(""),
+            empty.GetArchiveSet(),
+            empty.GetBucketRegion(""),
+            empty.DeleteContainer()
+        }) {
             expect(CONTAINER_NOT_FOUND, errorOf(r));
         }
         assertEquals(0, empty.GetAllObjectsSize().size, "nothing stored yet");
@@ -160,7 +186,8 @@ class AccountAndErrorTest {
         CCreateFnValue dropped = empty.CreateObject("never");
         ok(empty.AzureDeInit());
         expect(NOT_INITIALIZED, empty.CloseObject(dropped.objHandle));
-        assertEquals(0, ((AzureStorageLibrary) empty.implementation()).openSessionCount(), "sessions end with the library");
+        assertEquals(
+                0, ((AzureStorageLibrary) empty.implementation()).openSessionCount(), "sessions end with the library");
     }
 
     @Test
@@ -172,7 +199,8 @@ class AccountAndErrorTest {
             ok(lost.WriteObject(session.objHandle, data(6, 1500), 1500)); // one block on its way
             own.close();
             // Write-behind: the write may return before its block fails; the close answers the failure.
-            ERRORID during = lost.WriteObject(session.objHandle, data(7, 1024), 1024).getErrorID();
+            ERRORID during =
+                    lost.WriteObject(session.objHandle, data(7, 1024), 1024).getErrorID();
             assertTrue(during == SUCCESS || during == NETWORK_ERROR, during::toString);
             expect(NETWORK_ERROR, lost.CloseObject(session.objHandle));
             expect(INVALID_HANDLE, lost.CloseObject(session.objHandle));
@@ -200,8 +228,12 @@ class AccountAndErrorTest {
         logger.setLevel(null);
         capture.flush();
         assertTrue(log.toString().contains("NETWORK_ERROR"), "the failure is logged: " + log);
-        String told = String.join("\n", log.toString(), other.GetUniqueAccountName().accountName,
-                other.GetOwnerName().accountName, StorageConfig.parse(config).redact(config + key + "&sig=SECRETSIG"));
+        String told = String.join(
+                "\n",
+                log.toString(),
+                other.GetUniqueAccountName().accountName,
+                other.GetOwnerName().accountName,
+                StorageConfig.parse(config).redact(config + key + "&sig=SECRETSIG"));
         ok(other.AzureDeInit());
         assertFalse(told.contains(key) || told.contains("SECRETSIG"), told);
     }

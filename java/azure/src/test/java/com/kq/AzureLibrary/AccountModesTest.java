@@ -1,5 +1,10 @@
 package com.kq.AzureLibrary;
 
+import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
+import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
+import static com.kq.AzureLibrary.TestSupport.*;
+import static org.junit.jupiter.api.Assertions.*;
+
 import com.azure.core.util.Configuration;
 import com.azure.core.util.ConfigurationBuilder;
 import com.azure.core.util.ConfigurationSource;
@@ -16,11 +21,6 @@ import com.azure.storage.common.sas.AccountSasService;
 import com.azure.storage.common.sas.AccountSasSignatureValues;
 import com.kq.KQCloudPluginInterface.ERRORID;
 import com.kq.plugin.model.CString;
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
-
 import java.io.BufferedReader;
 import java.io.IOException;
 import java.io.InputStreamReader;
@@ -37,18 +37,18 @@ import java.util.Collections;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.CopyOnWriteArrayList;
-
-import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
-import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
-import static com.kq.AzureLibrary.TestSupport.*;
-import static org.junit.jupiter.api.Assertions.*;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 
 /** Each way into an account that Azurite serves, key rotation, access tiers, and a proxy in the way. */
 class AccountModesTest {
     private static final Azurite AZURITE = Azurite.shared();
     private static final String ENDPOINT = "BlobEndpoint=http://127.0.0.1:" + AZURITE.port() + "/" + DEV_ACCOUNT + ";";
-    private static final BlobServiceClient ADMIN =
-            new BlobServiceClientBuilder().connectionString(AZURITE.connectionString()).buildClient();
+    private static final BlobServiceClient ADMIN = new BlobServiceClientBuilder()
+            .connectionString(AZURITE.connectionString())
+            .buildClient();
     /** A well-formed key that is not the account's. */
     private static final String WRONG_KEY = DEV_KEY.substring(0, 20) + "AAAA" + DEV_KEY.substring(24);
 
@@ -68,20 +68,27 @@ class AccountModesTest {
     }
 
     @ParameterizedTest(name = "{0} SAS, permissions {1}")
-    @CsvSource({"account, rwdlac, SUCCESS", "container, rwdl, SUCCESS", "container, rdl, ACCESS_DENIED",
-            "account, rl, ACCESS_DENIED"})
-    void sasTokensReachTheContainerAndAMissingPermissionStopsTheBackup(String scope, String permissions,
-                                                                       ERRORID expected) {
+    @CsvSource({
+        "account, rwdlac, SUCCESS",
+        "container, rwdl, SUCCESS",
+        "container, rdl, ACCESS_DENIED",
+        "account, rl, ACCESS_DENIED"
+    })
+    void sasTokensReachTheContainerAndAMissingPermissionStopsTheBackup(
+            String scope, String permissions, ERRORID expected) {
         String container = newContainer();
         OffsetDateTime expiry = OffsetDateTime.now().plusHours(1);
         String sas = scope.equals("account")
-                ? ADMIN.generateAccountSas(new AccountSasSignatureValues(expiry, AccountSasPermission.parse(permissions),
+                ? ADMIN.generateAccountSas(new AccountSasSignatureValues(
+                        expiry,
+                        AccountSasPermission.parse(permissions),
                         new AccountSasService().setBlobAccess(true),
                         new AccountSasResourceType().setContainer(true).setObject(true)))
-                : ADMIN.getBlobContainerClient(container).generateSas(
-                        new BlobServiceSasSignatureValues(expiry, BlobContainerSasPermission.parse(permissions)));
-        KQAzurePlugInLibrary lib = init("AccountName=" + DEV_ACCOUNT + ";SharedAccessSignature=" + sas + ";"
-                + ENDPOINT + "Container=" + container);
+                : ADMIN.getBlobContainerClient(container)
+                        .generateSas(new BlobServiceSasSignatureValues(
+                                expiry, BlobContainerSasPermission.parse(permissions)));
+        KQAzurePlugInLibrary lib = init("AccountName=" + DEV_ACCOUNT + ";SharedAccessSignature=" + sas + ";" + ENDPOINT
+                + "Container=" + container);
         try {
             expect(expected, lib.CheckConnectivity());
             expect(expected, lib.canBackup().errorValue);
@@ -92,8 +99,11 @@ class AccountModesTest {
                 assertArrayEquals(content, readInChunks(lib, "sas/obj", 4096));
             } else {
                 // The service agrees: the write the check foresaw is refused.
-                assertNotEquals(ERRORID.SUCCESS, lib.WriteObject("sas/obj", new byte[4], 4, null).errorValue
-                        .getErrorID());
+                assertNotEquals(
+                        ERRORID.SUCCESS,
+                        lib.WriteObject("sas/obj", new byte[4], 4, null)
+                                .errorValue
+                                .getErrorID());
             }
         } finally {
             ok(lib.AzureDeInit());
@@ -105,15 +115,16 @@ class AccountModesTest {
         Path keyFile = Files.createTempFile("kq-key", ".txt");
         try {
             Files.writeString(keyFile, DEV_KEY);
-            KQAzurePlugInLibrary lib = init("AccountName=" + DEV_ACCOUNT + ";AccountKeyFile=" + keyFile + ";"
-                    + ENDPOINT + "Container=" + newContainer() + ";BlockSize=4096");
+            KQAzurePlugInLibrary lib = init("AccountName=" + DEV_ACCOUNT + ";AccountKeyFile=" + keyFile + ";" + ENDPOINT
+                    + "Container=" + newContainer() + ";BlockSize=4096");
             // A wrong key rotated in is used at once (the service refuses it); rotating back restores access.
             Files.writeString(keyFile, WRONG_KEY);
             CString answer = lib.updateStorageKey();
             ok(answer.errorValue);
             assertEquals(DEV_ACCOUNT, answer.value);
             ERRORID refused = lib.IsObjectExist("rotated").errorValue.getErrorID();
-            assertTrue(refused == ERRORID.AUTHENTICATION_FAILED || refused == ERRORID.ACCESS_DENIED,
+            assertTrue(
+                    refused == ERRORID.AUTHENTICATION_FAILED || refused == ERRORID.ACCESS_DENIED,
                     "the new key is in use: " + refused);
             Files.writeString(keyFile, DEV_KEY);
             ok(lib.updateStorageKey().errorValue);
@@ -127,8 +138,8 @@ class AccountModesTest {
             expect(ERRORID.INVALID_CONNECTION_STRING, lib.updateStorageKey().errorValue);
             Files.writeString(keyFile, DEV_KEY);
             ok(lib.updateStorageKey().errorValue);
-            ok(lib.WriteObject(handle, Arrays.copyOfRange(content, 3 * 4096, content.length),
-                    content.length - 3 * 4096));
+            ok(lib.WriteObject(
+                    handle, Arrays.copyOfRange(content, 3 * 4096, content.length), content.length - 3 * 4096));
             ok(lib.CloseObject(handle));
             assertArrayEquals(content, readInChunks(lib, "rotated", 8192));
             ok(lib.AzureDeInit());
@@ -140,14 +151,17 @@ class AccountModesTest {
     @Test
     void newObjectsTakeTheConfiguredTierAndAnArchivedOneAsksForRehydration() {
         String container = newContainer();
-        KQAzurePlugInLibrary lib = init(AZURITE.connectionString() + "Container=" + container
-                + ";AccessTier=Cool;BlockSize=1024");
+        KQAzurePlugInLibrary lib =
+                init(AZURITE.connectionString() + "Container=" + container + ";AccessTier=Cool;BlockSize=1024");
         try {
             ok(lib.WriteObject("whole", data(1, 100), 100, null).errorValue);
             writeInChunks(lib, "blocks", data(2, 3000), 1000);
             BlobContainerClient admin = ADMIN.getBlobContainerClient(container);
             for (String name : new String[] {"whole", "blocks"}) {
-                assertEquals(AccessTier.COOL, admin.getBlobClient(name).getProperties().getAccessTier(), name);
+                assertEquals(
+                        AccessTier.COOL,
+                        admin.getBlobClient(name).getProperties().getAccessTier(),
+                        name);
             }
 
             admin.getBlobClient("whole").setAccessTier(AccessTier.ARCHIVE);
@@ -157,7 +171,8 @@ class AccountModesTest {
             expect(ERRORID.INVALID_ARGUMENT, lib.SetObjectMetaData("whole", Rehydration.PROPERTY, "Hot,Low"));
             ok(lib.SetObjectMetaData("whole", Rehydration.PROPERTY, "Hot,High"));
             var props = admin.getBlobClient("whole").getProperties();
-            assertTrue(AccessTier.HOT.equals(props.getAccessTier()) || props.getArchiveStatus() != null,
+            assertTrue(
+                    AccessTier.HOT.equals(props.getAccessTier()) || props.getArchiveStatus() != null,
                     "rehydration asked for: " + props.getAccessTier() + " " + props.getArchiveStatus());
         } finally {
             ok(lib.AzureDeInit());
@@ -173,26 +188,31 @@ class AccountModesTest {
     void requestsGoThroughTheConfiguredProxy() throws Exception {
         try (ServerSocket proxy = new ServerSocket(0, 50, InetAddress.getLoopbackAddress())) {
             List<String> asked = new CopyOnWriteArrayList<>();
-            Thread t = new Thread(() -> {
-                while (true) {
-                    try (Socket client = proxy.accept()) {
-                        asked.add(new BufferedReader(new InputStreamReader(client.getInputStream(),
-                                StandardCharsets.ISO_8859_1)).readLine());
-                        client.getOutputStream().write(("HTTP/1.1 404 No\r\nx-ms-error-code: ContainerNotFound\r\n"
-                                + "Content-Length: 0\r\nConnection: close\r\n\r\n").getBytes(StandardCharsets.ISO_8859_1));
-                    } catch (IOException closed) {
-                        return;
-                    }
-                }
-            }, "test-proxy");
+            Thread t = new Thread(
+                    () -> {
+                        while (true) {
+                            try (Socket client = proxy.accept()) {
+                                asked.add(new BufferedReader(new InputStreamReader(
+                                                client.getInputStream(), StandardCharsets.ISO_8859_1))
+                                        .readLine());
+                                client.getOutputStream()
+                                        .write(("HTTP/1.1 404 No\r\nx-ms-error-code: ContainerNotFound\r\n"
+                                                        + "Content-Length: 0\r\nConnection: close\r\n\r\n")
+                                                .getBytes(StandardCharsets.ISO_8859_1));
+                            } catch (IOException closed) {
+                                return;
+                            }
+                        }
+                    },
+                    "test-proxy");
             t.setDaemon(true);
             t.start();
             Map<String, String> env = Map.of("HTTP_PROXY", "http://127.0.0.1:" + proxy.getLocalPort());
             ConfigurationSource none = source -> Collections.emptyMap();
             Configuration settings = new ConfigurationBuilder(none, none, source -> env).build();
             String existing = newContainer();
-            try (StorageConnection c = StorageConnection.open(StorageConfig.parse(AZURITE.connectionString()
-                    + "Container=" + existing), settings)) {
+            try (StorageConnection c = StorageConnection.open(
+                    StorageConfig.parse(AZURITE.connectionString() + "Container=" + existing), settings)) {
                 assertFalse(c.container.exists(), "the proxy's answer, not Azurite's");
             }
             assertTrue(asked.size() >= 1 && asked.get(0).contains("127.0.0.1:" + AZURITE.port() + "/"), "" + asked);
@@ -206,8 +226,8 @@ class AccountModesTest {
      */
     @Test
     void twoInstancesOnTwoAccountsAreIndependent() throws IOException {
-        String secondKey = Base64.getEncoder().encodeToString("kq-second-account-key-for-tests!".getBytes(
-                StandardCharsets.US_ASCII));
+        String secondKey = Base64.getEncoder()
+                .encodeToString("kq-second-account-key-for-tests!".getBytes(StandardCharsets.US_ASCII));
         Azurite two = Azurite.start(Map.of("AZURITE_ACCOUNTS", DEV_ACCOUNT + ":" + DEV_KEY + ";kqsecond:" + secondKey));
         Path keyFile = Files.createTempFile("kq-key", ".txt");
         KQAzurePlugInLibrary first = null;
@@ -222,7 +242,9 @@ class AccountModesTest {
             second = init(two.connectionString("kqsecond", secondKey) + "Container=" + secondContainer
                     + ";BlockSize=131072;MaxInFlight=4;MaxBufferMemory=" + 2 * mib);
             // Other libraries of this VM may ask for more still: at least the larger of these two.
-            assertTrue(BufferPool.SHARED.capacity() >= Math.min(24 * mib, Runtime.getRuntime().maxMemory() / 4),
+            assertTrue(
+                    BufferPool.SHARED.capacity()
+                            >= Math.min(24 * mib, Runtime.getRuntime().maxMemory() / 4),
                     "the larger budget, though the smaller initialised last");
 
             byte[] one = data(21, 700 * 1024 + 5);
@@ -232,13 +254,15 @@ class AccountModesTest {
             ok(first.WriteObject(a.objHandle, one, one.length / 2));
             ok(second.WriteObject(b.objHandle, other, other.length / 2));
             ok(first.updateStorageKey().errorValue); // the first's rotation: the second's session goes on
-            ok(second.WriteObject(b.objHandle, Arrays.copyOfRange(other, other.length / 2, other.length),
+            ok(second.WriteObject(
+                    b.objHandle,
+                    Arrays.copyOfRange(other, other.length / 2, other.length),
                     other.length - other.length / 2));
             ok(second.CloseObject(b.objHandle));
             ok(second.AzureDeInit()); // the second leaves: the first's session goes on
             second = null;
-            ok(first.WriteObject(a.objHandle, Arrays.copyOfRange(one, one.length / 2, one.length),
-                    one.length - one.length / 2));
+            ok(first.WriteObject(
+                    a.objHandle, Arrays.copyOfRange(one, one.length / 2, one.length), one.length - one.length / 2));
             ok(first.CloseObject(a.objHandle));
             assertArrayEquals(one, readInChunks(first, "same/name", 256 * 1024));
 

@@ -1,17 +1,16 @@
 package com.kq.AzureLibrary;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.Arguments;
-import org.junit.jupiter.params.provider.MethodSource;
-
-import java.util.stream.Stream;
-
 import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
 import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
 import static com.kq.AzureLibrary.TestSupport.answer;
 import static com.kq.KQCloudPluginInterface.ERRORID.*;
 import static org.junit.jupiter.api.Assertions.*;
+
+import java.util.stream.Stream;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
 
 /** Whether two account designations mean one account. No emulator: nothing here sends a request. */
 class AccountQueriesTest {
@@ -27,15 +26,20 @@ class AccountQueriesTest {
 
     static Stream<Arguments> pairs() {
         return Stream.of(
-                Arguments.of("", URL, true), Arguments.of(URL + "/", "DEVSTOREACCOUNT1", true),
-                Arguments.of("", "otheraccount", false), Arguments.of(DEV, " ", true),
+                Arguments.of("", URL, true),
+                Arguments.of(URL + "/", "DEVSTOREACCOUNT1", true),
+                Arguments.of("", "otheraccount", false),
+                Arguments.of(DEV, " ", true),
                 Arguments.of("http://127.0.0.1:1/" + DEV_ACCOUNT, URL, false), // same name, other endpoint
-                Arguments.of("http://localhost:10000/acct/", "ACCT", true), Arguments.of("http://[::1]/acct", "acct", true),
+                Arguments.of("http://localhost:10000/acct/", "ACCT", true),
+                Arguments.of("http://[::1]/acct", "acct", true),
                 Arguments.of(AZURE + "//", "HTTPS://ACCT.blob.core.windows.net", true),
-                Arguments.of(AZURE, "acct", true), Arguments.of(AZURE, "https://acct.blob.core.chinacloudapi.cn", false),
+                Arguments.of(AZURE, "acct", true),
+                Arguments.of(AZURE, "https://acct.blob.core.chinacloudapi.cn", false),
                 Arguments.of("AccountName=acct;AccountKey=" + DEV_KEY, AZURE, true),
                 Arguments.of("AccountName=a;x", "", INVALID_CONNECTION_STRING),
-                Arguments.of("http://bad host/acct", "acct", INVALID_ARGUMENT), Arguments.of(null, "", INVALID_ARGUMENT));
+                Arguments.of("http://bad host/acct", "acct", INVALID_ARGUMENT),
+                Arguments.of(null, "", INVALID_ARGUMENT));
     }
 
     @ParameterizedTest(name = "[{index}] {0} / {1}")

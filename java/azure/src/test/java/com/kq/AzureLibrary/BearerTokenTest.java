@@ -1,16 +1,12 @@
 package com.kq.AzureLibrary;
 
+import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
+import static com.kq.AzureLibrary.TestSupport.*;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+
 import com.azure.core.credential.AccessToken;
 import com.azure.core.credential.TokenCredential;
 import com.kq.KQCloudPluginInterface.ERRORID;
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
-import reactor.core.publisher.Mono;
-
-import javax.net.ssl.X509TrustManager;
-import javax.net.ssl.TrustManagerFactory;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
@@ -22,10 +18,13 @@ import java.time.OffsetDateTime;
 import java.util.Base64;
 import java.util.Comparator;
 import java.util.concurrent.TimeUnit;
-
-import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
-import static com.kq.AzureLibrary.TestSupport.*;
-import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import javax.net.ssl.TrustManagerFactory;
+import javax.net.ssl.X509TrustManager;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+import reactor.core.publisher.Mono;
 
 /**
  * Microsoft Entra ID bearer tokens against Azurite's OAuth mode, which wants HTTPS: the test makes a certificate
@@ -41,13 +40,29 @@ class BearerTokenTest {
         dir = Files.createTempDirectory("kq-oauth");
         Path cert = dir.resolve("cert.pem");
         Path key = dir.resolve("key.pem");
-        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
-                "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key.toString(), "-out", cert.toString());
+        run(
+                "openssl",
+                "req",
+                "-x509",
+                "-newkey",
+                "rsa:2048",
+                "-nodes",
+                "-days",
+                "1",
+                "-subj",
+                "/CN=127.0.0.1",
+                "-addext",
+                "subjectAltName=IP:127.0.0.1",
+                "-keyout",
+                key.toString(),
+                "-out",
+                cert.toString());
         azurite = Azurite.start("--oauth", "basic", "--cert", cert.toString(), "--key", key.toString());
         KeyStore trust = KeyStore.getInstance(KeyStore.getDefaultType());
         trust.load(null, null);
         try (InputStream in = Files.newInputStream(cert)) {
-            trust.setCertificateEntry("azurite", CertificateFactory.getInstance("X.509").generateCertificate(in));
+            trust.setCertificateEntry(
+                    "azurite", CertificateFactory.getInstance("X.509").generateCertificate(in));
         }
         TrustManagerFactory tmf = TrustManagerFactory.getInstance(TrustManagerFactory.getDefaultAlgorithm());
         tmf.init(trust);
@@ -67,7 +82,9 @@ class BearerTokenTest {
     }
 
     private static void run(String... command) throws IOException, InterruptedException {
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD)
+        Process p = new ProcessBuilder(command)
+                .redirectErrorStream(true)
+                .redirectOutput(ProcessBuilder.Redirect.DISCARD)
                 .start();
         if (!p.waitFor(60, TimeUnit.SECONDS) || p.exitValue() != 0) {
             throw new IllegalStateException(String.join(" ", command) + " failed");
@@ -80,7 +97,8 @@ class BearerTokenTest {
             String header = b64("{\"alg\":\"RS256\",\"typ\":\"JWT\"}");
             String body = b64("{\"aud\":\"" + audience + "\",\"iss\":\"" + issuer + "\",\"iat\":" + (now - 60)
                     + ",\"nbf\":" + (now - 60) + ",\"exp\":" + (now + 3600) + "}");
-            return Mono.just(new AccessToken(header + "." + body + ".c2ln", OffsetDateTime.now().plusHours(1)));
+            return Mono.just(new AccessToken(
+                    header + "." + body + ".c2ln", OffsetDateTime.now().plusHours(1)));
         };
     }
 
@@ -89,11 +107,13 @@ class BearerTokenTest {
     }
 
     @ParameterizedTest(name = "{0}")
-    @CsvSource({"accepted token, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
-            + "https://storage.azure.com, SUCCESS",
-            "wrong audience, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
-                    + "https://vault.azure.net, AUTHENTICATION_FAILED",
-            "wrong issuer, https://issuer.example.com/, https://storage.azure.com, AUTHENTICATION_FAILED"})
+    @CsvSource({
+        "accepted token, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
+                + "https://storage.azure.com, SUCCESS",
+        "wrong audience, https://sts.windows.net/00000000-0000-0000-0000-000000000000/, "
+                + "https://vault.azure.net, AUTHENTICATION_FAILED",
+        "wrong issuer, https://issuer.example.com/, https://storage.azure.com, AUTHENTICATION_FAILED"
+    })
     void aBearerTokenReachesTheAccountOverHttps(String what, String issuer, String audience, ERRORID expected) {
         StorageConnection.testCredential = minting(issuer, audience);
         KQAzurePlugInLibrary lib = init("BlobEndpoint=https://127.0.0.1:" + azurite.port() + "/" + DEV_ACCOUNT

@@ -1,11 +1,9 @@
 package com.kq.AzureLibrary;
 
-import com.azure.storage.blob.models.AccessTier;
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.Arguments;
-import org.junit.jupiter.params.provider.MethodSource;
+import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
+import static org.junit.jupiter.api.Assertions.*;
 
+import com.azure.storage.blob.models.AccessTier;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -13,9 +11,10 @@ import java.util.List;
 import java.util.Map;
 import java.util.function.Predicate;
 import java.util.stream.Stream;
-
-import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
-import static org.junit.jupiter.api.Assertions.*;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
 
 /** What the configuration string accepts and what it refuses; no service involved. */
 class ConfigurationTest {
@@ -42,76 +41,126 @@ class ConfigurationTest {
         Path empty = Files.createTempFile("kq-empty", ".txt");
         return Stream.of(
                 // Lenient parsing used to send these to the development store.
-                refused(""), refused("AcountName=acct;" + KEY), refused(ACCOUNT + "AcountKey=" + DEV_KEY),
-                refused(ACCOUNT + KEY + "foo=bar"), refused("Container=kq-backup"), refused(ACCOUNT),
-                refused(ACCOUNT + KEY + "novalue"), refused(ACCOUNT + KEY + "Container="),
+                refused(""),
+                refused("AcountName=acct;" + KEY),
+                refused(ACCOUNT + "AcountKey=" + DEV_KEY),
+                refused(ACCOUNT + KEY + "foo=bar"),
+                refused("Container=kq-backup"),
+                refused(ACCOUNT),
+                refused(ACCOUNT + KEY + "novalue"),
+                refused(ACCOUNT + KEY + "Container="),
                 // Names ignore case; a name may appear once, whatever its case.
-                ok("accountname=acct;ACCOUNTKEY=" + DEV_KEY + ";container=abc",
+                ok(
+                        "accountname=acct;ACCOUNTKEY=" + DEV_KEY + ";container=abc",
                         c -> c.auth == StorageConfig.Auth.SHARED_KEY && c.containerName.equals("abc")),
-                refused(ACCOUNT + KEY + "accountname=other"), refused(ACCOUNT + KEY + "BlockSize=1;blocksize=1"),
+                refused(ACCOUNT + KEY + "accountname=other"),
+                refused(ACCOUNT + KEY + "BlockSize=1;blocksize=1"),
                 // Values keep to their item's rule.
-                refused(ACCOUNT + "AccountKey=not base64!"), refused(ACCOUNT + "AccountKey=c2hvcnQ="),
-                refused("AccountName=Acct_1;" + KEY), refused(ACCOUNT + KEY + "BlobEndpoint=notaurl"),
-                refused(ACCOUNT + KEY + "BlobEndpoint=ftp://h/x"), refused(ACCOUNT + KEY + "BlobEndpoint=https://h/?sig=x"),
-                refused(ACCOUNT + KEY + "DefaultEndpointsProtocol=HTTP"), refused(ACCOUNT + KEY + "EndpointSuffix=x y"),
-                refused(ACCOUNT + KEY + "BlockSize=0"), refused(ACCOUNT + KEY + "BlockSize=1e3"),
-                refused(ACCOUNT + KEY + "MaxTries=11"), refused(ACCOUNT + KEY + "Container=Up"),
-                refused(ACCOUNT + KEY + "AccessTier=Frozen"), refused(ACCOUNT + KEY + "RangeSize=4096"),
-                ok(ACCOUNT + KEY + "rangesize=8388608;ReadAhead=0",
+                refused(ACCOUNT + "AccountKey=not base64!"),
+                refused(ACCOUNT + "AccountKey=c2hvcnQ="),
+                refused("AccountName=Acct_1;" + KEY),
+                refused(ACCOUNT + KEY + "BlobEndpoint=notaurl"),
+                refused(ACCOUNT + KEY + "BlobEndpoint=ftp://h/x"),
+                refused(ACCOUNT + KEY + "BlobEndpoint=https://h/?sig=x"),
+                refused(ACCOUNT + KEY + "DefaultEndpointsProtocol=HTTP"),
+                refused(ACCOUNT + KEY + "EndpointSuffix=x y"),
+                refused(ACCOUNT + KEY + "BlockSize=0"),
+                refused(ACCOUNT + KEY + "BlockSize=1e3"),
+                refused(ACCOUNT + KEY + "MaxTries=11"),
+                refused(ACCOUNT + KEY + "Container=Up"),
+                refused(ACCOUNT + KEY + "AccessTier=Frozen"),
+                refused(ACCOUNT + KEY + "RangeSize=4096"),
+                ok(
+                        ACCOUNT + KEY + "rangesize=8388608;ReadAhead=0",
                         c -> c.transfer.rangeSize == 8 << 20 && c.transfer.readAhead == 0),
                 ok(ACCOUNT + KEY + "AccessTier=cold", c -> AccessTier.COLD.equals(c.accessTier)),
                 // The defaults, as figures: a change of the table shows here.
-                ok(ACCOUNT + KEY, c -> c.accessTier == null && c.containerName.equals("kq-backup")
-                        && c.blockSize == 8 << 20 && c.maxTries == 4 && !c.listLength && !c.hasSecretSource()
-                        && c.transfer.maxInFlight == 8 && c.transfer.readAhead == 12 && c.transfer.rangeSize == 8 << 20
-                        && c.transfer.maxBufferMemory == 72 << 20 && c.transfer.tryBaseSeconds == 20
-                        && c.transfer.minRate == 256 << 10 && c.transfer.callTimeoutSeconds == 300),
-                ok(ACCOUNT + KEY + "MaxInFlight=64;ReadAhead=64;RangeSize=65536;MaxBufferMemory=1099511627776;"
-                        + "TryTimeout=3600;MinRate=1;CallTimeout=86400;BlockSize=268435456;MaxTries=1",
-                        c -> c.transfer.maxInFlight == 64 && c.transfer.maxBufferMemory == 1L << 40
-                        && c.transfer.callTimeoutSeconds == 86_400 && c.blockSize == 256 << 20 && c.maxTries == 1),
-                refused(ACCOUNT + KEY + "MaxInFlight=0"), refused(ACCOUNT + KEY + "ReadAhead=65"),
-                refused(ACCOUNT + KEY + "RangeSize=67108865"), refused(ACCOUNT + KEY + "MaxBufferMemory=1048575"),
-                refused(ACCOUNT + KEY + "TryTimeout=3601"), refused(ACCOUNT + KEY + "MinRate=0"),
-                refused(ACCOUNT + KEY + "CallTimeout=x"), refused(ACCOUNT + KEY + "BlockSize=268435457"),
-                refused(ACCOUNT + KEY + "ListLength=yes"), ok("UseDevelopmentStorage=true;listlength=TRUE", c -> c.listLength),
-                ok(ACCOUNT + KEY + "EndpointSuffix=core.chinacloudapi.cn",
+                ok(
+                        ACCOUNT + KEY,
+                        c -> c.accessTier == null
+                                && c.containerName.equals("kq-backup")
+                                && c.blockSize == 8 << 20
+                                && c.maxTries == 4
+                                && !c.listLength
+                                && !c.hasSecretSource()
+                                && c.transfer.maxInFlight == 8
+                                && c.transfer.readAhead == 12
+                                && c.transfer.rangeSize == 8 << 20
+                                && c.transfer.maxBufferMemory == 72 << 20
+                                && c.transfer.tryBaseSeconds == 20
+                                && c.transfer.minRate == 256 << 10
+                                && c.transfer.callTimeoutSeconds == 300),
+                ok(
+                        ACCOUNT + KEY + "MaxInFlight=64;ReadAhead=64;RangeSize=65536;MaxBufferMemory=1099511627776;"
+                                + "TryTimeout=3600;MinRate=1;CallTimeout=86400;BlockSize=268435456;MaxTries=1",
+                        c -> c.transfer.maxInFlight == 64
+                                && c.transfer.maxBufferMemory == 1L << 40
+                                && c.transfer.callTimeoutSeconds == 86_400
+                                && c.blockSize == 256 << 20
+                                && c.maxTries == 1),
+                refused(ACCOUNT + KEY + "MaxInFlight=0"),
+                refused(ACCOUNT + KEY + "ReadAhead=65"),
+                refused(ACCOUNT + KEY + "RangeSize=67108865"),
+                refused(ACCOUNT + KEY + "MaxBufferMemory=1048575"),
+                refused(ACCOUNT + KEY + "TryTimeout=3601"),
+                refused(ACCOUNT + KEY + "MinRate=0"),
+                refused(ACCOUNT + KEY + "CallTimeout=x"),
+                refused(ACCOUNT + KEY + "BlockSize=268435457"),
+                refused(ACCOUNT + KEY + "ListLength=yes"),
+                ok("UseDevelopmentStorage=true;listlength=TRUE", c -> c.listLength),
+                ok(
+                        ACCOUNT + KEY + "EndpointSuffix=core.chinacloudapi.cn",
                         c -> c.serviceConnectionString.contains("EndpointSuffix=core.chinacloudapi.cn")),
                 // The development store only when asked for, and never mixed with an account.
                 ok("UseDevelopmentStorage=TRUE;Container=abc;MaxInFlight=2", c -> c.developmentStore),
-                refused("UseDevelopmentStorage=false"), refused("UseDevelopmentStorage=true;" + ACCOUNT),
-                refused("UseDevelopmentStorage=true;AccountKeyEnv=KQ_KEY"), refused("UseDevelopmentStorage=true;" + SAS),
-                refused("UseDevelopmentStorage=true;Auth=SharedKey"), refused("UseDevelopmentStorage=true;" + TENANT),
+                refused("UseDevelopmentStorage=false"),
+                refused("UseDevelopmentStorage=true;" + ACCOUNT),
+                refused("UseDevelopmentStorage=true;AccountKeyEnv=KQ_KEY"),
+                refused("UseDevelopmentStorage=true;" + SAS),
+                refused("UseDevelopmentStorage=true;Auth=SharedKey"),
+                refused("UseDevelopmentStorage=true;" + TENANT),
                 // One credential, from one source.
-                refused(ACCOUNT + KEY + SAS), refused(ACCOUNT + KEY + "AccountKeyEnv=KQ_KEY"),
+                refused(ACCOUNT + KEY + SAS),
+                refused(ACCOUNT + KEY + "AccountKeyEnv=KQ_KEY"),
                 ok(ACCOUNT + SAS, c -> c.auth == StorageConfig.Auth.SAS && c.sasToken.startsWith("sv=")),
                 ok(ACCOUNT + "SharedAccessSignature=?sp=r&sig=x", c -> c.sasToken.equals("sp=r&sig=x")),
-                refused(ACCOUNT + "SharedAccessSignature=sp=r;sig=x"), refused(ACCOUNT + "Auth=Sas"),
-                refused(ACCOUNT + KEY + "Auth=Sas"), refused("BlobEndpoint=https://h/acct;" + KEY),
-                ok(ACCOUNT + "AccountKeyEnv=KQ_KEY",
+                refused(ACCOUNT + "SharedAccessSignature=sp=r;sig=x"),
+                refused(ACCOUNT + "Auth=Sas"),
+                refused(ACCOUNT + KEY + "Auth=Sas"),
+                refused("BlobEndpoint=https://h/acct;" + KEY),
+                ok(
+                        ACCOUNT + "AccountKeyEnv=KQ_KEY",
                         c -> c.serviceConnectionString.contains(DEV_KEY) && c.hasSecretSource()),
-                refused(ACCOUNT + "AccountKeyEnv=KQ_MISSING"), refused(ACCOUNT + "AccountKeyEnv=KQ_EMPTY"),
-                refused(ACCOUNT + "AccountKeyEnv=KQ_SECRET"), refused(ACCOUNT + "AccountKeyEnv=1BAD"),
+                refused(ACCOUNT + "AccountKeyEnv=KQ_MISSING"),
+                refused(ACCOUNT + "AccountKeyEnv=KQ_EMPTY"),
+                refused(ACCOUNT + "AccountKeyEnv=KQ_SECRET"),
+                refused(ACCOUNT + "AccountKeyEnv=1BAD"),
                 ok(ACCOUNT + "AccountKeyFile=" + keyFile, c -> c.serviceConnectionString.contains(DEV_KEY)),
-                refused(ACCOUNT + "AccountKeyFile=relative/key.txt"), refused(ACCOUNT + "AccountKeyFile=" + empty),
-                refused(ACCOUNT + "AccountKeyFile=" + keyFile + ".missing"), refused(ACCOUNT + "SasEnv=KQ_SECRET"),
+                refused(ACCOUNT + "AccountKeyFile=relative/key.txt"),
+                refused(ACCOUNT + "AccountKeyFile=" + empty),
+                refused(ACCOUNT + "AccountKeyFile=" + keyFile + ".missing"),
+                refused(ACCOUNT + "SasEnv=KQ_SECRET"),
                 refused(ACCOUNT + "SasFile=" + keyFile + ";SasEnv=KQ_KEY"),
                 // Microsoft Entra ID: the items each way needs, and HTTPS only.
-                ok(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT + "ClientSecretEnv=KQ_SECRET",
+                ok(
+                        HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT + "ClientSecretEnv=KQ_SECRET",
                         c -> c.clientSecret.equals("s3cret") && c.tokenEndpoint.startsWith("https://")),
                 refused(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT),
                 refused("BlobEndpoint=http://acct.blob.example.net;Auth=ManagedIdentity"),
                 refused(ACCOUNT + "DefaultEndpointsProtocol=http;Auth=AzureCli"),
-                ok(ACCOUNT + "EndpointSuffix=core.usgovcloudapi.net;Auth=ManagedIdentity;" + CLIENT,
+                ok(
+                        ACCOUNT + "EndpointSuffix=core.usgovcloudapi.net;Auth=ManagedIdentity;" + CLIENT,
                         c -> c.tokenEndpoint.equals("https://acct.blob.core.usgovcloudapi.net")),
                 refused(HTTPS + "Auth=ManagedIdentity;ClientSecretEnv=KQ_SECRET"),
                 refused(HTTPS + "Auth=ClientCertificate;" + TENANT + CLIENT),
-                ok(HTTPS + "Auth=ClientCertificate;" + TENANT + CLIENT + "ClientCertificateFile=" + keyFile,
+                ok(
+                        HTTPS + "Auth=ClientCertificate;" + TENANT + CLIENT + "ClientCertificateFile=" + keyFile,
                         StorageConfig::hasSecretSource),
                 refused(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT + "ClientSecretEnv=KQ_SECRET;ClientSecretFile="
                         + keyFile),
                 ok(HTTPS + "Auth=WorkloadIdentity", c -> c.auth == StorageConfig.Auth.WORKLOAD_IDENTITY),
-                refused(HTTPS + "Auth=AzureCli;" + CLIENT), refused(HTTPS + "Auth=Kerberos"),
+                refused(HTTPS + "Auth=AzureCli;" + CLIENT),
+                refused(HTTPS + "Auth=Kerberos"),
                 refused(HTTPS + KEY + TENANT));
     }
 
@@ -150,7 +199,8 @@ class ConfigurationTest {
         assertEquals("", SasCheck.missing("sv=1&sp=racwdl&sr=c&sig=x"));
         assertEquals("write (w), delete (d)", SasCheck.missing("sv=1&sp=rl&sr=c&sig=x"));
         assertEquals("", SasCheck.missing("sv=1&ss=bf&srt=sco&sp=rwdlac&sig=x"));
-        assertEquals("the blob service (ss=b), container and object resources (srt=co)",
+        assertEquals(
+                "the blob service (ss=b), container and object resources (srt=co)",
                 SasCheck.missing("ss=q&srt=s&sp=rwdl&sig=x"));
         assertEquals("a container scope (sr=c)", SasCheck.missing("sr=b&sp=rwdl&sig=x"));
     }

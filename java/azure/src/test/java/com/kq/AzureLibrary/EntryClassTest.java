@@ -1,8 +1,6 @@
 package com.kq.AzureLibrary;
 
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
+import static org.junit.jupiter.api.Assertions.*;
 
 import java.io.DataInputStream;
 import java.io.File;
@@ -21,8 +19,9 @@ import java.util.TreeMap;
 import java.util.concurrent.TimeUnit;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
-
-import static org.junit.jupiter.api.Assertions.*;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 
 /**
  * The entry class where the library cannot run: it must load, answer every call with NOT_SUPPORTED and say why,
@@ -67,10 +66,15 @@ class EntryClassTest {
     @CsvSource({"true", "false"})
     void everyCallWhereTheLibraryCannotRun(boolean withoutDependencies) throws Exception {
         String classPath = withoutDependencies
-                ? CLASSES + File.pathSeparator + Paths.get("target", "test-classes").toAbsolutePath()
+                ? CLASSES
+                        + File.pathSeparator
+                        + Paths.get("target", "test-classes").toAbsolutePath()
                 : System.getProperty("java.class.path");
-        List<String> command = Arrays.asList(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
-                "-cp", classPath, Probe.class.getName());
+        List<String> command = Arrays.asList(
+                Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
+                "-cp",
+                classPath,
+                Probe.class.getName());
         Process child = new ProcessBuilder(command).start();
         String out = text(child.getInputStream());
         String err = text(child.getErrorStream());
@@ -90,11 +94,11 @@ class EntryClassTest {
         }
         // The library itself answers a call before AzureInit with NOT_INITIALIZED.
         assertEquals(withoutDependencies, !answers.contains("CheckConnectivity NOT_INITIALIZED"), out);
-        List<String> said = err.lines().filter(l -> l.contains("KQ Azure library")).collect(Collectors.toList());
+        List<String> said =
+                err.lines().filter(l -> l.contains("KQ Azure library")).collect(Collectors.toList());
         if (withoutDependencies) {
             assertEquals(1, said.size(), err);
-            assertTrue(said.get(0).contains("could not be loaded (java.lang.ClassNotFoundException: com.azure."),
-                    err);
+            assertTrue(said.get(0).contains("could not be loaded (java.lang.ClassNotFoundException: com.azure."), err);
         } else {
             assertEquals(List.of(), said);
         }
@@ -102,7 +106,8 @@ class EntryClassTest {
 
     static List<Method> publicMethods() {
         return Stream.of(KQAzurePlugInLibrary.class.getMethods())
-                .filter(m -> m.getDeclaringClass() == KQAzurePlugInLibrary.class).collect(Collectors.toList());
+                .filter(m -> m.getDeclaringClass() == KQAzurePlugInLibrary.class)
+                .collect(Collectors.toList());
     }
 
     /** The child: calls every method with zeros, nulls and empty values, and prints "name answer" per call. */
@@ -111,11 +116,13 @@ class EntryClassTest {
             KQAzurePlugInLibrary lib = new KQAzurePlugInLibrary("");
             for (Method m : publicMethods()) {
                 Object[] values = Stream.of(m.getParameterTypes())
-                        .map(t -> t == long.class ? (Object) 77L : t == int.class ? (Object) 0 : null).toArray();
+                        .map(t -> t == long.class ? (Object) 77L : t == int.class ? (Object) 0 : null)
+                        .toArray();
                 String answer;
                 try {
                     Object result = m.invoke(lib, values);
-                    answer = result instanceof Long ? result.toString()
+                    answer = result instanceof Long
+                            ? result.toString()
                             : TestSupport.errorOf(result).getErrorID().name();
                 } catch (Throwable t) {
                     answer = "threw";

@@ -1,5 +1,9 @@
 package com.kq.AzureLibrary;
 
+import static com.kq.AzureLibrary.TestSupport.*;
+import static com.kq.KQCloudPluginInterface.ERRORID.*;
+import static org.junit.jupiter.api.Assertions.*;
+
 import com.azure.core.http.HttpHeaderName;
 import com.azure.core.http.HttpMethod;
 import com.azure.core.http.HttpPipelineCallContext;
@@ -12,13 +16,6 @@ import com.azure.storage.blob.BlobContainerClient;
 import com.azure.storage.blob.BlobServiceClientBuilder;
 import com.azure.storage.blob.specialized.BlockBlobClient;
 import com.kq.KQCloudPluginInterface.CErrorValue;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.ValueSource;
-import reactor.core.publisher.Flux;
-import reactor.core.publisher.Mono;
-
 import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
@@ -37,10 +34,12 @@ import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Function;
 import java.util.function.Predicate;
-
-import static com.kq.AzureLibrary.TestSupport.*;
-import static com.kq.KQCloudPluginInterface.ERRORID.*;
-import static org.junit.jupiter.api.Assertions.*;
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+import reactor.core.publisher.Flux;
+import reactor.core.publisher.Mono;
 
 /**
  * Faults injected inside the JVM, between the library and Azurite: what the data path retries, what spoils a
@@ -67,8 +66,12 @@ class FaultTest {
             hits.incrementAndGet();
             if (action instanceof Integer) {
                 int status = (Integer) action;
-                return Mono.just(new PipelineUnitTest.Answer(status, "Retry-After", "0",
-                        "x-ms-error-code", status == 429 ? "ServerBusy" : status >= 500 ? "InternalError" : "AuthorizationFailure"));
+                return Mono.just(new PipelineUnitTest.Answer(
+                        status,
+                        "Retry-After",
+                        "0",
+                        "x-ms-error-code",
+                        status == 429 ? "ServerBusy" : status >= 500 ? "InternalError" : "AuthorizationFailure"));
             }
             if ("silence".equals(action)) {
                 return Mono.never();
@@ -102,12 +105,15 @@ class FaultTest {
     }
 
     static boolean isBlock(HttpRequest r) {
-        return r.getHttpMethod() == HttpMethod.PUT && r.getUrl().getQuery() != null
-                && r.getUrl().getQuery().contains("comp=block") && !r.getUrl().getQuery().contains("blocklist");
+        return r.getHttpMethod() == HttpMethod.PUT
+                && r.getUrl().getQuery() != null
+                && r.getUrl().getQuery().contains("comp=block")
+                && !r.getUrl().getQuery().contains("blocklist");
     }
 
     static boolean isRangedGet(HttpRequest r) {
-        return r.getHttpMethod() == HttpMethod.GET && r.getHeaders().getValue(HttpHeaderName.fromString("x-ms-range")) != null;
+        return r.getHttpMethod() == HttpMethod.GET
+                && r.getHeaders().getValue(HttpHeaderName.fromString("x-ms-range")) != null;
     }
 
     /** Injects nothing; counts the requests {@code which} picks. */
@@ -209,13 +215,16 @@ class FaultTest {
             ok(lib.WriteObject("damaged", content, content.length, null).errorValue);
         } else {
             BlobContainerClient other = new BlobServiceClientBuilder()
-                    .connectionString(Azurite.shared().connectionString()).buildClient().getBlobContainerClient(box);
+                    .connectionString(Azurite.shared().connectionString())
+                    .buildClient()
+                    .getBlobContainerClient(box);
             other.createIfNotExists();
             BlockBlobClient blob = other.getBlobClient("damaged").getBlockBlobClient();
             List<String> ids = new ArrayList<>();
             for (int off = 0, i = 0; off < content.length; off += 1024 * 1024, i++) {
                 int n = Math.min(1024 * 1024, content.length - off);
-                ids.add(Base64.getEncoder().encodeToString(String.format("other-%04d", i).getBytes(StandardCharsets.UTF_8)));
+                ids.add(Base64.getEncoder()
+                        .encodeToString(String.format("other-%04d", i).getBytes(StandardCharsets.UTF_8)));
                 blob.stageBlock(ids.get(i), BinaryData.fromBytes(Arrays.copyOfRange(content, off, off + n)));
             }
             blob.commitBlockList(ids);
@@ -232,7 +241,8 @@ class FaultTest {
     @Test
     void aSilentServerIsAbandonedAfterTheTryTimeAndTheBlockSentAgain() {
         AtomicInteger blocks = new AtomicInteger();
-        withFaults(new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 1 ? "silence" : null),
+        withFaults(
+                new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 1 ? "silence" : null),
                 "TryTimeout=1;MinRate=1048576");
         byte[] content = data(4, 3 * BLOCK);
         long start = System.nanoTime();
@@ -291,27 +301,34 @@ class FaultTest {
      * replaces the configuration, still returns at once, both calls answer CANCELLED, nothing is committed.
      */
     @ParameterizedTest(name = "{0}")
-    @ValueSource(strings = {"MaxInFlight=2;AzureDeInit", "MaxInFlight=32;MaxBufferMemory=1048576;AzureDeInit",
-            "MaxInFlight=2;AzureInit"})
+    @ValueSource(
+            strings = {
+                "MaxInFlight=2;AzureDeInit",
+                "MaxInFlight=32;MaxBufferMemory=1048576;AzureDeInit",
+                "MaxInFlight=2;AzureInit"
+            })
     void unloadIsPromptWhateverTheHostsThreadsWaitFor(String setting) throws Exception {
         Set<Thread> before = Thread.getAllStackTraces().keySet(); // other tests' libraries have theirs
         long heldBefore = BufferPool.SHARED.used(); // the pool is the process's: other libraries may hold some
         AtomicBoolean silent = new AtomicBoolean();
         String items = setting.substring(0, setting.lastIndexOf(';'));
-        withFaults(new Injector(r -> silent.get() && (isBlock(r) || isRangedGet(r)) ? "silence" : null),
+        withFaults(
+                new Injector(r -> silent.get() && (isBlock(r) || isRangedGet(r)) ? "silence" : null),
                 items + ";ReadAhead=2");
         byte[] stored = data(4, 8 * BLOCK);
         ok(lib.WriteObject("kept", stored, stored.length, null).errorValue); // a real request: HTTP threads exist
-        assertTrue(Thread.getAllStackTraces().keySet().stream()
-                .anyMatch(t -> !before.contains(t) && t.getName().startsWith("kq-azure-http-")), "HTTP threads");
+        assertTrue(
+                Thread.getAllStackTraces().keySet().stream()
+                        .anyMatch(t -> !before.contains(t) && t.getName().startsWith("kq-azure-http-")),
+                "HTTP threads");
         CCreateFnValue reading = lib.OpenObject("kept");
         CCreateFnValue writing = lib.CreateObject("cut");
         silent.set(true);
         byte[] stream = data(5, 40 * BLOCK);
-        CompletableFuture<Object> writer = onItsOwnThread(
-                () -> lib.WriteObject(writing.objHandle, stream, stream.length));
-        CompletableFuture<Object> reader = onItsOwnThread(
-                () -> lib.ReadObject(reading.objHandle, new byte[stored.length], stored.length, 0));
+        CompletableFuture<Object> writer =
+                onItsOwnThread(() -> lib.WriteObject(writing.objHandle, stream, stream.length));
+        CompletableFuture<Object> reader =
+                onItsOwnThread(() -> lib.ReadObject(reading.objHandle, new byte[stored.length], stored.length, 0));
         Thread.sleep(1500); // both are stuck now: the writer on its full window, the reader on silent ranges
         assertFalse(writer.isDone() || reader.isDone(), "the service answers nothing");
 
@@ -324,7 +341,9 @@ class FaultTest {
             lib = null;
         }
         long unload = System.nanoTime() - start;
-        assertTrue(unload < TimeUnit.SECONDS.toNanos(DataPath.CLOSE_WAIT_SECONDS), "unloaded in " + unload / 1000000 + " ms");
+        assertTrue(
+                unload < TimeUnit.SECONDS.toNanos(DataPath.CLOSE_WAIT_SECONDS),
+                "unloaded in " + unload / 1000000 + " ms");
         expect(CANCELLED, errorOf(writer.get(2, TimeUnit.SECONDS)));
         expect(CANCELLED, errorOf(reader.get(2, TimeUnit.SECONDS)));
         KQAzurePlugInLibrary check = init(Azurite.shared().connectionString() + "Container=" + containerName);
@@ -345,7 +364,8 @@ class FaultTest {
                 assertFalse(t.isAlive(), t.getName() + " still runs");
             }
         }
-        assertTrue(BufferPool.SHARED.used() <= heldBefore,
+        assertTrue(
+                BufferPool.SHARED.used() <= heldBefore,
                 () -> "every buffer given back: " + BufferPool.SHARED.used() + " held, " + heldBefore + " before");
     }
 

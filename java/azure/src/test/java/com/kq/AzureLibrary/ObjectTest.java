@@ -1,25 +1,49 @@
 package com.kq.AzureLibrary;
 
-import org.junit.jupiter.api.*;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
+import static com.kq.AzureLibrary.TestSupport.*;
+import static com.kq.KQCloudPluginInterface.ERRORID.*;
+import static org.junit.jupiter.api.Assertions.*;
 
 import java.util.*;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
-
-import static com.kq.AzureLibrary.TestSupport.*;
-import static com.kq.KQCloudPluginInterface.ERRORID.*;
-import static org.junit.jupiter.api.Assertions.*;
+import org.junit.jupiter.api.*;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 
 /** Data and metadata come back exactly as written, through every path, from any thread, only once committed. */
 class ObjectTest {
     private static final int BLOCK = 16 * 1024;
     /** Names Azure forbids or folds (case twins, hyphen, ...), values it refuses, look-alikes of the encoding. */
-    private static final String[] AWKWARD = {"size", "12", "Size", "upper-case twin", "SIZE", "third twin",
-            "Content-Type", "hyphen", "1st", "leading digit", "with space", " leading and trailing blanks ",
-            "ünïcödé", "välüé ✓", "emoji\uD83D\uDE00", "\uD83D\uDE00", "", "empty name", "kq_lookalike",
-            "kqb64:not really encoded", "kq_", "", "tab\tname", "line\nbreak", "_under", "ok"};
+    private static final String[] AWKWARD = {
+        "size",
+        "12",
+        "Size",
+        "upper-case twin",
+        "SIZE",
+        "third twin",
+        "Content-Type",
+        "hyphen",
+        "1st",
+        "leading digit",
+        "with space",
+        " leading and trailing blanks ",
+        "ünïcödé",
+        "välüé ✓",
+        "emoji\uD83D\uDE00",
+        "\uD83D\uDE00",
+        "",
+        "empty name",
+        "kq_lookalike",
+        "kqb64:not really encoded",
+        "kq_",
+        "",
+        "tab\tname",
+        "line\nbreak",
+        "_under",
+        "ok"
+    };
+
     private static final KQAzurePlugInLibrary lib = library(Azurite.shared(), "objects", "BlockSize=" + BLOCK);
 
     @AfterAll
@@ -28,8 +52,18 @@ class ObjectTest {
     }
 
     @ParameterizedTest(name = "{0} bytes in chunks of {1}")
-    @CsvSource({"0, 1000", "1, 1000", "16383, 16383", "16384, 16384", "16385, 16384", "16385, 1000",
-            "32767, 20000", "32768, 32768", "32769, 50000", "49157, 4096"})
+    @CsvSource({
+        "0, 1000",
+        "1, 1000",
+        "16383, 16383",
+        "16384, 16384",
+        "16385, 16384",
+        "16385, 1000",
+        "32767, 20000",
+        "32768, 32768",
+        "32769, 50000",
+        "49157, 4096"
+    })
     void sessionWritesReadBackExactly(int size, int chunk) {
         byte[] content = data(size * 31L + chunk, size);
         writeInChunks(lib, "session/" + size + "-" + chunk, content, chunk);
@@ -174,14 +208,20 @@ class ObjectTest {
         KQAzurePlugInLibrary listing = init(Azurite.shared().connectionString() + "Container="
                 + lib.GetContainerName().accountName + ";ListLength=true");
         try {
-            Map<String, Map<String, String>> want = new TreeMap<>(Map.of("len/forged", Map.of("kq.length", "1", "n", "x"),
-                    "len/empty", Map.of(), "len/blocks", Map.of()));
+            Map<String, Map<String, String>> want = new TreeMap<>(Map.of(
+                    "len/forged", Map.of("kq.length", "1", "n", "x"), "len/empty", Map.of(), "len/blocks", Map.of()));
             assertEquals(want, listed(lib, "len/"), "off by default: the stored metadata only");
-            want = new TreeMap<>(Map.of("len/forged", Map.of("kq.length", "3000", "n", "x"),
-                    "len/empty", Map.of("kq.length", "0"), "len/blocks", Map.of("kq.length", "" + (3 * BLOCK + 5))));
+            want = new TreeMap<>(Map.of(
+                    "len/forged",
+                    Map.of("kq.length", "3000", "n", "x"),
+                    "len/empty",
+                    Map.of("kq.length", "0"),
+                    "len/blocks",
+                    Map.of("kq.length", "" + (3 * BLOCK + 5))));
             assertEquals(want, listed(listing, "len/"));
             for (CObjectSubListElement e : listing.GetObjectSubList("len/").metaDat) {
-                Arrays.stream(e.metaDat).filter(m -> m.szPropertyName.equals("kq.length"))
+                Arrays.stream(e.metaDat)
+                        .filter(m -> m.szPropertyName.equals("kq.length"))
                         .forEach(m -> assertEquals(CPropertyTYPE.INTEGER, m.val.prpType, e.szFileName));
             }
             assertEquals("1", listing.GetObjectMetaData("len/forged", "kq.length").value, "other reads: as stored");
@@ -211,13 +251,18 @@ class ObjectTest {
             expected.forEach((k, v) -> assertEquals(v, lib.GetObjectMetaData(name, k).value, k));
         }
         CObjectSubListElement[] listed = lib.GetObjectSubList("awkward/").metaDat;
-        assertEquals(List.of(expected, expected), Arrays.stream(listed).map(e -> asMap(e.metaDat)).collect(Collectors.toList()));
+        assertEquals(
+                List.of(expected, expected),
+                Arrays.stream(listed).map(e -> asMap(e.metaDat)).collect(Collectors.toList()));
         String[] chosen = {"Size", null, "ünïcödé", "absent"};
-        assertEquals(Map.of("Size", "upper-case twin", "ünïcödé", "välüé ✓"),
+        assertEquals(
+                Map.of("Size", "upper-case twin", "ünïcödé", "välüé ✓"),
                 asMap(lib.ReadObjectByName("awkward/oneshot", new byte[4], 0, 4, chosen).values));
         for (String foreign : new String[] {"kq_1", "kq_a", "kq_aaa", "kq_ab", "kqb64:%%%", "kqb64:/w=="}) {
-            assertEquals(foreign, foreign.startsWith("kq_") ? MetadataCodec.decodeName(foreign)
-                    : MetadataCodec.decodeValue(foreign), "stored by another tool: handed back unchanged");
+            assertEquals(
+                    foreign,
+                    foreign.startsWith("kq_") ? MetadataCodec.decodeName(foreign) : MetadataCodec.decodeValue(foreign),
+                    "stored by another tool: handed back unchanged");
         }
     }
 
@@ -228,8 +273,9 @@ class ObjectTest {
         ok(lib.SetObjectMetaData("meta/set", "new one", ""));
         assertEquals(Map.of("a", "1", "B", "two", "new one", ""), asMap(lib.GetObjectMetaData("meta/set").values));
         expect(METADATA_NOT_FOUND, lib.GetObjectMetaData("meta/set", "b").errorValue);
-        for (CPluginMetaData[] bad : new CPluginMetaData[][] {{new CPluginMetaData("a", "1"), null},
-                {new CPluginMetaData()}, meta("lone\uD800surrogate", "x")}) {
+        for (CPluginMetaData[] bad : new CPluginMetaData[][] {
+            {new CPluginMetaData("a", "1"), null}, {new CPluginMetaData()}, meta("lone\uD800surrogate", "x")
+        }) {
             expect(INVALID_METADATA, lib.WriteObject("meta/bad", data(5, 1), 1, bad).errorValue);
         }
         assertFalse(exists(lib, "meta/bad"), "a refused write stores nothing");

@@ -1,19 +1,15 @@
 package com.kq.AzureLibrary;
 
+import static org.junit.jupiter.api.Assertions.*;
+
+import com.azure.core.exception.HttpResponseException;
 import com.azure.core.http.HttpHeaderName;
 import com.azure.core.http.HttpHeaders;
 import com.azure.core.http.HttpMethod;
 import com.azure.core.http.HttpRequest;
 import com.azure.core.http.HttpResponse;
-import com.azure.core.exception.HttpResponseException;
 import com.azure.core.util.FluxUtil;
 import com.kq.KQCloudPluginInterface.ERRORID;
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
-import reactor.core.publisher.Flux;
-import reactor.core.publisher.Mono;
-
 import java.io.IOException;
 import java.io.InterruptedIOException;
 import java.io.UncheckedIOException;
@@ -34,8 +30,11 @@ import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
-
-import static org.junit.jupiter.api.Assertions.*;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
+import reactor.core.publisher.Flux;
+import reactor.core.publisher.Mono;
 
 /** The data path's pure parts: the buffer budget, the retry and deadline arithmetic, the handles. No emulator. */
 class PipelineUnitTest {
@@ -184,15 +183,16 @@ class PipelineUnitTest {
      */
     @ParameterizedTest(name = "{0}")
     @CsvSource({
-            "nothing measured yet: a small start,            -1,  -1, 0, 12, 2",
-            "each wait before any measure grows the start,   -1,  -1, 3, 12, 6",
-            "a slow reader holds only what it needs,         10, 100, 0, 12, 2",
-            "a fast reader over a far link: rate x delay,   100, 500, 0, 12, 7",
-            "a reader still waiting gets more,              100, 500, 3, 12, 11",
-            "never past the cap,                            400, 900, 4, 12, 12",
-            "the cap holds before any measure too,           -1,  -1, 9,  3, 3"})
-    void readAheadCoversTheLinksBandwidthTimesDelay(String what, int mbPerS, int fetchMs, int waits, int most,
-                                                   int expected) {
+        "nothing measured yet: a small start,            -1,  -1, 0, 12, 2",
+        "each wait before any measure grows the start,   -1,  -1, 3, 12, 6",
+        "a slow reader holds only what it needs,         10, 100, 0, 12, 2",
+        "a fast reader over a far link: rate x delay,   100, 500, 0, 12, 7",
+        "a reader still waiting gets more,              100, 500, 3, 12, 11",
+        "never past the cap,                            400, 900, 4, 12, 12",
+        "the cap holds before any measure too,           -1,  -1, 9,  3, 3"
+    })
+    void readAheadCoversTheLinksBandwidthTimesDelay(
+            String what, int mbPerS, int fetchMs, int waits, int most, int expected) {
         ReadAhead.Window w = new ReadAhead.Window(most);
         if (mbPerS >= 0) {
             w.fetched(fetchMs * 1_000_000L);
@@ -206,8 +206,21 @@ class PipelineUnitTest {
     }
 
     @ParameterizedTest(name = "{0}")
-    @CsvSource({"500, true", "502, true", "503, true", "429, true", "408, true", "501, false", "505, false",
-            "400, false", "403, false", "404, false", "409, false", "412, false", "416, false"})
+    @CsvSource({
+        "500, true",
+        "502, true",
+        "503, true",
+        "429, true",
+        "408, true",
+        "501, false",
+        "505, false",
+        "400, false",
+        "403, false",
+        "404, false",
+        "409, false",
+        "412, false",
+        "416, false"
+    })
     void whichAnswersAreRetried(int status, boolean retried) {
         assertEquals(retried, RetryPolicy.retryable(failure(status)));
     }
@@ -217,18 +230,19 @@ class PipelineUnitTest {
         assertTrue(RetryPolicy.retryable(new IllegalStateException(new ConnectException("refused"))));
         assertTrue(RetryPolicy.retryable(new TimeoutException()));
         // OkHttp's time limits as the SDK hands them on: socket limits, and the call limit of a trickling server.
-        for (Throwable timedOut : new Throwable[] {new SocketTimeoutException("Read timed out"),
-                new UncheckedIOException(new InterruptedIOException("timeout")),
-                new IllegalStateException(new IOException("canceled",
-                        new SocketTimeoutException("connect timed out")))}) {
+        for (Throwable timedOut : new Throwable[] {
+            new SocketTimeoutException("Read timed out"),
+            new UncheckedIOException(new InterruptedIOException("timeout")),
+            new IllegalStateException(new IOException("canceled", new SocketTimeoutException("connect timed out")))
+        }) {
             assertEquals(ERRORID.TIMEOUT, ErrorMapper.classify(timedOut), timedOut.toString());
             assertTrue(RetryPolicy.retryable(timedOut), timedOut.toString());
         }
         assertTrue(RetryPolicy.retryable(StorageFailure.of(ERRORID.INTEGRITY_ERROR)));
         assertFalse(RetryPolicy.retryable(StorageFailure.of(ERRORID.PRECONDITION_FAILED)));
         // How the SDK reports a listing it cannot parse: the service answered, so not a network failure to retry.
-        RuntimeException unparsed = new RuntimeException(new IOException(
-                new javax.xml.stream.XMLStreamException("Illegal XML character (0xffff)")));
+        RuntimeException unparsed = new RuntimeException(
+                new IOException(new javax.xml.stream.XMLStreamException("Illegal XML character (0xffff)")));
         assertEquals(ERRORID.FAILURE, ErrorMapper.classify(unparsed));
         assertFalse(RetryPolicy.retryable(unparsed));
         assertEquals(Duration.ofSeconds(3), RetryPolicy.retryAfter(failure(503, "Retry-After", "3")));
@@ -262,8 +276,10 @@ class PipelineUnitTest {
     void aTryEndsAtItsTimeOrAtOnceWhenTheDataPathStops() throws Exception {
         Set<CompletableFuture<?>> live = ConcurrentHashMap.newKeySet();
         AtomicBoolean cancelled = new AtomicBoolean();
-        assertThrows(TimeoutException.class, () -> DataPath.await(
-                Mono.never().doOnCancel(() -> cancelled.set(true)), Duration.ofMillis(50), live, () -> false));
+        assertThrows(
+                TimeoutException.class,
+                () -> DataPath.await(
+                        Mono.never().doOnCancel(() -> cancelled.set(true)), Duration.ofMillis(50), live, () -> false));
         assertTrue(cancelled.get(), "a try past its time is cancelled, which closes its connection");
 
         CompletableFuture<Object> caller = TestSupport.onItsOwnThread(() -> {
@@ -280,8 +296,13 @@ class PipelineUnitTest {
         live.forEach(f -> f.cancel(true)); // what stopping the data path does to the tries of every thread
         ExecutionException stopped = assertThrows(ExecutionException.class, () -> caller.get(2, TimeUnit.SECONDS));
         assertEquals(ERRORID.CANCELLED, ErrorMapper.classify(stopped.getCause()));
-        assertEquals(ERRORID.CANCELLED, assertThrows(StorageFailure.class,
-                () -> DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> true)).id, "made after the stop");
+        assertEquals(
+                ERRORID.CANCELLED,
+                assertThrows(
+                                StorageFailure.class,
+                                () -> DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> true))
+                        .id,
+                "made after the stop");
         assertTrue(live.isEmpty(), "no try is left registered");
     }
 
@@ -293,11 +314,16 @@ class PipelineUnitTest {
 
         FakeClock clock = new FakeClock();
         List<Duration> limits = new ArrayList<>();
-        RuntimeException timedOut = assertThrows(RuntimeException.class, () -> policy.run(8L * 1024 * 1024, t -> {
-            limits.add(t);
-            clock.now += t.toNanos(); // each try hangs for all it is given
-            throw new TimeoutException();
-        }, clock));
+        RuntimeException timedOut = assertThrows(
+                RuntimeException.class,
+                () -> policy.run(
+                        8L * 1024 * 1024,
+                        t -> {
+                            limits.add(t);
+                            clock.now += t.toNanos(); // each try hangs for all it is given
+                            throw new TimeoutException();
+                        },
+                        clock));
         long total = clock.now;
         assertTrue(total <= Duration.ofSeconds(30).toNanos(), "ended by the deadline: " + total);
         assertTrue(limits.size() >= 2, "tried again after a time-out");
@@ -305,28 +331,45 @@ class PipelineUnitTest {
 
         FakeClock busy = new FakeClock();
         AtomicInteger tries = new AtomicInteger();
-        assertEquals("done", policy.run(10, t -> {
-            if (tries.incrementAndGet() < 3) {
-                throw failure(429, "Retry-After", "2");
-            }
-            return "done";
-        }, busy));
+        assertEquals(
+                "done",
+                policy.run(
+                        10,
+                        t -> {
+                            if (tries.incrementAndGet() < 3) {
+                                throw failure(429, "Retry-After", "2");
+                            }
+                            return "done";
+                        },
+                        busy));
         assertEquals(List.of(Duration.ofSeconds(2), Duration.ofSeconds(2)), busy.sleeps, "the service's pause");
 
         AtomicInteger once = new AtomicInteger();
-        assertThrows(HttpResponseException.class, () -> policy.run(10, t -> {
-            once.incrementAndGet();
-            throw failure(403);
-        }, new FakeClock()));
+        assertThrows(
+                HttpResponseException.class,
+                () -> policy.run(
+                        10,
+                        t -> {
+                            once.incrementAndGet();
+                            throw failure(403);
+                        },
+                        new FakeClock()));
         assertEquals(1, once.get(), "a refusal is the answer, not retried");
 
         // A refusal of a replaced key is tried again; when tries run out the refusal itself is the answer.
         AtomicInteger stale = new AtomicInteger();
         HttpResponseException refusal = failure(403);
-        assertSame(refusal, assertThrows(HttpResponseException.class, () -> policy.run(10, t -> {
-            stale.incrementAndGet();
-            throw new RetryPolicy.StaleCredentials(refusal);
-        }, new FakeClock())));
+        assertSame(
+                refusal,
+                assertThrows(
+                        HttpResponseException.class,
+                        () -> policy.run(
+                                10,
+                                t -> {
+                                    stale.incrementAndGet();
+                                    throw new RetryPolicy.StaleCredentials(refusal);
+                                },
+                                new FakeClock())));
         assertTrue(stale.get() > 1, "tried again: " + stale.get());
     }
 

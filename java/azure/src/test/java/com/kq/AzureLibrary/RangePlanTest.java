@@ -1,10 +1,8 @@
 package com.kq.AzureLibrary;
 
-import com.azure.storage.blob.models.Block;
-import org.junit.jupiter.api.Test;
-import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
+import static org.junit.jupiter.api.Assertions.*;
 
+import com.azure.storage.blob.models.Block;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
@@ -14,8 +12,9 @@ import java.util.List;
 import java.util.Random;
 import java.util.StringJoiner;
 import java.util.zip.CRC32C;
-
-import static org.junit.jupiter.api.Assertions.*;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 
 /** How streaming reads cut an object, and the block sums that check whole-block ranges; no emulator needed. */
 class RangePlanTest {
@@ -34,7 +33,9 @@ class RangePlanTest {
     }
 
     private static int[] sizes(String list) {
-        return list.isEmpty() ? new int[0] : Arrays.stream(list.split(" ")).mapToInt(Integer::parseInt).toArray();
+        return list.isEmpty()
+                ? new int[0]
+                : Arrays.stream(list.split(" ")).mapToInt(Integer::parseInt).toArray();
     }
 
     /** The ranges as "start+length", with "s" when the blocks' sums check them. */
@@ -50,16 +51,18 @@ class RangePlanTest {
     }
 
     @ParameterizedTest(name = "blocks [{0}] from {1}")
-    @CsvSource(delimiter = '|', value = {
-            // runs of whole blocks up to 8 bytes; pieces of 4 without a layout and within a larger block
-            "           | -1 | 0+4 4+4 8+2",
-            "8 2        |  0 | 0+8s 8+2s",
-            "2 2 2 2 2  |  0 | 0+8s 8+2s",
-            "3 3 3 1    |  5 | 0+4 4+2 6+4s",
-            "20 4       |  0 | 0+4 4+4 8+4 12+4 16+4 20+4s",
-            "9 4 4      |  0 | 0+4 4+4 8+1 9+8s",
-            "5 5        |  6 | 0+4 4+4 8+2",
-    })
+    @CsvSource(
+            delimiter = '|',
+            value = {
+                // runs of whole blocks up to 8 bytes; pieces of 4 without a layout and within a larger block
+                "           | -1 | 0+4 4+4 8+2",
+                "8 2        |  0 | 0+8s 8+2s",
+                "2 2 2 2 2  |  0 | 0+8s 8+2s",
+                "3 3 3 1    |  5 | 0+4 4+2 6+4s",
+                "20 4       |  0 | 0+4 4+4 8+4 12+4 16+4 20+4s",
+                "9 4 4      |  0 | 0+4 4+4 8+1 9+8s",
+                "5 5        |  6 | 0+4 4+4 8+2",
+            })
     void cutsTheObjectIntoRanges(String blocks, long adoptFrom, String expected) {
         int[] sizes = sizes(blocks == null ? "" : blocks.trim());
         long length = sizes.length == 0 ? 10 : Arrays.stream(sizes).sum();
@@ -78,22 +81,30 @@ class RangePlanTest {
         assertNull(BlockLayout.of(staged(content, 10, 20), 31), "sizes that do not make up the object");
         assertNull(BlockLayout.of(List.of(), 0));
         List<Block> mixed = staged(content, 10, 20);
-        mixed.set(1, new Block().setName(Base64.getEncoder().encodeToString(new byte[BlockLayout.ID_BYTES]))
-                .setSizeLong(20));
+        mixed.set(
+                1,
+                new Block()
+                        .setName(Base64.getEncoder().encodeToString(new byte[BlockLayout.ID_BYTES]))
+                        .setSizeLong(20));
         assertNull(BlockLayout.of(mixed, 30), "another tool's block among them");
         mixed.set(1, new Block().setName("not base64 !").setSizeLong(20));
         assertNull(BlockLayout.of(mixed, 30));
         // Ids of the older form (salt, then the index as a long) whose salt happens to begin like the tag.
         List<Block> older = new ArrayList<>();
         for (int i = 0; i < 2; i++) {
-            byte[] raw = ByteBuffer.allocate(BlockLayout.ID_BYTES).put(new byte[] {'k', 'q', 9, 9, 9, 9, 9, 9})
-                    .putLong(i).array();
-            older.add(new Block().setName(Base64.getEncoder().encodeToString(raw)).setSizeLong(15));
+            byte[] raw = ByteBuffer.allocate(BlockLayout.ID_BYTES)
+                    .put(new byte[] {'k', 'q', 9, 9, 9, 9, 9, 9})
+                    .putLong(i)
+                    .array();
+            older.add(
+                    new Block().setName(Base64.getEncoder().encodeToString(raw)).setSizeLong(15));
         }
         assertNull(BlockLayout.of(older, 30));
         assertEquals(0xFFFFFFFFL, BlockLayout.sumOf(BlockLayout.blockId(SALT, 7, 0xFFFFFFFFL), 7));
         assertEquals(-1, BlockLayout.sumOf(BlockLayout.blockId(SALT, 7, 1), 6), "a block out of its place");
-        assertEquals(16, Base64.getDecoder().decode(BlockLayout.blockId(SALT, 0, 0)).length,
+        assertEquals(
+                16,
+                Base64.getDecoder().decode(BlockLayout.blockId(SALT, 0, 0)).length,
                 "the service refuses a new id length while uncommitted blocks of the old length wait on the blob");
     }
 

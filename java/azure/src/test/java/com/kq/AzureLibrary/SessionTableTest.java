@@ -1,16 +1,15 @@
 package com.kq.AzureLibrary;
 
-import org.junit.jupiter.api.AfterAll;
-import org.junit.jupiter.api.Test;
-
-import java.util.ArrayList;
-import java.util.List;
-import java.util.Map;
-
 import static com.kq.AzureLibrary.TestSupport.answer;
 import static com.kq.AzureLibrary.TestSupport.eightAtOnce;
 import static com.kq.KQCloudPluginInterface.ERRORID.*;
 import static org.junit.jupiter.api.Assertions.*;
+
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.Test;
 
 /** Handles, names and their sessions, under contention. No emulator: the sessions never send anything. */
 class SessionTableTest {
@@ -34,7 +33,7 @@ class SessionTableTest {
 
     @Test
     void racingWritersOfOneNameGetOneSessionAndRacingClosesOneSession() throws Exception {
-        SessionTable table = new SessionTable(() -> { });
+        SessionTable table = new SessionTable(() -> {});
         List<Object> opened = eightAtOnce(t -> table.addWriter(writer("race")));
         List<Object> won = new ArrayList<>(opened);
         won.removeIf(o -> o == HANDLE_IN_USE);
@@ -47,7 +46,7 @@ class SessionTableTest {
 
     @Test
     void whatAStringMeans() {
-        SessionTable table = new SessionTable(() -> { });
+        SessionTable table = new SessionTable(() -> {});
         WriteSession w = table.addWriter(writer("w/obj"));
         ReadSession r = reader("r/obj");
         table.addReader(r);
@@ -57,7 +56,8 @@ class SessionTableTest {
         Object[][] rows = { // string, sessionOf, objectName
             {w.handle(), w, "w/obj"}, {r.handle(), r, "r/obj"}, {closed, INVALID_HANDLE, INVALID_HANDLE},
             {"plain/name", null, "plain/name"}, {neverIssued, null, neverIssued}, {"bad\\", null, INVALID_NAME},
-            {null, null, INVALID_ARGUMENT}};
+            {null, null, INVALID_ARGUMENT}
+        };
         for (Object[] row : rows) {
             String text = (String) row[0];
             if (text != null) {
@@ -78,7 +78,7 @@ class SessionTableTest {
 
     @Test
     void discardingEndsSessionsForGood() {
-        SessionTable table = new SessionTable(() -> { });
+        SessionTable table = new SessionTable(() -> {});
         WriteSession cached = table.addWriter(writer("cached"));
         table.discardWriter("cached");
         assertEquals(OBJECT_NOT_FOUND, answer(() -> table.discardWriter("cached")));

@@ -1,8 +1,9 @@
 package com.kq.AzureLibrary;
 
+import static org.junit.jupiter.api.Assertions.assertEquals;
+
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
-
 import java.io.*;
 import java.net.InetAddress;
 import java.net.ServerSocket;
@@ -15,8 +16,6 @@ import java.util.function.Supplier;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-
 /** Shared helpers of the library tests, and the Azurite they run against. */
 final class TestSupport {
     /**
@@ -26,13 +25,15 @@ final class TestSupport {
      */
     static <T> CompletableFuture<T> onItsOwnThread(Supplier<T> call) {
         CompletableFuture<T> result = new CompletableFuture<>();
-        Thread t = new Thread(() -> {
-            try {
-                result.complete(call.get());
-            } catch (Throwable e) {
-                result.completeExceptionally(e);
-            }
-        }, "host-call");
+        Thread t = new Thread(
+                () -> {
+                    try {
+                        result.complete(call.get());
+                    } catch (Throwable e) {
+                        result.completeExceptionally(e);
+                    }
+                },
+                "host-call");
         t.setDaemon(true);
         t.start();
         return result;
@@ -96,12 +97,14 @@ final class TestSupport {
 
         private Azurite script(String name, Map<String, String> env, String... options) {
             Path state = Path.of(System.getProperty("java.io.tmpdir"), "kq-azurite-tests");
-            Path script = Path.of(System.getProperty("kq.repoRoot", "../.."), "scripts", name).toAbsolutePath();
+            Path script = Path.of(System.getProperty("kq.repoRoot", "../.."), "scripts", name)
+                    .toAbsolutePath();
             try {
                 Path log = Files.createDirectories(state).resolve("script-" + port + ".log");
                 List<String> command = new ArrayList<>(List.of("bash", script.toString()));
                 command.addAll(List.of(options));
-                ProcessBuilder pb = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(log.toFile());
+                ProcessBuilder pb =
+                        new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(log.toFile());
                 pb.environment().putAll(Map.of("AZURITE_BLOB_PORT", "" + port, "AZURITE_STATE_DIR", state.toString()));
                 pb.environment().putAll(env);
                 Process process = pb.start();
@@ -134,7 +137,8 @@ final class TestSupport {
     /** The error of any answer: a CErrorValue itself or the errorValue field of a result. */
     static CErrorValue errorOf(Object result) {
         try {
-            return result instanceof CErrorValue ? (CErrorValue) result
+            return result instanceof CErrorValue
+                    ? (CErrorValue) result
                     : (CErrorValue) result.getClass().getField("errorValue").get(result);
         } catch (ReflectiveOperationException e) {
             throw new AssertionError(result + " carries no error", e);
@@ -156,10 +160,15 @@ final class TestSupport {
         CyclicBarrier start = new CyclicBarrier(8);
         try {
             List<Object> out = new ArrayList<>();
-            for (Future<Object> f : pool.invokeAll(IntStream.range(0, 8).<Callable<Object>>mapToObj(t -> () -> {
-                start.await();
-                return answer(() -> task.apply(t));
-            }).collect(Collectors.toList()), 120, TimeUnit.SECONDS)) {
+            for (Future<Object> f : pool.invokeAll(
+                    IntStream.range(0, 8)
+                            .<Callable<Object>>mapToObj(t -> () -> {
+                                start.await();
+                                return answer(() -> task.apply(t));
+                            })
+                            .collect(Collectors.toList()),
+                    120,
+                    TimeUnit.SECONDS)) {
                 out.add(f.get());
             }
             return out;

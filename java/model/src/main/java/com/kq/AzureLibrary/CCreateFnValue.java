@@ -7,8 +7,7 @@ public class CCreateFnValue {
     public CErrorValue errorValue;
     public String objHandle;
 
-    public CCreateFnValue() {
-    }
+    public CCreateFnValue() {}
 
     public CCreateFnValue(CErrorValue errorValue, String objHandle) {
         this.errorValue = errorValue;

@@ -7,8 +7,7 @@ public class CGObjectMetaDataFnValue {
     public CErrorValue errorValue;
     public CPluginMetaData[] values;
 
-    public CGObjectMetaDataFnValue() {
-    }
+    public CGObjectMetaDataFnValue() {}
 
     public CGObjectMetaDataFnValue(CErrorValue errorValue, CPluginMetaData[] values) {
         this.errorValue = errorValue;

@@ -12,10 +12,16 @@ public class CGetAccountInfoFnValue {
     public long usedSizeInByteTotal;
     public long remainedSizeInByteTotal;
 
-    public CGetAccountInfoFnValue() {
-    }
+    public CGetAccountInfoFnValue() {}
 
-    public CGetAccountInfoFnValue(CErrorValue errorValue, String accountIndentity, String accountType, String displayName, String emailAddress, long usedSizeInByteTotal, long remainedSizeInByteTotal) {
+    public CGetAccountInfoFnValue(
+            CErrorValue errorValue,
+            String accountIndentity,
+            String accountType,
+            String displayName,
+            String emailAddress,
+            long usedSizeInByteTotal,
+            long remainedSizeInByteTotal) {
         this.errorValue = errorValue;
         this.accountIndentity = accountIndentity;
         this.accountType = accountType;

@@ -7,8 +7,7 @@ public class CGetAccountSizeValue {
     public CErrorValue errorValue;
     public long size;
 
-    public CGetAccountSizeValue() {
-    }
+    public CGetAccountSizeValue() {}
 
     public CGetAccountSizeValue(CErrorValue errorValue, long size) {
         this.errorValue = errorValue;

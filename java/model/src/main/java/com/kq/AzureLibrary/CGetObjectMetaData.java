@@ -7,8 +7,7 @@ public class CGetObjectMetaData {
     public CErrorValue errorValue;
     public String value;
 
-    public CGetObjectMetaData() {
-    }
+    public CGetObjectMetaData() {}
 
     public CGetObjectMetaData(CErrorValue errorValue, String value) {
         this.errorValue = errorValue;

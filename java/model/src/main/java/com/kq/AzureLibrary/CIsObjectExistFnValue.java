@@ -7,8 +7,7 @@ public class CIsObjectExistFnValue {
     public CErrorValue errorValue;
     public boolean isExist;
 
-    public CIsObjectExistFnValue() {
-    }
+    public CIsObjectExistFnValue() {}
 
     public CIsObjectExistFnValue(CErrorValue errorValue, boolean isExist) {
         this.errorValue = errorValue;

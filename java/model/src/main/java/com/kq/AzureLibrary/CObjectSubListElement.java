@@ -5,8 +5,7 @@ public class CObjectSubListElement {
     public String szFileName;
     public CPluginMetaData[] metaDat;
 
-    public CObjectSubListElement() {
-    }
+    public CObjectSubListElement() {}
 
     public CObjectSubListElement(String szFileName, CPluginMetaData[] metaDat) {
         this.szFileName = szFileName;

@@ -5,8 +5,7 @@ public class CPluginValue {
     public String szProperty;
     public CPropertyTYPE prpType = CPropertyTYPE.STRING;
 
-    public CPluginValue() {
-    }
+    public CPluginValue() {}
 
     public CPluginValue(String szProperty, CPropertyTYPE prpType) {
         this.szProperty = szProperty;

@@ -8,8 +8,7 @@ public class CRObjectByNameFnValue {
     public CPluginMetaData[] values;
     public long bytesRead;
 
-    public CRObjectByNameFnValue() {
-    }
+    public CRObjectByNameFnValue() {}
 
     public CRObjectByNameFnValue(CErrorValue errorValue, CPluginMetaData[] values, long bytesRead) {
         this.errorValue = errorValue;

@@ -7,8 +7,7 @@ public class CReadObjectFnValue {
     public CErrorValue errorValue;
     public long sizeRead;
 
-    public CReadObjectFnValue() {
-    }
+    public CReadObjectFnValue() {}
 
     public CReadObjectFnValue(CErrorValue errorValue, long sizeRead) {
         this.errorValue = errorValue;

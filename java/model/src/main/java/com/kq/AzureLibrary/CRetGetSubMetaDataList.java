@@ -7,8 +7,7 @@ public class CRetGetSubMetaDataList {
     public CErrorValue errorValue;
     public CObjectSubListElement[] metaDat;
 
-    public CRetGetSubMetaDataList() {
-    }
+    public CRetGetSubMetaDataList() {}
 
     public CRetGetSubMetaDataList(CErrorValue errorValue, CObjectSubListElement[] metaDat) {
         this.errorValue = errorValue;

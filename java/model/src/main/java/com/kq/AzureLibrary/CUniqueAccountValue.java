@@ -7,8 +7,7 @@ public class CUniqueAccountValue {
     public CErrorValue errorValue;
     public String accountName;
 
-    public CUniqueAccountValue() {
-    }
+    public CUniqueAccountValue() {}
 
     public CUniqueAccountValue(CErrorValue errorValue, String accountName) {
         this.errorValue = errorValue;

@@ -7,8 +7,7 @@ public class CWObjectHandleFnValue {
     public CErrorValue errorValue;
     public String objHandle;
 
-    public CWObjectHandleFnValue() {
-    }
+    public CWObjectHandleFnValue() {}
 
     public CWObjectHandleFnValue(CErrorValue errorValue, String objHandle) {
         this.errorValue = errorValue;

@@ -4,8 +4,7 @@ package com.kq.AzureLibrary;
 public class KQAzureContainer {
     public String containerName;
 
-    public KQAzureContainer() {
-    }
+    public KQAzureContainer() {}
 
     public KQAzureContainer(String containerName) {
         this.containerName = containerName;

@@ -7,8 +7,7 @@ public class KQListContainers {
     public CErrorValue errorValue;
     public KQAzureContainer[] containers;
 
-    public KQListContainers() {
-    }
+    public KQListContainers() {}
 
     public KQListContainers(CErrorValue errorValue, KQAzureContainer[] containers) {
         this.errorValue = errorValue;

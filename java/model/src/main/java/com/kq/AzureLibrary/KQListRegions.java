@@ -7,8 +7,7 @@ public class KQListRegions {
     public CErrorValue errorValue;
     public String[] regionsList;
 
-    public KQListRegions() {
-    }
+    public KQListRegions() {}
 
     public KQListRegions(CErrorValue errorValue, String[] regionsList) {
         this.errorValue = errorValue;

@@ -7,8 +7,7 @@ public class CArrayOfString {
     public CErrorValue errorValue;
     public String[] arrayOfString;
 
-    public CArrayOfString() {
-    }
+    public CArrayOfString() {}
 
     public CArrayOfString(CErrorValue errorValue, String[] arrayOfString) {
         this.errorValue = errorValue;

@@ -7,8 +7,7 @@ public class CInt {
     public int value;
     public CErrorValue errorValue;
 
-    public CInt() {
-    }
+    public CInt() {}
 
     public CInt(int value, CErrorValue errorValue) {
         this.value = value;

@@ -7,8 +7,7 @@ public class CString {
     public CErrorValue errorValue;
     public String value;
 
-    public CString() {
-    }
+    public CString() {}
 
     public CString(CErrorValue errorValue, String value) {
         this.errorValue = errorValue;
