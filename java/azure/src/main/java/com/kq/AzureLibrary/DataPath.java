@@ -25,7 +25,6 @@ import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
 import java.time.Duration;
 import java.util.ArrayList;
-import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
 import java.util.Map;
@@ -478,53 +477,25 @@ final class DataPath implements AutoCloseable {
         boolean withMd5 = sums == null && count <= MD5_RANGE_LIMIT;
         DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
         return requests(count, timeout -> {
-            int[] filled = {0};
-            // Hashed as the pieces arrive, while they are still in the cache, so the check adds no pass of its own.
-            MessageDigest digest = withMd5 ? newMd5() : null;
-            BlockLayout.Check check = sums == null ? null : sums.get();
-            // The body may go on arriving on a client thread after the try has ended (timed out, cancelled, failed),
-            // when the target may already be a pool buffer lent to another range. Every copy holds this lock and
-            // the try sets it ended on its way out, so no byte of an ended try lands in the target.
-            boolean[] ended = {false};
+            RangeTarget into =
+                    new RangeTarget(target, at, count, withMd5 ? newMd5() : null, sums == null ? null : sums.get());
             Mono<BlobDownloadHeaders> request = blob(blobName)
                     .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
-                    .flatMap((BlobDownloadAsyncResponse r) -> r.getValue()
-                            .doOnNext(bb -> {
-                                synchronized (ended) {
-                                    if (ended[0]) {
-                                        throw new CancellationException("the try has ended");
-                                    }
-                                    int n = bb.remaining();
-                                    if (n > count - filled[0]) {
-                                        throw new IllegalStateException("more data than requested");
-                                    }
-                                    bb.get(target, at + filled[0], n);
-                                    if (digest != null) {
-                                        digest.update(target, at + filled[0], n);
-                                    }
-                                    if (check != null) {
-                                        check.update(target, at + filled[0], n);
-                                    }
-                                    filled[0] += n;
-                                }
-                            })
-                            .then(Mono.just(r.getDeserializedHeaders())));
+                    .flatMap((BlobDownloadAsyncResponse r) ->
+                            r.writeValueToAsync(into, null).then(Mono.just(r.getDeserializedHeaders())));
             BlobDownloadHeaders headers;
             try {
                 headers = await(request, timeout);
             } finally {
-                synchronized (ended) {
-                    ended[0] = true;
-                }
+                into.end();
             }
             byte[] expected = headers.getContentMd5();
-            if ((digest != null && expected != null && !Arrays.equals(expected, digest.digest()))
-                    || (check != null && !check.passed())) {
+            if (!into.passed(expected)) {
                 throw StorageFailure.of(ERRORID.INTEGRITY_ERROR); // damaged on the way: fetched again
             }
             Map<String, String> metadata = headers.getMetadata();
             return new RangeInfo(
-                    filled[0],
+                    into.filled(),
                     headers.getETag(),
                     metadata == null ? Collections.<String, String>emptyMap() : metadata,
                     lengthOf(headers.getContentRange()));

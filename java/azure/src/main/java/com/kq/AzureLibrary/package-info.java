@@ -28,6 +28,7 @@
  *   DataPath              stage, upload, commit, ranged read, each under RetryPolicy; the workers
  *   ReadAhead             a read session's ranges fetched ahead while it streams
  *   RangePlan             how a stream cuts an object into ranges
+ *   RangeTarget           where one try of a ranged read lands, checked as it arrives
  *   BlockLayout           where committed blocks lie and their CRC32C: whole-block ranges checked
  *   BufferPool            the process-wide budget of write-behind and read-ahead buffers
  * Control path

@@ -9,6 +9,7 @@ import com.azure.core.http.HttpMethod;
 import com.azure.core.http.HttpRequest;
 import com.azure.core.http.HttpResponse;
 import com.azure.core.util.FluxUtil;
+import com.azure.core.util.io.IOUtils;
 import com.kq.KQCloudPluginInterface.ERRORID;
 import java.io.IOException;
 import java.io.InterruptedIOException;
@@ -16,13 +17,17 @@ import java.io.UncheckedIOException;
 import java.net.ConnectException;
 import java.net.SocketTimeoutException;
 import java.nio.ByteBuffer;
+import java.nio.channels.ReadableByteChannel;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
 import java.time.Duration;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.HashSet;
 import java.util.List;
+import java.util.Random;
 import java.util.Set;
+import java.util.concurrent.CancellationException;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.ConcurrentHashMap;
 import java.util.concurrent.ExecutionException;
@@ -371,6 +376,52 @@ class PipelineUnitTest {
                                 },
                                 new FakeClock())));
         assertTrue(stale.get() > 1, "tried again: " + stale.get());
+    }
+
+    /** A body of {@code bytes}, one byte a read: the most writes a body can cost. */
+    private static ReadableByteChannel oneByteAtATime(byte[] bytes) {
+        return new ReadableByteChannel() {
+            private int at;
+
+            @Override
+            public int read(ByteBuffer dst) {
+                if (at == bytes.length) {
+                    return -1;
+                }
+                dst.put(bytes[at++]);
+                return 1;
+            }
+
+            @Override
+            public boolean isOpen() {
+                return true;
+            }
+
+            @Override
+            public void close() {}
+        };
+    }
+
+    @Test
+    void aRangeTargetTakesABodyOfAnyLengthAtAConstantStackDepthAndNothingPastItsRangeOrItsTry() {
+        byte[] body = new byte[300_000];
+        new Random(7).nextBytes(body);
+        byte[] target = new byte[body.length + 2];
+        RangeTarget into = new RangeTarget(target, 2, body.length, null, null);
+        // Completions nested one per write would overflow the stack long before 300,000 of them.
+        IOUtils.transferAsync(oneByteAtATime(body), into, (long) body.length).block(Duration.ofSeconds(60));
+        assertEquals(body.length, into.filled());
+        assertArrayEquals(body, Arrays.copyOfRange(target, 2, target.length));
+
+        RangeTarget full = new RangeTarget(new byte[4], 0, 4, null, null);
+        assertThrows(
+                IllegalStateException.class,
+                () -> IOUtils.transferAsync(oneByteAtATime(new byte[5]), full).block(Duration.ofSeconds(10)));
+        into.end();
+        assertThrows(
+                CancellationException.class,
+                () -> IOUtils.transferAsync(oneByteAtATime(new byte[1]), into).block(Duration.ofSeconds(10)));
+        assertEquals(body.length, into.filled());
     }
 
     @Test
