@@ -95,6 +95,18 @@ EOF
 }
 
 requests_now() { grep -c 'RequestMethod=' "$work/requests.log" || true; }
+# Azurite writes its debug log behind the answers (thousands of lines behind after a burst of deletions): the
+# count once two readings half a second apart agree, at most 15 s later.
+settled_requests() {
+    local now last=-1 i
+    for i in $(seq 1 30); do
+        now=$(requests_now)
+        [[ $now == "$last" ]] && break
+        last=$now
+        sleep 0.5
+    done
+    echo "$now"
+}
 # timed TOOL WORKLOAD OP PREFIX: runs one transfer; prints "FIGURE REQUESTS".
 timed() {
     local tool=$1 load=$2 op=$3 prefix=$4 src start end before units
@@ -102,7 +114,7 @@ timed() {
     rm -rf "$work/dst" && mkdir -p "$work/dst"
     [[ $op == delete ]] && seed "$tool" "$prefix"
     sync
-    before=$(requests_now)
+    before=$(settled_requests)
     start=$(date +%s.%N)
     case "$tool/$op" in
     kqhost/backup) kq backup "$src" --prefix "$prefix" ;;
@@ -119,7 +131,6 @@ timed() {
     rclone/delete) rc delete "az:rclone-bench/$prefix" ;;
     esac
     end=$(date +%s.%N)
-    sleep 0.5 # the debug log is written after the answer
     if [[ $op == restore ]]; then
         diff -r -q "$src" "$work/dst" >/dev/null || { echo "$tool restored different data" >&2; exit 1; }
     fi
@@ -129,7 +140,7 @@ timed() {
     *) units=$(du -sb "$src" | awk '{ printf "%.6f", $1 / 1e6 }') ;;
     esac
     [[ $op == start ]] && units=0
-    awk -v u="$units" -v s="$start" -v e="$end" -v r=$(($(requests_now) - before)) \
+    awk -v u="$units" -v s="$start" -v e="$end" -v r=$(($(settled_requests) - before)) \
         'BEGIN { printf "%.1f %d %.3f\n", u / (e - s), r, e - s }'
 }
 
