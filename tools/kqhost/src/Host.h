@@ -32,8 +32,8 @@ struct HostOptions {
   // round trip, not for bytes, so a far link needs many in flight (at most an eighth of the VM's heap of arrays).
   unsigned smallThreads = 16;
   bool showProgress = false;
-  // Restore and verify: the VM compiles with its quick compiler only (see Host.cpp).
-  bool quickCompiler = false;
+  // Backup: the VM keeps its optimising compiler; every other command runs on the quick one only (see Host.cpp).
+  bool optimisingCompiler = false;
 };
 
 // The bytes per plug-in call and per stored block kqhost accepts.

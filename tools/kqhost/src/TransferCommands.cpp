@@ -146,7 +146,9 @@ int RunBackup(const HostOptions& options, const fs::path& source, const std::str
   for (const auto& note : tree.skipped) Console::Error("backup: note: skipped " + Printable(note));
   for (const auto& error : tree.errors) Console::Error("backup: " + Printable(error));
 
-  auto host = StartHost(hosts, options, "backup");
+  HostOptions vm = options;
+  vm.optimisingCompiler = true;
+  auto host = StartHost(hosts, vm, "backup");
   if (!host) return kExitSetup;
 
   // One listing tells which files are stored already, and with what.
@@ -229,9 +231,7 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
     Console::Error("restore: cannot open the folder " + Printable(dest.u8string()) + ": " + error);
     return kExitFailed;
   }
-  HostOptions vm = options;
-  vm.quickCompiler = true;
-  auto host = StartHost(hosts, vm, "restore");
+  auto host = StartHost(hosts, options, "restore");
   if (!host) return kExitSetup;
   const std::string normalized = NormalizePrefix(prefix);
   std::vector<StoredObject> objects;
@@ -275,9 +275,7 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
 int RunVerify(const HostOptions& options, const std::string& prefix, const CommandFlags& flags,
               const HostFactory& hosts) {
   if (!PrefixUsable("verify", prefix)) return kExitUsage;
-  HostOptions vm = options;
-  vm.quickCompiler = true;
-  auto host = StartHost(hosts, vm, "verify");
+  auto host = StartHost(hosts, options, "verify");
   if (!host) return kExitSetup;
   const std::string normalized = NormalizePrefix(prefix);
   std::vector<StoredObject> objects;
