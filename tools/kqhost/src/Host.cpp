@@ -6,6 +6,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "HostOs.h"
 #include "ObjectMeta.h"
 #include "Text.h"
 
@@ -151,6 +152,14 @@ Host::Host(const HostOptions& options) {
       !HasOptionStartingWith(options.jvmOptions, "-XX:-TieredCompilation") &&
       !HasOptionStartingWith(options.jvmOptions, "-XX:+TieredCompilation"))
     jvmOptions.push_back("-XX:TieredStopAtLevel=1");
+  // The class archive stays out of the way of any archive option of the caller's own.
+  if (!HasOptionStartingWith(options.jvmOptions, "-Xshare") &&
+      !HasOptionStartingWith(options.jvmOptions, "-XX:SharedArchiveFile") &&
+      !HasOptionStartingWith(options.jvmOptions, "-XX:DumpLoadedClassList") &&
+      !HasOptionStartingWith(options.jvmOptions, "-XX:ArchiveClassesAtExit")) {
+    archive_ = ClassArchive(UserCacheDir(), ResolvedJavaHome(options.javaHome), jars);
+    for (auto& option : archive_.VmOptions()) jvmOptions.push_back(option);
+  }
   jvmOptions.insert(jvmOptions.end(), options.jvmOptions.begin(), options.jvmOptions.end());
   jvm_ = Jvm::Create(options.javaHome, jars, jvmOptions, &error);
   if (!jvm_) throw std::runtime_error(error);
@@ -176,6 +185,10 @@ unsigned ThreadsThatFit(unsigned requested, uint64_t blockSize, int64_t maxHeap)
 Host::~Host() {
   store_.reset();
   plugin_.reset();
+  // The first run of a VM and class path leaves the archive for the ones after it; a failure only means they
+  // start as this one did (the reason is kept beside the archive).
+  std::string ignored;
+  archive_.MakeIfRecorded(&ignored);
   jvm_.reset();
 }
 

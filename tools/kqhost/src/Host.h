@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ClassArchive.h"
 #include "Jvm.h"
 #include "ObjectStore.h"
 #include "Plugin.h"
@@ -87,6 +88,7 @@ class Host {
 
  private:
   ICloudPluginInterface* external_ = nullptr;
+  ClassArchive archive_;
   std::unique_ptr<Jvm> jvm_;
   std::unique_ptr<PluginInstance> plugin_;
   std::unique_ptr<ObjectStore> store_;

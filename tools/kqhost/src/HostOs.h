@@ -46,6 +46,18 @@ bool SetFileMtimeNs(const std::filesystem::path& path, int64_t mtimeNs, std::str
 // The folder that holds the running executable (empty if unknown).
 std::filesystem::path ExecutableDir();
 
+// This process's identifier.
+uint64_t ProcessId();
+
+// The user's cache folder ($XDG_CACHE_HOME, else ~/.cache); empty when there is none (and on Windows, where
+// nothing kqhost keeps needs one).
+std::filesystem::path UserCacheDir();
+
+// Runs argv[0] (a path) with its output and errors to `output`, to its end: false with *error when it could not
+// start, failed, ran past timeoutMs or was cut short by Ctrl-C (it is killed then). Not on Windows.
+bool RunProgram(const std::vector<std::string>& argv, const std::filesystem::path& output, int timeoutMs,
+                std::string* error);
+
 }  // namespace kqhost
 
 #endif  // KQHOST_HOST_OS_H_

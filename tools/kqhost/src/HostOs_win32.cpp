@@ -80,4 +80,13 @@ std::filesystem::path ExecutableDir() {
   return std::filesystem::path(std::wstring(buf, n)).parent_path();
 }
 
+uint64_t ProcessId() { return GetCurrentProcessId(); }
+
+std::filesystem::path UserCacheDir() { return {}; }
+
+bool RunProgram(const std::vector<std::string>&, const std::filesystem::path&, int, std::string* error) {
+  *error = "not supported on Windows";
+  return false;
+}
+
 }  // namespace kqhost

@@ -98,6 +98,12 @@ std::string JoinClassPath(const std::vector<fs::path>& jars) {
   return cp;
 }
 
+fs::path ResolvedJavaHome(const fs::path& javaHome) {
+  if (!javaHome.empty()) return javaHome;
+  // <home>/lib/server/libjvm.so, or <home>/bin/server/jvm.dll
+  return fs::u8path(KQHOST_DEFAULT_LIBJVM).parent_path().parent_path().parent_path();
+}
+
 std::unique_ptr<Jvm> Jvm::Create(const fs::path& javaHome, const std::vector<fs::path>& jars,
                                  const std::vector<std::string>& options, std::string* error) {
   fs::path library = javaHome.empty() ? fs::u8path(KQHOST_DEFAULT_LIBJVM) : VmLibraryOf(javaHome);

@@ -25,6 +25,9 @@ std::string JoinClassPath(const std::vector<std::filesystem::path>& jars);
 // (Windows: <home>\bin\server\jvm.dll).
 std::filesystem::path VmLibraryOf(const std::filesystem::path& javaHome);
 
+// The Java installation a VM comes from: `javaHome`, or when empty that of the VM this build was made with.
+std::filesystem::path ResolvedJavaHome(const std::filesystem::path& javaHome);
+
 class Jvm {
  public:
   // Loads the VM library of `javaHome` (empty: the one this build was made

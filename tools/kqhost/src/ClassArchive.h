@@ -1,0 +1,63 @@
+// The VM's class-data archive of the library's classes: the classes a run
+// loads are parsed and verified once, then mapped ready-made at every later
+// start (a third of an idle start's CPU time here).
+#ifndef KQHOST_CLASS_ARCHIVE_H_
+#define KQHOST_CLASS_ARCHIVE_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kqhost {
+
+// One archive per Java installation and class path, kept in a cache folder
+// under a key that changes whenever the VM library, the runtime image or any
+// jar does (path, size, modification time). The first run of a key records
+// the classes it loads; after it, the JDK's own dumper makes the archive from
+// that list into a temporary file, moved into place only once complete (the
+// VM cannot survive a damaged archive). A key whose dump failed is not tried
+// again. Off before Java 17 (Java 8 has no application archive, Java 11's
+// fails the library's classes), on Windows, without a cache folder, or with
+// KQHOST_CLASS_ARCHIVE=off.
+class ClassArchive {
+ public:
+  // How long the dumper may take before it is stopped.
+  static constexpr int kDumpTimeoutMs = 120000;
+
+  ClassArchive() = default;  // off
+  ClassArchive(const std::filesystem::path& cacheDir, const std::filesystem::path& javaHome,
+               const std::vector<std::filesystem::path>& classPath);
+
+  // The VM options for this start: map the archive, record the classes, or none.
+  std::vector<std::string> VmOptions() const;
+  // After the run: when it recorded, makes the archive (bounded by
+  // kDumpTimeoutMs and by Ctrl-C; after Ctrl-C only the recording goes).
+  // Returns false with *error when it tried and failed.
+  bool MakeIfRecorded(std::string* error);
+
+  bool recording() const { return mode_ == Mode::kRecord; }
+  const std::filesystem::path& archive() const { return archive_; }
+
+ private:
+  enum class Mode { kOff, kUse, kRecord };
+  Mode mode_ = Mode::kOff;
+  std::filesystem::path javaHome_, archive_, recording_, failed_;
+  std::string classPath_;
+};
+
+// The feature version of the Java installation (8, 11, 17, ...) from its
+// `release` file; 0 when it cannot be told.
+int JavaFeatureVersion(const std::filesystem::path& javaHome);
+
+// The archive's key: FNV-1a of each file's path, size and modification time, in hex.
+std::string ArchiveKey(const std::vector<std::filesystem::path>& files);
+
+// A class list without the lines the dumper cannot take from a list recorded
+// by another VM (lambda forms and proxies, "@..."): they only fall back to
+// being made at run time.
+std::string DumpableClassList(const std::string& recorded);
+
+}  // namespace kqhost
+
+#endif  // KQHOST_CLASS_ARCHIVE_H_

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+
+#include "ClassArchive.h"
+
+namespace kqhost {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Put(const fs::path& p, const std::string& text) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+TEST(ClassArchive, JavaFeatureVersionReadsTheReleaseFile) {
+  const fs::path home = fs::temp_directory_path() / ("kq-release-" + std::to_string(std::random_device{}()));
+  const struct {
+    const char* release;
+    int version;
+  } rows[] = {{"JAVA_VERSION=\"1.8.0_392\"\n", 8},
+              {"IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"17.0.21\"\n", 17},
+              {"JAVA_VERSION=\"11\"\n", 11},
+              {"JAVA_VERSION=\"25-ea\"\n", 25},
+              {"IMPLEMENTOR=\"x\"\n", 0}};
+  for (const auto& row : rows) {
+    Put(home / "release", row.release);
+    EXPECT_EQ(JavaFeatureVersion(home), row.version) << row.release;
+  }
+  fs::remove_all(home);
+  EXPECT_EQ(JavaFeatureVersion(home), 0);
+}
+
+TEST(ClassArchive, DumpableClassListKeepsOnlyClassNames) {
+  EXPECT_EQ(DumpableClassList("# comment\njava/lang/Object id: 0\n@lambda-proxy a b\n\n"
+                              "@lambda-form-invoker [LF_RESOLVE] x\ncom/kq/A id: 7 super: 0 source: a.jar\n"),
+            "java/lang/Object id: 0\ncom/kq/A id: 7 super: 0 source: a.jar\n");
+}
+
+#ifndef _WIN32
+// A Java installation whose `java` is a script: it writes the archive it is asked for, or fails.
+class FakeJava : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Put(home_ / "release", "JAVA_VERSION=\"17.0.2\"\n");
+    Put(home_ / "lib" / "server" / "libjvm.so", "vm");
+    Put(home_ / "lib" / "modules", "image");
+    Put(jar_, "jar");
+    Java("echo made >\"$archive\"");
+    unsetenv("KQHOST_CLASS_ARCHIVE");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  void Java(const std::string& body) {
+    Put(home_ / "bin" / "java",
+        "#!/bin/sh\nfor a; do case $a in -XX:SharedArchiveFile=*) archive=${a#*=};; esac; done\n" + body + "\n");
+    fs::permissions(home_ / "bin" / "java", fs::perms::owner_all);
+  }
+  ClassArchive Archive() const { return ClassArchive(cache_, home_, {jar_}); }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(cache_ / "kqhost" / "class-archives"))
+      names.push_back(e.path().extension().u8string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // Runs as a VM would: the class list it records, then the archive made from it.
+  bool Run(ClassArchive& archive, const std::string& recorded) {
+    for (const auto& option : archive.VmOptions())
+      if (option.rfind("-XX:DumpLoadedClassList=", 0) == 0) Put(option.substr(option.find('=') + 1), recorded);
+    std::string error;
+    return archive.MakeIfRecorded(&error);
+  }
+
+  fs::path root_ = fs::temp_directory_path() / ("kq-archive-" + std::to_string(std::random_device{}()));
+  fs::path home_ = root_ / "jdk", cache_ = root_ / "cache", jar_ = root_ / "lib" / "KQAzurePlugIn.jar";
+};
+
+TEST_F(FakeJava, TheFirstRunRecordsAndLeavesTheArchiveTheNextOneMaps) {
+  ClassArchive first = Archive();
+  ASSERT_TRUE(first.recording());
+  ASSERT_TRUE(Run(first, "java/lang/Object id: 0\n"));
+  EXPECT_EQ(Files(), (std::vector<std::string>{".jsa", ".log"}));  // no recording, list or part left
+  EXPECT_EQ(Archive().VmOptions(), (std::vector<std::string>{"-XX:SharedArchiveFile=" + first.archive().u8string()}));
+
+  // Another jar, another archive; an off switch, a Java 8, no cache folder: no option at all.
+  Put(jar_, "a longer jar");
+  EXPECT_TRUE(Archive().recording());
+  setenv("KQHOST_CLASS_ARCHIVE", "off", 1);
+  EXPECT_TRUE(Archive().VmOptions().empty());
+  unsetenv("KQHOST_CLASS_ARCHIVE");
+  for (const char* old : {"JAVA_VERSION=\"1.8.0_1\"\n", "JAVA_VERSION=\"11.0.2\"\n"}) {
+    Put(home_ / "release", old);
+    EXPECT_TRUE(Archive().VmOptions().empty()) << old;
+  }
+  EXPECT_TRUE(ClassArchive(fs::path(), home_, {jar_}).VmOptions().empty());
+}
+
+TEST_F(FakeJava, AFailedDumpLeavesNoArchiveAndIsNotTriedAgain) {
+  const struct {
+    const char* java;
+    const char* recorded;
+  } rows[] = {{"echo half >\"$archive\"; exit 1", "java/lang/Object id: 0\n"},  // a partial file is never kept
+              {"echo made >\"$archive\"", "@lambda-proxy only\n"},              // nothing to dump
+              {"echo 'Preload Warning: Removed error class: a.B'; echo made >\"$archive\"", "a/B id: 1\n"}};
+  for (const auto& row : rows) {
+    fs::remove_all(cache_);
+    Java(row.java);
+    ClassArchive first = Archive();
+    EXPECT_FALSE(Run(first, row.recorded)) << row.java;
+    EXPECT_FALSE(fs::exists(first.archive()));
+    EXPECT_TRUE(Archive().VmOptions().empty()) << row.java;
+    for (const auto& ext : Files()) EXPECT_TRUE(ext == ".failed" || ext == ".log") << ext;
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace kqhost
