@@ -14,10 +14,10 @@
 # CMP_ROUNDS (1; the order of the tools turns every round), CMP_KQ_OPTIONS (extra kqhost options).
 # Installs its clients into <repo>/.tools when missing (pip --target .tools/python; go install rclone into
 # .tools/bin). Every run is timed as a whole process. Figures: MB/s (10^6 bytes/s) or files/s, medians of the
-# rounds; "req" is the requests of the last round. Each cell shows the whole-process figure and, after the slash,
-# the figure net of the tool's start-up: the median time of a run that lists an empty prefix (a VM, an
-# interpreter or a binary starting, its configuration and one request), measured on the same link before the
-# workloads and printed as the "start" row.
+# rounds; "req" is the requests of the last round, "cpu" the median CPU time (user + system) of the tool's
+# processes. Each cell shows the whole-process figure and, after the slash, the figure net of the tool's
+# start-up: the median time of a run that lists an empty prefix (a VM, an interpreter or a binary starting, its
+# configuration and one request), measured on the same link before the workloads and printed as the "start" row.
 set -euo pipefail
 
 build="${1:?usage: run-compare-bench.sh BUILD_DIR}"
@@ -73,7 +73,8 @@ export AZURE_STORAGE_CONNECTION_STRING; AZURE_STORAGE_CONNECTION_STRING="$(conne
 export KQHOST_HOME="$work/home"
 export RCLONE_CONFIG_AZ_TYPE=azureblob RCLONE_CONFIG_AZ_ACCOUNT=devstoreaccount1 RCLONE_CONFIG_AZ_KEY="$key"
 export RCLONE_CONFIG_AZ_ENDPOINT="http://127.0.0.1:$link_port/devstoreaccount1"
-quiet() { "$@" >"$work/out" 2>&1 || { cat "$work/out" >&2; exit 1; }; }
+# Each tool runs under /usr/bin/time: its CPU time (user + system, its own processes) goes to $work/cpu.
+quiet() { /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" >"$work/out" 2>&1 || { cat "$work/out" >&2; exit 1; }; }
 kq() { quiet "$kqhost" -q --java-lib "$javalib" --container kq-bench "${kq_options[@]}" "$@"; }
 sdk() { quiet python3 "$repo/tools/kqhost/bench/sdk_transfer.py" "$@" 8 $((8 << 20)); }
 rc() { quiet "$rclone" --config /dev/null "$@"; }
@@ -107,7 +108,7 @@ settled_requests() {
     done
     echo "$now"
 }
-# timed TOOL WORKLOAD OP PREFIX: runs one transfer; prints "FIGURE REQUESTS".
+# timed TOOL WORKLOAD OP PREFIX: runs one transfer; prints "FIGURE REQUESTS SECONDS CPU-SECONDS".
 timed() {
     local tool=$1 load=$2 op=$3 prefix=$4 src start end before units
     src="$work/$load"
@@ -140,14 +141,14 @@ timed() {
     *) units=$(du -sb "$src" | awk '{ printf "%.6f", $1 / 1e6 }') ;;
     esac
     [[ $op == start ]] && units=0
-    awk -v u="$units" -v s="$start" -v e="$end" -v r=$(($(settled_requests) - before)) \
-        'BEGIN { printf "%.1f %d %.3f\n", u / (e - s), r, e - s }'
+    awk -v u="$units" -v s="$start" -v e="$end" -v r=$(($(settled_requests) - before)) -v cpu="$(tail -n 1 "$work/cpu")" \
+        'BEGIN { split(cpu, c, " "); printf "%.1f %d %.3f %.2f\n", u / (e - s), r, e - s, c[1] + c[2] }'
 }
 
 echo "load: $(uptime)"
 echo "one ${one_mib} MiB file; tree $tree MiB; small $small KiB; delete $delete_count objects; $rounds round(s)"
 echo "MB/s (files/s for small, objects/s for delete): whole process/net of start-up; req: requests of the last round"
-printf '%-8s %-7s %-8s %-22s %-22s %-22s %s\n' profile load op kqhost "sdk x8" "rclone" "kq/sdk kq/rclone"
+printf '%-8s %-7s %-8s %-34s %-34s %-34s %s\n' profile load op kqhost "sdk x8" "rclone" "kq/sdk kq/rclone"
 tools=(kqhost sdk rclone)
 for profile in $profiles; do
     for name in lat down up; do curl -s -X DELETE "$api/proxies/link/toxics/$name" >/dev/null || true; done
@@ -165,37 +166,38 @@ for profile in $profiles; do
     for tool in "${tools[@]}"; do
         times=""
         for round in $(seq 1 "$rounds"); do
-            read -r _ _ elapsed <<<"$(timed "$tool" one start "$profile-empty-$round")"
+            read -r _ _ elapsed _ <<<"$(timed "$tool" one start "$profile-empty-$round")"
             times+="$elapsed "
         done
         startup[$tool]=$(echo "$times" | median)
     done
-    printf '%-8s %-7s %-8s %-22s %-22s %-22s\n' "$profile" - start "${startup[kqhost]} s" "${startup[sdk]} s" \
+    printf '%-8s %-7s %-8s %-34s %-34s %-34s\n' "$profile" - start "${startup[kqhost]} s" "${startup[sdk]} s" \
         "${startup[rclone]} s"
     for load in $workloads; do
         ops="backup restore"
         [[ $load == delete ]] && ops=delete
         for op in $ops; do
-            declare -A got=() net=() req=()
+            declare -A got=() net=() req=() cpu=()
             for round in $(seq 1 "$rounds"); do
                 n=${#tools[@]}
                 for i in $(seq 0 $((n - 1))); do
                     tool=${tools[$(((i + round) % n))]}
                     result=$(timed "$tool" "$load" "$op" "$profile-$load-$round")
-                    read -r figure requests elapsed <<<"$result"
+                    read -r figure requests elapsed seconds <<<"$result"
                     got[$tool]+="$figure "
                     net[$tool]+="$(awk -v f="$figure" -v e="$elapsed" -v s="${startup[$tool]}" \
                         'BEGIN { printf "%.1f", (e > s) ? f * e / (e - s) : f }') "
                     req[$tool]=$requests
+                    cpu[$tool]+="$seconds "
                 done
             done
-            cell() { echo "$(echo "${got[$1]}" | median)/$(echo "${net[$1]}" | median) (req ${req[$1]})"; }
+            cell() { echo "$(echo "${got[$1]}" | median)/$(echo "${net[$1]}" | median) (req ${req[$1]}, cpu $(echo "${cpu[$1]}" | median) s)"; }
             ratio() {  # A B: A over B, whole and net
                 awk -v a="$(echo "${got[$1]}" | median)" -v b="$(echo "${got[$2]}" | median)" \
                     -v c="$(echo "${net[$1]}" | median)" -v d="$(echo "${net[$2]}" | median)" \
                     'BEGIN { printf "%.2f/%.2f", a / b, c / d }'
             }
-            printf '%-8s %-7s %-8s %-22s %-22s %-22s %s %s\n' "$profile" "$load" "$op" "$(cell kqhost)" "$(cell sdk)" \
+            printf '%-8s %-7s %-8s %-34s %-34s %-34s %s %s\n' "$profile" "$load" "$op" "$(cell kqhost)" "$(cell sdk)" \
                 "$(cell rclone)" "$(ratio kqhost sdk)" "$(ratio kqhost rclone)"
         done
     done
