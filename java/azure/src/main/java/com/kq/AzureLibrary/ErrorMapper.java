@@ -37,9 +37,10 @@ final class ErrorMapper {
             if (isTimeout(t)) {
                 return ERRORID.TIMEOUT;
             }
-            if (t instanceof XMLStreamException) {
+            if (t instanceof XMLStreamException || unreadableAnswer(t)) {
                 // The service answered, but with a document that does not parse (a listing holding a name XML
-                // cannot carry): no network fault, and asking again gets the same answer.
+                // cannot carry), or with one that is not what the call expects: no network fault, and asking
+                // again gets the same answer.
                 return ERRORID.FAILURE;
             }
             if (t instanceof IOException || t instanceof UncheckedIOException) {
@@ -59,7 +60,7 @@ final class ErrorMapper {
 
     private static ERRORID classifyTransport(Throwable t, int depth) {
         for (; t != null && depth < 16; t = t.getCause(), depth++) {
-            if (t instanceof XMLStreamException) {
+            if (t instanceof XMLStreamException || unreadableAnswer(t)) {
                 return ERRORID.FAILURE;
             }
             if (isTimeout(t)) {
@@ -67,6 +68,22 @@ final class ErrorMapper {
             }
         }
         return null;
+    }
+
+    /**
+     * An answer the SDK could not read into the model it expects (an empty body, another document than a listing:
+     * another server behind the endpoint, a proxy's page) fails inside the SDK's own decoding, with an unchecked
+     * exception of its code and no cause, where a fault of this library's would start in its own code.
+     */
+    private static boolean unreadableAnswer(Throwable t) {
+        if (t.getCause() != null
+                || !(t instanceof IllegalStateException
+                        || t instanceof NullPointerException
+                        || t instanceof ClassCastException)) {
+            return false;
+        }
+        StackTraceElement[] frames = t.getStackTrace();
+        return frames.length > 0 && frames[0].getClassName().startsWith("com.azure.");
     }
 
     /**
