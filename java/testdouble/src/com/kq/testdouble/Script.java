@@ -8,6 +8,7 @@ import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
 import java.lang.reflect.Field;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.HashMap;
 import java.util.LinkedHashMap;
 import java.util.List;
@@ -16,6 +17,8 @@ import java.util.function.Function;
 import java.util.function.IntFunction;
 import java.util.function.LongFunction;
 import java.util.function.Supplier;
+import java.util.stream.Collectors;
+import java.util.stream.Stream;
 import java.util.zip.CRC32;
 
 /**
@@ -232,14 +235,7 @@ public final class Script {
     }
 
     private static void journalCall(String key, Object[] args) {
-        StringBuilder entry = new StringBuilder(key).append('(');
-        for (int i = 0; i < args.length; i++) {
-            if (i > 0) {
-                entry.append(", ");
-            }
-            entry.append(describe(args[i]));
-        }
-        JOURNAL.add(entry.append(')').toString());
+        JOURNAL.add(key + "(" + joined(Arrays.stream(args).map(Script::describe)) + ")");
     }
 
     private static void throwIfScripted(String key) {
@@ -269,26 +265,21 @@ public final class Script {
             crc.update(bytes);
             return String.format("bytes(len=%d,crc=%08x)", bytes.length, crc.getValue());
         } else if (arg instanceof String[]) {
-            StringBuilder out = new StringBuilder("[");
-            for (String text : (String[]) arg) {
-                out.append(out.length() > 1 ? ", " : "").append(describe(text));
-            }
-            return out.append(']').toString();
+            return "[" + joined(Arrays.stream((String[]) arg).map(Script::describe)) + "]";
         } else if (arg instanceof CPluginMetaData[]) {
-            StringBuilder out = new StringBuilder("{");
-            for (CPluginMetaData entry : (CPluginMetaData[]) arg) {
-                out.append(out.length() > 1 ? ", " : "");
-                if (entry == null) {
-                    out.append("null");
-                } else {
-                    out.append(entry.szPropertyName)
-                            .append('=')
-                            .append(entry.val == null ? "<noval>" : entry.val.szProperty);
-                }
-            }
-            return out.append('}').toString();
+            return "{" + joined(Arrays.stream((CPluginMetaData[]) arg).map(Script::describeEntry)) + "}";
         }
         return String.valueOf(arg);
+    }
+
+    private static String describeEntry(CPluginMetaData entry) {
+        return entry == null
+                ? "null"
+                : entry.szPropertyName + "=" + (entry.val == null ? "<noval>" : entry.val.szProperty);
+    }
+
+    private static String joined(Stream<String> parts) {
+        return parts.collect(Collectors.joining(", "));
     }
 
     // ---- value forms ----
