@@ -267,9 +267,8 @@ class FaultTest {
 
     @Test
     void triesRefusedWhileTheKeyRotatesAreSentAgainWithTheNewKey() throws IOException {
-        Path keyFile = Files.createTempFile("kq-key", ".txt");
+        Path keyFile = keyFile();
         try {
-            Files.writeString(keyFile, StorageConfig.DEV_KEY);
             KQAzurePlugInLibrary[] self = new KQAzurePlugInLibrary[1];
             AtomicInteger blocks = new AtomicInteger();
             AtomicInteger gets = new AtomicInteger();
@@ -282,9 +281,8 @@ class FaultTest {
                 return null;
             });
             DataPath.testPolicy = injector; // kept while the test runs: the rotation builds new pipelines
-            lib = self[0] = init("AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKeyFile=" + keyFile
-                    + ";BlobEndpoint=http://127.0.0.1:" + Azurite.shared().port() + "/" + StorageConfig.DEV_ACCOUNT
-                    + ";Container=" + container("rotate") + ";BlockSize=" + BLOCK);
+            lib = self[0] = init(Azurite.shared().keyFileConnection(keyFile) + "Container=" + container("rotate")
+                    + ";BlockSize=" + BLOCK);
             byte[] content = data(8, 9 * 1024 * 1024);
             writeInChunks(lib, "rotating", content, 4 * BLOCK);
             assertArrayEquals(content, readInChunks(lib, "rotating", 5 * 1024 * 1024));
