@@ -76,16 +76,14 @@ import java.util.zip.CRC32;
  *
  * <h2>Reads</h2>
  * ReadObject, ReadObjectByHandle and ReadObjectByName fill the array with
- * byte i = (offset + i) &amp; 0xFF, or with the bytes of {@link #setReadData}
- * (repeated), and report the count of {@link #setReadCount}, by default the
- * requested size capped at the array's length. Only min(count, length)
- * bytes are written.
+ * byte i = (offset + i) &amp; 0xFF and report the count of
+ * {@link #setReadCount}, by default the requested size capped at the array's
+ * length. Only min(count, length) bytes are written.
  */
 public final class Script {
     private static final Map<String, Object> ANSWERS = new HashMap<>();
     private static final Map<String, String> THROWS = new HashMap<>();
     private static final Map<String, Long> READ_COUNTS = new HashMap<>();
-    private static final Map<String, byte[]> READ_DATA = new HashMap<>();
     private static final List<String> JOURNAL = new ArrayList<>();
 
     /** Value forms by prefix; see the class comment. */
@@ -117,7 +115,6 @@ public final class Script {
         ANSWERS.clear();
         THROWS.clear();
         READ_COUNTS.clear();
-        READ_DATA.clear();
         JOURNAL.clear();
     }
 
@@ -143,10 +140,6 @@ public final class Script {
 
     public static synchronized void setReadCount(String key, long count) {
         READ_COUNTS.put(key, count);
-    }
-
-    public static synchronized void setReadData(String key, byte[] data) {
-        READ_DATA.put(key, data.clone());
     }
 
     public static synchronized String[] journal() {
@@ -215,7 +208,7 @@ public final class Script {
             throwIfScripted(key);
             int length = data == null ? 0 : data.length;
             count = READ_COUNTS.getOrDefault(key, Math.max(0, Math.min(size, length)));
-            fill(data, READ_DATA.get(key), offset, (int) Math.max(0, Math.min(count, length)));
+            fill(data, offset, (int) Math.max(0, Math.min(count, length)));
         }
         final long read = count;
         return answer(key, () -> answer.apply(read));
@@ -245,10 +238,9 @@ public final class Script {
         }
     }
 
-    private static void fill(byte[] data, byte[] pattern, long offset, int count) {
+    private static void fill(byte[] data, long offset, int count) {
         for (int i = 0; i < count; i++) {
-            data[i] =
-                    pattern != null && pattern.length > 0 ? pattern[i % pattern.length] : (byte) ((offset + i) & 0xFF);
+            data[i] = (byte) ((offset + i) & 0xFF);
         }
     }
 
