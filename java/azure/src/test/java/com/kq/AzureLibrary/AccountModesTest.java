@@ -98,11 +98,8 @@ class AccountModesTest {
                 assertArrayEquals(content, readInChunks(lib, "sas/obj", 4096));
             } else {
                 // The service agrees: the write the check foresaw is refused.
-                assertNotEquals(
-                        ERRORID.SUCCESS,
-                        lib.WriteObject("sas/obj", new byte[4], 4, null)
-                                .errorValue
-                                .getErrorID());
+                CWObjectHandleFnValue refused = lib.WriteObject("sas/obj", new byte[4], 4, null);
+                assertNotEquals(ERRORID.SUCCESS, refused.errorValue.getErrorID());
             }
         } finally {
             ok(lib.AzureDeInit());

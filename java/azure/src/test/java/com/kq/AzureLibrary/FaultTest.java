@@ -66,12 +66,8 @@ class FaultTest {
             hits.incrementAndGet();
             if (action instanceof Integer) {
                 int status = (Integer) action;
-                return Mono.just(new PipelineUnitTest.Answer(
-                        status,
-                        "Retry-After",
-                        "0",
-                        "x-ms-error-code",
-                        status == 429 ? "ServerBusy" : status >= 500 ? "InternalError" : "AuthorizationFailure"));
+                String code = status == 429 ? "ServerBusy" : status >= 500 ? "InternalError" : "AuthorizationFailure";
+                return Mono.just(new PipelineUnitTest.Answer(status, "Retry-After", "0", "x-ms-error-code", code));
             }
             if ("silence".equals(action)) {
                 return Mono.never();

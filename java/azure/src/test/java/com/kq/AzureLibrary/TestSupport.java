@@ -162,25 +162,18 @@ final class TestSupport {
      * thrown as its identifier. Anything else thrown fails the caller.
      */
     static List<Object> eightAtOnce(IntFunction<Object> task) throws Exception {
-        ExecutorService pool = Executors.newFixedThreadPool(8);
-        CyclicBarrier start = new CyclicBarrier(8);
-        try {
-            List<Object> out = new ArrayList<>();
-            for (Future<Object> f : pool.invokeAll(
-                    IntStream.range(0, 8)
-                            .<Callable<Object>>mapToObj(t -> () -> {
-                                start.await();
-                                return answer(() -> task.apply(t));
-                            })
-                            .collect(Collectors.toList()),
-                    120,
-                    TimeUnit.SECONDS)) {
-                out.add(f.get());
-            }
-            return out;
-        } finally {
-            pool.shutdown();
+        Phaser start = new Phaser(8);
+        List<CompletableFuture<Object>> calls = IntStream.range(0, 8)
+                .mapToObj(t -> onItsOwnThread(() -> {
+                    start.arriveAndAwaitAdvance();
+                    return answer(() -> task.apply(t));
+                }))
+                .collect(Collectors.toList());
+        List<Object> out = new ArrayList<>();
+        for (CompletableFuture<Object> call : calls) {
+            out.add(call.get(120, TimeUnit.SECONDS));
         }
+        return out;
     }
 
     /** What a call answered: its value, or the identifier of the StorageFailure it threw. */
