@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "Host.h"
 #include "ObjectMeta.h"
 #include "Plugin.h"
@@ -63,9 +65,7 @@ TEST(Meta, EncodeDecodeRoundTripAndKeysWithoutCase) {
   std::string problem;
   auto out = DecodeMeta(map, &problem);
   ASSERT_TRUE(out) << problem;
-  EXPECT_EQ(out->size, in.size);
-  EXPECT_EQ(out->mtimeNs, in.mtimeNs);
-  EXPECT_EQ(out->sha256, in.sha256);
+  EXPECT_EQ(std::tie(out->size, out->mtimeNs, out->sha256), std::tie(in.size, in.mtimeNs, in.sha256));
 
   map.clear();  // as the service may hand the keys back, next to entries of others
   map[W(u"KQSize")].szProperty = W(u"5");

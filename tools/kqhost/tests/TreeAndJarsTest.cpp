@@ -151,10 +151,8 @@ TEST_F(TempDir, LibraryJarFirstThenTheOthersByNameOrTheReasonThereAreNone) {
   EXPECT_NE(error.find("KQAzurePlugIn.jar"), std::string::npos) << error;
   Write("KQAzurePlugIn.jar", 1);
   auto jars = LibraryJars(root_, &error);
-  ASSERT_EQ(jars.size(), 3u) << error;
-  EXPECT_EQ(jars[0].filename(), "KQAzurePlugIn.jar");
-  EXPECT_EQ(jars[1].filename(), "alpha.jar");
-  EXPECT_EQ(jars[2].filename(), "zeta.jar");
+  ASSERT_EQ(jars, (std::vector<fs::path>{root_ / "KQAzurePlugIn.jar", root_ / "alpha.jar", root_ / "zeta.jar"}))
+      << error;
   EXPECT_EQ(JoinClassPath(jars), jars[0].string() + ":" + jars[1].string() + ":" + jars[2].string());
 }
 

@@ -5,6 +5,8 @@ import com.kq.plugin.model.CArrayOfString;
 import com.kq.plugin.model.CInt;
 import com.kq.plugin.model.CString;
 import com.kq.testdouble.Script;
+import java.util.function.LongFunction;
+import java.util.function.Supplier;
 
 /**
  * The scripted stand-in for the Java library, with the library's class name,
@@ -28,6 +30,22 @@ public class KQAzurePlugInLibrary {
         return CErrorValue.success();
     }
 
+    private static Supplier<CCreateFnValue> handle(String name) {
+        return () -> new CCreateFnValue(ok(), "handle:" + name);
+    }
+
+    private static Supplier<CWObjectHandleFnValue> written(String name) {
+        return () -> new CWObjectHandleFnValue(ok(), "handle:" + name);
+    }
+
+    /** The reads by handle and by name: one default, the journal in the order of their parameters. */
+    private static CRObjectByNameFnValue readWithValues(
+            String key, String target, byte[] data, long offset, long size, String[] names) {
+        LongFunction<CRObjectByNameFnValue> answer =
+                count -> new CRObjectByNameFnValue(ok(), new CPluginMetaData[0], count);
+        return Script.read(key, data, offset, size, answer, target, data, offset, size, names);
+    }
+
     // ---- life cycle ----
 
     public CErrorValue AzureInit(String initArg, String installPath) {
@@ -41,15 +59,15 @@ public class KQAzurePlugInLibrary {
     // ---- objects: open, create, close; handles are "handle:" + name ----
 
     public CCreateFnValue CreateObject(String name) {
-        return Script.call("CreateObject/1", () -> new CCreateFnValue(ok(), "handle:" + name), name);
+        return Script.call("CreateObject/1", handle(name), name);
     }
 
     public CCreateFnValue OpenObject(String name) {
-        return Script.call("OpenObject/1", () -> new CCreateFnValue(ok(), "handle:" + name), name);
+        return Script.call("OpenObject/1", handle(name), name);
     }
 
     public CCreateFnValue CreateCachedObject(String name) {
-        return Script.call("CreateCachedObject/1", () -> new CCreateFnValue(ok(), "handle:" + name), name);
+        return Script.call("CreateCachedObject/1", handle(name), name);
     }
 
     /** Default region: "region:" + name. */
@@ -68,55 +86,26 @@ public class KQAzurePlugInLibrary {
     }
 
     public CWObjectHandleFnValue WriteObject(String name, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call(
-                "WriteObject/4", () -> new CWObjectHandleFnValue(ok(), "handle:" + name), name, data, size, metaData);
+        return Script.call("WriteObject/4", written(name), name, data, size, metaData);
     }
 
     public CWObjectHandleFnValue WriteObject(
             String name, byte[] data, long size, CPluginMetaData[] metaData, long objFlag) {
-        return Script.call(
-                "WriteObject/5",
-                () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
-                name,
-                data,
-                size,
-                metaData,
-                objFlag);
+        return Script.call("WriteObject/5", written(name), name, data, size, metaData, objFlag);
     }
 
     public CWObjectHandleFnValue WriteCachedObject(String name, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call(
-                "WriteCachedObject/4",
-                () -> new CWObjectHandleFnValue(ok(), "handle:" + name),
-                name,
-                data,
-                size,
-                metaData);
+        return Script.call("WriteCachedObject/4", written(name), name, data, size, metaData);
     }
 
     public CCreateFnValue UpdateObject(
             String first, String second, byte[] data, long size, CPluginMetaData[] metaData) {
-        return Script.call(
-                "UpdateObject/5",
-                () -> new CCreateFnValue(ok(), "handle:" + first),
-                first,
-                second,
-                data,
-                size,
-                metaData);
+        return Script.call("UpdateObject/5", handle(first), first, second, data, size, metaData);
     }
 
     public CCreateFnValue UpdateObject(
             String first, String second, byte[] data, long size, CPluginMetaData[] metaData, long objFlag) {
-        return Script.call(
-                "UpdateObject/6",
-                () -> new CCreateFnValue(ok(), "handle:" + first),
-                first,
-                second,
-                data,
-                size,
-                metaData,
-                objFlag);
+        return Script.call("UpdateObject/6", handle(first), first, second, data, size, metaData, objFlag);
     }
 
     public CErrorValue UpdateCachedObjectByHandle(
@@ -131,47 +120,19 @@ public class KQAzurePlugInLibrary {
 
     /** Default: sizeRead = the bytes written into data (see Script, Reads). */
     public CReadObjectFnValue ReadObject(String name, byte[] data, long size, long offset) {
-        return Script.read(
-                "ReadObject/4",
-                data,
-                offset,
-                size,
-                count -> new CReadObjectFnValue(ok(), count),
-                name,
-                data,
-                size,
-                offset);
+        LongFunction<CReadObjectFnValue> answer = count -> new CReadObjectFnValue(ok(), count);
+        return Script.read("ReadObject/4", data, offset, size, answer, name, data, size, offset);
     }
 
     /** Default: bytesRead as ReadObject, values empty. */
     public CRObjectByNameFnValue ReadObjectByHandle(
             String handle, byte[] data, long offset, long size, String[] names) {
-        return Script.read(
-                "ReadObjectByHandle/5",
-                data,
-                offset,
-                size,
-                count -> new CRObjectByNameFnValue(ok(), new CPluginMetaData[0], count),
-                handle,
-                data,
-                offset,
-                size,
-                names);
+        return readWithValues("ReadObjectByHandle/5", handle, data, offset, size, names);
     }
 
     /** Default: bytesRead as ReadObject, values empty. */
     public CRObjectByNameFnValue ReadObjectByName(String name, byte[] data, long offset, long size, String[] names) {
-        return Script.read(
-                "ReadObjectByName/5",
-                data,
-                offset,
-                size,
-                count -> new CRObjectByNameFnValue(ok(), new CPluginMetaData[0], count),
-                name,
-                data,
-                offset,
-                size,
-                names);
+        return readWithValues("ReadObjectByName/5", name, data, offset, size, names);
     }
 
     // ---- objects: queries, metadata, deletion ----

@@ -8,6 +8,7 @@ import com.kq.KQCloudPluginInterface.CErrorValue;
 import com.kq.KQCloudPluginInterface.ERRORID;
 import java.lang.reflect.Field;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.HashMap;
 import java.util.LinkedHashMap;
 import java.util.List;
@@ -16,6 +17,8 @@ import java.util.function.Function;
 import java.util.function.IntFunction;
 import java.util.function.LongFunction;
 import java.util.function.Supplier;
+import java.util.stream.Collectors;
+import java.util.stream.Stream;
 import java.util.zip.CRC32;
 
 /**
@@ -73,16 +76,14 @@ import java.util.zip.CRC32;
  *
  * <h2>Reads</h2>
  * ReadObject, ReadObjectByHandle and ReadObjectByName fill the array with
- * byte i = (offset + i) &amp; 0xFF, or with the bytes of {@link #setReadData}
- * (repeated), and report the count of {@link #setReadCount}, by default the
- * requested size capped at the array's length. Only min(count, length)
- * bytes are written.
+ * byte i = (offset + i) &amp; 0xFF and report the count of
+ * {@link #setReadCount}, by default the requested size capped at the array's
+ * length. Only min(count, length) bytes are written.
  */
 public final class Script {
     private static final Map<String, Object> ANSWERS = new HashMap<>();
     private static final Map<String, String> THROWS = new HashMap<>();
     private static final Map<String, Long> READ_COUNTS = new HashMap<>();
-    private static final Map<String, byte[]> READ_DATA = new HashMap<>();
     private static final List<String> JOURNAL = new ArrayList<>();
 
     /** Value forms by prefix; see the class comment. */
@@ -114,7 +115,6 @@ public final class Script {
         ANSWERS.clear();
         THROWS.clear();
         READ_COUNTS.clear();
-        READ_DATA.clear();
         JOURNAL.clear();
     }
 
@@ -140,10 +140,6 @@ public final class Script {
 
     public static synchronized void setReadCount(String key, long count) {
         READ_COUNTS.put(key, count);
-    }
-
-    public static synchronized void setReadData(String key, byte[] data) {
-        READ_DATA.put(key, data.clone());
     }
 
     public static synchronized String[] journal() {
@@ -212,7 +208,7 @@ public final class Script {
             throwIfScripted(key);
             int length = data == null ? 0 : data.length;
             count = READ_COUNTS.getOrDefault(key, Math.max(0, Math.min(size, length)));
-            fill(data, READ_DATA.get(key), offset, (int) Math.max(0, Math.min(count, length)));
+            fill(data, offset, (int) Math.max(0, Math.min(count, length)));
         }
         final long read = count;
         return answer(key, () -> answer.apply(read));
@@ -232,14 +228,7 @@ public final class Script {
     }
 
     private static void journalCall(String key, Object[] args) {
-        StringBuilder entry = new StringBuilder(key).append('(');
-        for (int i = 0; i < args.length; i++) {
-            if (i > 0) {
-                entry.append(", ");
-            }
-            entry.append(describe(args[i]));
-        }
-        JOURNAL.add(entry.append(')').toString());
+        JOURNAL.add(key + "(" + joined(Arrays.stream(args).map(Script::describe)) + ")");
     }
 
     private static void throwIfScripted(String key) {
@@ -249,10 +238,9 @@ public final class Script {
         }
     }
 
-    private static void fill(byte[] data, byte[] pattern, long offset, int count) {
+    private static void fill(byte[] data, long offset, int count) {
         for (int i = 0; i < count; i++) {
-            data[i] =
-                    pattern != null && pattern.length > 0 ? pattern[i % pattern.length] : (byte) ((offset + i) & 0xFF);
+            data[i] = (byte) ((offset + i) & 0xFF);
         }
     }
 
@@ -269,26 +257,21 @@ public final class Script {
             crc.update(bytes);
             return String.format("bytes(len=%d,crc=%08x)", bytes.length, crc.getValue());
         } else if (arg instanceof String[]) {
-            StringBuilder out = new StringBuilder("[");
-            for (String text : (String[]) arg) {
-                out.append(out.length() > 1 ? ", " : "").append(describe(text));
-            }
-            return out.append(']').toString();
+            return "[" + joined(Arrays.stream((String[]) arg).map(Script::describe)) + "]";
         } else if (arg instanceof CPluginMetaData[]) {
-            StringBuilder out = new StringBuilder("{");
-            for (CPluginMetaData entry : (CPluginMetaData[]) arg) {
-                out.append(out.length() > 1 ? ", " : "");
-                if (entry == null) {
-                    out.append("null");
-                } else {
-                    out.append(entry.szPropertyName)
-                            .append('=')
-                            .append(entry.val == null ? "<noval>" : entry.val.szProperty);
-                }
-            }
-            return out.append('}').toString();
+            return "{" + joined(Arrays.stream((CPluginMetaData[]) arg).map(Script::describeEntry)) + "}";
         }
         return String.valueOf(arg);
+    }
+
+    private static String describeEntry(CPluginMetaData entry) {
+        return entry == null
+                ? "null"
+                : entry.szPropertyName + "=" + (entry.val == null ? "<noval>" : entry.val.szProperty);
+    }
+
+    private static String joined(Stream<String> parts) {
+        return parts.collect(Collectors.joining(", "));
     }
 
     // ---- value forms ----

@@ -45,7 +45,6 @@ import org.junit.jupiter.params.provider.CsvSource;
 /** Each way into an account that Azurite serves, key rotation, access tiers, and a proxy in the way. */
 class AccountModesTest {
     private static final Azurite AZURITE = Azurite.shared();
-    private static final String ENDPOINT = "BlobEndpoint=http://127.0.0.1:" + AZURITE.port() + "/" + DEV_ACCOUNT + ";";
     private static final BlobServiceClient ADMIN = new BlobServiceClientBuilder()
             .connectionString(AZURITE.connectionString())
             .buildClient();
@@ -87,8 +86,8 @@ class AccountModesTest {
                 : ADMIN.getBlobContainerClient(container)
                         .generateSas(new BlobServiceSasSignatureValues(
                                 expiry, BlobContainerSasPermission.parse(permissions)));
-        KQAzurePlugInLibrary lib = init("AccountName=" + DEV_ACCOUNT + ";SharedAccessSignature=" + sas + ";" + ENDPOINT
-                + "Container=" + container);
+        KQAzurePlugInLibrary lib = init("AccountName=" + DEV_ACCOUNT + ";SharedAccessSignature=" + sas + ";"
+                + AZURITE.endpoint(DEV_ACCOUNT) + "Container=" + container);
         try {
             expect(expected, lib.CheckConnectivity());
             expect(expected, lib.canBackup().errorValue);
@@ -99,11 +98,8 @@ class AccountModesTest {
                 assertArrayEquals(content, readInChunks(lib, "sas/obj", 4096));
             } else {
                 // The service agrees: the write the check foresaw is refused.
-                assertNotEquals(
-                        ERRORID.SUCCESS,
-                        lib.WriteObject("sas/obj", new byte[4], 4, null)
-                                .errorValue
-                                .getErrorID());
+                CWObjectHandleFnValue refused = lib.WriteObject("sas/obj", new byte[4], 4, null);
+                assertNotEquals(ERRORID.SUCCESS, refused.errorValue.getErrorID());
             }
         } finally {
             ok(lib.AzureDeInit());
@@ -112,11 +108,10 @@ class AccountModesTest {
 
     @Test
     void aKeyRotatedInTheMiddleOfAWriteSessionKeepsItsData() throws IOException {
-        Path keyFile = Files.createTempFile("kq-key", ".txt");
+        Path keyFile = keyFile();
         try {
-            Files.writeString(keyFile, DEV_KEY);
-            KQAzurePlugInLibrary lib = init("AccountName=" + DEV_ACCOUNT + ";AccountKeyFile=" + keyFile + ";" + ENDPOINT
-                    + "Container=" + newContainer() + ";BlockSize=4096");
+            KQAzurePlugInLibrary lib =
+                    init(AZURITE.keyFileConnection(keyFile) + "Container=" + newContainer() + ";BlockSize=4096");
             // A wrong key rotated in is used at once (the service refuses it); rotating back restores access.
             Files.writeString(keyFile, WRONG_KEY);
             CString answer = lib.updateStorageKey();
@@ -229,14 +224,12 @@ class AccountModesTest {
         String secondKey = Base64.getEncoder()
                 .encodeToString("kq-second-account-key-for-tests!".getBytes(StandardCharsets.US_ASCII));
         Azurite two = Azurite.start(Map.of("AZURITE_ACCOUNTS", DEV_ACCOUNT + ":" + DEV_KEY + ";kqsecond:" + secondKey));
-        Path keyFile = Files.createTempFile("kq-key", ".txt");
+        Path keyFile = keyFile();
         KQAzurePlugInLibrary first = null;
         KQAzurePlugInLibrary second = null;
         try {
-            Files.write(keyFile, DEV_KEY.getBytes(StandardCharsets.US_ASCII));
             long mib = 1024 * 1024;
-            first = init("AccountName=" + DEV_ACCOUNT + ";AccountKeyFile=" + keyFile + ";BlobEndpoint=http://127.0.0.1:"
-                    + two.port() + "/" + DEV_ACCOUNT + ";Container=" + container("first")
+            first = init(two.keyFileConnection(keyFile) + "Container=" + container("first")
                     + ";BlockSize=65536;MaxInFlight=2;MaxBufferMemory=" + 24 * mib);
             String secondContainer = container("second");
             second = init(two.connectionString("kqsecond", secondKey) + "Container=" + secondContainer

@@ -15,8 +15,10 @@ import java.nio.file.Path;
 import java.security.KeyStore;
 import java.security.cert.CertificateFactory;
 import java.time.OffsetDateTime;
+import java.util.ArrayList;
 import java.util.Base64;
 import java.util.Comparator;
+import java.util.List;
 import java.util.concurrent.TimeUnit;
 import javax.net.ssl.TrustManagerFactory;
 import javax.net.ssl.X509TrustManager;
@@ -40,23 +42,8 @@ class BearerTokenTest {
         dir = Files.createTempDirectory("kq-oauth");
         Path cert = dir.resolve("cert.pem");
         Path key = dir.resolve("key.pem");
-        run(
-                "openssl",
-                "req",
-                "-x509",
-                "-newkey",
-                "rsa:2048",
-                "-nodes",
-                "-days",
-                "1",
-                "-subj",
-                "/CN=127.0.0.1",
-                "-addext",
-                "subjectAltName=IP:127.0.0.1",
-                "-keyout",
-                key.toString(),
-                "-out",
-                cert.toString());
+        String openssl = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1";
+        run(openssl + " -addext subjectAltName=IP:127.0.0.1", "-keyout", key.toString(), "-out", cert.toString());
         azurite = Azurite.start("--oauth", "basic", "--cert", cert.toString(), "--key", key.toString());
         KeyStore trust = KeyStore.getInstance(KeyStore.getDefaultType());
         trust.load(null, null);
@@ -81,7 +68,10 @@ class BearerTokenTest {
         }
     }
 
-    private static void run(String... command) throws IOException, InterruptedException {
+    /** Runs {@code words} split at their spaces, then {@code paths} whole (a path may hold a space). */
+    private static void run(String words, String... paths) throws IOException, InterruptedException {
+        List<String> command = new ArrayList<>(List.of(words.split(" ")));
+        command.addAll(List.of(paths));
         Process p = new ProcessBuilder(command)
                 .redirectErrorStream(true)
                 .redirectOutput(ProcessBuilder.Redirect.DISCARD)

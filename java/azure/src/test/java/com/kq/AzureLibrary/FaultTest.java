@@ -66,12 +66,8 @@ class FaultTest {
             hits.incrementAndGet();
             if (action instanceof Integer) {
                 int status = (Integer) action;
-                return Mono.just(new PipelineUnitTest.Answer(
-                        status,
-                        "Retry-After",
-                        "0",
-                        "x-ms-error-code",
-                        status == 429 ? "ServerBusy" : status >= 500 ? "InternalError" : "AuthorizationFailure"));
+                String code = status == 429 ? "ServerBusy" : status >= 500 ? "InternalError" : "AuthorizationFailure";
+                return Mono.just(new PipelineUnitTest.Answer(status, "Retry-After", "0", "x-ms-error-code", code));
             }
             if ("silence".equals(action)) {
                 return Mono.never();
@@ -267,9 +263,8 @@ class FaultTest {
 
     @Test
     void triesRefusedWhileTheKeyRotatesAreSentAgainWithTheNewKey() throws IOException {
-        Path keyFile = Files.createTempFile("kq-key", ".txt");
+        Path keyFile = keyFile();
         try {
-            Files.writeString(keyFile, StorageConfig.DEV_KEY);
             KQAzurePlugInLibrary[] self = new KQAzurePlugInLibrary[1];
             AtomicInteger blocks = new AtomicInteger();
             AtomicInteger gets = new AtomicInteger();
@@ -282,9 +277,8 @@ class FaultTest {
                 return null;
             });
             DataPath.testPolicy = injector; // kept while the test runs: the rotation builds new pipelines
-            lib = self[0] = init("AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKeyFile=" + keyFile
-                    + ";BlobEndpoint=http://127.0.0.1:" + Azurite.shared().port() + "/" + StorageConfig.DEV_ACCOUNT
-                    + ";Container=" + container("rotate") + ";BlockSize=" + BLOCK);
+            lib = self[0] = init(Azurite.shared().keyFileConnection(keyFile) + "Container=" + container("rotate")
+                    + ";BlockSize=" + BLOCK);
             byte[] content = data(8, 9 * 1024 * 1024);
             writeInChunks(lib, "rotating", content, 4 * BLOCK);
             assertArrayEquals(content, readInChunks(lib, "rotating", 5 * 1024 * 1024));

@@ -24,19 +24,11 @@ final class TestSupport {
      * behind the first.
      */
     static <T> CompletableFuture<T> onItsOwnThread(Supplier<T> call) {
-        CompletableFuture<T> result = new CompletableFuture<>();
-        Thread t = new Thread(
-                () -> {
-                    try {
-                        result.complete(call.get());
-                    } catch (Throwable e) {
-                        result.completeExceptionally(e);
-                    }
-                },
-                "host-call");
-        t.setDaemon(true);
-        t.start();
-        return result;
+        return CompletableFuture.supplyAsync(call, task -> {
+            Thread t = new Thread(task, "host-call");
+            t.setDaemon(true);
+            t.start();
+        });
     }
 
     /** Azurite on a free port of its own (never a developer's on 10000), run through the repository's scripts. */
@@ -85,8 +77,17 @@ final class TestSupport {
         }
 
         String connectionString(String account, String key) {
-            return "AccountName=" + account + ";AccountKey=" + key + ";BlobEndpoint=http://127.0.0.1:" + port + "/"
-                    + account + ";";
+            return "AccountName=" + account + ";AccountKey=" + key + ";" + endpoint(account);
+        }
+
+        /** The development account, its key read from {@code keyFile} (which a test rewrites to rotate it). */
+        String keyFileConnection(Path keyFile) {
+            return "AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKeyFile=" + keyFile + ";"
+                    + endpoint(StorageConfig.DEV_ACCOUNT);
+        }
+
+        String endpoint(String account) {
+            return "BlobEndpoint=http://127.0.0.1:" + port + "/" + account + ";";
         }
 
         void close() {
@@ -117,6 +118,11 @@ final class TestSupport {
                 throw new IllegalStateException(name + " could not run", e);
             }
         }
+    }
+
+    /** A new temporary file holding the development account's key. */
+    static Path keyFile() throws IOException {
+        return Files.writeString(Files.createTempFile("kq-key", ".txt"), StorageConfig.DEV_KEY);
     }
 
     /** A library on a container of its own, named after {@code purpose}. */
@@ -156,25 +162,18 @@ final class TestSupport {
      * thrown as its identifier. Anything else thrown fails the caller.
      */
     static List<Object> eightAtOnce(IntFunction<Object> task) throws Exception {
-        ExecutorService pool = Executors.newFixedThreadPool(8);
-        CyclicBarrier start = new CyclicBarrier(8);
-        try {
-            List<Object> out = new ArrayList<>();
-            for (Future<Object> f : pool.invokeAll(
-                    IntStream.range(0, 8)
-                            .<Callable<Object>>mapToObj(t -> () -> {
-                                start.await();
-                                return answer(() -> task.apply(t));
-                            })
-                            .collect(Collectors.toList()),
-                    120,
-                    TimeUnit.SECONDS)) {
-                out.add(f.get());
-            }
-            return out;
-        } finally {
-            pool.shutdown();
+        Phaser start = new Phaser(8);
+        List<CompletableFuture<Object>> calls = IntStream.range(0, 8)
+                .mapToObj(t -> onItsOwnThread(() -> {
+                    start.arriveAndAwaitAdvance();
+                    return answer(() -> task.apply(t));
+                }))
+                .collect(Collectors.toList());
+        List<Object> out = new ArrayList<>();
+        for (CompletableFuture<Object> call : calls) {
+            out.add(call.get(120, TimeUnit.SECONDS));
         }
+        return out;
     }
 
     /** What a call answered: its value, or the identifier of the StorageFailure it threw. */
