@@ -8,68 +8,24 @@ set -uo pipefail
 
 scenario="${1:?scenario}"
 : "${KQHOST:?}" "${KQ_JAVA_LIB:?}" "${KQ_REPO:?}" "${JAVA:?}" "${JAVAC:?}"
-azurite_bin="$KQ_REPO/node_modules/.bin/azurite-blob"
 make_tree="$KQ_REPO/tools/kqhost/scripts/make-sample-tree.sh"
-dev_key="Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw=="
+repo="$KQ_REPO"
 
 skip() { echo "SKIPPED: $*"; exit 77; }
-[[ -x "$azurite_bin" ]] || skip "Azurite is not installed ($azurite_bin); run 'npm ci' in $KQ_REPO"
+[[ -x "$repo/node_modules/.bin/azurite-blob" ]] ||
+    skip "Azurite is not installed ($repo/node_modules/.bin/azurite-blob); run 'npm ci' in $KQ_REPO"
 [[ -f "$KQ_JAVA_LIB/KQAzurePlugIn.jar" ]] ||
     skip "the Java library is not built ($KQ_JAVA_LIB/KQAzurePlugIn.jar); run 'mvn -q -f java/azure/pom.xml package'"
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/kqhost-e2e-$scenario.XXXXXX")"
-azurite_pid=""
-failures=0
-stop_azurite() {
-    [[ -n "$azurite_pid" ]] && { kill -KILL "$azurite_pid"; wait "$azurite_pid"; } 2>/dev/null
-    azurite_pid=""
-}
-cleanup() {
-    stop_azurite
-    if [[ "${KQ_E2E_KEEP:-0}" == 1 ]]; then echo "work folder kept: $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-
-for _ in $(seq 1 50); do
-    port=$((20000 + RANDOM % 20000))
-    port_answers "$port" || break
-done
-# start_azurite [LOCATION]: in memory, or persisted in LOCATION (so that it survives a kill).
-start_azurite() {
-    local persistence=(--inMemoryPersistence)
-    [[ $# -gt 0 ]] && persistence=(--location "$1")
-    setsid "$azurite_bin" --blobHost 127.0.0.1 --blobPort "$port" "${persistence[@]}" --skipApiVersionCheck \
-        --disableTelemetry --silent </dev/null >>"$work/azurite.log" 2>&1 &
-    azurite_pid=$!
-    for _ in $(seq 1 300); do
-        port_answers "$port" && return 0
-        kill -0 "$azurite_pid" 2>/dev/null || break
-        sleep 0.2
-    done
-    echo "Azurite did not start on port $port: $(tail -n 20 "$work/azurite.log")"
-    exit 1
-}
-
-export AZURE_STORAGE_CONNECTION_STRING="DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=$dev_key;BlobEndpoint=http://127.0.0.1:$port/devstoreaccount1;"
+# shellcheck source=../jvms/common.sh
+source "$KQ_REPO/tests/jvms/common.sh"
+work_folder "kqhost-e2e-$scenario" "${KQ_E2E_KEEP:-0}"
 export KQHOST_HOME="$work/home"
 unset KQHOST_JVM_OPTIONS KQHOST_CONTAINER
+kq_cmd=("$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --jvm-option=-Xcheck:jni)
+# kq_bg NAME ARGS...: kqhost in the background (no JNI check), output as kq's.
+kq_bg() { "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" "${@:2}" >"$work/$1.out" 2>"$work/$1.err" & }
 
-expect_rc() {  # NAME EXPECTED
-    [[ "$rc" == "$2" ]] || fail "$1 exited $rc, expected $2: $(tail -n 20 "$work/$1.out" "$work/$1.err")"
-}
-# kq NAME RC ARGS...: runs kqhost with -Xcheck:jni, output in $work/NAME.out and .err; sets $rc and checks it
-# against RC ("-": any).
-kq() {
-    local name="$1" want="$2" jni='(WARNING|FATAL ERROR) in native method'
-    shift 2
-    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --jvm-option=-Xcheck:jni "$@" >"$work/$name.out" 2>"$work/$name.err"
-    rc=$?
-    grep -q -E "$jni" "$work/$name.out" "$work/$name.err" &&
-        fail "$name: JNI check reported: $(grep -h -E -A3 "$jni" "$work/$name.out" "$work/$name.err" | head -20)"
-    [[ "$want" == - ]] || expect_rc "$name" "$want"
-}
 expect_text() {  # NAME FILE-SUFFIX TEXT...
     local name="$1" suffix="$2" text
     shift 2
@@ -78,53 +34,53 @@ expect_text() {  # NAME FILE-SUFFIX TEXT...
             fail "$name: '$text' missing from its $suffix: $(tail -n 5 "$work/$name.$suffix")"
     done
 }
-# Same files, same bytes, same modification times (to the nanosecond), nothing else.
-same_tree() {  # A B
-    diff -r "$1" "$2" >"$work/diff.txt" 2>&1 || { fail "trees differ: $(head -n 5 "$work/diff.txt")"; return; }
-    local a b
-    a="$(cd "$1" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
-    b="$(cd "$2" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
-    [[ "$a" == "$b" ]] || fail "sizes or modification times differ: $(diff <(echo "$a") <(echo "$b") | head -n 5)"
+# javac_into DIR SOURCE: compiles SOURCE against the library's jars, once.
+javac_into() {
+    [[ -d "$work/$1" ]] && return
+    "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/$1" "$KQ_REPO/$2" ||
+        { fail "$2 did not compile"; exit 1; }
 }
-
 # plant ARGS...: the plain Azure client, playing another tool (tests/e2e/Plant.java).
 plant() {
-    if [[ ! -f "$work/plant/Plant.class" ]]; then
-        mkdir -p "$work/plant"
-        "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/plant" "$KQ_REPO/tests/e2e/Plant.java" ||
-            { fail "Plant.java did not compile"; exit 1; }
-    fi
+    javac_into plant tests/e2e/Plant.java
     "$JAVA" -cp "$KQ_JAVA_LIB/*:$work/plant" Plant "$@"
 }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
-# interrupt_after NAME PID CONDITION...: once CONDITION holds, stalls Azurite, sends Ctrl-C and
-# checks that kqhost ends with 130 within 2 s and says so.
-interrupt_after() {
-    local name="$1" pid="$2" started
+# wait_for PID FAILURE CONDITION...: polls CONDITION for at most 60 s while PID runs; FAILURE if PID ended first.
+wait_for() {
+    local pid="$1" failure="$2"
     shift 2
-    for _ in $(seq 1 600); do
+    for _ in $(seq 1 1200); do
         "$@" && break
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.05
     done
-    kill -0 "$pid" 2>/dev/null || { fail "$name ended before it could be interrupted"; return; }
+    kill -0 "$pid" 2>/dev/null || { fail "$failure"; return 1; }
+}
+# interrupt_after NAME PID CONDITION...: once CONDITION holds, stalls Azurite, sends Ctrl-C and
+# checks that kqhost ends with 130 within 2 s and says so.
+interrupt_after() {
+    local name="$1" pid="$2" started took
+    shift 2
+    wait_for "$pid" "$name ended before it could be interrupted" "$@" || return
     kill -STOP "$azurite_pid"  # every request now hangs
     sleep 0.5
     started=$(now_ms)
     kill -INT "$pid"
     wait "$pid"
     rc=$?
-    local took=$(($(now_ms) - started))
+    took=$(($(now_ms) - started))
     kill -CONT "$azurite_pid"
     ((took <= 2000)) || fail "$name took ${took} ms to end after Ctrl-C"
     expect_rc "$name" 130
     expect_text "$name" err "interrupted"
 }
 
+# Only the killed scenario keeps its data on disk, so that it survives Azurite's end.
+[[ $scenario == killed ]] || start_azurite --inMemoryPersistence || exit 1
 case "$scenario" in
 roundtrip)
     # The sample tree with a small block size, so that its boundary files and big file stay quick.
-    start_azurite
     "$make_tree" "$work/src" 1048576 25165824
     kq backup 0 --block-size 1M backup "$work/src" --prefix rt
     expect_text backup out "backup: 15 files"
@@ -136,10 +92,9 @@ roundtrip)
     expect_text verify out "verify: 15 intact objects"
     kq empty 1 restore "$work/nothing" --prefix no-such-prefix
     expect_text empty err "no objects under 'no-such-prefix/'"
-    ! grep -r -q -F -- "$dev_key" "$work"/*.out "$work"/*.err "$work/home" || fail "the account key was printed"
+    ! grep -r -q -F -- "$kq_dev_key" "$work"/*.out "$work"/*.err "$work/home" || fail "the account key was printed"
     ;;
 threads)
-    start_azurite
     "$make_tree" "$work/src" 262144 3000000 60
     kq backup 0 --threads 4 --block-size 256K backup "$work/src" --prefix th
     expect_text backup out "backup: 75 files"
@@ -148,23 +103,18 @@ threads)
     ;;
 killed)
     # Persisted, so that what was committed before the kill can be looked at afterwards.
-    start_azurite "$work/azurite-data"
+    start_azurite --location "$work/azurite-data" || exit 1
     mkdir -p "$work/keep" "$work/big"
     printf 'kept\n' >"$work/keep/a.txt"
     kq keep 0 backup "$work/keep" --prefix keep
     sleep 6  # Azurite writes its object index to disk every few seconds
     head -c 268435456 /dev/urandom >"$work/big/big.bin"
     base=$(du -sb "$work/azurite-data" | cut -f1)
-    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M backup "$work/big" --prefix big \
-        >"$work/backup.out" 2>"$work/backup.err" &
+    kq_bg backup --block-size 1M backup "$work/big" --prefix big
     kq_pid=$!
     # Kill Azurite once a good part of the file has been staged, mid-session.
-    for _ in $(seq 1 600); do
-        (($(du -sb "$work/azurite-data" | cut -f1) - base > 33554432)) && break
-        kill -0 "$kq_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$kq_pid" 2>/dev/null || fail "the backup ended before Azurite could be killed"
+    staged() { (($(du -sb "$work/azurite-data" | cut -f1) - base > 33554432)); }
+    wait_for "$kq_pid" "the backup ended before Azurite could be killed" staged
     stop_azurite
     SECONDS=0
     wait "$kq_pid"
@@ -173,19 +123,16 @@ killed)
     expect_rc backup 1
     expect_text backup err "big.bin" "NETWORK_ERROR" "storage does not answer" "backup: FAILED"
     # The object of the interrupted session was never committed; what was committed before is intact.
-    start_azurite "$work/azurite-data"
+    start_azurite --location "$work/azurite-data" || exit 1
     kq ls 0 ls -l
     ! grep -q -F "big/big.bin" "$work/ls.out" || fail "the interrupted object was committed: $(cat "$work/ls.out")"
     kq verify 0 verify
     ;;
 corrupt)
-    start_azurite
     "$make_tree" "$work/src" 1048576 3000000
     kq backup 0 --block-size 1M backup "$work/src" --prefix c
     victim="c/boundary/block-plus-1.bin"
-    mkdir -p "$work/driver"
-    "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/driver" \
-        "$KQ_REPO/tools/kqhost/java/kqdriver/KQDriver.java" || { fail "the Java driver did not compile"; exit 1; }
+    javac_into driver tools/kqhost/java/kqdriver/KQDriver.java
     "$JAVA" -cp "$KQ_JAVA_LIB/*:$work/driver" kqdriver.KQDriver corrupt "$victim" >"$work/corrupt.out" 2>&1 ||
         { fail "the driver could not corrupt $victim: $(tail -n 5 "$work/corrupt.out")"; exit 1; }
     kq restore 1 --block-size 1M restore "$work/dst" --prefix c
@@ -200,7 +147,6 @@ corrupt)
     ;;
 names)
     # Every name a Linux file can have, and a destination that tries to lead the restore astray.
-    start_azurite
     long="$(printf 'n%.0s' $(seq 1 250))"
     # U+FFFF and U+FFFE are valid UTF-8 that no listing can carry; U+FDD0 lists as it is.
     names=(x x.kqhost-part y "$long" trailing. dir./inner 'back\slash' $'ctl\x01name' $'bad\xffbyte' 100%.txt a%20b
@@ -274,7 +220,6 @@ ROWS
     ;;
 foreign)
     # Objects other tools put beside kqhost's.
-    start_azurite
     mkdir -p "$work/src/sub"
     printf 'one\n' >"$work/src/one.txt"
     printf 'two\n' >"$work/src/sub/two.txt"
@@ -319,22 +264,19 @@ foreign)
     ;;
 interrupt)
     # Ctrl-C while storage hangs: out within 2 s, no partial local file, nothing committed.
-    start_azurite
     mkdir -p "$work/src" "$work/big"
     # Larger than the read-ahead can hold (the library's whole pool is 72 MiB): once storage hangs, the restore
     # must be waiting on it, not finishing from ranges already fetched.
     head -c 268435456 /dev/urandom >"$work/src/big.bin"
     kq backup 0 --block-size 1M backup "$work/src" --prefix i
-    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M restore "$work/dst" --prefix i \
-        >"$work/restore.out" 2>"$work/restore.err" &
+    kq_bg restore --block-size 1M restore "$work/dst" --prefix i
     part_grew() { [[ -n "$(find "$work/dst" -name '.kqhost-*.part' -size +1M 2>/dev/null)" ]]; }
     interrupt_after restore $! part_grew
     [[ -z "$(find "$work/dst" -name '.kqhost-*' 2>/dev/null)" ]] || fail "partial files left in $work/dst"
     [[ ! -e "$work/dst/big.bin" ]] || fail "an interrupted restore left big.bin"
 
     head -c 268435456 /dev/urandom >"$work/big/big2.bin"
-    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M backup "$work/big" --prefix j \
-        >"$work/backup2.out" 2>"$work/backup2.err" &
+    kq_bg backup2 --block-size 1M backup "$work/big" --prefix j
     backup_pid=$!
     sending() {  # kqhost has read 16 MiB of the file: the session is well under way
         local fd
@@ -352,5 +294,4 @@ interrupt)
 *) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac
 
-((failures == 0)) || { echo "$scenario: $failures check(s) failed"; exit 1; }
-echo "$scenario: passed"
+finish "$scenario" "$scenario: passed"
