@@ -34,6 +34,14 @@ expect_text() {  # NAME FILE-SUFFIX TEXT...
             fail "$name: '$text' missing from its $suffix: $(tail -n 5 "$work/$name.$suffix")"
     done
 }
+# kq_says NAME RC SUFFIX TEXT... -- ARGS...: kq NAME RC ARGS, then each TEXT must be in NAME's SUFFIX (out, err).
+kq_says() {
+    local name="$1" want="$2" suffix="$3" texts=()
+    shift 3
+    while [[ "$1" != -- ]]; do texts+=("$1"); shift; done
+    kq "$name" "$want" "${@:2}"
+    expect_text "$name" "$suffix" "${texts[@]}"
+}
 # javac_into DIR SOURCE: compiles SOURCE against the library's jars, once.
 javac_into() {
     [[ -d "$work/$1" ]] && return
@@ -82,22 +90,18 @@ case "$scenario" in
 roundtrip)
     # The sample tree with a small block size, so that its boundary files and big file stay quick.
     "$make_tree" "$work/src" 1048576 25165824
-    kq backup 0 --block-size 1M backup "$work/src" --prefix rt
-    expect_text backup out "backup: 15 files"
+    kq_says backup 0 out "backup: 15 files" -- --block-size 1M backup "$work/src" --prefix rt
     kq ls 0 ls -l rt/
     expect_text ls out "15 objects" "$(printf 'rt/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab.txt')"
     kq restore 0 --block-size 1M restore "$work/dst" --prefix rt
     same_tree "$work/src" "$work/dst"
-    kq verify 0 verify --prefix rt
-    expect_text verify out "verify: 15 intact objects"
-    kq empty 1 restore "$work/nothing" --prefix no-such-prefix
-    expect_text empty err "no objects under 'no-such-prefix/'"
+    kq_says verify 0 out "verify: 15 intact objects" -- verify --prefix rt
+    kq_says empty 1 err "no objects under 'no-such-prefix/'" -- restore "$work/nothing" --prefix no-such-prefix
     ! grep -r -q -F -- "$kq_dev_key" "$work"/*.out "$work"/*.err "$work/home" || fail "the account key was printed"
     ;;
 threads)
     "$make_tree" "$work/src" 262144 3000000 60
-    kq backup 0 --threads 4 --block-size 256K backup "$work/src" --prefix th
-    expect_text backup out "backup: 75 files"
+    kq_says backup 0 out "backup: 75 files" -- --threads 4 --block-size 256K backup "$work/src" --prefix th
     kq restore 0 --threads 4 --block-size 256K restore "$work/dst" --prefix th
     same_tree "$work/src" "$work/dst"
     ;;
@@ -135,15 +139,13 @@ corrupt)
     javac_into driver tools/kqhost/java/kqdriver/KQDriver.java
     "$JAVA" -cp "$KQ_JAVA_LIB/*:$work/driver" kqdriver.KQDriver corrupt "$victim" >"$work/corrupt.out" 2>&1 ||
         { fail "the driver could not corrupt $victim: $(tail -n 5 "$work/corrupt.out")"; exit 1; }
-    kq restore 1 --block-size 1M restore "$work/dst" --prefix c
-    expect_text restore err "$victim: SHA-256 mismatch"
+    kq_says restore 1 err "$victim: SHA-256 mismatch" -- --block-size 1M restore "$work/dst" --prefix c
     expect_text restore out "restore: 14 files" "1 failed"
     [[ -e "$work/dst/boundary/block-plus-1.bin" ]] && fail "the corrupt object was restored"
     [[ -z "$(find "$work/dst" -name '.kqhost-*')" ]] || fail "partial files left in $work/dst"
     rm -f "$work/src/boundary/block-plus-1.bin"
     same_tree "$work/src" "$work/dst"
-    kq verify 1 verify --prefix c
-    expect_text verify err "$victim: SHA-256 mismatch"
+    kq_says verify 1 err "$victim: SHA-256 mismatch" -- verify --prefix c
     ;;
 names)
     # Every name a Linux file can have, and a destination that tries to lead the restore astray.
@@ -155,8 +157,7 @@ names)
         mkdir -p "$work/src/$(dirname -- "$n")"
         printf '%s\n' "$n" >"$work/src/$n"
     done
-    kq backup 0 backup "$work/src" --prefix s
-    expect_text backup out "backup: ${#names[@]} files"
+    kq_says backup 0 out "backup: ${#names[@]} files" -- backup "$work/src" --prefix s
     kq restore 0 restore "$work/dst" --prefix s
     same_tree "$work/src" "$work/dst"
     kq verify 0 verify --prefix s
@@ -166,15 +167,13 @@ names)
 
     # Unchanged files are not sent again; a changed one (same size and time) is.
     plant etags kq-backup s/ >"$work/etags-1"
-    kq again 0 backup "$work/src" --prefix s
-    expect_text again out "backup: ${#names[@]} files, 0 B" "${#names[@]} unchanged"
+    kq_says again 0 out "backup: ${#names[@]} files, 0 B" "${#names[@]} unchanged" -- backup "$work/src" --prefix s
     plant etags kq-backup s/ >"$work/etags-2"
     cmp -s "$work/etags-1" "$work/etags-2" || fail "an unchanged tree was sent again: $(diff "$work/etags-1" "$work/etags-2")"
     stamp="$(stat -c %y "$work/src/y")"
     printf 'Y\n' >"$work/src/y"
     touch -d "$stamp" "$work/src/y"
-    kq changed - backup "$work/src" --prefix s
-    expect_text changed out "$((${#names[@]} - 1)) unchanged"
+    kq_says changed - out "$((${#names[@]} - 1)) unchanged" -- backup "$work/src" --prefix s
     plant etags kq-backup s/ >"$work/etags-3"
     [[ "$(diff "$work/etags-2" "$work/etags-3" | grep -c '^>')" == 1 ]] ||
         fail "expected exactly s/y sent again: $(diff "$work/etags-2" "$work/etags-3")"
@@ -198,8 +197,7 @@ names)
     # Nothing found is a failure; what the user types is checked before it reaches the library.
     while IFS='|' read -r name want expect args; do
         read -r -a argv <<<"$args"
-        kq "$name" "$want" "${argv[@]}"
-        expect_text "$name" err "$expect"
+        kq_says "$name" "$want" err "$expect" -- "${argv[@]}"
     done <<'ROWS'
 empty-verify|1|no objects under 'no-such-prefix/'|verify --prefix no-such-prefix
 inject|2|is not a container name|--container x;BlobEndpoint=http://127.0.0.1:1/devstoreaccount1 ls
@@ -226,8 +224,7 @@ foreign)
     kq backup 0 backup "$work/src" --prefix f
     plant put kq-backup f/sub hdi_isfolder=true
     plant put kq-backup f/other.txt
-    kq verify 0 verify --prefix f
-    expect_text verify out "verify: 2 intact objects" "1 object without kqhost metadata skipped"
+    kq_says verify 0 out "verify: 2 intact objects" "1 object without kqhost metadata skipped" -- verify --prefix f
     expect_text verify err "f/other.txt: metadata lacks"
     ! grep -q "f/sub:" "$work/verify.err" || fail "the folder marker was reported: $(cat "$work/verify.err")"
     kq strict 1 verify --strict --prefix f
@@ -235,8 +232,7 @@ foreign)
     same_tree "$work/src" "$work/dst"
     # --delete removes kqhost's object of a deleted file, and nothing of the other tool's.
     rm "$work/src/one.txt"
-    kq del 0 backup "$work/src" --prefix f --delete
-    expect_text del out "1 deleted"
+    kq_says del 0 out "1 deleted" -- backup "$work/src" --prefix f --delete
     [[ "$(plant etags kq-backup f/ | cut -d' ' -f1 | tr '\n' ' ')" == "f/other.txt f/sub f/sub/two.txt " ]] ||
         fail "--delete left the wrong objects: $(plant etags kq-backup f/)"
     # Another tool's object whose recorded size lies: ls -l shows its real length with the mark, and backup
@@ -244,16 +240,13 @@ foreign)
     printf 'the real content\n' >"$work/src/liar.txt"
     plant put kq-backup f/liar.txt kqsize=17 kqmtime="$(date -r "$work/src/liar.txt" +%s%N)" \
         kqsha256="$(sha256sum "$work/src/liar.txt" | cut -d' ' -f1)"
-    kq lies - ls -l f/
-    expect_text lies out "folder"
+    kq_says lies - out "folder" -- ls -l f/
     for line in '^ +8  .*  f/liar\.txt  \(size≠recorded 17\)$' '^ +8  \?{19}  \?{12}  f/other\.txt  \(metadata lacks' \
         '^ +4  .*  f/sub/two\.txt$'; do
         grep -q -E -- "$line" "$work/lies.out" || fail "ls -l: no line matching '$line': $(cat "$work/lies.out")"
     done
-    kq resend 0 backup "$work/src" --prefix f
-    expect_text resend out "backup: 2 files, 17 B"
-    kq reverify 0 verify --prefix f
-    expect_text reverify out "verify: 2 intact objects"
+    kq_says resend 0 out "backup: 2 files, 17 B" -- backup "$work/src" --prefix f
+    kq_says reverify 0 out "verify: 2 intact objects" -- verify --prefix f
     # A file that needs a write session, over a page blob of the same name.
     plant page kq-backup f/big.bin
     head -c 3000000 /dev/urandom >"$work/src/big.bin"
