@@ -222,14 +222,6 @@ def tree_problems(src, dst, names):
             yield f"{name} differs"
 
 
-def run_scenario(s, work, toxiproxy_bin):
-    run = Run(work)
-    try:
-        return check_scenario(run, s, work, toxiproxy_bin)
-    finally:
-        run.stop_all()
-
-
 def check_scenario(run, s, work, toxiproxy_bin):
     azurite_port, fault_port, api_port, link_port = (reserve_port(run.ports) for _ in range(4))
     api = f"http://127.0.0.1:{api_port}"
@@ -346,7 +338,11 @@ def main(argv):
         if limit:
             s.limit = float(limit)
         work = tempfile.mkdtemp(prefix=f"kq-faults-{name}.")
-        problems = run_scenario(s, work, toxiproxy_bin)
+        run = Run(work)
+        try:
+            problems = check_scenario(run, s, work, toxiproxy_bin)
+        finally:
+            run.stop_all()
         if problems:
             failed.append(name)
             print(f"FAIL {name}: " + "; ".join(problems), flush=True)
