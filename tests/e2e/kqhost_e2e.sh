@@ -8,68 +8,24 @@ set -uo pipefail
 
 scenario="${1:?scenario}"
 : "${KQHOST:?}" "${KQ_JAVA_LIB:?}" "${KQ_REPO:?}" "${JAVA:?}" "${JAVAC:?}"
-azurite_bin="$KQ_REPO/node_modules/.bin/azurite-blob"
 make_tree="$KQ_REPO/tools/kqhost/scripts/make-sample-tree.sh"
-dev_key="Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw=="
+repo="$KQ_REPO"
 
 skip() { echo "SKIPPED: $*"; exit 77; }
-[[ -x "$azurite_bin" ]] || skip "Azurite is not installed ($azurite_bin); run 'npm ci' in $KQ_REPO"
+[[ -x "$repo/node_modules/.bin/azurite-blob" ]] ||
+    skip "Azurite is not installed ($repo/node_modules/.bin/azurite-blob); run 'npm ci' in $KQ_REPO"
 [[ -f "$KQ_JAVA_LIB/KQAzurePlugIn.jar" ]] ||
     skip "the Java library is not built ($KQ_JAVA_LIB/KQAzurePlugIn.jar); run 'mvn -q -f java/azure/pom.xml package'"
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/kqhost-e2e-$scenario.XXXXXX")"
-azurite_pid=""
-failures=0
-stop_azurite() {
-    [[ -n "$azurite_pid" ]] && { kill -KILL "$azurite_pid"; wait "$azurite_pid"; } 2>/dev/null
-    azurite_pid=""
-}
-cleanup() {
-    stop_azurite
-    if [[ "${KQ_E2E_KEEP:-0}" == 1 ]]; then echo "work folder kept: $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-
-for _ in $(seq 1 50); do
-    port=$((20000 + RANDOM % 20000))
-    port_answers "$port" || break
-done
-# start_azurite [LOCATION]: in memory, or persisted in LOCATION (so that it survives a kill).
-start_azurite() {
-    local persistence=(--inMemoryPersistence)
-    [[ $# -gt 0 ]] && persistence=(--location "$1")
-    setsid "$azurite_bin" --blobHost 127.0.0.1 --blobPort "$port" "${persistence[@]}" --skipApiVersionCheck \
-        --disableTelemetry --silent </dev/null >>"$work/azurite.log" 2>&1 &
-    azurite_pid=$!
-    for _ in $(seq 1 300); do
-        port_answers "$port" && return 0
-        kill -0 "$azurite_pid" 2>/dev/null || break
-        sleep 0.2
-    done
-    echo "Azurite did not start on port $port: $(tail -n 20 "$work/azurite.log")"
-    exit 1
-}
-
-export AZURE_STORAGE_CONNECTION_STRING="DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=$dev_key;BlobEndpoint=http://127.0.0.1:$port/devstoreaccount1;"
+# shellcheck source=../jvms/common.sh
+source "$KQ_REPO/tests/jvms/common.sh"
+work_folder "kqhost-e2e-$scenario" "${KQ_E2E_KEEP:-0}"
 export KQHOST_HOME="$work/home"
 unset KQHOST_JVM_OPTIONS KQHOST_CONTAINER
+kq_cmd=("$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --jvm-option=-Xcheck:jni)
+# kq_bg NAME ARGS...: kqhost in the background (no JNI check), output as kq's.
+kq_bg() { "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" "${@:2}" >"$work/$1.out" 2>"$work/$1.err" & }
 
-expect_rc() {  # NAME EXPECTED
-    [[ "$rc" == "$2" ]] || fail "$1 exited $rc, expected $2: $(tail -n 20 "$work/$1.out" "$work/$1.err")"
-}
-# kq NAME RC ARGS...: runs kqhost with -Xcheck:jni, output in $work/NAME.out and .err; sets $rc and checks it
-# against RC ("-": any).
-kq() {
-    local name="$1" want="$2" jni='(WARNING|FATAL ERROR) in native method'
-    shift 2
-    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --jvm-option=-Xcheck:jni "$@" >"$work/$name.out" 2>"$work/$name.err"
-    rc=$?
-    grep -q -E "$jni" "$work/$name.out" "$work/$name.err" &&
-        fail "$name: JNI check reported: $(grep -h -E -A3 "$jni" "$work/$name.out" "$work/$name.err" | head -20)"
-    [[ "$want" == - ]] || expect_rc "$name" "$want"
-}
 expect_text() {  # NAME FILE-SUFFIX TEXT...
     local name="$1" suffix="$2" text
     shift 2
@@ -78,93 +34,91 @@ expect_text() {  # NAME FILE-SUFFIX TEXT...
             fail "$name: '$text' missing from its $suffix: $(tail -n 5 "$work/$name.$suffix")"
     done
 }
-# Same files, same bytes, same modification times (to the nanosecond), nothing else.
-same_tree() {  # A B
-    diff -r "$1" "$2" >"$work/diff.txt" 2>&1 || { fail "trees differ: $(head -n 5 "$work/diff.txt")"; return; }
-    local a b
-    a="$(cd "$1" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
-    b="$(cd "$2" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
-    [[ "$a" == "$b" ]] || fail "sizes or modification times differ: $(diff <(echo "$a") <(echo "$b") | head -n 5)"
+# kq_says NAME RC SUFFIX TEXT... -- ARGS...: kq NAME RC ARGS, then each TEXT must be in NAME's SUFFIX (out, err).
+kq_says() {
+    local name="$1" want="$2" suffix="$3" texts=()
+    shift 3
+    while [[ "$1" != -- ]]; do texts+=("$1"); shift; done
+    kq "$name" "$want" "${@:2}"
+    expect_text "$name" "$suffix" "${texts[@]}"
 }
-
+# javac_into DIR SOURCE: compiles SOURCE against the library's jars, once.
+javac_into() {
+    [[ -d "$work/$1" ]] && return
+    "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/$1" "$KQ_REPO/$2" ||
+        { fail "$2 did not compile"; exit 1; }
+}
 # plant ARGS...: the plain Azure client, playing another tool (tests/e2e/Plant.java).
 plant() {
-    if [[ ! -f "$work/plant/Plant.class" ]]; then
-        mkdir -p "$work/plant"
-        "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/plant" "$KQ_REPO/tests/e2e/Plant.java" ||
-            { fail "Plant.java did not compile"; exit 1; }
-    fi
+    javac_into plant tests/e2e/Plant.java
     "$JAVA" -cp "$KQ_JAVA_LIB/*:$work/plant" Plant "$@"
 }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
-# interrupt_after NAME PID CONDITION...: once CONDITION holds, stalls Azurite, sends Ctrl-C and
-# checks that kqhost ends with 130 within 2 s and says so.
-interrupt_after() {
-    local name="$1" pid="$2" started
+# wait_for PID FAILURE CONDITION...: polls CONDITION for at most 60 s while PID runs; FAILURE if PID ended first.
+wait_for() {
+    local pid="$1" failure="$2"
     shift 2
-    for _ in $(seq 1 600); do
+    for _ in $(seq 1 1200); do
         "$@" && break
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.05
     done
-    kill -0 "$pid" 2>/dev/null || { fail "$name ended before it could be interrupted"; return; }
+    kill -0 "$pid" 2>/dev/null || { fail "$failure"; return 1; }
+}
+# interrupt_after NAME PID CONDITION...: once CONDITION holds, stalls Azurite, sends Ctrl-C and
+# checks that kqhost ends with 130 within 2 s and says so.
+interrupt_after() {
+    local name="$1" pid="$2" started took
+    shift 2
+    wait_for "$pid" "$name ended before it could be interrupted" "$@" || return
     kill -STOP "$azurite_pid"  # every request now hangs
     sleep 0.5
     started=$(now_ms)
     kill -INT "$pid"
     wait "$pid"
     rc=$?
-    local took=$(($(now_ms) - started))
+    took=$(($(now_ms) - started))
     kill -CONT "$azurite_pid"
     ((took <= 2000)) || fail "$name took ${took} ms to end after Ctrl-C"
     expect_rc "$name" 130
     expect_text "$name" err "interrupted"
 }
 
+# Only the killed scenario keeps its data on disk, so that it survives Azurite's end.
+[[ $scenario == killed ]] || start_azurite --inMemoryPersistence || exit 1
 case "$scenario" in
 roundtrip)
     # The sample tree with a small block size, so that its boundary files and big file stay quick.
-    start_azurite
     "$make_tree" "$work/src" 1048576 25165824
-    kq backup 0 --block-size 1M backup "$work/src" --prefix rt
-    expect_text backup out "backup: 15 files"
+    kq_says backup 0 out "backup: 15 files" -- --block-size 1M backup "$work/src" --prefix rt
     kq ls 0 ls -l rt/
     expect_text ls out "15 objects" "$(printf 'rt/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab.txt')"
     kq restore 0 --block-size 1M restore "$work/dst" --prefix rt
     same_tree "$work/src" "$work/dst"
-    kq verify 0 verify --prefix rt
-    expect_text verify out "verify: 15 intact objects"
-    kq empty 1 restore "$work/nothing" --prefix no-such-prefix
-    expect_text empty err "no objects under 'no-such-prefix/'"
-    ! grep -r -q -F -- "$dev_key" "$work"/*.out "$work"/*.err "$work/home" || fail "the account key was printed"
+    kq_says verify 0 out "verify: 15 intact objects" -- verify --prefix rt
+    kq_says empty 1 err "no objects under 'no-such-prefix/'" -- restore "$work/nothing" --prefix no-such-prefix
+    ! grep -r -q -F -- "$kq_dev_key" "$work"/*.out "$work"/*.err "$work/home" || fail "the account key was printed"
     ;;
 threads)
-    start_azurite
     "$make_tree" "$work/src" 262144 3000000 60
-    kq backup 0 --threads 4 --block-size 256K backup "$work/src" --prefix th
-    expect_text backup out "backup: 75 files"
+    kq_says backup 0 out "backup: 75 files" -- --threads 4 --block-size 256K backup "$work/src" --prefix th
     kq restore 0 --threads 4 --block-size 256K restore "$work/dst" --prefix th
     same_tree "$work/src" "$work/dst"
     ;;
 killed)
     # Persisted, so that what was committed before the kill can be looked at afterwards.
-    start_azurite "$work/azurite-data"
+    start_azurite --location "$work/azurite-data" || exit 1
     mkdir -p "$work/keep" "$work/big"
     printf 'kept\n' >"$work/keep/a.txt"
     kq keep 0 backup "$work/keep" --prefix keep
     sleep 6  # Azurite writes its object index to disk every few seconds
     head -c 268435456 /dev/urandom >"$work/big/big.bin"
     base=$(du -sb "$work/azurite-data" | cut -f1)
-    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M backup "$work/big" --prefix big \
-        >"$work/backup.out" 2>"$work/backup.err" &
+    kq_bg backup --block-size 1M backup "$work/big" --prefix big
     kq_pid=$!
     # Kill Azurite once a good part of the file has been staged, mid-session.
-    for _ in $(seq 1 600); do
-        (($(du -sb "$work/azurite-data" | cut -f1) - base > 33554432)) && break
-        kill -0 "$kq_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$kq_pid" 2>/dev/null || fail "the backup ended before Azurite could be killed"
+    staged() { (($(du -sb "$work/azurite-data" | cut -f1) - base > 33554432)); }
+    wait_for "$kq_pid" "the backup ended before Azurite could be killed" staged
     stop_azurite
     SECONDS=0
     wait "$kq_pid"
@@ -173,34 +127,28 @@ killed)
     expect_rc backup 1
     expect_text backup err "big.bin" "NETWORK_ERROR" "storage does not answer" "backup: FAILED"
     # The object of the interrupted session was never committed; what was committed before is intact.
-    start_azurite "$work/azurite-data"
+    start_azurite --location "$work/azurite-data" || exit 1
     kq ls 0 ls -l
     ! grep -q -F "big/big.bin" "$work/ls.out" || fail "the interrupted object was committed: $(cat "$work/ls.out")"
     kq verify 0 verify
     ;;
 corrupt)
-    start_azurite
     "$make_tree" "$work/src" 1048576 3000000
     kq backup 0 --block-size 1M backup "$work/src" --prefix c
     victim="c/boundary/block-plus-1.bin"
-    mkdir -p "$work/driver"
-    "$JAVAC" --release 17 -nowarn -cp "$KQ_JAVA_LIB/*" -d "$work/driver" \
-        "$KQ_REPO/tools/kqhost/java/kqdriver/KQDriver.java" || { fail "the Java driver did not compile"; exit 1; }
+    javac_into driver tools/kqhost/java/kqdriver/KQDriver.java
     "$JAVA" -cp "$KQ_JAVA_LIB/*:$work/driver" kqdriver.KQDriver corrupt "$victim" >"$work/corrupt.out" 2>&1 ||
         { fail "the driver could not corrupt $victim: $(tail -n 5 "$work/corrupt.out")"; exit 1; }
-    kq restore 1 --block-size 1M restore "$work/dst" --prefix c
-    expect_text restore err "$victim: SHA-256 mismatch"
+    kq_says restore 1 err "$victim: SHA-256 mismatch" -- --block-size 1M restore "$work/dst" --prefix c
     expect_text restore out "restore: 14 files" "1 failed"
     [[ -e "$work/dst/boundary/block-plus-1.bin" ]] && fail "the corrupt object was restored"
     [[ -z "$(find "$work/dst" -name '.kqhost-*')" ]] || fail "partial files left in $work/dst"
     rm -f "$work/src/boundary/block-plus-1.bin"
     same_tree "$work/src" "$work/dst"
-    kq verify 1 verify --prefix c
-    expect_text verify err "$victim: SHA-256 mismatch"
+    kq_says verify 1 err "$victim: SHA-256 mismatch" -- verify --prefix c
     ;;
 names)
     # Every name a Linux file can have, and a destination that tries to lead the restore astray.
-    start_azurite
     long="$(printf 'n%.0s' $(seq 1 250))"
     # U+FFFF and U+FFFE are valid UTF-8 that no listing can carry; U+FDD0 lists as it is.
     names=(x x.kqhost-part y "$long" trailing. dir./inner 'back\slash' $'ctl\x01name' $'bad\xffbyte' 100%.txt a%20b
@@ -209,8 +157,7 @@ names)
         mkdir -p "$work/src/$(dirname -- "$n")"
         printf '%s\n' "$n" >"$work/src/$n"
     done
-    kq backup 0 backup "$work/src" --prefix s
-    expect_text backup out "backup: ${#names[@]} files"
+    kq_says backup 0 out "backup: ${#names[@]} files" -- backup "$work/src" --prefix s
     kq restore 0 restore "$work/dst" --prefix s
     same_tree "$work/src" "$work/dst"
     kq verify 0 verify --prefix s
@@ -220,15 +167,13 @@ names)
 
     # Unchanged files are not sent again; a changed one (same size and time) is.
     plant etags kq-backup s/ >"$work/etags-1"
-    kq again 0 backup "$work/src" --prefix s
-    expect_text again out "backup: ${#names[@]} files, 0 B" "${#names[@]} unchanged"
+    kq_says again 0 out "backup: ${#names[@]} files, 0 B" "${#names[@]} unchanged" -- backup "$work/src" --prefix s
     plant etags kq-backup s/ >"$work/etags-2"
     cmp -s "$work/etags-1" "$work/etags-2" || fail "an unchanged tree was sent again: $(diff "$work/etags-1" "$work/etags-2")"
     stamp="$(stat -c %y "$work/src/y")"
     printf 'Y\n' >"$work/src/y"
     touch -d "$stamp" "$work/src/y"
-    kq changed - backup "$work/src" --prefix s
-    expect_text changed out "$((${#names[@]} - 1)) unchanged"
+    kq_says changed - out "$((${#names[@]} - 1)) unchanged" -- backup "$work/src" --prefix s
     plant etags kq-backup s/ >"$work/etags-3"
     [[ "$(diff "$work/etags-2" "$work/etags-3" | grep -c '^>')" == 1 ]] ||
         fail "expected exactly s/y sent again: $(diff "$work/etags-2" "$work/etags-3")"
@@ -252,8 +197,7 @@ names)
     # Nothing found is a failure; what the user types is checked before it reaches the library.
     while IFS='|' read -r name want expect args; do
         read -r -a argv <<<"$args"
-        kq "$name" "$want" "${argv[@]}"
-        expect_text "$name" err "$expect"
+        kq_says "$name" "$want" err "$expect" -- "${argv[@]}"
     done <<'ROWS'
 empty-verify|1|no objects under 'no-such-prefix/'|verify --prefix no-such-prefix
 inject|2|is not a container name|--container x;BlobEndpoint=http://127.0.0.1:1/devstoreaccount1 ls
@@ -274,15 +218,13 @@ ROWS
     ;;
 foreign)
     # Objects other tools put beside kqhost's.
-    start_azurite
     mkdir -p "$work/src/sub"
     printf 'one\n' >"$work/src/one.txt"
     printf 'two\n' >"$work/src/sub/two.txt"
     kq backup 0 backup "$work/src" --prefix f
     plant put kq-backup f/sub hdi_isfolder=true
     plant put kq-backup f/other.txt
-    kq verify 0 verify --prefix f
-    expect_text verify out "verify: 2 intact objects" "1 object without kqhost metadata skipped"
+    kq_says verify 0 out "verify: 2 intact objects" "1 object without kqhost metadata skipped" -- verify --prefix f
     expect_text verify err "f/other.txt: metadata lacks"
     ! grep -q "f/sub:" "$work/verify.err" || fail "the folder marker was reported: $(cat "$work/verify.err")"
     kq strict 1 verify --strict --prefix f
@@ -290,8 +232,7 @@ foreign)
     same_tree "$work/src" "$work/dst"
     # --delete removes kqhost's object of a deleted file, and nothing of the other tool's.
     rm "$work/src/one.txt"
-    kq del 0 backup "$work/src" --prefix f --delete
-    expect_text del out "1 deleted"
+    kq_says del 0 out "1 deleted" -- backup "$work/src" --prefix f --delete
     [[ "$(plant etags kq-backup f/ | cut -d' ' -f1 | tr '\n' ' ')" == "f/other.txt f/sub f/sub/two.txt " ]] ||
         fail "--delete left the wrong objects: $(plant etags kq-backup f/)"
     # Another tool's object whose recorded size lies: ls -l shows its real length with the mark, and backup
@@ -299,16 +240,13 @@ foreign)
     printf 'the real content\n' >"$work/src/liar.txt"
     plant put kq-backup f/liar.txt kqsize=17 kqmtime="$(date -r "$work/src/liar.txt" +%s%N)" \
         kqsha256="$(sha256sum "$work/src/liar.txt" | cut -d' ' -f1)"
-    kq lies - ls -l f/
-    expect_text lies out "folder"
+    kq_says lies - out "folder" -- ls -l f/
     for line in '^ +8  .*  f/liar\.txt  \(size≠recorded 17\)$' '^ +8  \?{19}  \?{12}  f/other\.txt  \(metadata lacks' \
         '^ +4  .*  f/sub/two\.txt$'; do
         grep -q -E -- "$line" "$work/lies.out" || fail "ls -l: no line matching '$line': $(cat "$work/lies.out")"
     done
-    kq resend 0 backup "$work/src" --prefix f
-    expect_text resend out "backup: 2 files, 17 B"
-    kq reverify 0 verify --prefix f
-    expect_text reverify out "verify: 2 intact objects"
+    kq_says resend 0 out "backup: 2 files, 17 B" -- backup "$work/src" --prefix f
+    kq_says reverify 0 out "verify: 2 intact objects" -- verify --prefix f
     # A file that needs a write session, over a page blob of the same name.
     plant page kq-backup f/big.bin
     head -c 3000000 /dev/urandom >"$work/src/big.bin"
@@ -319,22 +257,19 @@ foreign)
     ;;
 interrupt)
     # Ctrl-C while storage hangs: out within 2 s, no partial local file, nothing committed.
-    start_azurite
     mkdir -p "$work/src" "$work/big"
     # Larger than the read-ahead can hold (the library's whole pool is 72 MiB): once storage hangs, the restore
     # must be waiting on it, not finishing from ranges already fetched.
     head -c 268435456 /dev/urandom >"$work/src/big.bin"
     kq backup 0 --block-size 1M backup "$work/src" --prefix i
-    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M restore "$work/dst" --prefix i \
-        >"$work/restore.out" 2>"$work/restore.err" &
+    kq_bg restore --block-size 1M restore "$work/dst" --prefix i
     part_grew() { [[ -n "$(find "$work/dst" -name '.kqhost-*.part' -size +1M 2>/dev/null)" ]]; }
     interrupt_after restore $! part_grew
     [[ -z "$(find "$work/dst" -name '.kqhost-*' 2>/dev/null)" ]] || fail "partial files left in $work/dst"
     [[ ! -e "$work/dst/big.bin" ]] || fail "an interrupted restore left big.bin"
 
     head -c 268435456 /dev/urandom >"$work/big/big2.bin"
-    "$KQHOST" -q --java-lib "$KQ_JAVA_LIB" --block-size 1M backup "$work/big" --prefix j \
-        >"$work/backup2.out" 2>"$work/backup2.err" &
+    kq_bg backup2 --block-size 1M backup "$work/big" --prefix j
     backup_pid=$!
     sending() {  # kqhost has read 16 MiB of the file: the session is well under way
         local fd
@@ -352,5 +287,4 @@ interrupt)
 *) echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac
 
-((failures == 0)) || { echo "$scenario: $failures check(s) failed"; exit 1; }
-echo "$scenario: passed"
+finish "$scenario" "$scenario: passed"

@@ -87,6 +87,12 @@ class Rule:
         return True
 
 
+def flip_bit(data):
+    """The bytes with one bit of the middle one flipped (none stay none)."""
+    middle = len(data) // 2
+    return data[:middle] + bytes([data[middle] ^ 0x10]) + data[middle + 1:] if data else data
+
+
 def split_items(text):
     """Splits on commas outside braces, so that toxic={...,...} stays whole."""
     items, depth, current = [], 0, ""
@@ -167,10 +173,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if rule and rule.kind in ("503", "500", "429"):
             self.answer_fault(int(rule.kind), rule.retry)
             return
-        if rule and rule.kind == "flip" and body:
-            flipped = bytearray(body)
-            flipped[len(flipped) // 2] ^= 0x10
-            body = bytes(flipped)
+        if rule and rule.kind == "flip":
+            body = flip_bit(body)
         if rule and rule.kind == "toxic":
             self.server.add_toxic(rule)
         status = self.forward(body, damage=rule is not None and rule.kind == "damage")
@@ -207,10 +211,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return "broken"
         finally:
             upstream.close()
-        if damage and payload and 200 <= response.status < 300:
-            damaged = bytearray(payload)
-            damaged[len(damaged) // 2] ^= 0x10
-            payload = bytes(damaged)
+        if damage and 200 <= response.status < 300:
+            payload = flip_bit(payload)
         self.send_response_only(response.status, response.reason)
         for key, value in response.getheaders():
             if key.lower() not in HOP_BY_HOP and key.lower() != "content-length":

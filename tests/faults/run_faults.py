@@ -16,9 +16,11 @@ KQ_FAULTS_LIMIT (seconds; overrides every scenario's time limit); KQ_FAULTS_KEEP
 KQ_FAULTS_SKIP=1 skips, saying so.  Exit: 0 all passed, 1 some failed, 77 skipped (a missing tool).
 """
 
+import fcntl
 import filecmp
 import json
 import os
+import random
 import re
 import shutil
 import signal
@@ -107,10 +109,27 @@ SCENARIOS = [
 ]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+PORT_LOCKS = "/tmp/kq-ports"  # shared with reserve_port of scripts/lib/azurite.sh
+
+
+def reserve_port(held):
+    """A port nothing is bound to and no other harness holds.  A port that is merely free now may be handed to a
+    scenario running beside this one before our server binds it, so each port taken is an flock on its file in
+    PORT_LOCKS, kept open in `held` until the scenario ends.  Below the kernel's ephemeral range (32768-)."""
+    os.makedirs(PORT_LOCKS, exist_ok=True)
+    for _ in range(200):
+        port = random.randrange(20000, 32000)
+        lock = open(os.path.join(PORT_LOCKS, f"{port}.lock"), "a")
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            with socket.socket() as probe:
+                probe.bind(("127.0.0.1", port))
+        except OSError:
+            lock.close()
+            continue
+        held.append(lock)
+        return port
+    raise RuntimeError("no free port")
 
 
 def wait_port(port, process, what, seconds=60):
@@ -133,19 +152,17 @@ def connection_string(port):
 
 
 class Run:
-    """The processes of one scenario and the checks on what it left behind."""
+    """The processes and ports of one scenario, and the checks on what it left behind."""
 
-    def __init__(self, scenario, work):
-        self.s = scenario
+    def __init__(self, work):
         self.work = work
-        self.processes = []
-        self.failures = []
-        self.kqhost = os.environ["KQHOST"]
-        self.javalib = os.environ["KQ_JAVA_LIB"]
+        self.processes, self.ports, self.failures = [], [], []
+        self.sigint_seconds = None
 
-    def start(self, argv, name):
-        log = open(os.path.join(self.work, f"{name}.log"), "w")
-        process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+    def start(self, argv, name, env=None, stdout=None):
+        """Starts a process in its own session, output in NAME.log (or stdout and NAME.err)."""
+        err = open(os.path.join(self.work, f"{name}.log" if stdout is None else f"{name}.err"), "w")
+        process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=stdout or err, stderr=err, env=env,
                                    start_new_session=True)
         self.processes.append(process)
         return process
@@ -155,29 +172,24 @@ class Run:
             if process.poll() is None:
                 os.killpg(process.pid, signal.SIGKILL)
                 process.wait()
+        for lock in self.ports:
+            lock.close()
 
     def fail(self, text):
         self.failures.append(text)
 
-    def kq(self, name, port, *args, limit=None, sigint_after_event=False):
+    def kq(self, name, port, *args, limit=LIMIT_QUICK, sigint=False):
         """Runs kqhost; returns (exit code or None if killed at the limit, seconds, stderr text)."""
         env = dict(os.environ, AZURE_STORAGE_CONNECTION_STRING=connection_string(port),
                    KQHOST_HOME=os.path.join(self.work, "home"))
         env.pop("KQHOST_CONTAINER", None)
-        out = open(os.path.join(self.work, f"{name}.out"), "w")
-        err_path = os.path.join(self.work, f"{name}.err")
-        argv = [self.kqhost, "-q", "--java-lib", self.javalib, "--threads", THREADS, "--block-size", BLOCK, *args]
+        argv = [os.environ["KQHOST"], "-q", "--java-lib", os.environ["KQ_JAVA_LIB"], "--threads", THREADS,
+                "--block-size", BLOCK, *args]
         started = time.monotonic()
-        process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=open(err_path, "w"),
-                                   env=env, start_new_session=True)
-        hard = (limit or LIMIT_QUICK) + GRACE
-        sent = None
-        rc = None
-        while time.monotonic() - started < hard:
-            rc = process.poll()
-            if rc is not None:
-                break
-            if sigint_after_event and sent is None and self.fault_happened():
+        process = self.start(argv, name, env, open(os.path.join(self.work, f"{name}.out"), "w"))
+        hard, sent, rc = limit + GRACE, None, None
+        while time.monotonic() - started < hard and (rc := process.poll()) is None:
+            if sigint and sent is None and self.fault_happened():
                 time.sleep(1.0)
                 sent = time.monotonic()
                 os.kill(process.pid, signal.SIGINT)
@@ -189,7 +201,7 @@ class Run:
             process.wait()
         if sent is not None:
             self.sigint_seconds = ended - sent
-        with open(err_path, errors="replace") as f:
+        with open(os.path.join(self.work, f"{name}.err"), errors="replace") as f:
             return rc, ended - started, f.read()
 
     def fault_happened(self):
@@ -200,75 +212,51 @@ class Run:
             return False
 
 
-def make_tree(root):
-    for name, size in TREE.items():
-        path = os.path.join(root, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(os.urandom(size))
-
-
-def tree_problems(src, dst, only=None):
-    """Differences between the source tree and what was restored (only the files in `only`, when given)."""
-    problems = []
-    for name in TREE if only is None else only:
-        a, b = os.path.join(src, name), os.path.join(dst, name)
-        if not os.path.exists(b):
-            problems.append(f"{name} missing")
-        elif not filecmp.cmp(a, b, shallow=False):
-            problems.append(f"{name} differs")
-    return problems
-
-
-def leftovers(dst):
-    found = []
-    for root, _, files in os.walk(dst):
-        found += [os.path.join(root, f) for f in files if f.endswith(".kqhost-part")]
-    return found
-
-
-def run_scenario(s, work, toxiproxy_bin):
-    run = Run(s, work)
-    try:
-        return check_scenario(run, s, work, toxiproxy_bin)
-    finally:
-        run.stop_all()
+def tree_problems(src, dst, names):
+    """Differences between the source tree and its copy in dst, for the names given."""
+    for name in names:
+        copy = os.path.join(dst, name)
+        if not os.path.exists(copy):
+            yield f"{name} missing"
+        elif not filecmp.cmp(os.path.join(src, name), copy, shallow=False):
+            yield f"{name} differs"
 
 
 def check_scenario(run, s, work, toxiproxy_bin):
-    repo = os.environ["KQ_REPO"]
-    azurite_port, fault_port, api_port, link_port = (free_port() for _ in range(4))
-    azurite = run.start([f"{repo}/node_modules/.bin/azurite-blob", "--blobHost", "127.0.0.1", "--blobPort",
-                         str(azurite_port), "--inMemoryPersistence", "--skipApiVersionCheck", "--disableTelemetry",
-                         "--silent"], "azurite")
-    toxi = run.start([toxiproxy_bin, "-host", "127.0.0.1", "-port", str(api_port)], "toxiproxy")
+    azurite_port, fault_port, api_port, link_port = (reserve_port(run.ports) for _ in range(4))
     api = f"http://127.0.0.1:{api_port}"
-    rules = [r.replace("{proxy}", "link") for r in s.rules]
-    proxy = run.start([sys.executable, os.path.join(HERE, "faultproxy.py"), "--listen", str(fault_port),
-                       "--upstream", str(azurite_port), "--events", os.path.join(work, "events.log"),
-                       "--toxiproxy", api, *sum((["--rule", r] for r in rules), [])], "faultproxy")
-    wait_port(azurite_port, azurite, "Azurite")
-    wait_port(api_port, toxi, "Toxiproxy")
-    wait_port(fault_port, proxy, "faultproxy")
+    rules = sum((["--rule", r.replace("{proxy}", "link")] for r in s.rules), [])
+    for port, name, argv in (
+            (azurite_port, "Azurite", [f"{os.environ['KQ_REPO']}/node_modules/.bin/azurite-blob", "--blobHost",
+                                       "127.0.0.1", "--blobPort", str(azurite_port), "--inMemoryPersistence",
+                                       "--skipApiVersionCheck", "--disableTelemetry", "--silent"]),
+            (api_port, "Toxiproxy", [toxiproxy_bin, "-host", "127.0.0.1", "-port", str(api_port)]),
+            (fault_port, "faultproxy", [sys.executable, os.path.join(HERE, "faultproxy.py"), "--listen",
+                                        str(fault_port), "--upstream", str(azurite_port), "--events",
+                                        os.path.join(work, "events.log"), "--toxiproxy", api, *rules])):
+        wait_port(port, run.start(argv, name.lower()), name)
     body = json.dumps({"name": "link", "listen": f"127.0.0.1:{link_port}",
                        "upstream": f"127.0.0.1:{fault_port}", "enabled": True}).encode()
     urllib.request.urlopen(urllib.request.Request(f"{api}/proxies", data=body, method="POST"), timeout=10).read()
 
     src, dst = os.path.join(work, "src"), os.path.join(work, "dst")
-    make_tree(src)
+    for name, size in TREE.items():
+        os.makedirs(os.path.dirname(os.path.join(src, name)), exist_ok=True)
+        with open(os.path.join(src, name), "wb") as f:
+            f.write(os.urandom(size))
     direct = azurite_port
     if s.op == "restore":
         rc, _, err = run.kq("setup", direct, "backup", src, "--prefix", "t")
         if rc != 0:
             return [f"the fault-free backup failed ({rc}): {err.strip()[-400:]}"]
     # The scenario's run, through the proxies.
-    args = ["backup", src, "--prefix", "t"] if s.op == "backup" else ["restore", dst, "--prefix", "t"]
-    rc, seconds, err = run.kq(s.op, link_port, *args, limit=s.limit, sigint_after_event=s.sigint)
+    rc, seconds, err = run.kq(s.op, link_port, s.op, src if s.op == "backup" else dst, "--prefix", "t",
+                              limit=s.limit, sigint=s.sigint)
     took = f"{seconds:.1f}s"
     if not run.fault_happened():
         run.fail("no fault was injected (the rule matched nothing)")
     if rc is None:
-        if hasattr(run, "sigint_seconds"):
+        if run.sigint_seconds is not None:
             run.fail(f"Ctrl-C: still running {run.sigint_seconds:.0f}s after it (limit {SIGINT_LIMIT}s); killed")
         else:
             run.fail(f"still running after {seconds:.0f}s (limit {s.limit:.0f}s); killed")
@@ -276,57 +264,44 @@ def check_scenario(run, s, work, toxiproxy_bin):
     if s.sigint:
         if rc != 130:
             run.fail(f"Ctrl-C: exit {rc}, expected 130")
-        if getattr(run, "sigint_seconds", 99) > SIGINT_LIMIT:
-            run.fail(f"Ctrl-C: exit took {getattr(run, 'sigint_seconds', 0):.1f}s (limit {SIGINT_LIMIT}s)")
+        if run.sigint_seconds is None or run.sigint_seconds > SIGINT_LIMIT:
+            run.fail(f"Ctrl-C: exit took {run.sigint_seconds or 0:.1f}s (limit {SIGINT_LIMIT}s)")
     elif seconds > s.limit:
         run.fail(f"took {took}, limit {s.limit:.0f}s")
-    named = {m.group(1) for m in ERROR_LINE.finditer(err)}
-    if rc == 0:
-        if s.must_fail:
-            run.fail("succeeded although the fault never cleared")
-    elif not s.sigint:
+    named = {m.group(1).removeprefix("t/") for m in ERROR_LINE.finditer(err)}
+    if rc == 0 and s.must_fail:
+        run.fail("succeeded although the fault never cleared")
+    elif rc != 0 and not s.sigint:
         if s.transient:
             run.fail(f"a fault that cleared again failed the run (exit {rc}): {err.strip()[-300:]}")
         if not named:
             run.fail(f"exit {rc} without a line naming a file and its code: {err.strip()[-400:]}")
     # What is in storage, looked at directly, never through the proxies.
-    ls_rc, _, _ = run.kq("ls", direct, "ls", "t/")
-    with open(os.path.join(work, "ls.out")) as f:
-        stored = {line.split()[-1][len("t/"):] for line in f if line.startswith("t/")}
-    if ls_rc != 0:
+    if run.kq("ls", direct, "ls", "t/")[0] != 0:
         run.fail("listing the container directly failed")
     if s.op == "backup":
-        if s.sigint and "big.bin" in stored:
+        with open(os.path.join(work, "ls.out")) as f:
+            present = {line.split()[-1][len("t/"):] for line in f if line.startswith("t/")}
+        if s.sigint and "big.bin" in present:
             run.fail("big.bin was committed although Ctrl-C came while its upload hung")
-        for name in named:
-            if name.removeprefix("t/") in stored:
-                run.fail(f"{name} failed but was committed")
-        if rc == 0 and stored != set(TREE):
-            run.fail(f"succeeded but stored {sorted(stored)}")
-        if stored:
-            check = os.path.join(work, "check")
-            vrc, _, verr = run.kq("check", direct, "restore", check, "--prefix", "t")
-            if vrc != 0:
-                run.fail(f"a committed object does not restore intact: {verr.strip()[-400:]}")
-            for problem in tree_problems(src, check, only=sorted(stored)):
-                run.fail(f"committed object {problem}")
+        # Every committed object must restore intact.
+        copy, what, where = os.path.join(work, "check"), "committed object", "was committed"
+        if present and (check := run.kq("check", direct, "restore", copy, "--prefix", "t"))[0] != 0:
+            run.fail(f"a committed object does not restore intact: {check[2].strip()[-400:]}")
     else:
-        parts = leftovers(dst) if os.path.isdir(dst) else []
+        present = {n for n in TREE if os.path.exists(os.path.join(dst, n))}
+        parts = [os.path.join(d, f) for d, _, files in os.walk(dst) for f in files if f.endswith(".kqhost-part")]
         if parts:
             run.fail(f"partial files left: {parts}")
-        if rc == 0:
-            for problem in tree_problems(src, dst):
-                run.fail(f"restored {problem}")
-        else:
-            done = [n for n in TREE if os.path.exists(os.path.join(dst, n))]
-            for name in named:
-                if os.path.exists(os.path.join(dst, name.removeprefix("t/"))):
-                    run.fail(f"{name} failed but is in the restore folder")
-            for problem in tree_problems(src, dst, only=done):
-                run.fail(f"restored {problem}")
-    outcome = "succeeded" if rc == 0 else f"exit {rc}"
-    print(f"  {s.name}: {outcome} in {took}" + (f", Ctrl-C exit in {run.sigint_seconds:.1f}s"
-                                                  if hasattr(run, "sigint_seconds") else ""), flush=True)
+        copy, what, where = dst, "restored", "is in the restore folder"
+    for name in sorted(named & present):
+        run.fail(f"t/{name} failed but {where}")
+    if rc == 0 and present != set(TREE):
+        run.fail(f"succeeded but only {sorted(present)} {where}")
+    for problem in tree_problems(src, copy, sorted(present)):
+        run.fail(f"{what} {problem}")
+    print(f"  {s.name}: {'succeeded' if rc == 0 else f'exit {rc}'} in {took}" +
+          (f", Ctrl-C exit in {run.sigint_seconds:.1f}s" if run.sigint_seconds is not None else ""), flush=True)
     return run.failures
 
 
@@ -363,7 +338,11 @@ def main(argv):
         if limit:
             s.limit = float(limit)
         work = tempfile.mkdtemp(prefix=f"kq-faults-{name}.")
-        problems = run_scenario(s, work, toxiproxy_bin)
+        run = Run(work)
+        try:
+            problems = check_scenario(run, s, work, toxiproxy_bin)
+        finally:
+            run.stop_all()
         if problems:
             failed.append(name)
             print(f"FAIL {name}: " + "; ".join(problems), flush=True)

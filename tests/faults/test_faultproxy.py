@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""Which requests a fault rule picks: a rule that picks the wrong ones makes a scenario test nothing."""
+"""Which requests a fault rule picks: a rule that picks the wrong ones makes a scenario test nothing.  And the
+ports the scenarios take: two scenarios run at once (ctest -j) must never be handed the same one."""
 
 import os
 import sys
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from faultproxy import Rule, split_items  # noqa: E402
+import run_faults  # noqa: E402
 
 BLOCK = "/devstoreaccount1/c/t%2Fbig.bin?comp=block&blockid=AAAA"
 LIST = "/devstoreaccount1/c/t%2Fbig.bin?comp=blocklist"
@@ -42,6 +45,19 @@ class RuleTest(unittest.TestCase):
         for text in ("kind=404", "kind=503,colour=red", "kind=toxic,proxy=link", "match=any"):
             with self.subTest(rule=text), self.assertRaises(ValueError):
                 Rule(text)
+
+
+class PortTest(unittest.TestCase):
+    def test_a_held_port_is_passed_over(self):
+        # Each reservation is an flock on a file of its own opening, so a second one in this process meets the
+        # first as a scenario beside it would; nothing listens on the held port, so only the lock can refuse it.
+        held = []
+        taken, spare = run_faults.reserve_port(held), run_faults.reserve_port(held)
+        held.pop().close()
+        with mock.patch.object(run_faults.random, "randrange", side_effect=[taken, taken, spare]):
+            self.assertEqual(run_faults.reserve_port(held), spare)
+        for lock in held:
+            lock.close()
 
 
 if __name__ == "__main__":

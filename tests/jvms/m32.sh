@@ -13,62 +13,34 @@ kqhost="$build/tools/kqhost/kqhost"
 home="${KQ_M32_JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-i386}"
 [[ -x "$kqhost" ]] || { echo "m32: $kqhost is missing (build it first)" >&2; exit 1; }
 [[ -x "$home/bin/java" ]] || { echo "m32: no 32-bit VM at $home (scripts/setup.sh)" >&2; exit 1; }
-[[ "$(od -An -tx1 -j4 -N1 "$kqhost" | tr -d ' ')" == 01 ]] ||  # ELF class 1: 32-bit { echo "m32: $kqhost is not a 32-bit program" >&2; exit 1; }
+[[ "$(od -An -tx1 -j4 -N1 "$kqhost" | tr -d ' ')" == 01 ]] ||  # ELF class 1: 32-bit
+  { echo "m32: $kqhost is not a 32-bit program" >&2; exit 1; }
 [[ -f "$root/java/azure/target/dist/KQAzurePlugIn.jar" ]] ||
   { echo "m32: the Java library is not built (mvn -f java/azure/pom.xml package)" >&2; exit 1; }
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/kq-m32.XXXXXX")"
 source "$root/tests/jvms/common.sh"
-trap 'stop_azurite; if [[ "${KQ_M32_KEEP:-0}" == 1 ]]; then echo "work folder kept: $work"; else rm -rf "$work"; fi' EXIT
-
-failures=0
-fail() { echo "FAIL: m32: $*"; failures=$((failures + 1)); }
+work_folder kq-m32 "${KQ_M32_KEEP:-0}"
+fail_prefix="m32: "
 
 if [[ "${KQ_M32_JUNIT:-1}" != 0 ]]; then
   SECONDS=0
-  if mvn -B -f "$root/java/azure/pom.xml" surefire:test -Djvm="$home/bin/java" >"$work/junit.log" 2>&1; then
-    echo "m32: JUnit in the 32-bit VM: $(grep -E 'Tests run: [0-9]+, Failures' "$work/junit.log" | tail -1 |
-      sed 's/^\[INFO\] //') (${SECONDS}s)"
-  else
-    fail "JUnit in the 32-bit VM: $(grep -E 'Tests run:|FAIL|ERROR\]' "$work/junit.log" | head -10)"
-  fi
+  junit junit "$home"
+  [[ $junit == FAILED ]] || echo "m32: JUnit in the 32-bit VM: $junit (${SECONDS}s)"
 fi
 
-start_azurite || exit 1
-mkdir -p "$work/src/sub"
-printf 'small\n' >"$work/src/a.txt"
-: >"$work/src/empty"
-head -c 3500000 /dev/urandom >"$work/src/sub/blocks.bin"
+start_azurite --location "$work/azurite" || exit 1
+small_tree "$work/src"
 head -c $((96 << 20)) /dev/urandom >"$work/src/sub/big.bin"
 
-# kq NAME HEAP_OPTION... ARGS: kqhost of the 32-bit build with -Xcheck:jni; status in $rc, peak RSS in $rss (MiB).
-kq() {
-  local name="$1"
-  shift
-  KQHOST_HOME="$work/home" /usr/bin/time -f '%M' -o "$work/$name.rss" "$kqhost" -q --java-home "$home" \
-    --jvm-option=-Xcheck:jni "$@" >"$work/$name.out" 2>"$work/$name.err"
-  rc=$?
-  rss=$(($(tail -n 1 "$work/$name.rss" 2>/dev/null || echo 0) / 1024))
-  if grep -q -E '(WARNING|FATAL ERROR) in native method' "$work/$name.out" "$work/$name.err"; then
-    fail "$name: JNI check reported: $(grep -h -A3 'in native method' "$work/$name.err" | head -5)"
-  fi
-  [[ $rc == 0 ]] || fail "$name exited $rc: $(tail -n 5 "$work/$name.err")"
-}
-
+export KQHOST_HOME="$work/home"
+kq_cmd=("$kqhost" -q --java-home "$home" --jvm-option=-Xcheck:jni)
+kq_rss=1
 for heap in default -Xmx256m; do
   SECONDS=0
   options=()
   [[ $heap == default ]] || options=(--jvm-option="$heap")
-  kq "backup-$heap" "${options[@]}" backup "$work/src" --prefix "m32-$heap"
-  backup_rss=$rss
-  kq "restore-$heap" "${options[@]}" restore "$work/dst-$heap" --prefix "m32-$heap"
-  if same_tree "$work/src" "$work/dst-$heap"; then result="round trip identical"; else
-    fail "heap $heap: restored tree differs"
-    result="FAILED"
-  fi
+  round_trip "m32-$heap" "${options[@]}"
   echo "m32: kqhost in the 32-bit VM, heap $heap: $result; peak RSS backup $backup_rss MiB, restore $rss MiB (${SECONDS}s)"
-  rm -rf "$work/dst-$heap"
 done
 
-((failures == 0)) || { echo "m32: $failures check(s) failed"; exit 1; }
-echo "m32: all passed"
+finish m32 "m32: all passed"

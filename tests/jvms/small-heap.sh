@@ -17,47 +17,41 @@ kqhost="$build/tools/kqhost/kqhost"
 heap="${KQ_SMALL_HEAP:--Xmx256m}"
 [[ -x "$kqhost" ]] || { echo "small-heap: $kqhost is missing (build it first)" >&2; exit 1; }
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/kq-small-heap.XXXXXX")"
 source "$root/tests/jvms/common.sh"
-trap 'stop_azurite; [[ -n "${KQ_KEEP:-}" ]] || rm -rf "$work"' EXIT
-start_azurite || exit 1
+work_folder kq-small-heap "$([[ -n "${KQ_KEEP:-}" ]] && echo 1)"
+start_azurite --location "$work/azurite" || exit 1
 java_home=()
 [[ -n "${KQ_SMALL_HEAP_JAVA_HOME:-}" ]] && java_home=(--java-home "$KQ_SMALL_HEAP_JAVA_HOME")
+export KQHOST_HOME="$work/home"
+kq_rss=1
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# kq NAME ARGS...: kqhost with the small heap and a GC log; prints time and memory; status in $rc.
-kq() {
-  local name="$1"
+# heap_kq NAME ARGS...: kqhost with the small heap and a GC log; prints time and memory.
+heap_kq() {
+  local name="$1" peak live
   shift
   SECONDS=0
-  KQHOST_HOME="$work/home" /usr/bin/time -f '%M' -o "$work/$name.rss" "$kqhost" -q "${java_home[@]}" \
-    --jvm-option="$heap" --jvm-option="-Xlog:gc:file=$work/$name.gc" "$@" >"$work/$name.out" 2>"$work/$name.err"
-  rc=$?
-  local seconds=$SECONDS
+  kq_cmd=("$kqhost" -q "${java_home[@]}" --jvm-option="$heap" --jvm-option="-Xlog:gc:file=$work/$name.gc")
+  kq "$name" 0 "$@"
   # "... Pause Young (Normal) (G1 Evacuation Pause) 120M->30M(256M) 5.1ms": before->after(committed)
-  local peak live
   peak="$(grep -o -E '[0-9]+M->[0-9]+M' "$work/$name.gc" | cut -d- -f1 | tr -d M | sort -n | tail -1)"
   live="$(grep -o -E '[0-9]+M->[0-9]+M' "$work/$name.gc" | cut -d'>' -f2 | tr -d M | sort -n | tail -1)"
-  printf '  %-14s %4ss  heap peak %4s MiB, live after GC %4s MiB, RSS %5s MiB  (%s)\n' "$name" "$seconds" \
-    "${peak:-?}" "${live:-?}" "$(($(tail -n 1 "$work/$name.rss" 2>/dev/null || echo 0) / 1024))" "$(tail -n 1 "$work/$name.out")"
+  printf '  %-14s %4ss  heap peak %4s MiB, live after GC %4s MiB, RSS %5s MiB  (%s)\n' "$name" "$SECONDS" \
+    "${peak:-?}" "${live:-?}" "$rss" "$(tail -n 1 "$work/$name.out")"
   grep -q -i "OutOfMemoryError\|OUT_OF_MEMORY" "$work/$name.out" "$work/$name.err" &&
     fail "$name: the VM ran out of memory: $(grep -h -i -m 3 'OutOfMemory\|OUT_OF_MEMORY' "$work/$name.err")"
-  [[ $rc == 0 ]] || fail "$name exited $rc: $(tail -n 5 "$work/$name.err")"
 }
 
 echo "small heap: $heap, defaults (2 threads, 8 MiB blocks), VM ${KQ_SMALL_HEAP_JAVA_HOME:-of the build}"
 if [[ $which == big || $which == all ]]; then
   mkdir -p "$work/big"
   sum="$(head -c 4294967296 /dev/urandom | tee "$work/big/4GiB.bin" | sha256sum | cut -d' ' -f1)"
-  kq backup-big backup "$work/big" --prefix big
+  heap_kq backup-big backup "$work/big" --prefix big
   rm -f "$work/big/4GiB.bin"
-  kq restore-big restore "$work/big-restored" --prefix big
+  heap_kq restore-big restore "$work/big-restored" --prefix big
   [[ "$(sha256sum <"$work/big-restored/4GiB.bin" 2>/dev/null | cut -d' ' -f1)" == "$sum" ]] ||
     fail "the restored 4 GiB file differs from the one backed up"
   rm -rf "$work/big-restored"
-  kq rm-big rm -r big
+  heap_kq rm-big rm -r big
 fi
 if [[ $which == many || $which == all ]]; then
   python3 - "$work/many" <<'EOF'
@@ -69,9 +63,8 @@ for i in range(10000):
     with open(os.path.join(folder, "f%05d.dat" % i), "wb") as f:
         f.write(random.randbytes(random.randint(1, 6144)))
 EOF
-  kq backup-many backup "$work/many" --prefix many
-  kq restore-many restore "$work/many-restored" --prefix many
-  same_tree "$work/many" "$work/many-restored" || fail "the restored 10,000 files differ"
+  heap_kq backup-many backup "$work/many" --prefix many
+  heap_kq restore-many restore "$work/many-restored" --prefix many
+  same_tree "$work/many" "$work/many-restored"
 fi
-((failures == 0)) || { echo "small-heap: $failures check(s) failed"; exit 1; }
-echo "small-heap: passed"
+finish small-heap "small-heap: passed"

@@ -31,13 +31,9 @@ trap cleanup EXIT
     "$repo/tools/kqhost/java/kqdriver/KQDriver.java"
 
 if [[ -z "${AZURE_STORAGE_CONNECTION_STRING:-}" ]]; then
-    port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-    port=$((20000 + RANDOM % 20000))
-    while port_answers "$port"; do port=$((20000 + RANDOM % 20000)); done
-    setsid "$repo/node_modules/.bin/azurite-blob" --blobHost 127.0.0.1 --blobPort "$port" --inMemoryPersistence \
-        --skipApiVersionCheck --disableTelemetry --silent </dev/null >"$work/azurite.log" 2>&1 &
-    pid=$!
-    until port_answers "$port"; do kill -0 "$pid" || { cat "$work/azurite.log"; exit 1; }; sleep 0.2; done
-    export AZURE_STORAGE_CONNECTION_STRING="DefaultEndpointsProtocol=http;AccountName=devstoreaccount1;AccountKey=Eby8vdM02xNOcqFlqUwJPLlmEtlCDXJ1OUzFT50uSRZ6IFsuFq2UVErCz4I6tq/K1SZFPTOtr/KBHBeksoGMGw==;BlobEndpoint=http://127.0.0.1:$port/devstoreaccount1;"
+    # shellcheck source=../../../scripts/lib/azurite.sh
+    source "$repo/scripts/lib/azurite.sh"
+    start_azurite --inMemoryPersistence || exit 1
+    pid=$azurite_pid
 fi
 KQ_BENCH_DRIVER="$work/driver" KQHOST_JAVA_LIB="$javalib" "$bench" "$@"
