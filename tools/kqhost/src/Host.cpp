@@ -152,8 +152,10 @@ Host::Host(const HostOptions& options) {
       !HasOptionStartingWith(options.jvmOptions, "-XX:-TieredCompilation") &&
       !HasOptionStartingWith(options.jvmOptions, "-XX:+TieredCompilation"))
     jvmOptions.push_back("-XX:TieredStopAtLevel=1");
-  // The class archive stays out of the way of any archive option of the caller's own.
-  if (!HasOptionStartingWith(options.jvmOptions, "-Xshare") &&
+  // The class archive stays out of the way of any archive option of the caller's own, and out of a backup's VM:
+  // beside the optimising compiler it cost a 512 MiB backup 0.8 s more CPU than it saved (6.3 s against 5.5 s),
+  // while with it an ls on the quick compiler starts in 0.6 s instead of 0.85 s.
+  if (!options.optimisingCompiler && !HasOptionStartingWith(options.jvmOptions, "-Xshare") &&
       !HasOptionStartingWith(options.jvmOptions, "-XX:SharedArchiveFile") &&
       !HasOptionStartingWith(options.jvmOptions, "-XX:DumpLoadedClassList") &&
       !HasOptionStartingWith(options.jvmOptions, "-XX:ArchiveClassesAtExit")) {
