@@ -4,10 +4,7 @@ import static com.kq.AzureLibrary.TestSupport.*;
 import static com.kq.KQCloudPluginInterface.ERRORID.FAILURE;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
-import com.sun.net.httpserver.HttpServer;
 import java.io.IOException;
-import java.net.InetSocketAddress;
-import java.nio.charset.StandardCharsets;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.ValueSource;
@@ -33,23 +30,15 @@ class UnreadableAnswerTest {
     @ValueSource(
             strings = {"", "<a/>", "not a document", "<EnumerationResults><Blobs><Blob/></Blobs></EnumerationResults>"})
     void anAnswerThatIsNoListingIsAFailure(String body) throws IOException {
-        HttpServer server = HttpServer.create(new InetSocketAddress("127.0.0.1", 0), 0);
-        server.createContext("/", exchange -> {
-            byte[] bytes = body.getBytes(StandardCharsets.UTF_8);
-            exchange.getResponseHeaders().add("Content-Type", "application/xml");
-            exchange.sendResponseHeaders(200, bytes.length == 0 ? -1 : bytes.length);
-            exchange.getResponseBody().write(bytes);
-            exchange.close();
-        });
-        server.start();
-        String account = StorageConfig.DEV_ACCOUNT;
-        KQAzurePlugInLibrary odd = init("AccountName=" + account + ";AccountKey=" + StorageConfig.DEV_KEY
-                + ";BlobEndpoint=http://127.0.0.1:" + server.getAddress().getPort() + "/" + account + ";MaxTries=1");
-        try {
-            expect(FAILURE, odd.GetObjectSubList("t/").errorValue);
-        } finally {
-            ok(odd.AzureDeInit());
-            server.stop(0);
+        try (BodyServer server = new BodyServer(body)) {
+            String account = StorageConfig.DEV_ACCOUNT;
+            KQAzurePlugInLibrary odd = init("AccountName=" + account + ";AccountKey=" + StorageConfig.DEV_KEY
+                    + ";BlobEndpoint=http://127.0.0.1:" + server.port() + "/" + account + ";MaxTries=1");
+            try {
+                expect(FAILURE, odd.GetObjectSubList("t/").errorValue);
+            } finally {
+                ok(odd.AzureDeInit());
+            }
         }
     }
 }
