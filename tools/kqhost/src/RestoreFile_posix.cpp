@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -14,6 +15,14 @@
 namespace kqhost {
 
 using restore::Fail;
+
+namespace {
+// The most one write() hands the kernel.  Writes of several MiB spend most of
+// their time filling fresh page-cache pages: on a 2-core virtual machine a
+// 512 MiB restore in 8 MiB writes took 0.9-1.4 s of kernel copying, in 1 MiB
+// writes about 0.1 s, and smaller pieces gained nothing more.
+constexpr size_t kWritePiece = size_t{1} << 20;
+}  // namespace
 
 struct RestoreFile::State {
   int dirFd = -1;
@@ -95,7 +104,7 @@ void RestoreFile::Write(const unsigned char* data, size_t n) {
     state_->partId = parts.Add([dirFd = state_->dirFd, temp = state_->temp] { unlinkat(dirFd, temp.c_str(), 0); });
   }
   while (n > 0) {
-    ssize_t k = write(state_->fd, data, n);
+    ssize_t k = write(state_->fd, data, std::min(n, kWritePiece));
     if (k < 0 && errno == EINTR) continue;
     if (k < 0) Fail(std::string("write failed: ") + std::strerror(errno));
     data += k;
