@@ -168,7 +168,12 @@ class SinkThreads {
   static constexpr size_t kBuffers = 3;
 
   SinkThreads(const std::vector<ObjectStore::Sink>& sinks, size_t chunkSize) : sinks_(sinks) {
-    for (auto& b : buffers_) b.resize(chunkSize);
+    for (size_t i = 0; i < kBuffers; ++i) {
+      // Page-aligned, so that a file can take a chunk straight from it past the page cache.
+      storage_[i].resize(chunkSize + kPage);
+      uintptr_t at = reinterpret_cast<uintptr_t>(storage_[i].data());
+      buffers_[i] = storage_[i].data() + (kPage - at % kPage) % kPage;
+    }
     for (size_t i = 0; i < sinks_.size(); ++i) threads_.emplace_back([this, i] { Drain(i); });
   }
   SinkThreads(const SinkThreads&) = delete;
@@ -187,7 +192,7 @@ class SinkThreads {
     std::unique_lock<std::mutex> lock(mu_);
     cv_.wait(lock, [&] { return error_ || holders_[Slot(handed_)] == 0; });
     Rethrow();
-    return buffers_[Slot(handed_)].data();
+    return buffers_[Slot(handed_)];
   }
 
   // Hands the chunk just read into Buffer() to every sink.
@@ -229,7 +234,7 @@ class SinkThreads {
       lock.unlock();
       std::exception_ptr failed;
       try {
-        sinks_[which](buffers_[slot].data(), n);
+        sinks_[which](buffers_[slot], n);
       } catch (...) {
         failed = std::current_exception();
       }
@@ -240,8 +245,11 @@ class SinkThreads {
     }
   }
 
+  static constexpr size_t kPage = 4096;
+
   const std::vector<ObjectStore::Sink>& sinks_;
-  std::vector<unsigned char> buffers_[kBuffers];
+  std::vector<unsigned char> storage_[kBuffers];
+  unsigned char* buffers_[kBuffers] = {};
   size_t sizes_[kBuffers] = {};
   size_t holders_[kBuffers] = {};  // sinks still working on each buffer
   uint64_t handed_ = 0;            // chunks handed so far; the next goes to Slot(handed_)

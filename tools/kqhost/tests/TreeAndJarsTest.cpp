@@ -138,6 +138,41 @@ TEST_F(TempDir, RestoredFilesNeverFollowPlantedLinksNorReplaceWithoutBeingAsked)
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dest), fs::directory_iterator()), 7);
 }
+
+// Large page-aligned chunks go past the page cache, everything else through it; whichever way each piece went, the
+// file holds exactly the bytes written, in order.
+TEST_F(TempDir, RestoredFileHoldsEveryByteWhateverTheShapeOfItsWrites) {
+  constexpr size_t kMiB = size_t{1} << 20, kPage = 4096;
+  std::vector<unsigned char> storage(9 * kMiB + 2 * kPage);
+  unsigned char* aligned = storage.data() + (kPage - reinterpret_cast<uintptr_t>(storage.data()) % kPage) % kPage;
+  struct Piece {
+    size_t skew;  // bytes past a page boundary where the piece starts in memory
+    size_t size;
+  };
+  const std::vector<std::vector<Piece>> cases = {
+      {{0, 8 * kMiB}, {0, 8 * kMiB}, {0, 100}},  // whole chunks, then a short tail
+      {{0, 3 * kMiB + kPage}},                   // page-sized but not MiB-sized
+      {{0, 100}, {0, 2 * kMiB}},                 // an aligned chunk at an unaligned file offset
+      {{1, 2 * kMiB}, {0, kMiB}},                // an unaligned address, then an aligned chunk at an odd offset
+      {{0, kMiB - kPage}, {0, kPage}, {0, kMiB}},
+  };
+  RestoreRoot root;
+  std::string error;
+  ASSERT_TRUE(root.Open(root_ / "dest", &error)) << error;
+  unsigned char next = 0;
+  for (size_t c = 0; c < cases.size(); ++c) {
+    std::string expect;
+    RestoreFile file(root, "f" + std::to_string(c));
+    for (const Piece& piece : cases[c]) {
+      unsigned char* at = aligned + piece.skew;
+      for (size_t k = 0; k < piece.size; ++k) at[k] = next += 7;
+      expect.append(reinterpret_cast<const char*>(at), piece.size);
+      file.Write(at, piece.size);
+    }
+    ASSERT_TRUE(file.Commit(0, false));
+    EXPECT_TRUE(ReadAll(root_ / "dest" / ("f" + std::to_string(c))) == expect) << "case " << c;
+  }
+}
 #endif
 
 TEST_F(TempDir, LibraryJarFirstThenTheOthersByNameOrTheReasonThereAreNone) {
