@@ -228,6 +228,7 @@ class AccountAndErrorTest {
         logger.setLevel(null);
         capture.flush();
         assertTrue(log.toString().contains("NETWORK_ERROR"), "the failure is logged: " + log);
+        assertFalse(log.toString().contains("KQ Azure library"), "the entry class loaded the library quietly: " + log);
         String told = String.join(
                 "\n",
                 log.toString(),
