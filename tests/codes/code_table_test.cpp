@@ -3,6 +3,7 @@
 // the Java library's README.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -39,14 +40,20 @@ TEST(CodeTable, EveryCodeHasOneEntryAndNoOrdinalGivesThePluginsOwn) {
     EXPECT_NE(code, KQ_BRIDGE_FAILURE) << ordinal;
     EXPECT_NE(code, KQ_ARRAY_NOT_MADE) << ordinal;
   }
+  for (int32_t unknown : {INT32_MIN, -1, 49, INT32_MAX}) EXPECT_EQ(kq::CodeOfOrdinal(unknown), 23u) << unknown;
 }
 
 TEST(CodeTable, MatchesTheJavaEnum) {
   const std::string source = ReadSource("java/model/src/main/java/com/kq/KQCloudPluginInterface/ERRORID.java");
   const std::string body = source.substr(source.find("enum ERRORID"));
+  // Each constant notes its ordinal and its code, "INVALID_ARGUMENT, // 3  -> 7": the code is checked for
+  // every ordinal, those that only hold the numbering or share another's code included.
   std::vector<std::string> constants;
-  const std::regex constant(R"(\n\s*([A-Z][A-Z0-9_]*)\s*[,;])");
+  const std::regex constant(R"(\n\s*([A-Z][A-Z0-9_]*)\s*[,;]\s*//\s*(\d+)\s*->\s*(\d+))");
   for (std::sregex_iterator it(body.begin(), body.end(), constant), end; it != end; ++it) {
+    const int32_t ordinal = std::stoi((*it)[2]);
+    EXPECT_EQ(ordinal, static_cast<int32_t>(constants.size())) << (*it)[1];
+    EXPECT_EQ(kq::CodeOfOrdinal(ordinal), static_cast<uint32_t>(std::stoul((*it)[3]))) << (*it)[1];
     constants.push_back((*it)[1]);
   }
   ASSERT_EQ(constants.size(), std::size(kq::kCodeOfOrdinal)) << "the table must cover every ordinal";

@@ -37,14 +37,6 @@ const char* ClassOf(const KeptLookup& lookup) {
   return lookup.className() != nullptr ? lookup.className() : jni::kLibraryClass;
 }
 
-std::string Utf8(JNIEnv* env, jstring text) {
-  if (text == nullptr) return "";
-  const char* chars = env->GetStringUTFChars(text, nullptr);
-  std::string copy = chars != nullptr ? chars : "";
-  if (chars != nullptr) env->ReleaseStringUTFChars(text, chars);
-  return copy;
-}
-
 // Whether the member resolves on `cls` as the bridge asks for it; a failed
 // lookup's exception is cleared.
 bool Resolves(JNIEnv* env, jclass cls, const Member& member) {

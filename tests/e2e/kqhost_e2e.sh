@@ -201,7 +201,6 @@ names)
     done <<'ROWS'
 empty-verify|1|no objects under 'no-such-prefix/'|verify --prefix no-such-prefix
 inject|2|is not a container name|--container x;BlobEndpoint=http://127.0.0.1:1/devstoreaccount1 ls
-upper|2|is not a container name|--container Backups verify
 dotdot|2|has a '..' segment|verify --prefix ../../x
 dotted|2|cannot end with '.'|backup . --prefix set.
 blockitem|2|says BlockSize=4096 but --block-size says 8192|--connection UseDevelopmentStorage=true;BlockSize=4096 --block-size 8K ls

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "log/JniWrapperLog.h"
@@ -32,39 +31,6 @@ void WriteLoad(CJNIWrapperLog* log, const std::string& tag, int threads, int per
     });
   }
   for (std::thread& w : workers) w.join();
-}
-
-// The records in a log file's bytes, read by their fixed layout independently
-// of the writer's code.  `text` is "<torn>" when a record does not fit it.
-struct Record {
-  WString raw, text;  // raw: without the line break that opens it
-  LocalTime time{};
-};
-
-std::vector<Record> Records(const std::string& bytes) {
-  static const std::regex layout(
-      R"((\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3})  \[[ 0-9a-f]{8}\] \[[ 0-9a-f]{8}\] :)");
-  WString content;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    content.push_back(
-        static_cast<WChar>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  const WString crlf = KQ_W("\r\n");
-  EXPECT_EQ(0u, content.find(crlf)) << "the file does not start with a line break";
-  std::vector<Record> records;
-  for (size_t start = 2, end; start <= content.size(); start = end + 2) {
-    end = std::min(content.find(crlf, start), content.size());
-    Record r{content.substr(start, end - start), KQ_W("<torn>")};
-    const std::string head = platform::WideToAnsi(r.raw.substr(0, 48));
-    std::smatch m;
-    if (std::regex_match(head, m, layout)) {
-      auto field = [&](int i) { return std::atoi(m[i].str().c_str()); };
-      r.time = LocalTime{field(1), field(2), field(3), field(4), field(5), field(6), field(7)};
-      r.text = r.raw.substr(48);
-    }
-    records.push_back(r);
-  }
-  return records;
 }
 
 TEST(LogFormat, RecordsFollowThePrintfLayout) {
@@ -125,7 +91,7 @@ TEST_F(LogFile, WritesUtf16LeRecordsByteForByte) {
   log_->Write(KQ_W("WriteObject::memory copy started ..."), KQ_W("bench-object"));
   log_->Write(KQ_W("ReadObject::is ended..."), WString());
   log_->Write(WString(), KQ_W("bench-object"));
-  const std::vector<Record> records = Records(ReadBytes(File(0)));
+  const std::vector<LogRecord> records = LogRecords(ReadBytes(File(0)));
   ASSERT_EQ(5u, records.size());
   for (size_t i = 0; i < records.size(); ++i) {
     EXPECT_TRUE(records[i].text == texts[i]) << platform::WideToAnsi(records[i].raw);
@@ -185,7 +151,7 @@ TEST_F(LogFile, RotationKeepsTheCrossingWriteAndShiftsOnlyPresentFiles) {
     EXPECT_EQ(expected, found);
     const fs::path crossed = File(c.afterwards.size() > 1 ? 1 : 0);
     EXPECT_EQ(static_cast<uintmax_t>(c.before + record), fs::file_size(crossed));
-    const std::vector<Record> records = Records(ReadBytes(crossed, c.before));
+    const std::vector<LogRecord> records = LogRecords(ReadBytes(crossed, c.before));
     ASSERT_EQ(1u, records.size());
     EXPECT_TRUE(records[0].text == crossing);
   }
@@ -205,12 +171,12 @@ TEST_F(LogFile, ProcessesWithManyThreadsWriteWholeRecords) {
   for (ChildProcess& child : children) ASSERT_EQ(0, child.Wait());
 
   const size_t writers = programs.size() + 1;
-  const std::vector<Record> records = Records(ReadBytes(File(0)));
+  const std::vector<LogRecord> records = LogRecords(ReadBytes(File(0)));
   ASSERT_EQ(writers * kThreads * kPerThread, records.size());
   // Every record whole, and each thread's messages in the order it wrote them.
   std::map<std::string, int> next;  // "<tag> t<thread>" -> number of its next message
   int bad = 0;
-  for (const Record& r : records) {
+  for (const LogRecord& r : records) {
     const std::string text = platform::WideToAnsi(r.text), thread = text.substr(0, text.find(" n"));
     if (text != LoadMessage(thread, next[thread]++) && ++bad <= 3) {
       ADD_FAILURE() << "torn or out of order: " << platform::WideToAnsi(r.raw);
@@ -246,7 +212,7 @@ TEST_F(LogFile, AWriterKilledWhileHoldingTheMutexStallsNobody) {
     platform::NamedMutex mutex("AZURE_JNIWRAPPER_LOG_MUTEX");  // taken over and released, not left abandoned
     EXPECT_TRUE(mutex.Lock());
     mutex.Unlock();
-    const std::vector<Record> records = Records(ReadBytes(File(0)));
+    const std::vector<LogRecord> records = LogRecords(ReadBytes(File(0)));
     ASSERT_EQ(1u, records.size());
     EXPECT_TRUE(records[0].text == KQ_W("after the holder died"));
   }

@@ -1,7 +1,7 @@
 // Against a library that has none of the object, account and container
-// methods (kq-broken.jar, in a process of its own): every slot names the
-// method and signature it looked for, adds its own line where it has one,
-// answers 40 and leaves the host's side alone.
+// methods, nor AzureInit (kq-broken.jar, in a process of its own): every slot
+// names the method and signature it looked for, adds its own line where it
+// has one, answers 40 and leaves the host's side alone.
 #include "tests/account/account_test.h"
 #include "tests/objects/objects_test_util.h"
 
@@ -42,6 +42,14 @@ TEST_F(MissingMethods, EachSlotNamesTheMethodItNeedsAndFails) {
     ExpectLookupFailed(method, signature,
                        method == "GetObjectActualSize" ? "GET_OBJECT_ACTUAL_SIZE_NAME::method is not found..." : "");
   }
+}
+
+// The methods that exist still work beside the one that is missing.
+TEST_F(MissingMethods, AMissingAzureInitIsNamedWithItsSignatureAndFails) {
+  EXPECT_EQ(plugin->InitLibrary(W("arg")), 40u);
+  ExpectLookupFailed("AzureInit", "(Ljava/lang/String;Ljava/lang/String;)Lcom/kq/KQCloudPluginInterface/CErrorValue;",
+                     "Init:: Could not get the error object");
+  EXPECT_EQ(plugin->DeInit(), 0u);
 }
 
 TEST_F(MissingMethods, EachAccountOperationNamesItsMethodAndFailsWithItsOwnLine) {

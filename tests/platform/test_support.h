@@ -1,7 +1,8 @@
-// Helpers shared by the platform and log tests.
+// Helpers shared by the platform and log tests (and the JVM rig's log reader).
 #ifndef KQ_TESTS_PLATFORM_TEST_SUPPORT_H_
 #define KQ_TESTS_PLATFORM_TEST_SUPPORT_H_
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -68,6 +70,49 @@ inline std::string ReadBytes(const fs::path& path, std::streamoff from = 0, size
 
 inline void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// One record of a log file, read by its fixed layout independently of the
+// writer's code: "\r\n", the stamp, " :" and the text.
+struct LogRecord {
+  WString raw, text;  // raw: without the line break that opens it; text: "<torn>" without a stamp
+  platform::LocalTime time{};
+};
+
+// The records in a log file's bytes (UTF-16LE).  A record goes on up to the
+// next line break that a stamp follows, so a text may hold line breaks.
+inline std::vector<LogRecord> LogRecords(const std::string& bytes) {
+  static const std::regex stamp(
+      R"((\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)\.(\d{3})  \[[ 0-9a-f]{8}\] \[[ 0-9a-f]{8}\] :)");
+  constexpr size_t kStampLength = 48;
+  WString content;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    content.push_back(
+        static_cast<WChar>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  const WString crlf = KQ_W("\r\n");
+  std::string head;  // what the stamp's fields point into
+  std::smatch fields;
+  const auto startsAt = [&](size_t at) {  // just past a line break
+    head = platform::WideToAnsi(content.substr(at, kStampLength));
+    return content.compare(at - 2, 2, crlf) == 0 && std::regex_match(head, fields, stamp);
+  };
+  std::vector<LogRecord> records;
+  for (size_t start = 2, end; start <= content.size(); start = end + 2) {
+    LogRecord r{{}, KQ_W("<torn>")};
+    const bool stamped = startsAt(start);
+    if (stamped) {
+      const auto field = [&](int i) { return std::atoi(fields[i].str().c_str()); };
+      r.time = platform::LocalTime{field(1), field(2), field(3), field(4), field(5), field(6), field(7)};
+    }
+    end = content.find(crlf, start);
+    while (end != WString::npos && !startsAt(end + 2)) end = content.find(crlf, end + 1);
+    end = std::min(end, content.size());
+    r.raw = content.substr(start, end - start);
+    if (stamped) r.text = r.raw.substr(kStampLength);
+    records.push_back(r);
+  }
+  return records;
 }
 
 // Waits for something that must happen; never judges how fast it happens.

@@ -5,7 +5,6 @@
 // maps {old=o}) so that "unchanged", "reset" and "read" differ.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdarg>
 #include <functional>
 #include <optional>
@@ -324,24 +323,19 @@ TEST(Records, NewStringArray) {
 }
 
 // The list readers append in order, skipping null elements and keeping empty
-// texts; ten thousand elements are read in a frame of sixteen.
+// texts (the local references a reading keeps are the failure columns' test).
 TEST(Records, StringLists) {
   JNIEnv* env = CurrentEnv();
-  std::string many;
-  for (int i = 0; i < 10000; ++i) many += (i ? "|" : "") + std::to_string(i);
-  std::string manyRead = "0|old," + many;
-  std::replace(manyRead.begin() + 6, manyRead.end(), '|', ',');
   const std::tuple<const char*, const char*, Reader> readers[] = {
       {"KQListRegions", "regionsList=sa:", List(&ReadListRegions)},
       {"CArrayOfString", "arrayOfString=sa:", List(&ReadArrayOfString)},
       {"KQListContainers", "containers=ct:", List(&ReadListContainers)}};
   const std::pair<std::string, std::string> rows[] = {
-      {"", "0|old"}, {"<null>|<null>", "0|old"}, {"b|<empty>|a|b", "0|old,b,,a,b"}, {many, manyRead}};
+      {"", "0|old"}, {"<null>|<null>", "0|old"}, {"b|<empty>|a|b", "0|old,b,,a,b"}};
   for (const auto& [cls, field, read] : readers) {
     for (const auto& [value, outcome] : rows) {
       const auto result = Build(env, cls, {"errorValue=ord:0", field + value});
-      LocalFrame frame(env, 16);
-      EXPECT_EQ(read(env, result.get()), outcome) << cls << ": " << value.substr(0, 20);
+      EXPECT_EQ(read(env, result.get()), outcome) << cls << ": " << value;
     }
     const auto noArray = Build(env, cls, {"errorValue=ord:0"});
     EXPECT_EQ(read(env, noArray.get()), "0|old") << cls;
@@ -415,24 +409,19 @@ TEST(MetaData, SubListSkipsElementsWithoutNameOrMetadata) {
   }
 }
 
-// Ten thousand entries each way, and a sub-list of two thousand files, in a
-// frame of sixteen references; the property type crosses both ways.
+// Ten thousand entries to Java and back in a frame of sixteen references (the
+// readings alone are the failure columns' test); the property type crosses
+// both ways.
 TEST(MetaData, BigArraysInASmallFrame) {
   JNIEnv* env = CurrentEnv();
   MetaDataMap map, back;
   for (int i = 0; i < 10000; ++i) map[W("k" + std::to_string(i))] = PluginValueRecord{u"v", i % 5};
-  std::string files = "metaDat=sub:";
-  for (int i = 0; i < 2000; ++i) files += (i ? "|f" : "f") + std::to_string(i) + "{a=1;b=2}";
-  const auto subList = Build(env, "CRetGetSubMetaDataList", {"errorValue=ord:0", files});
-  std::string subListRead;
   {
     LocalFrame frame(env, 16);
     ReadMetaDataArray(env, BuildMetaDataArray(env, &map).get(), &back);
-    subListRead = ReadSubList(env, subList.get());
   }
   ASSERT_EQ(back.size(), map.size());
   for (const auto& [key, value] : map) EXPECT_EQ(back[key].prpType, value.prpType);
-  EXPECT_EQ(std::count(subListRead.begin(), subListRead.end(), '{'), 2000);
 }
 
 // Under AddressSanitizer this also shows that every map is freed once.

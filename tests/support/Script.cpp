@@ -64,11 +64,6 @@ class Call {
     return Failed(method) ? nullptr : result;
   }
 
-  std::string Text(jstring text) const {
-    ScopedStringChars chars(env_, text);
-    return text == nullptr ? "null" : U8(WString(reinterpret_cast<const WChar*>(chars.get()), size_t(chars.size())));
-  }
-
  private:
   // Fails the test with the text of a pending Java exception, and clears it.
   bool Failed(const char* what) {
@@ -78,7 +73,7 @@ class Call {
     jmethodID toString = env_->GetMethodID(env_->GetObjectClass(thrown), "toString", "()Ljava/lang/String;");
     auto text = static_cast<jstring>(env_->CallObjectMethod(thrown, toString));
     if (env_->ExceptionCheck()) env_->ExceptionClear();
-    ADD_FAILURE() << "Script." << what << " threw " << Text(text);
+    ADD_FAILURE() << "Script." << what << " threw " << Utf8(env_, text);
     return true;
   }
 
@@ -119,7 +114,7 @@ std::vector<std::string> Script::Journal() {
   auto journal = static_cast<jobjectArray>(call.Run(true, "journal", "()[Ljava/lang/String;"));
   for (jsize i = 0, length = journal ? call.env()->GetArrayLength(journal) : 0; i < length; ++i) {
     ScopedLocalRef<jstring> entry(call.env(), static_cast<jstring>(call.env()->GetObjectArrayElement(journal, i)));
-    entries.push_back(call.Text(entry.get()));
+    entries.push_back(Utf8(call.env(), entry.get()));
   }
   return entries;
 }
@@ -137,7 +132,8 @@ jobject Script::Build(const std::string& className, const std::vector<std::strin
 
 std::string Script::Describe(jobject value) {
   Call call;
-  return call.Text(static_cast<jstring>(call.Run(true, "describe", "(Ljava/lang/Object;)Ljava/lang/String;", value)));
+  return Utf8(call.env(),
+              static_cast<jstring>(call.Run(true, "describe", "(Ljava/lang/Object;)Ljava/lang/String;", value)));
 }
 
 std::string Script::Bytes(const void* data, size_t size) {

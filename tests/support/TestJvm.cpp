@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "bridge/ScopedJni.h"
 #include "platform/Platform.h"
 
 namespace kq {
@@ -130,6 +131,10 @@ std::string TakeJniWarnings() {
 
 WString W(const std::string& utf8) { return platform::Widen(utf8); }
 std::string U8(const WString& text) { return platform::WideToAnsi(text); }
+std::string Utf8(JNIEnv* env, jstring text) {
+  ScopedStringChars chars(env, text);
+  return text == nullptr ? "null" : U8(WString(reinterpret_cast<const WChar*>(chars.get()), size_t(chars.size())));
+}
 
 std::string Show(const MetaDataMap& map) {
   std::string text;

@@ -37,6 +37,7 @@ std::string TakeJniWarnings();
 
 WString W(const std::string& utf8);
 std::string U8(const WString& text);
+std::string Utf8(JNIEnv* env, jstring text);  // a Java string's text, "null" for none
 // Host maps and sub-lists as the tables write them: "k=v,k2=v2" and
 // "f1{k=v};f2{}" (a file without a map "f<null>").
 std::string Show(const MetaDataMap& map);
