@@ -17,7 +17,11 @@ namespace kqhost {
 // the classes it loads; after it, the JDK's own dumper makes the archive from
 // that list into a temporary file, moved into place only once complete (the
 // VM cannot survive a damaged archive). A key whose dump failed is not tried
-// again. Off before Java 17 (Java 8 has no application archive, Java 11's
+// again. The classes of the data path come only with a run that reads data
+// (restore, verify): an archive recorded by any other command is kept as
+// provisional (a `.listing` note beside it), mapped by the commands that read
+// no data and recorded again by the first run that does, which makes it final.
+// Off before Java 17 (Java 8 has no application archive, Java 11's
 // fails the library's classes), on Windows, without a cache folder, or with
 // KQHOST_CLASS_ARCHIVE=off.
 class ClassArchive {
@@ -27,7 +31,7 @@ class ClassArchive {
 
   ClassArchive() = default;  // off
   ClassArchive(const std::filesystem::path& cacheDir, const std::filesystem::path& javaHome,
-               const std::vector<std::filesystem::path>& classPath);
+               const std::vector<std::filesystem::path>& classPath, bool readsData = false);
 
   // The VM options for this start: map the archive, record the classes, or none.
   std::vector<std::string> VmOptions() const;
@@ -42,7 +46,8 @@ class ClassArchive {
  private:
   enum class Mode { kOff, kUse, kRecord };
   Mode mode_ = Mode::kOff;
-  std::filesystem::path javaHome_, archive_, recording_, failed_;
+  bool readsData_ = false;
+  std::filesystem::path javaHome_, archive_, recording_, failed_, provisional_;
   std::string classPath_;
 };
 

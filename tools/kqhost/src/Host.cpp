@@ -159,7 +159,7 @@ Host::Host(const HostOptions& options) {
       !HasOptionStartingWith(options.jvmOptions, "-XX:SharedArchiveFile") &&
       !HasOptionStartingWith(options.jvmOptions, "-XX:DumpLoadedClassList") &&
       !HasOptionStartingWith(options.jvmOptions, "-XX:ArchiveClassesAtExit")) {
-    archive_ = ClassArchive(UserCacheDir(), ResolvedJavaHome(options.javaHome), jars);
+    archive_ = ClassArchive(UserCacheDir(), ResolvedJavaHome(options.javaHome), jars, options.readsData);
     for (auto& option : archive_.VmOptions()) jvmOptions.push_back(option);
   }
   jvmOptions.insert(jvmOptions.end(), options.jvmOptions.begin(), options.jvmOptions.end());

@@ -35,6 +35,8 @@ struct HostOptions {
   bool showProgress = false;
   // Backup: the VM keeps its optimising compiler; every other command runs on the quick one only (see Host.cpp).
   bool optimisingCompiler = false;
+  // Restore and verify: the class archive is recorded by a run that reads data (see ClassArchive.h).
+  bool readsData = false;
 };
 
 // The bytes per plug-in call and per stored block kqhost accepts.

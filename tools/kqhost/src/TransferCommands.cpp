@@ -231,7 +231,9 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
     Console::Error("restore: cannot open the folder " + Printable(dest.u8string()) + ": " + error);
     return kExitFailed;
   }
-  auto host = StartHost(hosts, options, "restore");
+  HostOptions vm = options;
+  vm.readsData = true;
+  auto host = StartHost(hosts, vm, "restore");
   if (!host) return kExitSetup;
   const std::string normalized = NormalizePrefix(prefix);
   std::vector<StoredObject> objects;
@@ -275,7 +277,9 @@ int RunRestore(const HostOptions& options, const fs::path& dest, const std::stri
 int RunVerify(const HostOptions& options, const std::string& prefix, const CommandFlags& flags,
               const HostFactory& hosts) {
   if (!PrefixUsable("verify", prefix)) return kExitUsage;
-  auto host = StartHost(hosts, options, "verify");
+  HostOptions vm = options;
+  vm.readsData = true;
+  auto host = StartHost(hosts, vm, "verify");
   if (!host) return kExitSetup;
   const std::string normalized = NormalizePrefix(prefix);
   std::vector<StoredObject> objects;

@@ -59,7 +59,7 @@ class FakeJava : public ::testing::Test {
         "#!/bin/sh\nfor a; do case $a in -XX:SharedArchiveFile=*) archive=${a#*=};; esac; done\n" + body + "\n");
     fs::permissions(home_ / "bin" / "java", fs::perms::owner_all);
   }
-  ClassArchive Archive() const { return ClassArchive(cache_, home_, {jar_}); }
+  ClassArchive Archive(bool readsData = false) const { return ClassArchive(cache_, home_, {jar_}, readsData); }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(cache_ / "kqhost" / "class-archives"))
@@ -83,8 +83,24 @@ TEST_F(FakeJava, TheFirstRunRecordsAndLeavesTheArchiveTheNextOneMaps) {
   ClassArchive first = Archive();
   ASSERT_TRUE(first.recording());
   ASSERT_TRUE(Run(first, "java/lang/Object id: 0\n"));
-  EXPECT_EQ(Files(), (std::vector<std::string>{".jsa", ".log"}));  // no recording, list or part left
-  EXPECT_EQ(Archive().VmOptions(), (std::vector<std::string>{"-XX:SharedArchiveFile=" + first.archive().u8string()}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{".jsa", ".listing", ".log"}));  // no recording, list or part left
+  const std::vector<std::string> maps{"-XX:SharedArchiveFile=" + first.archive().u8string()};
+  EXPECT_EQ(Archive().VmOptions(), maps);
+
+  // Recorded without the data path's classes: the first run that reads data records again and makes it final,
+  // or, when its dump fails, keeps the one there is.
+  ClassArchive reading = Archive(true);
+  ASSERT_TRUE(reading.recording());
+  ASSERT_TRUE(Run(reading, "java/lang/Object id: 0\ncom/kq/ReadAhead id: 1\n"));
+  EXPECT_EQ(Files(), (std::vector<std::string>{".jsa", ".log"}));
+  EXPECT_EQ(Archive(true).VmOptions(), maps);
+  Put(fs::path(first.archive()).replace_extension(".listing"), "");
+  Java("exit 1");
+  ClassArchive failing = Archive(true);
+  ASSERT_TRUE(failing.recording());
+  EXPECT_FALSE(Run(failing, "java/lang/Object id: 0\n"));
+  EXPECT_EQ(Files(), (std::vector<std::string>{".jsa", ".log"}));
+  EXPECT_EQ(Archive(true).VmOptions(), maps);
 
   // Another jar, another archive; an off switch, a Java 8, no cache folder: no option at all.
   Put(jar_, "a longer jar");
