@@ -20,6 +20,7 @@ import com.azure.storage.blob.options.BlockBlobCommitBlockListOptions;
 import com.azure.storage.blob.specialized.BlockBlobAsyncClient;
 import com.azure.storage.common.policy.RequestRetryPolicy;
 import com.kq.KQCloudPluginInterface.ERRORID;
+import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
@@ -310,7 +311,7 @@ final class DataPath implements AutoCloseable {
         return digest.digest();
     }
 
-    private static MessageDigest newMd5() {
+    static MessageDigest newMd5() {
         try {
             return MessageDigest.getInstance("MD5");
         } catch (NoSuchAlgorithmException e) {
@@ -421,6 +422,9 @@ final class DataPath implements AutoCloseable {
                 blockIds.size() * 64L, timeout -> await(blob(blobName).commitBlockListWithResponse(options), timeout)));
     }
 
+    /** Ranged reads are retried here, each try from its offset, never by the SDK re-subscribing to a body. */
+    private static final DownloadRetryOptions NO_SDK_RETRY = new DownloadRetryOptions().setMaxRetryRequests(0);
+
     /** What a ranged read learnt besides the bytes. */
     static final class RangeInfo {
         final int bytes;
@@ -475,12 +479,11 @@ final class DataPath implements AutoCloseable {
             Supplier<BlockLayout.Check> sums) {
         BlobRequestConditions conditions = eTag == null ? null : new BlobRequestConditions().setIfMatch(eTag);
         boolean withMd5 = sums == null && count <= MD5_RANGE_LIMIT;
-        DownloadRetryOptions noSdkRetry = new DownloadRetryOptions().setMaxRetryRequests(0);
         return requests(count, timeout -> {
             RangeTarget into =
                     new RangeTarget(target, at, count, withMd5 ? newMd5() : null, sums == null ? null : sums.get());
             Mono<BlobDownloadHeaders> request = blob(blobName)
-                    .downloadStreamWithResponse(new BlobRange(offset, (long) count), noSdkRetry, conditions, withMd5)
+                    .downloadStreamWithResponse(new BlobRange(offset, (long) count), NO_SDK_RETRY, conditions, withMd5)
                     .flatMap((BlobDownloadAsyncResponse r) ->
                             r.writeValueToAsync(into, null).then(Mono.just(r.getDeserializedHeaders())));
             BlobDownloadHeaders headers;
@@ -500,6 +503,51 @@ final class DataPath implements AutoCloseable {
                     metadata == null ? Collections.<String, String>emptyMap() : metadata,
                     lengthOf(headers.getContentRange()));
         });
+    }
+
+    /**
+     * Asks for the first range of an object a read session opens, in place of its properties ({@link FirstRange});
+     * null, with nothing held, when it cannot stand in for them: read-ahead off, no pool memory free now, or an
+     * answer that is an error (a missing, archived or empty object), which the properties then answer as always.
+     * A failure of the link itself, after the retries, is the open's.
+     */
+    FirstRange firstRange(String blobName) {
+        if (readAhead == 0) {
+            return null;
+        }
+        byte[] buffer = pool.tryAcquire(checkedRange);
+        if (buffer == null) {
+            return null;
+        }
+        long traced = RangeTrace.start();
+        long requested = System.nanoTime();
+        BlobDownloadAsyncResponse r = null;
+        FirstRange first = null;
+        try {
+            r = requests(
+                    checkedRange,
+                    timeout -> await(
+                            blob(blobName)
+                                    .downloadStreamWithResponse(
+                                            new BlobRange(0, (long) checkedRange), NO_SDK_RETRY, null, true),
+                            timeout));
+            first = FirstRange.of(this, blobName, r, buffer, requested, traced);
+            return first;
+        } catch (BlobStorageException e) {
+            return null;
+        } finally {
+            if (first == null) {
+                if (r != null) {
+                    try {
+                        r.close();
+                    } catch (IOException | RuntimeException e) {
+                        // dropped either way
+                    }
+                }
+                pool.release(buffer, false);
+                RangeTrace.end(traced, "get", blobName, 0, checkedRange);
+            }
+        }
     }
 
     /**

@@ -34,21 +34,40 @@ final class ObjectReads extends ObjectAccess {
         }
     }
 
-    /** Opens a read session on the object as it is now; its handle. */
+    /**
+     * Opens a read session on the object as it is now; its handle. The object's first range answers what the
+     * session needs and becomes its first range read ahead; only when it cannot (see {@link DataPath#firstRange})
+     * are the properties asked for.
+     */
     String open(String name) {
         StorageConnection c = conn();
         String blob = objectName(name);
-        BlobProperties props = c.blob(blob).getProperties();
-        ReadSession session = new ReadSession(
-                HandleTokens.newHandle(),
-                blob,
-                c,
-                props.getBlobSize(),
-                props.getETag(),
-                props.getMetadata() == null
-                        ? Collections.<String, String>emptyMap()
-                        : Collections.unmodifiableMap(new HashMap<>(props.getMetadata())));
+        DataPath data = dataPath();
+        FirstRange first = data.firstRange(blob);
+        ReadSession session;
+        if (first != null) {
+            session =
+                    new ReadSession(HandleTokens.newHandle(), blob, c, first.objectLength, first.eTag, first.metadata);
+        } else {
+            BlobProperties props = c.blob(blob).getProperties();
+            session = new ReadSession(
+                    HandleTokens.newHandle(),
+                    blob,
+                    c,
+                    props.getBlobSize(),
+                    props.getETag(),
+                    props.getMetadata() == null
+                            ? Collections.<String, String>emptyMap()
+                            : Collections.unmodifiableMap(new HashMap<>(props.getMetadata())));
+        }
         sessions.addReader(session);
+        if (first != null) {
+            try {
+                sessions.readAhead(session, data).seed(first);
+            } catch (RuntimeException e) {
+                first.abandon(); // the session ended meanwhile: its reads answer that
+            }
+        }
         return session.handle();
     }
 

@@ -32,6 +32,9 @@ final class ReadAhead {
         final int length;
         final byte[] buffer;
         final Supplier<BlockLayout.Check> sums;
+        /** The open's answer whose body this range is; null for a range this read-ahead asked for. */
+        final FirstRange first;
+
         Future<Integer> fetch;
         private boolean started;
         private boolean finished;
@@ -42,18 +45,29 @@ final class ReadAhead {
             this.length = range.length;
             this.buffer = buffer;
             this.sums = range.checkedBySums() ? () -> layout.new Check(range.firstBlock, range.lastBlock) : null;
+            this.first = null;
         }
 
-        int fetch() {
+        Chunk(FirstRange first) {
+            this.start = 0;
+            this.length = first.length;
+            this.buffer = first.buffer;
+            this.sums = null;
+            this.first = first;
+        }
+
+        int fetch() throws Exception {
             synchronized (this) {
                 if (dropped) {
                     return 0;
                 }
                 started = true;
             }
-            long began = System.nanoTime();
+            long began = first != null ? first.requested : System.nanoTime();
             try {
-                int got = data.readRange(blobName, buffer, 0, start, length, eTag, sums).bytes;
+                int got = first != null
+                        ? first.body()
+                        : data.readRange(blobName, buffer, 0, start, length, eTag, sums).bytes;
                 window.fetched(System.nanoTime() - began);
                 return got;
             } finally {
@@ -67,14 +81,19 @@ final class ReadAhead {
         }
 
         void drop() {
+            boolean unread;
             synchronized (this) {
                 if (dropped) {
                     return;
                 }
                 dropped = true;
+                unread = !started;
                 if (!started || finished) {
                     data.pool.release(buffer, false);
                 }
+            }
+            if (unread && first != null) {
+                first.end(); // a body nobody will read: its connection closes now
             }
             fetch.cancel(true);
         }
@@ -162,6 +181,26 @@ final class ReadAhead {
         this.depth = depth;
         this.window = new Window(depth);
         this.plan = new RangePlan(length, data.rangeSize, data.checkedRange);
+    }
+
+    /**
+     * Takes over the first range the session's open asked for, which makes a read from 0 the start of a stream.
+     * A range it cannot take (the read-ahead has begun or ended) is abandoned.
+     */
+    synchronized void seed(FirstRange first) {
+        if (closed || depth == 0 || nextExpected != -1 || !ahead.isEmpty()) {
+            first.abandon();
+            return;
+        }
+        Chunk c = new Chunk(first);
+        try {
+            c.fetch = data.submit(c::fetch);
+        } catch (RuntimeException e) {
+            first.abandon();
+            throw e;
+        }
+        ahead.put(0L, c);
+        nextExpected = 0;
     }
 
     /** Reads {@code count} bytes (already limited to the object) from {@code offset} into {@code target[0..]}. */

@@ -27,6 +27,7 @@
  * Data path
  *   DataPath              stage, upload, commit, ranged read, each under RetryPolicy; the workers
  *   ReadAhead             a read session's ranges fetched ahead while it streams
+ *   FirstRange            an open's first range: the session's length, ETag, metadata and first bytes
  *   RangePlan             how a stream cuts an object into ranges
  *   RangeTarget           where one try of a ranged read lands, checked as it arrives
  *   BlockLayout           where committed blocks lie and their CRC32C: whole-block ranges checked

@@ -309,7 +309,7 @@ class FaultTest {
         withFaults(
                 new Injector(r -> silent.get() && (isBlock(r) || isRangedGet(r)) ? "silence" : null),
                 items + ";ReadAhead=2");
-        byte[] stored = data(4, 8 * BLOCK);
+        byte[] stored = data(4, DataPath.MD5_RANGE_LIMIT + 8 * BLOCK); // past the open's first range
         ok(lib.WriteObject("kept", stored, stored.length, null).errorValue); // a real request: HTTP threads exist
         assertTrue(
                 Thread.getAllStackTraces().keySet().stream()

@@ -177,6 +177,23 @@ class ObjectTest {
         assertEquals(0, lib.GetObjectSubList("del/").metaDat.length, "nothing left, nothing discarded committed");
     }
 
+    @ParameterizedTest(name = "{0} bytes")
+    @CsvSource({"0", "1000", "4194309"}) // empty (answered by the properties), within the first range, past it
+    void aReadSessionOpensOnItsFirstRange(int size) throws InterruptedException {
+        long held = BufferPool.SHARED.used();
+        byte[] content = data(13, size);
+        String name = "first/" + size;
+        ok(lib.WriteObject(name, content, size, meta("k", "v")).errorValue);
+        CCreateFnValue unread = lib.OpenObject(name);
+        assertEquals(Map.of("k", "v"), asMap(lib.GetObjectMetaData(unread.objHandle).values));
+        ok(lib.CloseObject(unread.objHandle));
+        for (int i = 0; i < 500 && BufferPool.SHARED.used() > held; i++) {
+            Thread.sleep(10); // a body still arriving gives its buffer back once its worker has stopped it
+        }
+        assertEquals(held, BufferPool.SHARED.used(), "a range opened and never read is given back after the close");
+        assertArrayEquals(content, readInChunks(lib, name, 3000));
+    }
+
     @Test
     void readSessionsStayOnTheVersionTheyOpened() {
         ok(lib.WriteObject("pinned", data(9, 500), 500, meta("m", "1")).errorValue);
