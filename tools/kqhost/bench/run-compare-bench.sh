@@ -145,6 +145,15 @@ timed() {
         'BEGIN { split(cpu, c, " "); printf "%.1f %d %.3f %.2f\n", u / (e - s), r, e - s, c[1] + c[2] }'
 }
 
+# kqhost records its class archive in its first runs with a new jar set, a once-per-install cost (as Python
+# compiles its modules when they are installed): one backup and restore of a file past one call, unshaped and
+# untimed, record it with the data path's classes in it.
+mkdir -p "$work/warm" "$work/warm-out"
+head -c $((9 << 20)) /dev/urandom >"$work/warm/w.bin"
+kq backup "$work/warm" --prefix warm
+kq restore "$work/warm-out" --prefix warm
+rm -rf "$work/warm-out"
+
 echo "load: $(uptime)"
 echo "one ${one_mib} MiB file; tree $tree MiB; small $small KiB; delete $delete_count objects; $rounds round(s)"
 echo "MB/s (files/s for small, objects/s for delete): whole process/net of start-up; req: requests of the last round"
