@@ -44,6 +44,24 @@ void RemoveLeftovers(const fs::path& folder) {
   }
 }
 
+// Other keys whose archive no run has used for kUnusedDays: the archive and its notes, or notes as old whose key
+// has no archive.
+void RemoveUnused(const fs::path& folder, const std::string& keep) {
+  std::error_code ec;
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * ClassArchive::kUnusedDays);
+  std::vector<fs::path> unused;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path path = it->path();
+    const std::string kind = path.extension().u8string(), key = path.stem().u8string();
+    if (key == keep || (kind != ".jsa" && kind != ".listing" && kind != ".log" && kind != ".failed")) continue;
+    const fs::path archive = folder / (key + ".jsa");
+    std::error_code timeError;
+    const auto used = fs::last_write_time(fs::exists(archive, timeError) ? archive : path, timeError);
+    if (!timeError && used < old) unused.push_back(path);
+  }
+  for (const auto& path : unused) fs::remove(path, ec);
+}
+
 }  // namespace
 
 int JavaFeatureVersion(const fs::path& javaHome) {
@@ -112,6 +130,7 @@ ClassArchive::ClassArchive(const fs::path& cacheDir, const fs::path& javaHome, c
   // A run that reads data replaces an archive that lacks the data path's classes (0.2 s of a restore's start).
   if (fs::is_regular_file(archive_, ec) && !(readsData_ && fs::exists(provisional_, ec))) {
     mode_ = Mode::kUse;
+    fs::last_write_time(archive_, fs::file_time_type::clock::now(), ec);  // used now: kept by the sweep
     return;
   }
   recording_ = folder / (key + ".classes" + Suffix());
@@ -137,6 +156,7 @@ bool ClassArchive::MakeIfRecorded(std::string* error) {
   const std::string list = DumpableClassList(ReadFile(recording_));
   fs::remove(recording_, ec);
   RemoveLeftovers(archive_.parent_path());
+  RemoveUnused(archive_.parent_path(), archive_.stem().u8string());
   if (InterruptRequested()) {
     *error = "interrupted";
     return false;

@@ -21,6 +21,9 @@ namespace kqhost {
 // (restore, verify): an archive recorded by any other command is kept as
 // provisional (a `.listing` note beside it), mapped by the commands that read
 // no data and recorded again by the first run that does, which makes it final.
+// A run that maps an archive marks it used (its modification time); when
+// another key's archive is made, those no run has used for kUnusedDays (a jar
+// set an upgrade replaced, a Java installation gone) go with their notes.
 // Off before Java 17 (Java 8 has no application archive, Java 11's
 // fails the library's classes), on Windows, without a cache folder, or with
 // KQHOST_CLASS_ARCHIVE=off.
@@ -28,6 +31,8 @@ class ClassArchive {
  public:
   // How long the dumper may take before it is stopped.
   static constexpr int kDumpTimeoutMs = 120000;
+  // How long an archive no run maps is kept (30-40 MB each).
+  static constexpr int kUnusedDays = 14;
 
   ClassArchive() = default;  // off
   ClassArchive(const std::filesystem::path& cacheDir, const std::filesystem::path& javaHome,

@@ -2,6 +2,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <random>
 
@@ -113,6 +114,36 @@ TEST_F(FakeJava, TheFirstRunRecordsAndLeavesTheArchiveTheNextOneMaps) {
     EXPECT_TRUE(Archive().VmOptions().empty()) << old;
   }
   EXPECT_TRUE(ClassArchive(fs::path(), home_, {jar_}).VmOptions().empty());
+}
+
+TEST_F(FakeJava, AnArchiveNoRunMapsForWeeksGoesWhenAnotherIsMade) {
+  const fs::path folder = cache_ / "kqhost" / "class-archives";
+  const auto weeksAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * (ClassArchive::kUnusedDays + 1));
+  ClassArchive first = Archive();
+  ASSERT_TRUE(Run(first, "java/lang/Object id: 0\n"));
+  const fs::path used = first.archive();
+  const char* stale[] = {"00000000000000aa.jsa", "00000000000000aa.log", "00000000000000aa.listing",
+                         "00000000000000cc.failed"};
+  for (const char* name : stale) {
+    Put(folder / name, "");
+    fs::last_write_time(folder / name, weeksAgo);
+  }
+  fs::last_write_time(used, weeksAgo);
+  EXPECT_FALSE(Archive().recording());  // mapped, so used now
+
+  Put(jar_, "a longer jar");
+  ClassArchive second = Archive();
+  ASSERT_TRUE(Run(second, "java/lang/Object id: 0\n"));
+  EXPECT_TRUE(fs::exists(used));
+  for (const char* name : stale) EXPECT_FALSE(fs::exists(folder / name)) << name;
+
+  fs::last_write_time(used, weeksAgo);  // no run has mapped it since: it goes with the next one made
+  Put(jar_, "a third jar, longer still");
+  ClassArchive third = Archive();
+  ASSERT_TRUE(Run(third, "java/lang/Object id: 0\n"));
+  EXPECT_FALSE(fs::exists(used));
+  EXPECT_TRUE(fs::exists(second.archive()));
+  EXPECT_EQ(Files().size(), 6u);  // the second's and the third's archive, note and log
 }
 
 TEST_F(FakeJava, AFailedDumpLeavesNoArchiveAndIsNotTriedAgain) {
