@@ -20,7 +20,6 @@ import com.azure.storage.blob.options.BlockBlobCommitBlockListOptions;
 import com.azure.storage.blob.specialized.BlockBlobAsyncClient;
 import com.azure.storage.common.policy.RequestRetryPolicy;
 import com.kq.KQCloudPluginInterface.ERRORID;
-import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
@@ -538,11 +537,7 @@ final class DataPath implements AutoCloseable {
         } finally {
             if (first == null) {
                 if (r != null) {
-                    try {
-                        r.close();
-                    } catch (IOException | RuntimeException e) {
-                        // dropped either way
-                    }
+                    FirstRange.close(r);
                 }
                 pool.release(buffer, false);
                 RangeTrace.end(traced, "get", blobName, 0, checkedRange);

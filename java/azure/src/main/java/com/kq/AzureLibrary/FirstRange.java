@@ -95,12 +95,17 @@ final class FirstRange {
             }
             ended = true;
         }
-        try {
-            response.close();
-        } catch (IOException | RuntimeException e) {
-            // the connection is dropped either way
-        }
+        close(response);
         RangeTrace.end(traced, "get", blobName, 0, length);
+    }
+
+    /** Closes an answer whose body may be unread: its connection is dropped whatever close() says. */
+    static void close(BlobDownloadAsyncResponse r) {
+        try {
+            r.close();
+        } catch (IOException | RuntimeException e) {
+            // dropped either way
+        }
     }
 
     /** Ends the answer and gives the buffer back: for a range no read-ahead took over. Idempotent. */

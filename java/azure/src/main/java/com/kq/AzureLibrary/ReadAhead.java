@@ -188,7 +188,7 @@ final class ReadAhead {
      * A range it cannot take (the read-ahead has begun or ended) is abandoned.
      */
     synchronized void seed(FirstRange first) {
-        if (closed || depth == 0 || nextExpected != -1 || !ahead.isEmpty()) {
+        if (closed || nextExpected != -1 || !ahead.isEmpty()) {
             first.abandon();
             return;
         }
