@@ -33,8 +33,8 @@ struct HostOptions {
   // round trip, not for bytes, so a far link needs many in flight (at most an eighth of the VM's heap of arrays).
   unsigned smallThreads = 16;
   bool showProgress = false;
-  // Backup: the VM keeps its optimising compiler; every other command runs on the quick one only (see Host.cpp).
-  bool optimisingCompiler = false;
+  // Backup: the optimising compiler is kept for MD5; every other command runs on the quick one only (see Host.cpp).
+  bool sendsData = false;
   // Restore and verify: the class archive is recorded by a run that reads data (see ClassArchive.h).
   bool readsData = false;
 };

@@ -147,7 +147,7 @@ int RunBackup(const HostOptions& options, const fs::path& source, const std::str
   for (const auto& error : tree.errors) Console::Error("backup: " + Printable(error));
 
   HostOptions vm = options;
-  vm.optimisingCompiler = true;
+  vm.sendsData = true;
   auto host = StartHost(hosts, vm, "backup");
   if (!host) return kExitSetup;
 
