@@ -729,6 +729,24 @@ final class StorageConfig {
         }
     }
 
+    /**
+     * Whether every request goes to a plain-HTTP endpoint (Azurite, or an account's own http endpoint), by the
+     * SDK's rule: BlobEndpoint when given, else DefaultEndpointsProtocol, which is https unless told. A token is
+     * only ever sent over TLS.
+     */
+    boolean cleartext() {
+        if (developmentStore) {
+            return true;
+        }
+        if (auth.usesToken()) {
+            return false;
+        }
+        return has("BlobEndpoint")
+                ? text("BlobEndpoint").regionMatches(true, 0, "http://", 0, 7)
+                : has("DefaultEndpointsProtocol")
+                        && text("DefaultEndpointsProtocol").equals("http");
+    }
+
     /** An absolute http(s) URL naming a host, without query or fragment (a SAS belongs in its own item). */
     private static boolean isEndpoint(String v) {
         try {

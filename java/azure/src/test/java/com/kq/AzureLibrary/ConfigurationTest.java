@@ -3,6 +3,7 @@ package com.kq.AzureLibrary;
 import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
 import static org.junit.jupiter.api.Assertions.*;
 
+import com.azure.storage.blob.BlobServiceClientBuilder;
 import com.azure.storage.blob.models.AccessTier;
 import java.io.IOException;
 import java.nio.file.Files;
@@ -15,6 +16,8 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
+import org.junit.jupiter.params.provider.ValueSource;
+import reactor.core.publisher.Mono;
 
 /** What the configuration string accepts and what it refuses; no service involved. */
 class ConfigurationTest {
@@ -176,6 +179,30 @@ class ConfigurationTest {
             assertTrue(check.test(c), c.toString());
             assertFalse(c.toString().contains("s3cret") || c.toString().contains(DEV_KEY), c.toString());
         }
+    }
+
+    /** The HTTP client goes without TLS exactly when the SDK's endpoint is plain HTTP: it could not reach any other. */
+    @ParameterizedTest(name = "[{index}] {0}")
+    @ValueSource(
+            strings = {
+                ACCOUNT + KEY,
+                ACCOUNT + KEY + "DefaultEndpointsProtocol=http",
+                ACCOUNT + KEY + "DefaultEndpointsProtocol=https",
+                ACCOUNT + KEY + "BlobEndpoint=http://127.0.0.1:10000/acct",
+                ACCOUNT + KEY + "BlobEndpoint=HTTP://h.example/acct",
+                ACCOUNT + KEY + "DefaultEndpointsProtocol=https;BlobEndpoint=http://h.example/acct",
+                ACCOUNT + KEY + "DefaultEndpointsProtocol=http;" + HTTPS,
+                SAS + "BlobEndpoint=http://h.example/acct",
+                "UseDevelopmentStorage=true"
+            })
+    void cleartextExactlyWhenTheSdkSendsToAnHttpEndpoint(String text) {
+        StorageConfig c = StorageConfig.parse(text, ENV::get);
+        String url = new BlobServiceClientBuilder()
+                .connectionString(c.serviceConnectionString)
+                .httpClient(request -> Mono.error(new IllegalStateException("no request is sent")))
+                .buildClient()
+                .getAccountUrl();
+        assertEquals(url.regionMatches(true, 0, "http://", 0, 7), c.cleartext(), url);
     }
 
     /** The README's table of items is this one's rendering: names, rules, defaults and wording. */
