@@ -101,7 +101,8 @@ std::string DumpableClassList(const std::string& recorded) {
   std::istringstream lines(recorded);
   std::string kept;
   for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] == '@' || line[0] == '#') continue;
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] == '@' && line.rfind("@lambda-proxy ", 0) != 0 && line.rfind("@lambda-form-invoker ", 0) != 0) continue;
     kept += line;
     kept += '\n';
   }

@@ -36,10 +36,11 @@ TEST(ClassArchive, JavaFeatureVersionReadsTheReleaseFile) {
   EXPECT_EQ(JavaFeatureVersion(home), 0);
 }
 
-TEST(ClassArchive, DumpableClassListKeepsOnlyClassNames) {
-  EXPECT_EQ(DumpableClassList("# comment\njava/lang/Object id: 0\n@lambda-proxy a b\n\n"
+TEST(ClassArchive, DumpableClassListKeepsClassesLambdasAndForms) {
+  EXPECT_EQ(DumpableClassList("# comment\njava/lang/Object id: 0\n@lambda-proxy a b\n\n@cp x 1\n"
                               "@lambda-form-invoker [LF_RESOLVE] x\ncom/kq/A id: 7 super: 0 source: a.jar\n"),
-            "java/lang/Object id: 0\ncom/kq/A id: 7 super: 0 source: a.jar\n");
+            "java/lang/Object id: 0\n@lambda-proxy a b\n@lambda-form-invoker [LF_RESOLVE] x\n"
+            "com/kq/A id: 7 super: 0 source: a.jar\n");
 }
 
 #ifndef _WIN32
@@ -151,7 +152,7 @@ TEST_F(FakeJava, AFailedDumpLeavesNoArchiveAndIsNotTriedAgain) {
     const char* java;
     const char* recorded;
   } rows[] = {{"echo half >\"$archive\"; exit 1", "java/lang/Object id: 0\n"},  // a partial file is never kept
-              {"echo made >\"$archive\"", "@lambda-proxy only\n"},              // nothing to dump
+              {"echo made >\"$archive\"", "# no class\n@cp 1 x\n"},             // nothing to dump
               {"echo 'Preload Warning: Removed error class: a.B'; echo made >\"$archive\"", "a/B id: 1\n"}};
   for (const auto& row : rows) {
     fs::remove_all(cache_);
