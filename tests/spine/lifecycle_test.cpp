@@ -20,10 +20,14 @@ TEST_F(SpineTest, AnUnusableJvmHandleGivesAnInstanceWithoutBridge) {
     SCOPED_TRACE("null at level " + std::to_string(level));
     log.Mark();
     Instance plugin = Instance::WithNullHandleAt(level);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(plugin->Init(W("arg"), InstallRootW()), 2u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "Init asked the JVM holder without a bridge";
     EXPECT_EQ(plugin->InitLibrary(W("arg")), 2u);
     EXPECT_EQ(plugin->DeInit(), 2u);
     plugin.Release();
-    EXPECT_EQ(log.Since(), (Lines{kInitIsCalled, "JVM is NULL", kNotInitialised, kNotInitialised, kNotInitialised}));
+    EXPECT_EQ(log.Since(), (Lines{kInitIsCalled, "JVM is NULL", kInitIsCalled, kNotInitialised, kNotInitialised,
+                                  kNotInitialised, kNotInitialised}));
   }
   EXPECT_TRUE(Script::Journal().empty());
 }
