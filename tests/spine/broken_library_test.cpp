@@ -7,7 +7,7 @@ namespace kq {
 namespace test {
 namespace {
 
-TEST_F(LoggedTest, WithoutConstructorTheInstanceIsMadeButEveryJavaCallFails) {
+TEST_F(JvmTest, WithoutConstructorTheInstanceIsMadeButEveryJavaCallFails) {
   Instance plugin = Instance::WithTestVm();
   EXPECT_EQ(plugin->InitLibrary(W("arg")), 40u);
   EXPECT_EQ(plugin->DeInit(), 40u);

@@ -17,9 +17,7 @@
 namespace kq {
 namespace test {
 
-class LoggedTest : public JvmTest {};
-
-class SpineTest : public LoggedTest {
+class SpineTest : public JvmTest {
  protected:
   void SetUp() override {
     Script::Reset();
