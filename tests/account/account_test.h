@@ -32,20 +32,13 @@ struct Outputs {
 
 // The outputs that differ from their preset: " text=key:A flag=1".
 inline std::string Changes(const Outputs& o) {
-  const auto info = [](const AccountInfoRecord& i) {
-    return std::to_string(i.reserved) + "," + U8(i.accountIndentity) + "," + U8(i.accountType) + "," +
-           U8(i.displayName) + "," + U8(i.emailAddress) + "," + std::to_string(i.usedSizeInByteTotal) + "," +
-           std::to_string(i.remainedSizeInByteTotal);
-  };
   const Outputs preset;
   std::string out;
   if (o.text != preset.text) out += " text=" + U8(o.text);
-  std::string list;
-  for (const WString& entry : o.list) list += U8(entry) + ";";
-  if (o.list != preset.list) out += " list=" + list;
+  if (o.list != preset.list) out += " list=" + Show(o.list);
   if (o.flag != preset.flag) out += " flag=" + std::to_string(o.flag);
   if (o.size != preset.size) out += " size=" + std::to_string(o.size);
-  if (info(o.info) != info(preset.info)) out += " info=" + info(o.info);
+  if (Show(o.info) != Show(preset.info)) out += " info=" + Show(o.info);
   return out;
 }
 
@@ -123,19 +116,19 @@ inline const std::vector<Operation>& Operations() {
       {"IsSameAccount", [](P& p, O& o) { return p.IsSameAccount(u"A", u"B", o.At(o.flag)); },
        "IsSameAccount/2(\"A\", \"B\")", "", " flag=1", "", "", 0, " flag=0", ""},
       {"GetListContainers", [](P& p, O& o) { return p.GetListContainers(o.At(o.list)); }, "GetListContainers/0()", "",
-       "", "containers=ct:a|<null>|<nullname>|b", " list=kept;a;b;a;b;", 0, "", ""},
+       "", "containers=ct:a|<null>|<nullname>|b", " list=kept,a,b,a,b", 0, "", ""},
       {"GetRegions", [](P& p, O& o) { return p.GetRegions(o.At(o.list)); }, "GetRegions/0()", "", "",
-       "regionsList=sa:east|<null>|west", " list=kept;east;west;east;west;", 0, "",
+       "regionsList=sa:east|<null>|west", " list=kept,east,west,east,west", 0, "",
        "GET_LIST_REGIONS_NAME::method is not found..."},
       {"GetArchiveSet", [](P& p, O& o) { return p.GetArchiveSet(o.At(o.list)); }, "GetArchiveSet/0()", "", "",
-       "containers=ct:<nullname>|s1|<null>|s2", " list=kept;s1;s2;s1;s2;", 0, "", ""},
+       "containers=ct:<nullname>|s1|<null>|s2", " list=kept,s1,s2,s1,s2", 0, "", ""},
       {"IsValidContainer", [](P& p, O& o) { return p.IsValidContainer(u"box", o.At(o.flag)); },
        "IsValidContainer/1(\"box\")", "", " flag=1", "", "", 0, " flag=0", "IS_VALIDCONTAINER_NAME is failed..."},
       {"GetAccountInfo", [](P& p, O& o) { return p.GetAccountInfo(o.At(o.info)); }, "GetAccountInfo/0()", "",
        " info=-9,id,type,name,mail,1,2", "accountIndentity=s:id\nusedSizeInByteTotal=j:18446744073709551615",
        " info=-9,id,b,c,d,18446744073709551615,0", 0, "", "GET_ACCOUNT_INFO_NAME::method is not found..."},
       {"GetMachineNameList", [](P& p, O& o) { return p.GetMachineNameList(o.At(o.list)); }, "getServerNameList/0()", "",
-       "", "arrayOfString=sa:m1|<null>|<empty>|m2", " list=kept;m1;;m2;m1;;m2;", 0, "",
+       "", "arrayOfString=sa:m1|<null>|<empty>|m2", " list=kept,m1,,m2,m1,,m2", 0, "",
        "GET_MACHINE_NAME_LIST_NAME::method is not found..."},
       {"CanBackup", [](P& p, O& o) { return p.CanBackup(o.At(o.flag)); }, "canBackup/0()", "", " flag=1", "value=i:-1",
        " flag=4294967295", 0, "", "CANBACKUP_NAME::method is not found..."},

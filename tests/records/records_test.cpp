@@ -130,13 +130,6 @@ ScopedLocalRef<jobject> Build(JNIEnv* env, const std::string& cls, const std::ve
   return {env, Script::Build(cls, fields)};
 }
 
-using test::Show;
-std::string Show(const WStringList& list) {  // a,b
-  std::string text;
-  for (const WString& entry : list) text += (&entry == &list.front() ? "" : ",") + U8(entry);
-  return text;
-}
-
 // Reads a result into seeded outputs; answers "ordinal|outputs".
 using Reader = std::function<std::string(JNIEnv*, jobject)>;
 
@@ -157,11 +150,6 @@ Reader List(void (*read)(JNIEnv*, jobject, int32_t*, WStringList*)) {
   return Seeded(read, WStringList{u"old"}, [](const WStringList& list) { return Show(list); });
 }
 const MetaDataMap kSeedMap{{u"old", PluginValueRecord{u"o", 0}}};
-
-std::string ShowInfo(const AccountInfoRecord& i) {
-  return U8(i.accountIndentity) + "," + U8(i.accountType) + "," + U8(i.displayName) + "," + U8(i.emailAddress) + "," +
-         std::to_string(i.usedSizeInByteTotal) + "," + std::to_string(i.remainedSizeInByteTotal);
-}
 
 std::string ReadObjectByName(JNIEnv* env, jobject result) {
   int32_t ordinal = 99;
@@ -223,9 +211,9 @@ const std::vector<Case>& Cases() {
       {"CGetAccountInfoFnValue",
        "accountIndentity=s:id\naccountType=s:type\ndisplayName=null\nemailAddress=s:mail\nusedSizeInByteTotal=j:1\n"
        "remainedSizeInByteTotal=j:2",
-       Seeded(&ReadGetAccountInfoFnValue, info, ShowInfo), "accountType", 0,
-       "5|id,type,old,mail,1,2 99|old,old,old,old,7,7 99|old,old,old,old,7,7 40|id,type,old,mail,1,2 "
-       "5|id,old,old,old,7,7 99|old,old,old,old,7,7"},
+       Seeded(&ReadGetAccountInfoFnValue, info, [](const AccountInfoRecord& i) { return Show(i); }), "accountType", 0,
+       "5|7,id,type,old,mail,1,2 99|7,old,old,old,old,7,7 99|7,old,old,old,old,7,7 40|7,id,type,old,mail,1,2 "
+       "5|7,id,old,old,old,7,7 99|7,old,old,old,old,7,7"},
       {"CGObjectMetaDataFnValue", "values=md:b=2|a=1|old=new", map, "values", 0,
        "5|a=1,b=2,old=o 99|old=o 40|old=o 40|a=1,b=2,old=o 40|old=o 40|old=o"},
       {"CRObjectByNameFnValue", "values=md:b=2|a=1|old=new\nbytesRead=j:10", &ReadObjectByName, "values", 0,

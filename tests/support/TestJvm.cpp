@@ -150,6 +150,18 @@ std::string Show(const ObjectSubList& list) {
   return text;
 }
 
+std::string Show(const WStringList& list) {
+  std::string text;
+  for (const WString& entry : list) text += (&entry == &list.front() ? "" : ",") + U8(entry);
+  return text;
+}
+
+std::string Show(const AccountInfoRecord& i) {
+  return std::to_string(i.reserved) + "," + U8(i.accountIndentity) + "," + U8(i.accountType) + "," + U8(i.displayName) +
+         "," + U8(i.emailAddress) + "," + std::to_string(i.usedSizeInByteTotal) + "," +
+         std::to_string(i.remainedSizeInByteTotal);
+}
+
 }  // namespace test
 }  // namespace kq
 

@@ -38,10 +38,13 @@ std::string TakeJniWarnings();
 WString W(const std::string& utf8);
 std::string U8(const WString& text);
 std::string Utf8(JNIEnv* env, jstring text);  // a Java string's text, "null" for none
-// Host maps and sub-lists as the tables write them: "k=v,k2=v2" and
-// "f1{k=v};f2{}" (a file without a map "f<null>").
+// Host values as the tables write them: maps "k=v,k2=v2", sub-lists
+// "f1{k=v};f2{}" (a file without a map "f<null>"), lists "a,b", account
+// records "reserved,identity,type,name,mail,used,remained".
 std::string Show(const MetaDataMap& map);
 std::string Show(const ObjectSubList& list);
+std::string Show(const WStringList& list);
+std::string Show(const AccountInfoRecord& info);
 
 }  // namespace test
 }  // namespace kq
