@@ -12,8 +12,6 @@ namespace kq {
 namespace test {
 namespace {
 
-constexpr char kTwoStrings[] = "(Ljava/lang/String;Ljava/lang/String;)V";
-
 // One call of a static method of com.kq.testdouble.Script: every local
 // reference it makes lives in a local frame that ends with it.
 class Call {
@@ -80,16 +78,19 @@ class Call {
   JNIEnv* env_;
 };
 
+// A void method of two strings.
+void CallWithTwo(const char* method, const std::string& first, const std::string& second) {
+  Call call;
+  call.Run(false, method, "(Ljava/lang/String;Ljava/lang/String;)V", call.Str(first), call.Str(second));
+}
+
 }  // namespace
 
 void Script::Reset() { Call().Run(false, "reset", "()V"); }
 
 void Script::ClearJournal() { Call().Run(false, "clearJournal", "()V"); }
 
-void Script::Returns(const std::string& key, const std::string& value) {
-  Call call;
-  call.Run(false, "returnsValue", kTwoStrings, call.Str(key), call.Str(value));
-}
+void Script::Returns(const std::string& key, const std::string& value) { CallWithTwo("returnsValue", key, value); }
 
 void Script::ReturnsBuilt(const std::string& key, const std::string& className,
                           const std::vector<std::string>& assignments) {
@@ -98,10 +99,7 @@ void Script::ReturnsBuilt(const std::string& key, const std::string& className,
            call.Str(className), call.Strs(assignments));
 }
 
-void Script::Throws(const std::string& key, const std::string& message) {
-  Call call;
-  call.Run(false, "throwsOn", kTwoStrings, call.Str(key), call.Str(message));
-}
+void Script::Throws(const std::string& key, const std::string& message) { CallWithTwo("throwsOn", key, message); }
 
 void Script::SetReadCount(const std::string& key, int64_t count) {
   Call call;
