@@ -136,13 +136,11 @@ TEST(PlatformLock, NamedMutexIsRecursiveForItsOwnerAcrossHandles) {
 TEST(PlatformLock, NamedMutexExcludesOtherProcesses) {
   TempDir dir;
   WriteBytes(dir / "counter", "0");
-  std::vector<ChildProcess> children(2 * HelperPrograms(KQ_MUTEX_CHILD, "tests/platform/platform_tests").size());
-  size_t i = 0;
-  for (const std::string& program : HelperPrograms(KQ_MUTEX_CHILD, "tests/platform/platform_tests")) {
-    for (int twice = 0; twice < 2; ++twice) {
-      ASSERT_TRUE(children[i++].Start(program, {"count", "kq-test-count", (dir / "counter").string(), "300"}))
-          << program;
-    }
+  const std::vector<std::string> programs = HelperPrograms(KQ_MUTEX_CHILD, "tests/platform/platform_tests");
+  std::vector<ChildProcess> children(2 * programs.size());
+  for (size_t i = 0; i < children.size(); ++i) {
+    const std::string& program = programs[i / 2];
+    ASSERT_TRUE(children[i].Start(program, {"count", "kq-test-count", (dir / "counter").string(), "300"})) << program;
   }
   for (auto& child : children) EXPECT_EQ(0, child.Wait());
   EXPECT_EQ(std::to_string(300 * children.size()), ReadBytes(dir / "counter"));
