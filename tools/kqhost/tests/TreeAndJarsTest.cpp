@@ -38,18 +38,16 @@ TEST_F(TempDir, TreeListsRegularFilesSortedWithTheirNamesAsTheyAreAndSkipsLinks)
   Write("bad\xFFname", 1);
   Write("back\\slash", 1);
 #endif
-  TreeListing t = ListTree(root_);
+  std::vector<std::string> expect{"a/deep/er/x.bin", "b.txt",
 #ifndef _WIN32
-  ASSERT_EQ(t.files.size(), 5u);
-  EXPECT_EQ(t.files[2].rel, "back\\slash");
-  EXPECT_EQ(t.files[3].rel, "bad\xFFname");
-  t.files.erase(t.files.begin() + 2, t.files.begin() + 4);
+                                  "back\\slash", "bad\xFFname",
 #endif
-  ASSERT_EQ(t.files.size(), 3u);
-  EXPECT_EQ(t.files[0].rel, "a/deep/er/x.bin");
-  EXPECT_EQ(t.files[1].rel, "b.txt");
-  EXPECT_EQ(t.files[2].rel, "\xC3\xA9t\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC.txt");
-  EXPECT_EQ(t.files[2].size, 7u);
+                                  "\xC3\xA9t\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC.txt"};
+  TreeListing t = ListTree(root_);
+  std::vector<std::string> rels;
+  for (const auto& f : t.files) rels.push_back(f.rel);
+  ASSERT_EQ(rels, expect);
+  EXPECT_EQ(t.files.back().size, 7u);
   ASSERT_EQ(t.skipped.size(), 1u);
   EXPECT_NE(t.skipped[0].find("link"), std::string::npos);
   EXPECT_TRUE(t.errors.empty());
