@@ -192,9 +192,6 @@ TEST(Messages, CodesAndTheLibraryInitArgument) {
   HostOptions o;
   o.blockSize = 4096;
   EXPECT_EQ(InitArgument(o), "UseDevelopmentStorage=true;BlockSize=4096;ListLength=true");
-  o.connection = "AccountName=a;";  // the connection string is passed on untouched
-  o.container = "box";
-  EXPECT_EQ(InitArgument(o), "AccountName=a;Container=box;BlockSize=4096;ListLength=true");
   o.container = "x;BlobEndpoint=http://127.0.0.1:10212/devstoreaccount1";
   EXPECT_THROW(InitArgument(o), std::runtime_error);
 }
