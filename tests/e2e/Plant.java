@@ -1,7 +1,6 @@
 import com.azure.core.util.BinaryData;
 import com.azure.storage.blob.BlobContainerClient;
 import com.azure.storage.blob.BlobServiceClientBuilder;
-import com.azure.storage.blob.models.BlobItem;
 import com.azure.storage.blob.models.ListBlobsOptions;
 import com.azure.storage.blob.options.BlockBlobSimpleUploadOptions;
 import java.util.HashMap;
@@ -26,31 +25,24 @@ public final class Plant {
                 .connectionString(System.getenv("AZURE_STORAGE_CONNECTION_STRING"))
                 .buildClient()
                 .getBlobContainerClient(args[1]);
-        if (args[0].equals("put")) {
-            container.createIfNotExists();
-            Map<String, String> metadata = new HashMap<>();
-            for (int i = 3; i < args.length; i++) {
-                String[] kv = args[i].split("=", 2);
-                metadata.put(kv[0], kv[1]);
+        container.createIfNotExists();
+        switch (args[0]) {
+            case "put" -> {
+                Map<String, String> metadata = new HashMap<>();
+                for (int i = 3; i < args.length; i++) {
+                    String[] kv = args[i].split("=", 2);
+                    metadata.put(kv[0], kv[1]);
+                }
+                BinaryData data = BinaryData.fromString("foreign\n");
+                container
+                        .getBlobClient(args[2])
+                        .getBlockBlobClient()
+                        .uploadWithResponse(new BlockBlobSimpleUploadOptions(data).setMetadata(metadata), null, null);
             }
-            container
-                    .getBlobClient(args[2])
-                    .getBlockBlobClient()
-                    .uploadWithResponse(
-                            new BlockBlobSimpleUploadOptions(BinaryData.fromString("foreign\n")).setMetadata(metadata),
-                            null,
-                            null);
-        } else if (args[0].equals("page")) {
-            container.createIfNotExists();
-            container.getBlobClient(args[2]).getPageBlobClient().create(512);
-        } else if (args[0].equals("etags")) {
-            for (BlobItem item : container.listBlobs(new ListBlobsOptions().setPrefix(args[2]), null)) {
-                System.out.println(item.getName() + " " + item.getProperties().getETag());
-            }
-        } else {
-            System.err.println(
-                    "usage: Plant put CONTAINER NAME [KEY=VALUE...] | page CONTAINER NAME | etags CONTAINER PREFIX");
-            System.exit(2);
+            case "page" -> container.getBlobClient(args[2]).getPageBlobClient().create(512);
+            case "etags" -> container.listBlobs(new ListBlobsOptions().setPrefix(args[2]), null).forEach(item ->
+                    System.out.println(item.getName() + " " + item.getProperties().getETag()));
+            default -> throw new IllegalArgumentException("unknown command " + args[0] + " (put, page or etags)");
         }
     }
 }
