@@ -1,22 +1,21 @@
 #!/usr/bin/env python3
 """A small HTTP/1.1 proxy in front of the storage emulator that misbehaves on request.
 
-    faultproxy.py --listen PORT --upstream PORT [--events FILE] [--toxiproxy URL] [--rule RULE]...
+    faultproxy.py --listen PORT --upstream PORT --events FILE [--toxiproxy URL] [--rule RULE]...
 
 Every request is forwarded to 127.0.0.1:UPSTREAM unchanged, except those a rule picks.  A rule is a
 comma-separated list of key=value items:
 
     kind=503|500|429|flip|damage|toxic
-                                  answer with that status (no forwarding), flip one bit of the request
-                                  body, flip one bit of the answer's body, or forward while adding a
-                                  Toxiproxy toxic first (so that this request's answer and everything
-                                  after it pass through the toxic)
+                                  answer with that status (a 429 with Retry-After: 1; no forwarding),
+                                  flip one bit of the request body, flip one bit of the answer's body,
+                                  or forward while adding a Toxiproxy toxic first (so that this
+                                  request's answer and everything after it pass through the toxic)
     match=put-block|put-blocklist|get-range|any   which requests count
     path=TEXT     only requests whose path contains TEXT (URL-encoded, as sent)
     skip=N        let the first N matching requests through (default 0)
     count=N       fault N matching requests after those (default 1; 0 = all of them)
     every=N       fault only every Nth matching request after the skipped ones (default 1)
-    retry=S       Retry-After seconds on a 429 (default 1)
     toxic=JSON    the toxic to add (kind=toxic), e.g. {"type":"timeout","attributes":{"timeout":0}}
     proxy=NAME    the Toxiproxy proxy to add it to (kind=toxic)
     for=S         remove the toxic again after S seconds (default: never)
@@ -48,7 +47,6 @@ class Rule:
         self.skip = int(items.pop("skip", "0"))
         self.count = int(items.pop("count", "1"))
         self.every = max(1, int(items.pop("every", "1")))
-        self.retry = items.pop("retry", "1")
         self.toxic = json.loads(items.pop("toxic", "null"))
         self.proxy = items.pop("proxy", "")
         self.lifetime = float(items.pop("for", "0"))
@@ -117,15 +115,14 @@ class Proxy(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.upstream = args.upstream
         self.rules = [Rule(text) for text in args.rule]
         self.toxiproxy = args.toxiproxy
-        self.events = open(args.events, "a", buffering=1) if args.events else None
+        self.events = open(args.events, "a", buffering=1)
         self.lock = threading.Lock()
 
     def choose(self, method, path):
         with self.lock:
             for rule in self.rules:
                 if rule.pick(method, path):
-                    if self.events:
-                        self.events.write(f"{rule.kind} {method} {path}\n")
+                    self.events.write(f"{rule.kind} {method} {path}\n")
                     return rule
         return None
 
@@ -141,8 +138,7 @@ class Proxy(socketserver.ThreadingMixIn, http.server.HTTPServer):
                 gone = urllib.request.Request(f"{base}/{toxic['name']}", method="DELETE")
                 try:
                     urllib.request.urlopen(gone, timeout=5).read()
-                    if self.events:
-                        self.events.write(f"removed {toxic['name']}\n")
+                    self.events.write(f"removed {toxic['name']}\n")
                 except OSError:
                     pass
             threading.Timer(rule.lifetime, remove).start()
@@ -171,17 +167,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.read_body()
         rule = self.server.choose(self.command, self.path)
         if rule and rule.kind in ("503", "500", "429"):
-            self.answer_fault(int(rule.kind), rule.retry)
+            self.answer_fault(int(rule.kind))
             return
         if rule and rule.kind == "flip":
             body = flip_bit(body)
         if rule and rule.kind == "toxic":
             self.server.add_toxic(rule)
         status = self.forward(body, damage=rule is not None and rule.kind == "damage")
-        if rule and self.server.events:
+        if rule:
             self.server.events.write(f"answered {status} {self.command} {self.path}\n")
 
-    def answer_fault(self, status, retry_after):
+    def answer_fault(self, status):
         text = {503: "ServerBusy", 500: "InternalError", 429: "TooManyRequests"}[status]
         payload = (f'<?xml version="1.0" encoding="utf-8"?><Error><Code>{text}</Code>'
                    f"<Message>injected fault</Message></Error>").encode()
@@ -189,7 +185,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/xml")
         self.send_header("x-ms-error-code", text)
         if status == 429:
-            self.send_header("Retry-After", retry_after)
+            self.send_header("Retry-After", "1")
         self.send_header("Content-Length", str(len(payload)))
         self.end_headers()
         if self.command != "HEAD":
@@ -232,7 +228,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--listen", type=int, required=True)
     parser.add_argument("--upstream", type=int, required=True)
-    parser.add_argument("--events")
+    parser.add_argument("--events", required=True)
     parser.add_argument("--toxiproxy", default="")
     parser.add_argument("--rule", action="append", default=[])
     args = parser.parse_args()

@@ -3,17 +3,15 @@
 
     kqhost -> Toxiproxy (TCP faults) -> faultproxy.py (HTTP faults, and the trigger for TCP ones) -> Azurite
 
-and each run must end in one of two states, within its time limit:
-  * it succeeded, and what is stored (backup) or restored (restore) is byte-exact;
-  * it failed cleanly: non-zero exit, each failed file named with the plug-in's code, nothing committed for a
-    file whose backup failed, every committed object intact, no partial or failed file in the restore folder.
+and each run must end, within its time limit, either in success with byte-exact data (stored or restored) or in
+a clean failure: non-zero exit, each failed file named with the plug-in's code, nothing committed for it, every
+committed object intact, no partial or failed file in the restore folder.
 
     run_faults.py --list | all | SCENARIO...
 
 Environment: KQHOST, KQ_JAVA_LIB, KQ_REPO (set by CMake); TOXIPROXY (default KQ_REPO/.tools/bin/server);
-KQ_FAULTS_ITEMS (library items appended to the connection string, e.g. "TryTimeout=10");
-KQ_FAULTS_LIMIT (seconds; overrides every scenario's time limit); KQ_FAULTS_KEEP=1 keeps the work folder;
-KQ_FAULTS_SKIP=1 skips, saying so.  Exit: 0 all passed, 1 some failed, 77 skipped (a missing tool).
+KQ_FAULTS_ITEMS, KQ_FAULTS_KEEP, KQ_FAULTS_SKIP (README, "Fault tests"); KQ_FAULTS_LIMIT (seconds; overrides
+every scenario's time limit).  Exit: 0 all passed, 1 some failed, 77 skipped (a missing tool).
 """
 
 import fcntl
@@ -77,7 +75,7 @@ STALL = toxic("timeout", timeout=0)
 TRICKLE = toxic("slicer", average_size=1, size_variation=0, delay=1000000)
 SCENARIOS = [
     # Refusals the service sends under load: one of each, on a block upload and on a ranged read.
-    *[Scenario(f"{op}-{status}", op, [f"kind={status},match={match},path=big.bin,skip=1,retry=1"], transient=True)
+    *[Scenario(f"{op}-{status}", op, [f"kind={status},match={match},path=big.bin,skip=1"], transient=True)
       for op, match in (("backup", "put-block"), ("restore", "get-range")) for status in ("503", "500", "429")],
     # A bit flipped in every fifth block on its way up must never end in a committed corrupt object.
     Scenario("backup-flip", "backup", ["kind=flip,match=put-block,every=5,count=0"]),
@@ -212,16 +210,6 @@ class Run:
             return False
 
 
-def tree_problems(src, dst, names):
-    """Differences between the source tree and its copy in dst, for the names given."""
-    for name in names:
-        copy = os.path.join(dst, name)
-        if not os.path.exists(copy):
-            yield f"{name} missing"
-        elif not filecmp.cmp(os.path.join(src, name), copy, shallow=False):
-            yield f"{name} differs"
-
-
 def check_scenario(run, s, work, toxiproxy_bin):
     azurite_port, fault_port, api_port, link_port = (reserve_port(run.ports) for _ in range(4))
     api = f"http://127.0.0.1:{api_port}"
@@ -256,10 +244,9 @@ def check_scenario(run, s, work, toxiproxy_bin):
     if not run.fault_happened():
         run.fail("no fault was injected (the rule matched nothing)")
     if rc is None:
-        if run.sigint_seconds is not None:
-            run.fail(f"Ctrl-C: still running {run.sigint_seconds:.0f}s after it (limit {SIGINT_LIMIT}s); killed")
-        else:
-            run.fail(f"still running after {seconds:.0f}s (limit {s.limit:.0f}s); killed")
+        run.fail(f"Ctrl-C: still running {run.sigint_seconds:.0f}s after it (limit {SIGINT_LIMIT}s); killed"
+                 if run.sigint_seconds is not None else
+                 f"still running after {seconds:.0f}s (limit {s.limit:.0f}s); killed")
         return run.failures + [f"({took})"]
     if s.sigint:
         if rc != 130:
@@ -298,8 +285,11 @@ def check_scenario(run, s, work, toxiproxy_bin):
         run.fail(f"t/{name} failed but {where}")
     if rc == 0 and present != set(TREE):
         run.fail(f"succeeded but only {sorted(present)} {where}")
-    for problem in tree_problems(src, copy, sorted(present)):
-        run.fail(f"{what} {problem}")
+    for name in sorted(present):
+        if not os.path.exists(os.path.join(copy, name)):
+            run.fail(f"{what} {name} missing")
+        elif not filecmp.cmp(os.path.join(src, name), os.path.join(copy, name), shallow=False):
+            run.fail(f"{what} {name} differs")
     print(f"  {s.name}: {'succeeded' if rc == 0 else f'exit {rc}'} in {took}" +
           (f", Ctrl-C exit in {run.sigint_seconds:.1f}s" if run.sigint_seconds is not None else ""), flush=True)
     return run.failures
@@ -331,11 +321,10 @@ def main(argv):
     if unknown:
         print(f"unknown scenario(s) {unknown}; --list shows them", file=sys.stderr)
         return 2
-    limit = os.environ.get("KQ_FAULTS_LIMIT")
     failed = []
     for name in wanted:
         s = by_name[name]
-        if limit:
+        if limit := os.environ.get("KQ_FAULTS_LIMIT"):
             s.limit = float(limit)
         work = tempfile.mkdtemp(prefix=f"kq-faults-{name}.")
         run = Run(work)
