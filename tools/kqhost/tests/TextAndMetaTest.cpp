@@ -204,9 +204,9 @@ TEST(Messages, ConnectionItemsTheUserWroteWinUnlessAnOptionDisagrees) {
     std::string connection, container;  // container: --container / KQHOST_CONTAINER
     uint64_t blockSizeGiven;            // 0: --block-size not given (8M default)
     std::string problem;                // expected in the refusal; empty: accepted
-    std::string container2;             // accepted: the container and block size in force
-    uint64_t blockSize2;
-    std::string init;  // accepted: what InitLibrary gets
+    std::string container2 = "";        // accepted: the container and block size in force
+    uint64_t blockSize2 = 0;
+    std::string init = "";  // accepted: what InitLibrary gets
   } rows[] = {
       {"AccountName=a;" + key, "", 0, "", "", 8u << 20, "AccountName=a;" + key + ";BlockSize=8388608;ListLength=true"},
       {"AccountName=a; container =box;" + key + "; BLOCKSIZE = 4096 ;", "", 0, "", "box", 4096,
@@ -215,12 +215,11 @@ TEST(Messages, ConnectionItemsTheUserWroteWinUnlessAnOptionDisagrees) {
        "Container=box;BlockSize=+0004096;" + key + ";ListLength=true"},
       {"AccountName=blocksize;" + key + ";ListLength=false", "box", 0, "", "box", 8u << 20,
        "AccountName=blocksize;" + key + ";ListLength=false;Container=box;BlockSize=8388608"},
-      {"BlockSize=4096;" + key, "", 8192, "says BlockSize=4096 but --block-size says 8192", "", 0, ""},
-      {"Container=box;" + key, "other", 0, "says Container=box but --container (or KQHOST_CONTAINER) says other", "", 0,
-       ""},
-      {"CONTAINER=Box;" + key, "", 0, "Container item: 'Box' is not a container name", "", 0, ""},
-      {"BlockSize=4M;" + key, "", 0, "BlockSize item is not a number of bytes", "", 0, ""},
-      {"BlockSize=512;" + key, "", 0, "BlockSize item is not a number of bytes between 1024 and 268435456", "", 0, ""},
+      {"BlockSize=4096;" + key, "", 8192, "says BlockSize=4096 but --block-size says 8192"},
+      {"Container=box;" + key, "other", 0, "says Container=box but --container (or KQHOST_CONTAINER) says other"},
+      {"CONTAINER=Box;" + key, "", 0, "Container item: 'Box' is not a container name"},
+      {"BlockSize=4M;" + key, "", 0, "BlockSize item is not a number of bytes"},
+      {"BlockSize=512;" + key, "", 0, "BlockSize item is not a number of bytes between 1024 and 268435456"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.connection + " / " + row.container + " / " + std::to_string(row.blockSizeGiven));
