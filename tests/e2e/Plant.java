@@ -40,8 +40,11 @@ public final class Plant {
                         .uploadWithResponse(new BlockBlobSimpleUploadOptions(data).setMetadata(metadata), null, null);
             }
             case "page" -> container.getBlobClient(args[2]).getPageBlobClient().create(512);
-            case "etags" -> container.listBlobs(new ListBlobsOptions().setPrefix(args[2]), null).forEach(item ->
-                    System.out.println(item.getName() + " " + item.getProperties().getETag()));
+            case "etags" ->
+                container
+                        .listBlobs(new ListBlobsOptions().setPrefix(args[2]), null)
+                        .forEach(item -> System.out.println(
+                                item.getName() + " " + item.getProperties().getETag()));
             default -> throw new IllegalArgumentException("unknown command " + args[0] + " (put, page or etags)");
         }
     }
