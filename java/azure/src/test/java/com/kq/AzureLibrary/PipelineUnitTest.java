@@ -11,12 +11,14 @@ import com.azure.core.http.HttpResponse;
 import com.azure.core.util.FluxUtil;
 import com.azure.core.util.io.IOUtils;
 import com.kq.KQCloudPluginInterface.ERRORID;
+import java.io.ByteArrayInputStream;
 import java.io.IOException;
 import java.io.InterruptedIOException;
 import java.io.UncheckedIOException;
 import java.net.ConnectException;
 import java.net.SocketTimeoutException;
 import java.nio.ByteBuffer;
+import java.nio.channels.Channels;
 import java.nio.channels.ReadableByteChannel;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
@@ -357,26 +359,17 @@ class PipelineUnitTest {
 
     /** A body of {@code bytes}, one byte a read: the most writes a body can cost. */
     private static ReadableByteChannel oneByteAtATime(byte[] bytes) {
-        return new ReadableByteChannel() {
-            private int at;
-
+        return Channels.newChannel(new ByteArrayInputStream(bytes) {
             @Override
-            public int read(ByteBuffer dst) {
-                if (at == bytes.length) {
-                    return -1;
-                }
-                dst.put(bytes[at++]);
-                return 1;
+            public synchronized int read(byte[] b, int off, int len) {
+                return super.read(b, off, Math.min(len, 1));
             }
 
             @Override
-            public boolean isOpen() {
-                return true;
+            public synchronized int available() {
+                return 0; // what makes the channel return after each byte
             }
-
-            @Override
-            public void close() {}
-        };
+        });
     }
 
     @Test
