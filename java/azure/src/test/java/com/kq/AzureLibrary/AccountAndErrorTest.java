@@ -79,9 +79,35 @@ class AccountAndErrorTest {
         assertTrue(info.accountType.contains("/") && lib.canBackup().value == 1, info.accountType);
     }
 
+    static Stream<Arguments> accountPairs() {
+        String azure = "https://acct.blob.core.windows.net";
+        return Stream.of(
+                Arguments.of("", URL, true),
+                Arguments.of(URL + "/", "DEVSTOREACCOUNT1", true),
+                Arguments.of("", "otheraccount", false),
+                Arguments.of(AZURITE.connectionString(), " ", true),
+                Arguments.of("http://127.0.0.1:1/" + DEV_ACCOUNT, URL, false), // same name, other endpoint
+                Arguments.of("http://localhost:10000/acct/", "ACCT", true),
+                Arguments.of("http://[::1]/acct", "acct", true),
+                Arguments.of(azure + "//", "HTTPS://ACCT.blob.core.windows.net", true),
+                Arguments.of(azure, "acct", true),
+                Arguments.of(azure, "https://acct.blob.core.chinacloudapi.cn", false),
+                Arguments.of("AccountName=acct;AccountKey=" + StorageConfig.DEV_KEY, azure, true),
+                Arguments.of("AccountName=a;x", "", INVALID_CONNECTION_STRING),
+                Arguments.of("http://bad host/acct", "acct", INVALID_ARGUMENT),
+                Arguments.of(null, "", INVALID_ARGUMENT));
+    }
+
+    @ParameterizedTest(name = "[{index}] {0} / {1}")
+    @MethodSource("accountPairs")
+    void sameAccountEitherWayRound(String first, String second, Object expected) {
+        for (CIsObjectExistFnValue r : List.of(lib.IsSameAccount(first, second), lib.IsSameAccount(second, first))) {
+            assertEquals(expected, r.errorValue.getErrorID() == SUCCESS ? r.isExist : r.errorValue.getErrorID());
+        }
+    }
+
     @Test
-    void sameAccountSupportedPathsAndJobInfo() {
-        assertTrue(lib.IsSameAccount(AZURITE.connectionString(), URL + "/").isExist);
+    void supportedPathsAndJobInfo() {
         assertFalse(lib.IsObjectPathSupported("set1/deep/", 1015).isExist, "1025 characters in all");
         ok(lib.addJobInfo(3, 4, 1, 2, 6, Long.MIN_VALUE));
         StorageConnection c = StorageConnection.open(StorageConfig.parse(AZURITE.connectionString()));
