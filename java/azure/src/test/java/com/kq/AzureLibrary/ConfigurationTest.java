@@ -30,56 +30,43 @@ class ConfigurationTest {
     private static final Map<String, String> ENV = Map.of("KQ_SECRET", "s3cret", "KQ_KEY", DEV_KEY, "KQ_EMPTY", " ");
     private static Path keyFile;
 
-    private static Arguments ok(String text, Predicate<StorageConfig> check) {
-        return Arguments.of(text, check);
+    private static Stream<Arguments> ok(String text, Predicate<StorageConfig> check) {
+        return Stream.of(Arguments.of(text, check));
     }
 
-    private static Arguments refused(String text) {
-        return Arguments.of(text, null);
+    /** Rows each refused: {@code prefix} followed by one of {@code items}. */
+    private static Stream<Arguments> refused(String prefix, String... items) {
+        return Stream.of(items).map(item -> Arguments.of(prefix + item, null));
     }
 
     static Stream<Arguments> table() throws IOException {
         keyFile = Files.createTempFile("kq-key", ".txt");
         Files.writeString(keyFile, DEV_KEY + "\n");
         Path empty = Files.createTempFile("kq-empty", ".txt");
-        return Stream.of(
+        String withKey = ACCOUNT + KEY;
+        Stream<Stream<Arguments>> groups = Stream.of(
                 // Lenient parsing used to send these to the development store.
-                refused(""),
-                refused("AcountName=acct;" + KEY),
-                refused(ACCOUNT + "AcountKey=" + DEV_KEY),
-                refused(ACCOUNT + KEY + "foo=bar"),
-                refused("Container=kq-backup"),
-                refused(ACCOUNT),
-                refused(ACCOUNT + KEY + "novalue"),
-                refused(ACCOUNT + KEY + "Container="),
+                refused("", "", "AcountName=acct;" + KEY, ACCOUNT + "AcountKey=" + DEV_KEY, ACCOUNT),
+                refused("", "Container=kq-backup"),
+                refused(withKey, "foo=bar", "novalue", "Container="),
                 // Names ignore case; a name may appear once, whatever its case.
                 ok(
                         "accountname=acct;ACCOUNTKEY=" + DEV_KEY + ";container=abc",
                         c -> c.auth == StorageConfig.Auth.SHARED_KEY && c.containerName.equals("abc")),
-                refused(ACCOUNT + KEY + "accountname=other"),
-                refused(ACCOUNT + KEY + "BlockSize=1;blocksize=1"),
+                refused(withKey, "accountname=other", "BlockSize=1;blocksize=1"),
                 // Values keep to their item's rule.
-                refused(ACCOUNT + "AccountKey=not base64!"),
-                refused(ACCOUNT + "AccountKey=c2hvcnQ="),
-                refused("AccountName=Acct_1;" + KEY),
-                refused(ACCOUNT + KEY + "BlobEndpoint=notaurl"),
-                refused(ACCOUNT + KEY + "BlobEndpoint=ftp://h/x"),
-                refused(ACCOUNT + KEY + "BlobEndpoint=https://h/?sig=x"),
-                refused(ACCOUNT + KEY + "DefaultEndpointsProtocol=HTTP"),
-                refused(ACCOUNT + KEY + "EndpointSuffix=x y"),
-                refused(ACCOUNT + KEY + "BlockSize=0"),
-                refused(ACCOUNT + KEY + "BlockSize=1e3"),
-                refused(ACCOUNT + KEY + "MaxTries=11"),
-                refused(ACCOUNT + KEY + "Container=Up"),
-                refused(ACCOUNT + KEY + "AccessTier=Frozen"),
-                refused(ACCOUNT + KEY + "RangeSize=4096"),
+                refused(ACCOUNT, "AccountKey=not base64!", "AccountKey=c2hvcnQ="),
+                refused("AccountName=Acct_1;", KEY),
+                refused(withKey, "BlobEndpoint=notaurl", "BlobEndpoint=ftp://h/x", "BlobEndpoint=https://h/?sig=x"),
+                refused(withKey, "DefaultEndpointsProtocol=HTTP", "EndpointSuffix=x y", "BlockSize=0", "BlockSize=1e3"),
+                refused(withKey, "MaxTries=11", "Container=Up", "AccessTier=Frozen", "RangeSize=4096"),
                 ok(
-                        ACCOUNT + KEY + "rangesize=8388608;ReadAhead=0",
+                        withKey + "rangesize=8388608;ReadAhead=0",
                         c -> c.transfer.rangeSize == 8 << 20 && c.transfer.readAhead == 0),
-                ok(ACCOUNT + KEY + "AccessTier=cold", c -> AccessTier.COLD.equals(c.accessTier)),
+                ok(withKey + "AccessTier=cold", c -> AccessTier.COLD.equals(c.accessTier)),
                 // The defaults, as figures: a change of the table shows here.
                 ok(
-                        ACCOUNT + KEY,
+                        withKey,
                         c -> c.accessTier == null
                                 && c.containerName.equals("kq-backup")
                                 && c.blockSize == 8 << 20
@@ -94,77 +81,61 @@ class ConfigurationTest {
                                 && c.transfer.minRate == 256 << 10
                                 && c.transfer.callTimeoutSeconds == 300),
                 ok(
-                        ACCOUNT + KEY + "MaxInFlight=64;ReadAhead=64;RangeSize=65536;MaxBufferMemory=1099511627776;"
+                        withKey + "MaxInFlight=64;ReadAhead=64;RangeSize=65536;MaxBufferMemory=1099511627776;"
                                 + "TryTimeout=3600;MinRate=1;CallTimeout=86400;BlockSize=268435456;MaxTries=1",
                         c -> c.transfer.maxInFlight == 64
                                 && c.transfer.maxBufferMemory == 1L << 40
                                 && c.transfer.callTimeoutSeconds == 86_400
                                 && c.blockSize == 256 << 20
                                 && c.maxTries == 1),
-                refused(ACCOUNT + KEY + "MaxInFlight=0"),
-                refused(ACCOUNT + KEY + "ReadAhead=65"),
-                refused(ACCOUNT + KEY + "RangeSize=67108865"),
-                refused(ACCOUNT + KEY + "MaxBufferMemory=1048575"),
-                refused(ACCOUNT + KEY + "TryTimeout=3601"),
-                refused(ACCOUNT + KEY + "MinRate=0"),
-                refused(ACCOUNT + KEY + "CallTimeout=x"),
-                refused(ACCOUNT + KEY + "BlockSize=268435457"),
-                refused(ACCOUNT + KEY + "ListLength=yes"),
+                refused(withKey, "MaxInFlight=0", "ReadAhead=65", "RangeSize=67108865", "MaxBufferMemory=1048575"),
+                refused(withKey, "TryTimeout=3601", "MinRate=0", "CallTimeout=x", "BlockSize=268435457"),
+                refused(withKey, "ListLength=yes"),
                 ok("UseDevelopmentStorage=true;listlength=TRUE", c -> c.listLength),
                 ok(
-                        ACCOUNT + KEY + "EndpointSuffix=core.chinacloudapi.cn",
+                        withKey + "EndpointSuffix=core.chinacloudapi.cn",
                         c -> c.serviceConnectionString.contains("EndpointSuffix=core.chinacloudapi.cn")),
                 // The development store only when asked for, and never mixed with an account.
                 ok("UseDevelopmentStorage=TRUE;Container=abc;MaxInFlight=2", c -> c.developmentStore),
-                refused("UseDevelopmentStorage=false"),
-                refused("UseDevelopmentStorage=true;" + ACCOUNT),
-                refused("UseDevelopmentStorage=true;AccountKeyEnv=KQ_KEY"),
-                refused("UseDevelopmentStorage=true;" + SAS),
-                refused("UseDevelopmentStorage=true;Auth=SharedKey"),
-                refused("UseDevelopmentStorage=true;" + TENANT),
+                refused("", "UseDevelopmentStorage=false"),
+                refused("UseDevelopmentStorage=true;", ACCOUNT, "AccountKeyEnv=KQ_KEY", SAS),
+                refused("UseDevelopmentStorage=true;", "Auth=SharedKey", TENANT),
                 // One credential, from one source.
-                refused(ACCOUNT + KEY + SAS),
-                refused(ACCOUNT + KEY + "AccountKeyEnv=KQ_KEY"),
+                refused(withKey, SAS, "AccountKeyEnv=KQ_KEY"),
                 ok(ACCOUNT + SAS, c -> c.auth == StorageConfig.Auth.SAS && c.sasToken.startsWith("sv=")),
                 ok(ACCOUNT + "SharedAccessSignature=?sp=r&sig=x", c -> c.sasToken.equals("sp=r&sig=x")),
-                refused(ACCOUNT + "SharedAccessSignature=sp=r;sig=x"),
-                refused(ACCOUNT + "Auth=Sas"),
-                refused(ACCOUNT + KEY + "Auth=Sas"),
-                refused("BlobEndpoint=https://h/acct;" + KEY),
+                refused(ACCOUNT, "SharedAccessSignature=sp=r;sig=x", "Auth=Sas"),
+                refused(withKey, "Auth=Sas"),
+                refused("BlobEndpoint=https://h/acct;", KEY),
                 ok(
                         ACCOUNT + "AccountKeyEnv=KQ_KEY",
                         c -> c.serviceConnectionString.contains(DEV_KEY) && c.hasSecretSource()),
-                refused(ACCOUNT + "AccountKeyEnv=KQ_MISSING"),
-                refused(ACCOUNT + "AccountKeyEnv=KQ_EMPTY"),
-                refused(ACCOUNT + "AccountKeyEnv=KQ_SECRET"),
-                refused(ACCOUNT + "AccountKeyEnv=1BAD"),
+                refused(ACCOUNT, "AccountKeyEnv=KQ_MISSING", "AccountKeyEnv=KQ_EMPTY", "AccountKeyEnv=KQ_SECRET"),
+                refused(ACCOUNT, "AccountKeyEnv=1BAD"),
                 ok(ACCOUNT + "AccountKeyFile=" + keyFile, c -> c.serviceConnectionString.contains(DEV_KEY)),
-                refused(ACCOUNT + "AccountKeyFile=relative/key.txt"),
-                refused(ACCOUNT + "AccountKeyFile=" + empty),
-                refused(ACCOUNT + "AccountKeyFile=" + keyFile + ".missing"),
-                refused(ACCOUNT + "SasEnv=KQ_SECRET"),
-                refused(ACCOUNT + "SasFile=" + keyFile + ";SasEnv=KQ_KEY"),
+                refused(ACCOUNT + "AccountKeyFile=", "relative/key.txt", empty.toString(), keyFile + ".missing"),
+                refused(ACCOUNT, "SasEnv=KQ_SECRET", "SasFile=" + keyFile + ";SasEnv=KQ_KEY"),
                 // Microsoft Entra ID: the items each way needs, and HTTPS only.
                 ok(
                         HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT + "ClientSecretEnv=KQ_SECRET",
                         c -> c.clientSecret.equals("s3cret") && c.tokenEndpoint.startsWith("https://")),
-                refused(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT),
-                refused("BlobEndpoint=http://acct.blob.example.net;Auth=ManagedIdentity"),
-                refused(ACCOUNT + "DefaultEndpointsProtocol=http;Auth=AzureCli"),
+                refused(HTTPS + "Auth=ClientSecret;", TENANT + CLIENT),
+                refused("BlobEndpoint=http://acct.blob.example.net;", "Auth=ManagedIdentity"),
+                refused(ACCOUNT, "DefaultEndpointsProtocol=http;Auth=AzureCli"),
                 ok(
                         ACCOUNT + "EndpointSuffix=core.usgovcloudapi.net;Auth=ManagedIdentity;" + CLIENT,
                         c -> c.tokenEndpoint.equals("https://acct.blob.core.usgovcloudapi.net")),
-                refused(HTTPS + "Auth=ManagedIdentity;ClientSecretEnv=KQ_SECRET"),
-                refused(HTTPS + "Auth=ClientCertificate;" + TENANT + CLIENT),
+                refused(HTTPS, "Auth=ManagedIdentity;ClientSecretEnv=KQ_SECRET"),
+                refused(HTTPS, "Auth=ClientCertificate;" + TENANT + CLIENT),
                 ok(
                         HTTPS + "Auth=ClientCertificate;" + TENANT + CLIENT + "ClientCertificateFile=" + keyFile,
                         StorageConfig::hasSecretSource),
-                refused(HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT + "ClientSecretEnv=KQ_SECRET;ClientSecretFile="
-                        + keyFile),
+                refused(
+                        HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT,
+                        "ClientSecretEnv=KQ_SECRET;ClientSecretFile=" + keyFile),
                 ok(HTTPS + "Auth=WorkloadIdentity", c -> c.auth == StorageConfig.Auth.WORKLOAD_IDENTITY),
-                refused(HTTPS + "Auth=AzureCli;" + CLIENT),
-                refused(HTTPS + "Auth=Kerberos"),
-                refused(HTTPS + KEY + TENANT));
+                refused(HTTPS, "Auth=AzureCli;" + CLIENT, "Auth=Kerberos", KEY + TENANT));
+        return groups.flatMap(rows -> rows);
     }
 
     @ParameterizedTest(name = "[{index}] {0}")
