@@ -86,9 +86,8 @@ class AccountModesTest {
                 : ADMIN.getBlobContainerClient(container)
                         .generateSas(new BlobServiceSasSignatureValues(
                                 expiry, BlobContainerSasPermission.parse(permissions)));
-        KQAzurePlugInLibrary lib = init("AccountName=" + DEV_ACCOUNT + ";SharedAccessSignature=" + sas + ";"
-                + AZURITE.endpoint(DEV_ACCOUNT) + "Container=" + container);
-        try {
+        String account = "AccountName=" + DEV_ACCOUNT + ";SharedAccessSignature=" + sas + ";";
+        withLibrary(account + AZURITE.endpoint(DEV_ACCOUNT) + "Container=" + container, lib -> {
             expect(expected, lib.CheckConnectivity());
             expect(expected, lib.canBackup().errorValue);
             assertEquals(expected == ERRORID.SUCCESS ? 1 : 0, lib.canBackup().value);
@@ -101,9 +100,7 @@ class AccountModesTest {
                 CWObjectHandleFnValue refused = lib.WriteObject("sas/obj", new byte[4], 4, null);
                 assertNotEquals(ERRORID.SUCCESS, refused.errorValue.getErrorID());
             }
-        } finally {
-            ok(lib.AzureDeInit());
-        }
+        });
     }
 
     @Test
@@ -146,9 +143,7 @@ class AccountModesTest {
     @Test
     void newObjectsTakeTheConfiguredTierAndAnArchivedOneAsksForRehydration() {
         String container = newContainer();
-        KQAzurePlugInLibrary lib =
-                init(AZURITE.connectionString() + "Container=" + container + ";AccessTier=Cool;BlockSize=1024");
-        try {
+        withLibrary(AZURITE.connectionString() + "Container=" + container + ";AccessTier=Cool;BlockSize=1024", lib -> {
             ok(lib.WriteObject("whole", data(1, 100), 100, null).errorValue);
             writeInChunks(lib, "blocks", data(2, 3000), 1000);
             BlobContainerClient admin = ADMIN.getBlobContainerClient(container);
@@ -169,9 +164,7 @@ class AccountModesTest {
             assertTrue(
                     AccessTier.HOT.equals(props.getAccessTier()) || props.getArchiveStatus() != null,
                     "rehydration asked for: " + props.getAccessTier() + " " + props.getArchiveStatus());
-        } finally {
-            ok(lib.AzureDeInit());
-        }
+        });
         assertEquals(ERRORID.READ_FAILED, ErrorMapper.fromService(409, BlobErrorCode.BLOB_ARCHIVED));
     }
 

@@ -106,17 +106,14 @@ class BearerTokenTest {
     })
     void aBearerTokenReachesTheAccountOverHttps(String what, String issuer, String audience, ERRORID expected) {
         StorageConnection.testCredential = minting(issuer, audience);
-        KQAzurePlugInLibrary lib = init("BlobEndpoint=https://127.0.0.1:" + azurite.port() + "/" + DEV_ACCOUNT
-                + ";Auth=ManagedIdentity;MaxTries=1;Container=" + container("oauth"));
-        try {
+        String endpoint = "BlobEndpoint=https://127.0.0.1:" + azurite.port() + "/" + DEV_ACCOUNT;
+        withLibrary(endpoint + ";Auth=ManagedIdentity;MaxTries=1;Container=" + container("oauth"), lib -> {
             expect(expected, lib.canBackup().errorValue);
             if (expected == ERRORID.SUCCESS) {
                 byte[] content = data(3, 3000);
                 writeInChunks(lib, "token/obj", content, 1000);
                 assertArrayEquals(content, readInChunks(lib, "token/obj", 1024));
             }
-        } finally {
-            ok(lib.AzureDeInit());
-        }
+        });
     }
 }

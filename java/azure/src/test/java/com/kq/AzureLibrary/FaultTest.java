@@ -340,12 +340,9 @@ class FaultTest {
                 "unloaded in " + unload / 1000000 + " ms");
         expect(CANCELLED, errorOf(writer.get(2, TimeUnit.SECONDS)));
         expect(CANCELLED, errorOf(reader.get(2, TimeUnit.SECONDS)));
-        KQAzurePlugInLibrary check = init(Azurite.shared().connectionString() + "Container=" + containerName);
-        try {
-            assertFalse(exists(check, "cut"), "nothing of the dropped session is committed");
-        } finally {
-            ok(check.AzureDeInit());
-        }
+        withLibrary(
+                Azurite.shared().connectionString() + "Container=" + containerName,
+                check -> assertFalse(exists(check, "cut"), "nothing of the dropped session is committed"));
         for (Thread t : Thread.getAllStackTraces().keySet()) {
             if (before.contains(t)) {
                 continue;

@@ -11,6 +11,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.*;
 import java.util.concurrent.*;
+import java.util.function.Consumer;
 import java.util.function.IntFunction;
 import java.util.function.Supplier;
 import java.util.stream.Collectors;
@@ -134,6 +135,16 @@ final class TestSupport {
         KQAzurePlugInLibrary lib = new KQAzurePlugInLibrary("/opt/kq");
         ok(lib.AzureInit(configuration, "/opt/kq"));
         return lib;
+    }
+
+    /** Runs {@code body} on a library of {@code configuration}, which is de-initialised after it whatever happens. */
+    static void withLibrary(String configuration, Consumer<KQAzurePlugInLibrary> body) {
+        KQAzurePlugInLibrary lib = init(configuration);
+        try {
+            body.accept(lib);
+        } finally {
+            ok(lib.AzureDeInit());
+        }
     }
 
     static String container(String purpose) {

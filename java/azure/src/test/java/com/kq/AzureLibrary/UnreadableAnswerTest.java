@@ -31,14 +31,8 @@ class UnreadableAnswerTest {
             strings = {"", "<a/>", "not a document", "<EnumerationResults><Blobs><Blob/></Blobs></EnumerationResults>"})
     void anAnswerThatIsNoListingIsAFailure(String body) throws IOException {
         try (BodyServer server = new BodyServer(body)) {
-            String account = StorageConfig.DEV_ACCOUNT;
-            KQAzurePlugInLibrary odd = init("AccountName=" + account + ";AccountKey=" + StorageConfig.DEV_KEY
-                    + ";BlobEndpoint=http://127.0.0.1:" + server.port() + "/" + account + ";MaxTries=1");
-            try {
-                expect(FAILURE, odd.GetObjectSubList("t/").errorValue);
-            } finally {
-                ok(odd.AzureDeInit());
-            }
+            String config = new Azurite(server.port(), false).connectionString() + "MaxTries=1"; // not Azurite's
+            withLibrary(config, odd -> expect(FAILURE, odd.GetObjectSubList("t/").errorValue));
         }
     }
 }
