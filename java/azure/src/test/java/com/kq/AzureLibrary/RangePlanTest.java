@@ -26,10 +26,14 @@ class RangePlanTest {
         int pos = 0;
         for (int i = 0; i < sizes.length; i++) {
             long sum = BlockLayout.crc32c(content, pos, sizes[i]);
-            blocks.add(new Block().setName(BlockLayout.blockId(SALT, i, sum)).setSizeLong(sizes[i]));
+            blocks.add(block(BlockLayout.blockId(SALT, i, sum), sizes[i]));
             pos += sizes[i];
         }
         return blocks;
+    }
+
+    private static Block block(String id, long size) {
+        return new Block().setName(id).setSizeLong(size);
     }
 
     private static int[] sizes(String list) {
@@ -81,13 +85,9 @@ class RangePlanTest {
         assertNull(BlockLayout.of(staged(content, 10, 20), 31), "sizes that do not make up the object");
         assertNull(BlockLayout.of(List.of(), 0));
         List<Block> mixed = staged(content, 10, 20);
-        mixed.set(
-                1,
-                new Block()
-                        .setName(Base64.getEncoder().encodeToString(new byte[BlockLayout.ID_BYTES]))
-                        .setSizeLong(20));
+        mixed.set(1, block(Base64.getEncoder().encodeToString(new byte[BlockLayout.ID_BYTES]), 20));
         assertNull(BlockLayout.of(mixed, 30), "another tool's block among them");
-        mixed.set(1, new Block().setName("not base64 !").setSizeLong(20));
+        mixed.set(1, block("not base64 !", 20));
         assertNull(BlockLayout.of(mixed, 30));
         // Ids of the older form (salt, then the index as a long) whose salt happens to begin like the tag.
         List<Block> older = new ArrayList<>();
@@ -96,8 +96,7 @@ class RangePlanTest {
                     .put(new byte[] {'k', 'q', 9, 9, 9, 9, 9, 9})
                     .putLong(i)
                     .array();
-            older.add(
-                    new Block().setName(Base64.getEncoder().encodeToString(raw)).setSizeLong(15));
+            older.add(block(Base64.getEncoder().encodeToString(raw), 15));
         }
         assertNull(BlockLayout.of(older, 30));
         assertEquals(0xFFFFFFFFL, BlockLayout.sumOf(BlockLayout.blockId(SALT, 7, 0xFFFFFFFFL), 7));
