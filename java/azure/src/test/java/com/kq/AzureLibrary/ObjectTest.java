@@ -253,10 +253,7 @@ class ObjectTest {
             assertEquals(expected, asMap(lib.ReadObjectByName(name, new byte[10], 0, 10, null).values), name);
             expected.forEach((k, v) -> assertEquals(v, lib.GetObjectMetaData(name, k).value, k));
         }
-        CObjectSubListElement[] listed = lib.GetObjectSubList("awkward/").metaDat;
-        assertEquals(
-                List.of(expected, expected),
-                Arrays.stream(listed).map(e -> asMap(e.metaDat)).collect(Collectors.toList()));
+        assertEquals(Map.of("awkward/oneshot", expected, "awkward/session", expected), listed(lib, "awkward/"));
         String[] chosen = {"Size", null, "ünïcödé", "absent"};
         assertEquals(
                 Map.of("Size", "upper-case twin", "ünïcödé", "välüé ✓"),
