@@ -16,14 +16,7 @@ import org.junit.jupiter.params.provider.ValueSource;
 class UnreadableAnswerTest {
     @BeforeAll
     static void needsTheJdkServer() {
-        boolean present;
-        try {
-            Class.forName("com.sun.net.httpserver.HttpServer");
-            present = true;
-        } catch (ClassNotFoundException e) {
-            present = false; // a runtime image without jdk.httpserver
-        }
-        assumeTrue(present, "no jdk.httpserver in this runtime");
+        assumeTrue(ModuleLayer.boot().findModule("jdk.httpserver").isPresent(), "no jdk.httpserver in this runtime");
     }
 
     @ParameterizedTest(name = "body \"{0}\"")
