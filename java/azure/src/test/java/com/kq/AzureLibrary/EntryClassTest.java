@@ -11,7 +11,6 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
-import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
 import java.util.Map;
@@ -67,12 +66,8 @@ class EntryClassTest {
         String classPath = CLASSES
                 + File.pathSeparator
                 + Paths.get("target", "test-classes").toAbsolutePath();
-        List<String> command = Arrays.asList(
-                Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
-                "-cp",
-                classPath,
-                Probe.class.getName());
-        Process child = new ProcessBuilder(command).start();
+        String java = Paths.get(System.getProperty("java.home"), "bin", "java").toString();
+        Process child = new ProcessBuilder(java, "-cp", classPath, Probe.class.getName()).start();
         String out = text(child.getInputStream());
         String err = text(child.getErrorStream());
         assertTrue(child.waitFor(60, TimeUnit.SECONDS), "the probe ended");
