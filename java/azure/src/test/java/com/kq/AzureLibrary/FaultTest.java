@@ -33,6 +33,7 @@ import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Function;
+import java.util.function.IntPredicate;
 import java.util.function.Predicate;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
@@ -112,6 +113,12 @@ class FaultTest {
                 && r.getHeaders().getValue(HttpHeaderName.fromString("x-ms-range")) != null;
     }
 
+    /** Does {@code action} to the n-th of the requests {@code which} picks (from 1) where {@code nth} holds. */
+    static Injector onNth(Predicate<HttpRequest> which, IntPredicate nth, Object action) {
+        AtomicInteger n = new AtomicInteger();
+        return new Injector(r -> which.test(r) && nth.test(n.incrementAndGet()) ? action : null);
+    }
+
     /** Injects nothing; counts the requests {@code which} picks. */
     static Injector counting(Predicate<HttpRequest> which, AtomicInteger count) {
         return new Injector(r -> {
@@ -143,9 +150,8 @@ class FaultTest {
     @ParameterizedTest(name = "HTTP {0} on a ranged read")
     @ValueSource(ints = {500, 503, 429})
     void aFailedRangedReadIsRetriedAndTheReadIsExact(int status) {
-        AtomicInteger gets = new AtomicInteger();
         // Every third ranged GET fails once: first tries, tries of the parallel split, the session's reads.
-        Injector injector = new Injector(r -> isRangedGet(r) && gets.incrementAndGet() % 3 == 1 ? status : null);
+        Injector injector = onNth(FaultTest::isRangedGet, n -> n % 3 == 1, status);
         withFaults(injector, "");
         byte[] content = data(status, 9 * 1024 * 1024 + 5); // more than two 4 MiB ranges
         ok(lib.WriteObject("read/" + status, content, content.length, null).errorValue);
@@ -160,8 +166,7 @@ class FaultTest {
 
     @Test
     void aRefusedBlockSpoilsTheSessionAndNothingIsCommitted() {
-        AtomicInteger blocks = new AtomicInteger();
-        withFaults(new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 3 ? 403 : null), "MaxInFlight=4");
+        withFaults(onNth(FaultTest::isBlock, n -> n == 3, 403), "MaxInFlight=4");
         CCreateFnValue session = lib.CreateObject("spoilt");
         ok(session.errorValue);
         byte[] chunk = data(1, BLOCK);
@@ -176,8 +181,7 @@ class FaultTest {
 
     @Test
     void aCorruptedBlockIsRefusedBySumAndSentAgain() {
-        AtomicInteger blocks = new AtomicInteger();
-        Injector injector = new Injector(r -> isBlock(r) && blocks.incrementAndGet() % 2 == 1 ? "flip" : null);
+        Injector injector = onNth(FaultTest::isBlock, n -> n % 2 == 1, "flip");
         withFaults(injector, "");
         byte[] content = data(3, 5 * BLOCK + 17);
         writeInChunks(lib, "kqh-named-like-a-handle", content, 50_000);
@@ -236,10 +240,7 @@ class FaultTest {
 
     @Test
     void aSilentServerIsAbandonedAfterTheTryTimeAndTheBlockSentAgain() {
-        AtomicInteger blocks = new AtomicInteger();
-        withFaults(
-                new Injector(r -> isBlock(r) && blocks.incrementAndGet() == 1 ? "silence" : null),
-                "TryTimeout=1;MinRate=1048576");
+        withFaults(onNth(FaultTest::isBlock, n -> n == 1, "silence"), "TryTimeout=1;MinRate=1048576");
         byte[] content = data(4, 3 * BLOCK);
         long start = System.nanoTime();
         writeInChunks(lib, "silent", content, BLOCK);
