@@ -92,9 +92,7 @@ class AccountModesTest {
             expect(expected, lib.canBackup().errorValue);
             assertEquals(expected == ERRORID.SUCCESS ? 1 : 0, lib.canBackup().value);
             if (expected == ERRORID.SUCCESS) {
-                byte[] content = data(7, 5000);
-                writeInChunks(lib, "sas/obj", content, 1500);
-                assertArrayEquals(content, readInChunks(lib, "sas/obj", 4096));
+                roundTrip(lib, "sas/obj", data(7, 5000), 1500, 4096);
             } else {
                 // The service agrees: the write the check foresaw is refused.
                 CWObjectHandleFnValue refused = lib.WriteObject("sas/obj", new byte[4], 4, null);

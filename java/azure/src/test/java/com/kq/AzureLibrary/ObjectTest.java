@@ -56,17 +56,13 @@ class ObjectTest {
         "49157, 4096"
     })
     void sessionWritesReadBackExactly(int size, int chunk) {
-        byte[] content = data(size * 31L + chunk, size);
-        writeInChunks(lib, "session/" + size + "-" + chunk, content, chunk);
-        assertArrayEquals(content, readInChunks(lib, "session/" + size + "-" + chunk, 7777));
+        roundTrip(lib, "session/" + size + "-" + chunk, data(size * 31L + chunk, size), chunk, 7777);
     }
 
     @Test
     void largeObjectAcrossManyDefaultBlocks() {
         KQAzurePlugInLibrary big = library(Azurite.shared(), "large", "");
-        byte[] content = data(64, 64 * 1024 * 1024 + 1);
-        writeInChunks(big, "large", content, 3 * 1024 * 1024 + 7);
-        assertArrayEquals(content, readInChunks(big, "large", 8 * 1024 * 1024));
+        roundTrip(big, "large", data(64, 64 * 1024 * 1024 + 1), 3 * 1024 * 1024 + 7, 8 * 1024 * 1024);
         ok(big.AzureDeInit());
     }
 

@@ -1,5 +1,6 @@
 package com.kq.AzureLibrary;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 
 import com.kq.KQCloudPluginInterface.CErrorValue;
@@ -247,6 +248,12 @@ final class TestSupport {
             ok(lib.WriteObject(created.objHandle, Arrays.copyOfRange(content, off, off + n), n));
         }
         ok(lib.CloseObject(created.objHandle));
+    }
+
+    /** Writes {@code content} through a write session in chunks of {@code chunk} bytes; it reads back exact. */
+    static void roundTrip(KQAzurePlugInLibrary lib, String name, byte[] content, int chunk, int readChunk) {
+        writeInChunks(lib, name, content, chunk);
+        assertArrayEquals(content, readInChunks(lib, name, readChunk));
     }
 
     /** Reads a whole object through a read session in chunks of {@code chunk} bytes, up to the 0-byte read. */
