@@ -3,6 +3,7 @@ package com.kq.AzureLibrary;
 import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
 import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
 import static com.kq.AzureLibrary.TestSupport.*;
+import static java.nio.charset.StandardCharsets.ISO_8859_1;
 import static org.junit.jupiter.api.Assertions.*;
 
 import com.azure.core.util.Configuration;
@@ -24,6 +25,7 @@ import com.kq.plugin.model.CString;
 import java.io.BufferedReader;
 import java.io.IOException;
 import java.io.InputStreamReader;
+import java.io.UncheckedIOException;
 import java.net.InetAddress;
 import java.net.ServerSocket;
 import java.net.Socket;
@@ -34,9 +36,9 @@ import java.time.OffsetDateTime;
 import java.util.Arrays;
 import java.util.Base64;
 import java.util.Collections;
-import java.util.List;
 import java.util.Map;
-import java.util.concurrent.CopyOnWriteArrayList;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -173,26 +175,20 @@ class AccountModesTest {
     @Test
     void requestsGoThroughTheConfiguredProxy() throws Exception {
         try (ServerSocket proxy = new ServerSocket(0, 50, InetAddress.getLoopbackAddress())) {
-            List<String> asked = new CopyOnWriteArrayList<>();
-            Thread t = new Thread(
-                    () -> {
-                        while (true) {
-                            try (Socket client = proxy.accept()) {
-                                asked.add(new BufferedReader(new InputStreamReader(
-                                                client.getInputStream(), StandardCharsets.ISO_8859_1))
-                                        .readLine());
-                                client.getOutputStream()
-                                        .write(("HTTP/1.1 404 No\r\nx-ms-error-code: ContainerNotFound\r\n"
-                                                        + "Content-Length: 0\r\nConnection: close\r\n\r\n")
-                                                .getBytes(StandardCharsets.ISO_8859_1));
-                            } catch (IOException closed) {
-                                return;
-                            }
-                        }
-                    },
-                    "test-proxy");
-            t.setDaemon(true);
-            t.start();
+            // One request is all it takes: "no such container" is an answer, not retried.
+            CompletableFuture<String> asked = onItsOwnThread(() -> {
+                try (Socket client = proxy.accept()) {
+                    var in = new BufferedReader(new InputStreamReader(client.getInputStream(), ISO_8859_1));
+                    String line = in.readLine();
+                    client.getOutputStream()
+                            .write(("HTTP/1.1 404 No\r\nx-ms-error-code: ContainerNotFound\r\n"
+                                            + "Content-Length: 0\r\nConnection: close\r\n\r\n")
+                                    .getBytes(ISO_8859_1));
+                    return line;
+                } catch (IOException e) {
+                    throw new UncheckedIOException(e);
+                }
+            });
             Map<String, String> env = Map.of("HTTP_PROXY", "http://127.0.0.1:" + proxy.getLocalPort());
             ConfigurationSource none = source -> Collections.emptyMap();
             Configuration settings = new ConfigurationBuilder(none, none, source -> env).build();
@@ -201,7 +197,8 @@ class AccountModesTest {
                     StorageConfig.parse(AZURITE.connectionString() + "Container=" + existing), settings)) {
                 assertFalse(c.container.exists(), "the proxy's answer, not Azurite's");
             }
-            assertTrue(asked.size() >= 1 && asked.get(0).contains("127.0.0.1:" + AZURITE.port() + "/"), "" + asked);
+            String line = asked.get(10, TimeUnit.SECONDS);
+            assertTrue(line.contains("127.0.0.1:" + AZURITE.port() + "/"), line);
         }
     }
 
