@@ -348,21 +348,13 @@ class FaultTest {
             // pool cleaner, timeout watchdog) may linger up to a minute, idle, as daemon threads.
             assertTrue(t.isDaemon() || !t.isAlive(), t.getName() + " would keep the host's VM alive");
             if (t.getName().startsWith("kq-azure-")) {
-                joinQuietly(t); // a worker the pool has let go may take a moment more to end
+                t.join(2000); // a worker the pool has let go may take a moment more to end
                 assertFalse(t.isAlive(), t.getName() + " still runs");
             }
         }
         assertTrue(
                 BufferPool.SHARED.used() <= heldBefore,
                 () -> "every buffer given back: " + BufferPool.SHARED.used() + " held, " + heldBefore + " before");
-    }
-
-    private static void joinQuietly(Thread t) {
-        try {
-            t.join(2000);
-        } catch (InterruptedException e) {
-            Thread.currentThread().interrupt();
-        }
     }
 
     @Test
