@@ -216,7 +216,7 @@ class AccountAndErrorTest {
 
     @Test
     void aStoppedServiceIsANetworkError() {
-        Azurite own = Azurite.start();
+        Azurite own = Azurite.start(Map.of());
         KQAzurePlugInLibrary lost = library(own, "stopped", "MaxTries=1;BlockSize=1024");
         try {
             CCreateFnValue session = lost.CreateObject("during");

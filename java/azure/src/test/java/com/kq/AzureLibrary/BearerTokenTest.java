@@ -2,12 +2,13 @@ package com.kq.AzureLibrary;
 
 import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
 import static com.kq.AzureLibrary.TestSupport.*;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.azure.core.credential.AccessToken;
 import com.azure.core.credential.TokenCredential;
 import com.kq.KQCloudPluginInterface.ERRORID;
-import java.io.IOException;
 import java.io.InputStream;
+import java.lang.ProcessBuilder.Redirect;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -18,6 +19,7 @@ import java.util.ArrayList;
 import java.util.Base64;
 import java.util.Comparator;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.TimeUnit;
 import javax.net.ssl.TrustManagerFactory;
 import javax.net.ssl.X509TrustManager;
@@ -41,9 +43,15 @@ class BearerTokenTest {
         dir = Files.createTempDirectory("kq-oauth");
         Path cert = dir.resolve("cert.pem");
         Path key = dir.resolve("key.pem");
-        String openssl = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1";
-        run(openssl + " -addext subjectAltName=IP:127.0.0.1", "-keyout", key.toString(), "-out", cert.toString());
-        azurite = Azurite.start("--oauth", "basic", "--cert", cert.toString(), "--key", key.toString());
+        String words = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1";
+        List<String> openssl = new ArrayList<>(List.of((words + " -addext subjectAltName=IP:127.0.0.1").split(" ")));
+        openssl.addAll(List.of("-keyout", key.toString(), "-out", cert.toString())); // a path may hold a space
+        Process p = new ProcessBuilder(openssl)
+                .redirectErrorStream(true)
+                .redirectOutput(Redirect.DISCARD)
+                .start();
+        assertTrue(p.waitFor(60, TimeUnit.SECONDS) && p.exitValue() == 0, String.join(" ", openssl) + " failed");
+        azurite = Azurite.start(Map.of(), "--oauth", "basic", "--cert", cert.toString(), "--key", key.toString());
         KeyStore trust = KeyStore.getInstance(KeyStore.getDefaultType());
         trust.load(null, null);
         try (InputStream in = Files.newInputStream(cert)) {
@@ -64,19 +72,6 @@ class BearerTokenTest {
         }
         try (var files = Files.walk(dir)) {
             files.sorted(Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
-        }
-    }
-
-    /** Runs {@code words} split at their spaces, then {@code paths} whole (a path may hold a space). */
-    private static void run(String words, String... paths) throws IOException, InterruptedException {
-        List<String> command = new ArrayList<>(List.of(words.split(" ")));
-        command.addAll(List.of(paths));
-        Process p = new ProcessBuilder(command)
-                .redirectErrorStream(true)
-                .redirectOutput(ProcessBuilder.Redirect.DISCARD)
-                .start();
-        if (!p.waitFor(60, TimeUnit.SECONDS) || p.exitValue() != 0) {
-            throw new IllegalStateException(String.join(" ", command) + " failed");
         }
     }
 

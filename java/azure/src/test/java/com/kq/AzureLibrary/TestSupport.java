@@ -52,18 +52,16 @@ final class TestSupport {
         static synchronized Azurite shared() {
             if (shared == null) {
                 String external = System.getenv("KQ_AZURITE_PORT");
-                shared = external == null ? start() : new Azurite(Integer.parseInt(external), false);
+                shared = external == null ? start(Map.of()) : new Azurite(Integer.parseInt(external), false);
                 Runtime.getRuntime().addShutdownHook(new Thread(shared::close));
             }
             return shared;
         }
 
-        /** A new Azurite on a free port, with {@code options} passed on to it. */
-        static Azurite start(String... options) {
-            return start(Map.of(), options);
-        }
-
-        /** A new Azurite on a free port, with {@code env} in its environment (AZURITE_ACCOUNTS, for one). */
+        /**
+         * A new Azurite on a free port, with {@code env} in its environment (AZURITE_ACCOUNTS, for one) and
+         * {@code options} passed on to it.
+         */
         static Azurite start(Map<String, String> env, String... options) {
             int port;
             try (ServerSocket s = new ServerSocket(0, 1, InetAddress.getLoopbackAddress())) {
