@@ -3,9 +3,13 @@ package com.kq.AzureLibrary;
 import static com.kq.AzureLibrary.StorageConfig.DEV_ACCOUNT;
 import static com.kq.AzureLibrary.StorageConfig.DEV_KEY;
 import static com.kq.AzureLibrary.TestSupport.*;
+import static com.kq.KQCloudPluginInterface.ERRORID.ACCESS_DENIED;
+import static com.kq.KQCloudPluginInterface.ERRORID.AUTHENTICATION_FAILED;
+import static com.kq.KQCloudPluginInterface.ERRORID.SUCCESS;
 import static java.nio.charset.StandardCharsets.ISO_8859_1;
 import static org.junit.jupiter.api.Assertions.*;
 
+import com.azure.core.credential.AccessToken;
 import com.azure.core.util.Configuration;
 import com.azure.core.util.ConfigurationBuilder;
 import com.azure.core.util.ConfigurationSource;
@@ -24,25 +28,38 @@ import com.kq.KQCloudPluginInterface.ERRORID;
 import com.kq.plugin.model.CString;
 import java.io.BufferedReader;
 import java.io.IOException;
+import java.io.InputStream;
 import java.io.InputStreamReader;
 import java.io.UncheckedIOException;
+import java.lang.ProcessBuilder.Redirect;
 import java.net.InetAddress;
 import java.net.ServerSocket;
 import java.net.Socket;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.security.KeyStore;
+import java.security.cert.CertificateFactory;
 import java.time.OffsetDateTime;
+import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Base64;
 import java.util.Collections;
+import java.util.Comparator;
+import java.util.List;
 import java.util.Map;
+import java.util.concurrent.Callable;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.TimeUnit;
+import java.util.stream.Stream;
+import javax.net.ssl.TrustManagerFactory;
+import javax.net.ssl.X509TrustManager;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
-import org.junit.jupiter.params.provider.CsvSource;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
+import reactor.core.publisher.Mono;
 
 /** Each way into an account that Azurite serves, key rotation, access tiers, and a proxy in the way. */
 class AccountModesTest {
@@ -52,14 +69,28 @@ class AccountModesTest {
             .buildClient();
     /** A well-formed key that is not the account's. */
     private static final String WRONG_KEY = DEV_KEY.substring(0, 20) + "AAAA" + DEV_KEY.substring(24);
+    /** The Azurite of the bearer tokens and the folder of its certificate, made for the first token row. */
+    private static Azurite oauth;
+
+    private static Path certificates;
 
     @AfterAll
-    static void cleanUp() {
+    static void cleanUp() throws IOException {
         ADMIN.listBlobContainers().forEach(c -> {
             if (c.getName().startsWith("t-modes-")) {
                 ADMIN.deleteBlobContainer(c.getName());
             }
         });
+        StorageConnection.testTrustManager = null;
+        StorageConnection.testCredential = null;
+        if (oauth != null) {
+            oauth.close();
+        }
+        if (certificates != null) {
+            try (var files = Files.walk(certificates)) {
+                files.sorted(Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
+            }
+        }
     }
 
     private static String newContainer() {
@@ -68,15 +99,8 @@ class AccountModesTest {
         return name;
     }
 
-    @ParameterizedTest(name = "{0} SAS, permissions {1}")
-    @CsvSource({
-        "account, rwdlac, SUCCESS",
-        "container, rwdl, SUCCESS",
-        "container, rdl, ACCESS_DENIED",
-        "account, rl, ACCESS_DENIED"
-    })
-    void sasTokensReachTheContainerAndAMissingPermissionStopsTheBackup(
-            String scope, String permissions, ERRORID expected) {
+    /** A shared access signature of {@code scope} with {@code permissions}, on a new container. */
+    private static String sas(String scope, String permissions) {
         String container = newContainer();
         OffsetDateTime expiry = OffsetDateTime.now().plusHours(1);
         String sas = scope.equals("account")
@@ -88,17 +112,87 @@ class AccountModesTest {
                 : ADMIN.getBlobContainerClient(container)
                         .generateSas(new BlobServiceSasSignatureValues(
                                 expiry, BlobContainerSasPermission.parse(permissions)));
-        String account = "AccountName=" + DEV_ACCOUNT + ";SharedAccessSignature=" + sas + ";";
-        withLibrary(account + AZURITE.endpoint(DEV_ACCOUNT) + "Container=" + container, lib -> {
+        return "AccountName=" + DEV_ACCOUNT + ";SharedAccessSignature=" + sas + ";" + AZURITE.endpoint(DEV_ACCOUNT)
+                + "Container=" + container;
+    }
+
+    /**
+     * Microsoft Entra ID bearer tokens of {@code issuer} for {@code audience}, against Azurite's OAuth mode, which
+     * wants HTTPS: a certificate for 127.0.0.1, an Azurite of its own with it, a TLS context trusting it and a
+     * credential minting tokens of the shape Azurite checks (issuer, audience, lifetime; not the signature).
+     */
+    private static String token(String issuer, String audience) throws Exception {
+        if (oauth == null) {
+            certificates = Files.createTempDirectory("kq-oauth");
+            Path cert = certificates.resolve("cert.pem");
+            Path key = certificates.resolve("key.pem");
+            String words = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1";
+            List<String> openssl =
+                    new ArrayList<>(List.of((words + " -addext subjectAltName=IP:127.0.0.1").split(" ")));
+            openssl.addAll(List.of("-keyout", key.toString(), "-out", cert.toString())); // a path may hold a space
+            Process p = new ProcessBuilder(openssl)
+                    .redirectErrorStream(true)
+                    .redirectOutput(Redirect.DISCARD)
+                    .start();
+            assertTrue(p.waitFor(60, TimeUnit.SECONDS) && p.exitValue() == 0, String.join(" ", openssl) + " failed");
+            oauth = Azurite.start(Map.of(), "--oauth", "basic", "--cert", cert.toString(), "--key", key.toString());
+            KeyStore trust = KeyStore.getInstance(KeyStore.getDefaultType());
+            trust.load(null, null);
+            try (InputStream in = Files.newInputStream(cert)) {
+                trust.setCertificateEntry(
+                        "azurite", CertificateFactory.getInstance("X.509").generateCertificate(in));
+            }
+            TrustManagerFactory tmf = TrustManagerFactory.getInstance(TrustManagerFactory.getDefaultAlgorithm());
+            tmf.init(trust);
+            StorageConnection.testTrustManager = (X509TrustManager) tmf.getTrustManagers()[0];
+        }
+        StorageConnection.testCredential = request -> {
+            long now = System.currentTimeMillis() / 1000;
+            String header = b64("{\"alg\":\"RS256\",\"typ\":\"JWT\"}");
+            String body = b64("{\"aud\":\"" + audience + "\",\"iss\":\"" + issuer + "\",\"iat\":" + (now - 60)
+                    + ",\"nbf\":" + (now - 60) + ",\"exp\":" + (now + 3600) + "}");
+            return Mono.just(new AccessToken(
+                    header + "." + body + ".c2ln", OffsetDateTime.now().plusHours(1)));
+        };
+        return "BlobEndpoint=https://127.0.0.1:" + oauth.port() + "/" + DEV_ACCOUNT
+                + ";Auth=ManagedIdentity;MaxTries=1;Container=" + container("oauth");
+    }
+
+    private static String b64(String json) {
+        return Base64.getUrlEncoder().withoutPadding().encodeToString(json.getBytes(StandardCharsets.UTF_8));
+    }
+
+    private static Arguments way(String what, ERRORID expected, Callable<String> configuration) {
+        return Arguments.of(what, expected, configuration);
+    }
+
+    static Stream<Arguments> waysIn() {
+        String sts = "https://sts.windows.net/00000000-0000-0000-0000-000000000000/";
+        String storage = "https://storage.azure.com";
+        return Stream.of(
+                way("account SAS, rwdlac", SUCCESS, () -> sas("account", "rwdlac")),
+                way("container SAS, rwdl", SUCCESS, () -> sas("container", "rwdl")),
+                way("container SAS, rdl", ACCESS_DENIED, () -> sas("container", "rdl")),
+                way("account SAS, rl", ACCESS_DENIED, () -> sas("account", "rl")),
+                way("accepted token", SUCCESS, () -> token(sts, storage)),
+                way("token, wrong audience", AUTHENTICATION_FAILED, () -> token(sts, "https://vault.azure.net")),
+                way("token, wrong issuer", AUTHENTICATION_FAILED, () -> token("https://issuer.example.com/", storage)));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("waysIn")
+    void eachWayInReachesTheContainerAndARefusalStopsTheBackup(
+            String what, ERRORID expected, Callable<String> configuration) throws Exception {
+        withLibrary(configuration.call(), lib -> {
             expect(expected, lib.CheckConnectivity());
             expect(expected, lib.canBackup().errorValue);
-            assertEquals(expected == ERRORID.SUCCESS ? 1 : 0, lib.canBackup().value);
-            if (expected == ERRORID.SUCCESS) {
-                roundTrip(lib, "sas/obj", data(7, 5000), 1500, 4096);
+            assertEquals(expected == SUCCESS ? 1 : 0, lib.canBackup().value);
+            if (expected == SUCCESS) {
+                roundTrip(lib, "way/obj", data(7, 5000), 1500, 4096);
             } else {
                 // The service agrees: the write the check foresaw is refused.
-                CWObjectHandleFnValue refused = lib.WriteObject("sas/obj", new byte[4], 4, null);
-                assertNotEquals(ERRORID.SUCCESS, refused.errorValue.getErrorID());
+                CWObjectHandleFnValue refused = lib.WriteObject("way/obj", new byte[4], 4, null);
+                assertNotEquals(SUCCESS, refused.errorValue.getErrorID());
             }
         });
     }
