@@ -103,16 +103,14 @@ TEST_F(FakeJava, TheFirstRunRecordsAndLeavesTheArchiveTheNextOneMaps) {
     EXPECT_EQ(Archive(true).VmOptions(), maps);
   }
 
-  // Another jar, another archive; an off switch, a Java 8, no cache folder: no option at all.
+  // Another jar, another archive; an off switch, a Java before 17, no cache folder: no option at all.
   Put(jar_, "a longer jar");
   EXPECT_TRUE(Archive().recording());
   setenv("KQHOST_CLASS_ARCHIVE", "off", 1);
   EXPECT_TRUE(Archive().VmOptions().empty());
   unsetenv("KQHOST_CLASS_ARCHIVE");
-  for (const char* old : {"JAVA_VERSION=\"1.8.0_1\"\n", "JAVA_VERSION=\"11.0.2\"\n"}) {
-    Put(home_ / "release", old);
-    EXPECT_TRUE(Archive().VmOptions().empty()) << old;
-  }
+  Put(home_ / "release", "JAVA_VERSION=\"11.0.2\"\n");
+  EXPECT_TRUE(Archive().VmOptions().empty());
   EXPECT_TRUE(ClassArchive(fs::path(), home_, {jar_}).VmOptions().empty());
 }
 
