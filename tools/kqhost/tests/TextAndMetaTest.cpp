@@ -38,10 +38,9 @@ TEST(Units, FormatAndParse) {
   EXPECT_EQ(FormatDuration(3723), "1:02:03");
   EXPECT_EQ(FormatRate(50000000, 2.0), "25.0 MB/s");
   EXPECT_EQ(FormatRate(1, 0), "0.0 MB/s");
-  EXPECT_EQ(ParseSize("4096"), 4096u);
-  EXPECT_EQ(ParseSize("8M"), 8u << 20);
-  EXPECT_EQ(ParseSize("512KiB"), 512u << 10);
-  EXPECT_EQ(ParseSize("1g"), 1ull << 30);
+  for (auto [text, bytes] :
+       {std::pair<const char*, uint64_t>{"4096", 4096}, {"8M", 8u << 20}, {"512KiB", 512u << 10}, {"1g", 1ull << 30}})
+    EXPECT_EQ(ParseSize(text), bytes) << text;
   for (const char* bad : {"", "M", "-1", "4X", "99999999999999999999", "18446744073709551615G"})
     EXPECT_FALSE(ParseSize(bad)) << bad;
 }

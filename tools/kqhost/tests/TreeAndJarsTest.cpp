@@ -195,9 +195,8 @@ TEST(Threads, AsManyAsTheHeapHoldsBlocksForAndAtLeastOne) {
     int64_t heap;
     unsigned expect;
   } cases[] = {
-      {32, 8 * kMiB, 64 * kMiB, 2},  {32, 8 * kMiB, 256 * kMiB, 8}, {2, 8 * kMiB, 64 * kMiB, 2},
-      {8, 256 * kMiB, 64 * kMiB, 1}, {32, 1024, 64 * kMiB, 32},     {4, 8 * kMiB, -1, 4},
-      {64, 8 * kMiB, INT64_MAX, 64},
+      {32, 8 * kMiB, 64 * kMiB, 2}, {32, 8 * kMiB, 256 * kMiB, 8}, {8, 256 * kMiB, 64 * kMiB, 1},
+      {32, 1024, 64 * kMiB, 32},    {4, 8 * kMiB, -1, 4},          {64, 8 * kMiB, INT64_MAX, 64},
   };
   for (const auto& c : cases)
     EXPECT_EQ(kqhost::ThreadsThatFit(c.requested, c.block, c.heap), c.expect)
