@@ -53,7 +53,6 @@ plant() {
     javac_into plant tests/e2e/Plant.java
     "$JAVA" -cp "$KQ_JAVA_LIB/*:$work/plant" Plant "$@"
 }
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # wait_for PID FAILURE CONDITION...: polls CONDITION for at most 60 s while PID runs; FAILURE if PID ended first.
 wait_for() {
     local pid="$1" failure="$2"
@@ -73,11 +72,11 @@ interrupt_after() {
     wait_for "$pid" "$name ended before it could be interrupted" "$@" || return
     kill -STOP "$azurite_pid"  # every request now hangs
     sleep 0.5
-    started=$(now_ms)
+    started=$(date +%s%N)
     kill -INT "$pid"
     wait "$pid"
     rc=$?
-    took=$(($(now_ms) - started))
+    took=$((($(date +%s%N) - started) / 1000000))
     kill -CONT "$azurite_pid"
     ((took <= 2000)) || fail "$name took ${took} ms to end after Ctrl-C"
     expect_rc "$name" 130
@@ -90,11 +89,9 @@ case "$scenario" in
 roundtrip)
     # The sample tree with a small block size, so that its boundary files and big file stay quick.
     "$make_tree" "$work/src" 1048576 25165824
-    kq_says backup 0 out "backup: 15 files" -- --block-size 1M backup "$work/src" --prefix rt
-    kq ls 0 ls -l rt/
-    expect_text ls out "15 objects" "$(printf 'rt/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab.txt')"
-    kq restore 0 --block-size 1M restore "$work/dst" --prefix rt
-    same_tree "$work/src" "$work/dst"
+    round_trip rt --block-size 1M
+    expect_text backup-rt out "backup: 15 files"
+    kq_says ls 0 out "15 objects" "$(printf 'rt/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab.txt')" -- ls -l rt/
     kq_says verify 0 out "verify: 15 intact objects" -- verify --prefix rt
     kq_says empty 1 err "no objects under 'no-such-prefix/'" -- restore "$work/nothing" --prefix no-such-prefix
     ! grep -r -q -F -- "$kq_dev_key" "$work"/*.out "$work"/*.err "$work/home" || fail "the account key was printed"
@@ -105,7 +102,6 @@ threads)
     expect_text backup-th out "backup: 75 files"
     ;;
 killed)
-    # Persisted, so that what was committed before the kill can be looked at afterwards.
     start_azurite --location "$work/azurite-data" || exit 1
     mkdir -p "$work/keep" "$work/big"
     printf 'kept\n' >"$work/keep/a.txt"
@@ -156,9 +152,8 @@ names)
         mkdir -p "$work/src/$(dirname -- "$n")"
         printf '%s\n' "$n" >"$work/src/$n"
     done
-    kq_says backup 0 out "backup: ${#names[@]} files" -- backup "$work/src" --prefix s
-    kq restore 0 restore "$work/dst" --prefix s
-    same_tree "$work/src" "$work/dst"
+    round_trip s
+    expect_text backup-s out "backup: ${#names[@]} files"
     kq verify 0 verify --prefix s
     kq_says ls - out 'ctl%01name' 'bad%EF%BF%BFname' $'nc%EF%BF%BE/\xef\xb7\x90' -- ls -l s/
     ! grep -q $'\x01' "$work/ls.out" || fail "ls printed a control character raw"
@@ -182,9 +177,8 @@ names)
     ln -s "$work/outside" "$work/dst2/evil"
     ln -s "$work/outside/victim" "$work/dst2/y.kqhost-part"
     printf 'mine\n' >"$work/dst2/x"
-    kq planted 1 restore "$work/dst2" --prefix s
-    expect_text planted err "evil is a symbolic link in the destination; not followed" \
-        "x: a file of that name exists; kept"
+    kq_says planted 1 err "evil is a symbolic link in the destination; not followed" \
+        "x: a file of that name exists; kept" -- restore "$work/dst2" --prefix s
     [[ "$(ls -A "$work/outside")" == victim && "$(cat "$work/outside/victim")" == victim ]] ||
         fail "the restore wrote outside its folder: $(ls -lA "$work/outside")"
     [[ "$(cat "$work/dst2/x")" == mine ]] || fail "an existing file was replaced without --overwrite"
@@ -247,10 +241,9 @@ foreign)
     # A file that needs a write session, over a page blob of the same name.
     plant page kq-backup f/big.bin
     head -c 3000000 /dev/urandom >"$work/src/big.bin"
-    kq over 1 --block-size 1M backup "$work/src" --prefix f
     # Blocks upload behind the writes, so the refusal may surface at a later write or at the close.
-    expect_text over err "big.bin: " \
-        "failed: plug-in code 26 (CONFLICT), the store refused to replace the existing object"
+    kq_says over 1 err "big.bin: " "failed: plug-in code 26 (CONFLICT), the store refused to replace the existing object" \
+        -- --block-size 1M backup "$work/src" --prefix f
     ;;
 interrupt)
     # Ctrl-C while storage hangs: out within 2 s, no partial local file, nothing committed.

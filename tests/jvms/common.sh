@@ -31,11 +31,9 @@ expect_rc() {  # NAME RC: $rc is RC
 # same_tree A B: the same files, bytes and modification times (to the nanosecond), nothing else.
 same_tree() {
   diff -r "$1" "$2" >"$work/diff.txt" 2>&1 || { fail "trees differ: $(head -n 5 "$work/diff.txt")"; return 1; }
-  local a b
-  a="$(cd "$1" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
-  b="$(cd "$2" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort)"
-  [[ "$a" == "$b" ]] || { fail "sizes or modification times differ: $(diff <(echo "$a") <(echo "$b") | head -n 5)"; return 1; }
+  diff <(file_times "$1") <(file_times "$2") >"$work/diff.txt" || { fail "sizes or modification times differ: $(head -n 5 "$work/diff.txt")"; return 1; }
 }
+file_times() { (cd "$1" && find . -type f -printf '%P %s %T@\n' | LC_ALL=C sort); }
 
 # small_tree DIR: a few files, one of them empty and one of several blocks (a write session, ranged reads).
 small_tree() {
