@@ -1,8 +1,8 @@
 import com.azure.core.util.BinaryData;
+import com.azure.storage.blob.BlobClient;
 import com.azure.storage.blob.BlobContainerClient;
 import com.azure.storage.blob.BlobServiceClientBuilder;
 import com.azure.storage.blob.models.ListBlobsOptions;
-import com.azure.storage.blob.options.BlockBlobSimpleUploadOptions;
 import java.util.HashMap;
 import java.util.Map;
 
@@ -33,11 +33,9 @@ public final class Plant {
                     String[] kv = args[i].split("=", 2);
                     metadata.put(kv[0], kv[1]);
                 }
-                BinaryData data = BinaryData.fromString("foreign\n");
-                container
-                        .getBlobClient(args[2])
-                        .getBlockBlobClient()
-                        .uploadWithResponse(new BlockBlobSimpleUploadOptions(data).setMetadata(metadata), null, null);
+                BlobClient blob = container.getBlobClient(args[2]);
+                blob.upload(BinaryData.fromString("foreign\n"), true);
+                blob.setMetadata(metadata);
             }
             case "page" -> container.getBlobClient(args[2]).getPageBlobClient().create(512);
             case "etags" ->
