@@ -20,8 +20,7 @@ heap="${KQ_SMALL_HEAP:--Xmx256m}"
 source "$root/tests/jvms/common.sh"
 work_folder kq-small-heap "$([[ -n "${KQ_KEEP:-}" ]] && echo 1)"
 start_azurite --location "$work/azurite" || exit 1
-java_home=()
-[[ -n "${KQ_SMALL_HEAP_JAVA_HOME:-}" ]] && java_home=(--java-home "$KQ_SMALL_HEAP_JAVA_HOME")
+java_home=(${KQ_SMALL_HEAP_JAVA_HOME:+--java-home "$KQ_SMALL_HEAP_JAVA_HOME"})
 export KQHOST_HOME="$work/home"
 kq_rss=1
 
@@ -33,8 +32,7 @@ heap_kq() {
   kq_cmd=("$kqhost" -q "${java_home[@]}" --jvm-option="$heap" --jvm-option="-Xlog:gc:file=$work/$name.gc")
   kq "$name" 0 "$@"
   # "... Pause Young (Normal) (G1 Evacuation Pause) 120M->30M(256M) 5.1ms": before->after(committed)
-  peak="$(grep -o -E '[0-9]+M->[0-9]+M' "$work/$name.gc" | cut -d- -f1 | tr -d M | sort -n | tail -1)"
-  live="$(grep -o -E '[0-9]+M->[0-9]+M' "$work/$name.gc" | cut -d'>' -f2 | tr -d M | sort -n | tail -1)"
+  read -r peak live < <(grep -o -E '[0-9]+M->[0-9]+M' "$work/$name.gc" | tr -d M | awk -F'->' '$1 > p {p = $1} $2 > l {l = $2} END {print p, l}')
   printf '  %-14s %4ss  heap peak %4s MiB, live after GC %4s MiB, RSS %5s MiB  (%s)\n' "$name" "$SECONDS" \
     "${peak:-?}" "${live:-?}" "$rss" "$(tail -n 1 "$work/$name.out")"
   grep -q -i "OutOfMemoryError\|OUT_OF_MEMORY" "$work/$name.out" "$work/$name.err" &&
