@@ -111,7 +111,6 @@ killed)
     base=$(du -sb "$work/azurite-data" | cut -f1)
     kq_bg backup --block-size 1M backup "$work/big" --prefix big
     kq_pid=$!
-    # Kill Azurite once a good part of the file has been staged, mid-session.
     staged() { (($(du -sb "$work/azurite-data" | cut -f1) - base > 33554432)); }
     wait_for "$kq_pid" "the backup ended before Azurite could be killed" staged
     stop_azurite
