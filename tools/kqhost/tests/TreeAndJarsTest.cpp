@@ -147,7 +147,6 @@ TEST_F(TempDir, RestoredFileHoldsEveryByteWhateverTheShapeOfItsWrites) {
       {{0, 3 * kMiB + kPage}},                   // page-sized but not MiB-sized
       {{0, 100}, {0, 2 * kMiB}},                 // an aligned chunk at an unaligned file offset
       {{1, 2 * kMiB}, {0, kMiB}},                // an unaligned address, then an aligned chunk at an odd offset
-      {{0, kMiB - kPage}, {0, kPage}, {0, kMiB}},
   };
   RestoreRoot root;
   std::string error;
