@@ -52,17 +52,14 @@ TEST_F(TempDir, TreeListsRegularFilesSortedWithTheirNamesAsTheyAreAndSkipsLinks)
 // Also past 2038 and on a file over 4 GiB, which a 32-bit build without 64-bit
 // file offsets and times cannot stat.
 TEST_F(TempDir, ModificationTimeRoundTripsToTheNanosecondBothSidesOf1970) {
-  Write("f", 1);
   Write("big", 0);
   fs::resize_file(root_ / "big", (5ull << 30) + 1);  // sparse: costs no disk
-  for (const char* name : {"f", "big"}) {
-    for (int64_t when : {1700000000123456789LL, -1500000000LL, 4102444800000000001LL}) {
-      std::string error;
-      ASSERT_TRUE(SetFileMtimeNs(root_ / name, when, &error)) << name << ": " << error;
-      int64_t got = 0;
-      ASSERT_TRUE(GetFileMtimeNs(root_ / name, &got, &error)) << name << ": " << error;
-      EXPECT_EQ(got, when) << name;
-    }
+  for (int64_t when : {1700000000123456789LL, -1500000000LL, 4102444800000000001LL}) {
+    std::string error;
+    ASSERT_TRUE(SetFileMtimeNs(root_ / "big", when, &error)) << error;
+    int64_t got = 0;
+    ASSERT_TRUE(GetFileMtimeNs(root_ / "big", &got, &error)) << error;
+    EXPECT_EQ(got, when);
   }
 }
 
