@@ -246,7 +246,7 @@ foreign)
     ;;
 interrupt)
     # Ctrl-C while storage hangs: out within 2 s, no partial local file, nothing committed.
-    mkdir -p "$work/src" "$work/big"
+    mkdir -p "$work/src"
     # Larger than the read-ahead can hold (the library's whole pool is 72 MiB): once storage hangs, the restore
     # must be waiting on it, not finishing from ranges already fetched.
     head -c 268435456 /dev/urandom >"$work/src/big.bin"
@@ -257,13 +257,12 @@ interrupt)
     [[ -z "$(find "$work/dst" -name '.kqhost-*' 2>/dev/null)" ]] || fail "partial files left in $work/dst"
     [[ ! -e "$work/dst/big.bin" ]] || fail "an interrupted restore left big.bin"
 
-    head -c 268435456 /dev/urandom >"$work/big/big2.bin"
-    kq_bg backup2 --block-size 1M backup "$work/big" --prefix j
+    kq_bg backup2 --block-size 1M backup "$work/src" --prefix j
     backup_pid=$!
     sending() {  # kqhost has read 16 MiB of the file: the session is well under way
         local fd
         for fd in /proc/"$backup_pid"/fd/*; do
-            [[ "$(readlink "$fd" 2>/dev/null)" == */big2.bin ]] || continue
+            [[ "$(readlink "$fd" 2>/dev/null)" == */src/big.bin ]] || continue
             (($(awk '/^pos:/ {print $2}' "/proc/$backup_pid/fdinfo/${fd##*/}" 2>/dev/null || echo 0) > 16777216)) &&
                 return 0
         done
