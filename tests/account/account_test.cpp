@@ -11,9 +11,8 @@ namespace kq {
 namespace test {
 namespace {
 
-class Account : public JvmTest {
+class Account : public ScriptedTest {
  protected:
-  void SetUp() override { Script::Reset(); }
   uint32_t Run(const Operation& op, Outputs& out) { return op.call(*plugin.get(), out); }
   void Answer(const Operation& op, const std::string& error, const char* answer) {
     Lines fields = Split(answer);

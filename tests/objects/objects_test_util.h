@@ -192,10 +192,12 @@ inline const std::vector<Slot>& ObjectSlots() {
   return slots;
 }
 
-class ObjectsTest : public JvmTest {
+class ObjectsTest : public ScriptedTest {
  protected:
-  ObjectsTest() { Script::Reset(); }
-  void SetUp() override { ASSERT_NE(instance_.get(), nullptr); }
+  void SetUp() override {
+    ScriptedTest::SetUp();
+    ASSERT_NE(instance_.get(), nullptr);
+  }
   ICloudPluginInterface& plugin() { return *instance_.get(); }
   // Calls the slot, notes what it changed and hands back any sub-list it made.
   uint32_t Call(const Slot& slot, HostCall& io, std::string* changes = nullptr) {

@@ -9,7 +9,7 @@
 
 #include "tests/account/account_test.h"
 #include "tests/objects/objects_test_util.h"
-#include "tests/spine/spine_test_util.h"
+#include "tests/support/Instance.h"
 
 namespace kq {
 namespace test {
@@ -157,7 +157,7 @@ TEST(Interface, TheInterfaceDefaultsAnswer24AndWriteNothing) {
 // DeInit, Init and Release (lifecycle and account tests) and the four that
 // never need the bridge.  Without a bridge each answers 2 (two listings 0)
 // with one line and writes nothing.
-TEST_F(SpineTest, WithoutBridgeEverySlotAnswersItsCodeAndLineAndWritesNothing) {
+TEST_F(ScriptedTest, WithoutBridgeEverySlotAnswersItsCodeAndLineAndWritesNothing) {
   const std::string none = "jniObj is not instaialized";
   const std::map<std::string, std::pair<uint32_t, std::string>> unlike = {
       {"GetListContainers", {0, none}},
@@ -192,7 +192,7 @@ TEST_F(SpineTest, WithoutBridgeEverySlotAnswersItsCodeAndLineAndWritesNothing) {
   EXPECT_TRUE(Script::Journal().empty());
 }
 
-TEST_F(SpineTest, SizeRangeQueryFlagAndQueryValueAnswerWithoutJavaWithOrWithoutBridge) {
+TEST_F(ScriptedTest, SizeRangeQueryFlagAndQueryValueAnswerWithoutJavaWithOrWithoutBridge) {
   for (bool bridge : {false, true}) {
     SCOPED_TRACE(bridge ? "with bridge" : "without bridge");
     Instance plugin = bridge ? Instance::WithTestVm() : Instance::WithVm(nullptr);

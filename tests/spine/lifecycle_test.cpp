@@ -7,7 +7,7 @@
 
 #include "bridge/ScopedJni.h"
 #include "kq/ReturnCodes.h"
-#include "tests/spine/spine_test_util.h"
+#include "tests/support/Instance.h"
 
 namespace kq {
 namespace test {
@@ -17,7 +17,7 @@ const std::string kInitIsCalled = "KQAzureCommunicationMgr::Init is Called";
 const std::string kNotInitialised = "jniObj is not instaialized";
 const std::string kNotAttached = "Thread is not attached properly..";
 
-TEST_F(SpineTest, AnUnusableJvmHandleGivesAnInstanceWithoutBridge) {
+TEST_F(ScriptedTest, AnUnusableJvmHandleGivesAnInstanceWithoutBridge) {
   for (int level = 0; level < 3; ++level) {
     SCOPED_TRACE("null at level " + std::to_string(level));
     log.Mark();
@@ -34,7 +34,7 @@ TEST_F(SpineTest, AnUnusableJvmHandleGivesAnInstanceWithoutBridge) {
   EXPECT_TRUE(Script::Journal().empty());
 }
 
-TEST_F(SpineTest, InitLibraryHandsAzureInitTheArgumentAndTheRootUntilDeInit) {
+TEST_F(ScriptedTest, InitLibraryHandsAzureInitTheArgumentAndTheRootUntilDeInit) {
   Instance plugin = Instance::WithTestVm();
   EXPECT_EQ(plugin->InitLibrary(W("first")), 0u);
   EXPECT_EQ(plugin->InitLibrary(W("")), 0u);  // every InitLibrary reaches Java
@@ -73,7 +73,7 @@ struct FakeVm {
   JavaVM vm{&functions};
 };
 
-TEST_F(SpineTest, TheBridgeDetachesOnlyTheThreadsItAttached) {
+TEST_F(ScriptedTest, TheBridgeDetachesOnlyTheThreadsItAttached) {
   struct Case {
     const char* thread;
     jint getEnv, attach;
@@ -106,7 +106,7 @@ TEST_F(SpineTest, TheBridgeDetachesOnlyTheThreadsItAttached) {
 // Every ordinal Java can answer, those the table does not know included,
 // reaches the host as the code table maps it (tests/codes checks the table);
 // an answer without a usable error object is a bridge failure.
-TEST_F(SpineTest, JavasAnswerReachesTheHostMapped) {
+TEST_F(ScriptedTest, JavasAnswerReachesTheHostMapped) {
   Instance plugin = Instance::WithTestVm();
   const std::string text = "no account " + std::string(3000, 'x');  // written whole, however long
   const Lines noClass{"Can't FindClass(com/kq/AzureLibrary/KQAzurePlugInLibrary)"};
@@ -134,7 +134,7 @@ TEST_F(SpineTest, JavasAnswerReachesTheHostMapped) {
   }
 }
 
-TEST_F(SpineTest, TheRigSeesAJniWarning) {
+TEST_F(ScriptedTest, TheRigSeesAJniWarning) {
   JNIEnv* env = CurrentEnv();
   ScopedLocalRef<jclass> missing(env, env->FindClass("no/Such"));
   ScopedLocalRef<jclass> string(env, env->FindClass("java/lang/String"));  // with the lookup's error pending

@@ -8,6 +8,7 @@
 
 #include "kq/CloudPluginInterface.h"
 #include "tests/support/LogReader.h"
+#include "tests/support/Script.h"
 #include "tests/support/TestJvm.h"
 
 namespace kq {
@@ -50,6 +51,15 @@ class JvmTest : public ::testing::Test {
   void SetUp() override { log.Mark(); }
   void TearDown() override { EXPECT_FALSE(CurrentEnv()->ExceptionCheck()) << "a Java exception was left pending"; }
   LogReader log;
+};
+
+// One whose program has the test library on its class path: its script starts clean.
+class ScriptedTest : public JvmTest {
+ protected:
+  void SetUp() override {
+    Script::Reset();
+    JvmTest::SetUp();
+  }
 };
 
 }  // namespace test
