@@ -12,6 +12,8 @@
 
 #include "bridge/ScopedJni.h"
 #include "platform/Platform.h"
+#include "tests/platform/test_support.h"
+#include "tests/support/LogReader.h"
 
 namespace kq {
 namespace test {
@@ -121,6 +123,24 @@ JNIEnv* CurrentEnv() {
 const std::string& InstallRoot() { return g_root; }
 WString InstallRootW() { return W(g_root); }
 std::string LogFolder() { return (fs::path(g_root) / "Plugin" / "Azure" / "Log").string(); }
+
+static std::string LogBytes() { return kq::testing::ReadBytes(LogFolder() + "/JNIWrapper0.log"); }
+
+void LogReader::Mark() { mark_ = LogBytes().size() / 2; }
+
+Lines LogReader::Since() const {
+  std::string bytes = LogBytes();
+  bytes.erase(0, bytes.size() >= 2 * mark_ ? 2 * mark_ : 0);  // all of it if the log rotated
+  Lines messages;
+  for (const kq::testing::LogRecord& record : kq::testing::LogRecords(bytes)) {
+    if (record.text == KQ_W("<torn>")) {
+      ADD_FAILURE() << "the log does not go on with a record: " << U8(record.raw.substr(0, 60));
+      break;
+    }
+    messages.push_back(U8(record.text));
+  }
+  return messages;
+}
 
 std::string TakeJniWarnings() {
   std::lock_guard<std::mutex> lock(g_outputMutex);
