@@ -156,25 +156,21 @@ std::string Utf8(JNIEnv* env, jstring text) {
   return text == nullptr ? "null" : U8(WString(reinterpret_cast<const WChar*>(chars.get()), size_t(chars.size())));
 }
 
+// Each element as `show` writes it, `separator` between them.
+template <typename List, typename ShowOne> std::string Joined(const List& list, const char* separator, ShowOne show) {
+  std::string text;
+  for (const auto& e : list) text += (&e == &*list.begin() ? "" : separator) + show(e);
+  return text;
+}
+
 std::string Show(const MetaDataMap& map) {
-  std::string text;
-  for (const auto& e : map) text += (text.empty() ? "" : ",") + U8(e.first) + "=" + U8(e.second.szProperty);
-  return text;
+  return Joined(map, ",", [](const auto& e) { return U8(e.first) + "=" + U8(e.second.szProperty); });
 }
-
 std::string Show(const ObjectSubList& list) {
-  std::string text;
-  for (const auto& f : list) {
-    text += (text.empty() ? "" : ";") + U8(f.first) + (f.second ? "{" + Show(*f.second) + "}" : "<null>");
-  }
-  return text;
+  return Joined(list, ";",
+                [](const auto& f) { return U8(f.first) + (f.second ? "{" + Show(*f.second) + "}" : "<null>"); });
 }
-
-std::string Show(const WStringList& list) {
-  std::string text;
-  for (const WString& entry : list) text += (&entry == &list.front() ? "" : ",") + U8(entry);
-  return text;
-}
+std::string Show(const WStringList& list) { return Joined(list, ",", U8); }
 
 std::string Show(const AccountInfoRecord& i) {
   return std::to_string(i.reserved) + "," + U8(i.accountIndentity) + "," + U8(i.accountType) + "," + U8(i.displayName) +
