@@ -330,9 +330,12 @@ TEST(Records, StringLists) {
   }
 }
 
-MetaDataMap Map(const std::vector<std::pair<std::string, std::string>>& entries) {
+// A host map written as Show writes it: "k=v,k2=v2".
+MetaDataMap Map(const std::string& shown) {
   MetaDataMap map;
-  for (const auto& [key, value] : entries) map[W(key)] = PluginValueRecord{W(value), 0};
+  std::istringstream entries(shown);
+  for (std::string e; std::getline(entries, e, ',');)
+    map[W(e.substr(0, e.find('=')))] = {W(e.substr(e.find('=') + 1)), 0};
   return map;
 }
 
@@ -341,14 +344,7 @@ MetaDataMap Map(const std::vector<std::pair<std::string, std::string>>& entries)
 // empty array, no map none.
 TEST(MetaData, ArrayFollowsCodeUnitOrder) {
   JNIEnv* env = CurrentEnv();
-  const MetaDataMap map = Map({{"b", "1"},
-                               {"a", "2"},
-                               {"ab", "3"},
-                               {"", "4"},
-                               {"\uFFFF", "5"},
-                               {"\U0001F600", "6"},
-                               {"\u00E9", "7"},
-                               {"B", "8"}});
+  const MetaDataMap map = Map("b=1,a=2,ab=3,=4,\uFFFF=5,\U0001F600=6,\u00E9=7,B=8");
   EXPECT_EQ(Script::Describe(BuildMetaDataArray(env, &map).get()),
             "{=4, B=8, a=2, ab=3, b=1, \u00E9=7, \U0001F600=6, \uFFFF=5}");
   const MetaDataMap empty;
@@ -366,11 +362,11 @@ TEST(MetaData, ReadingIntoAHostMap) {
   // element copies its value text, then its name).
   const std::tuple<const char*, MetaDataMap, const char*, int> cases[] = {
       {"md:a=first|b=2|a=second", {}, "a=first,b=2", 0},
-      {"md:a=java|c=3", Map({{"a", "host"}}), "a=host,c=3", 0},
+      {"md:a=java|c=3", Map("a=host"), "a=host,c=3", 0},
       {"md:z=1|y=2|\u00E9=3", {}, "y=2,z=1,\u00E9=3", 0},
       {"md:<null>|<nullname>=x|a=<null>|b=<noval>|c=<empty>|<empty>=e", {}, "=e,a=,b=,c=", 0},
       {"md:", {}, "", 0},
-      {"null", Map({{"k", "v"}}), "k=v", 0},
+      {"null", Map("k=v"), "k=v", 0},
       {"md:a=1|b=2|c=3", {}, "a=1", 3},
   };
   for (const auto& [value, host, outcome, failingCopy] : cases) {
@@ -417,7 +413,7 @@ TEST(MetaData, FreeObjectSubListNullPopulatedAndHoley) {
   FreeObjectSubList(nullptr, nullptr);
   FreeObjectSubList(new ObjectSubList(), nullptr);
   auto* list = new ObjectSubList();
-  for (int i = 0; i < 100; ++i) list->emplace(W("f" + std::to_string(i)), new MetaDataMap(Map({{"k", "value"}})));
+  for (int i = 0; i < 100; ++i) list->emplace(W("f" + std::to_string(i)), new MetaDataMap(Map("k=value")));
   (*list)[u"no map"] = nullptr;
   FreeObjectSubList(list, nullptr);
 }
