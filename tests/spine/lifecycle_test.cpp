@@ -21,7 +21,7 @@ TEST_F(ScriptedTest, AnUnusableJvmHandleGivesAnInstanceWithoutBridge) {
   for (int level = 0; level < 3; ++level) {
     SCOPED_TRACE("null at level " + std::to_string(level));
     log.Mark();
-    Instance plugin = Instance::WithNullHandleAt(level);
+    Instance plugin = Instance::WithVm(nullptr, level);
     testing::internal::CaptureStdout();
     EXPECT_EQ(plugin->Init(W("arg"), InstallRootW()), 2u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "Init asked the JVM holder without a bridge";

@@ -16,16 +16,11 @@ namespace test {
 
 class Instance {
  public:
-  // With the test JVM, or with this VM pointer (a fake one, or null).
+  // With the test JVM, or with this VM pointer (a fake one, or null) behind a
+  // jvmHandle that stops short at `level`: 0 = the handle itself is null,
+  // 1 = it points at a null pointer.
   static Instance WithTestVm() { return WithVm(TestVm()); }
-  static Instance WithVm(JavaVM* vm) {
-    JavaVM** inner = &vm;
-    return Instance(CreateInstance(InstallRootW(), &inner));
-  }
-  // With a jvmHandle that stops at the given level: 0 = the handle itself is
-  // null, 1 = it points at a null pointer, 2 = the JavaVM pointer is null.
-  static Instance WithNullHandleAt(int level) {
-    JavaVM* vm = nullptr;
+  static Instance WithVm(JavaVM* vm, int level = 2) {
     JavaVM** inner = level >= 2 ? &vm : nullptr;
     return Instance(CreateInstance(InstallRootW(), level >= 1 ? &inner : nullptr));
   }
