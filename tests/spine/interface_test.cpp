@@ -125,24 +125,16 @@ TEST(Interface, TheInterfaceDefaultsAnswer24AndWriteNothing) {
   WStringList list{untouched};
   uint32_t flag = 7;
   AccountInfoRecord info{5, untouched, untouched, untouched, untouched, 8, 9};
-  const uint32_t answers[] = {host.Init(u"arg", u"root"),
-                              host.GetKQCloudStorageKey(u"a", u"b", &text),
-                              host.GetContainerName(&text),
-                              host.DeleteContainerFromKQCloud(),
-                              host.AddJobInfo(JobInfoRecord{1, 2, 3, 4, 5, 6}),
-                              host.GetBucketRegion(u"name", &text),
-                              host.GetListContainers(&list),
-                              host.GetRegions(&list),
-                              host.GetArchiveSet(&list),
-                              host.IsValidContainer(u"container", &flag),
-                              host.QueryValue(&flag),
-                              host.GetAccountInfo(&info),
-                              host.GetMachineNameList(&list),
-                              host.CanBackup(&flag),
-                              host.UpdateStorageKey(&text),
-                              host.IsObjectPathSupported(&text, 3, &flag),
-                              host.GetContainerName(nullptr),
-                              host.QueryValue(nullptr)};
+  const JobInfoRecord job{1, 2, 3, 4, 5, 6};
+  const uint32_t answers[] = {host.Init(u"arg", u"root"),     host.GetKQCloudStorageKey(u"a", u"b", &text),
+                              host.GetContainerName(&text),   host.DeleteContainerFromKQCloud(),
+                              host.AddJobInfo(job),           host.GetBucketRegion(u"name", &text),
+                              host.GetListContainers(&list),  host.GetRegions(&list),
+                              host.GetArchiveSet(&list),      host.IsValidContainer(u"container", &flag),
+                              host.QueryValue(&flag),         host.GetAccountInfo(&info),
+                              host.GetMachineNameList(&list), host.CanBackup(&flag),
+                              host.UpdateStorageKey(&text),   host.IsObjectPathSupported(&text, 3, &flag),
+                              host.GetContainerName(nullptr), host.QueryValue(nullptr)};
   for (size_t i = 0; i < std::size(answers); ++i) EXPECT_EQ(answers[i], 24u) << "call " << i;
   EXPECT_EQ(std::tie(text, list, flag, info.accountIndentity, info.usedSizeInByteTotal),
             std::make_tuple(untouched, WStringList{untouched}, 7u, untouched, uint64_t{8}));
