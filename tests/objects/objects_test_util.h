@@ -40,6 +40,8 @@ struct HostCall {
   unsigned char* to = buffer;
   uint64_t size = 8;
   uint64_t* sizeVar = &size;
+  WString path = u"p";
+  std::pair<WString, PluginValueRecord> property{u"prop", {u"text", 9}};
   WString names[2] = {u"n1", u"n2"};
   WString* nameList = names;
   uint64_t nameCount = 2;
@@ -152,10 +154,7 @@ inline const std::vector<Slot>& ObjectSlots() {
          [](P& p, H& h) { return p.ReadObjectByName(h.name, h.to, 5, h.sizeVar, h.nameList, h.nameCount, &h.metaOut); },
          o + ", " + z + ", 5, 8, [\"n1\", \"n2\"]", "", got8, 40, "", readMeta, got2},
         // The property type stays with the host.
-        {"SetObjectMetaData/3",
-         [](P& p, H& h) {
-           return p.SetObjectMetaData(h.name, {u"prop", PluginValueRecord{u"text", 9}});
-         },
+        {"SetObjectMetaData/3", [](P& p, H& h) { return p.SetObjectMetaData(h.name, h.property); },
          o + ", \"prop\", \"text\"", "", "", 40},
         {"GetObjectMetaData/1", [](P& p, H& h) { return p.GetObjectMetaData(h.name, &h.metaOut); }, o, "", "", 0, "",
          "CGObjectMetaDataFnValue\nerrorValue=ord:3\nvalues=md:k=v", "meta=k=v,kept=host"},
@@ -165,11 +164,7 @@ inline const std::vector<Slot>& ObjectSlots() {
          "out=value:item", 0, "out=", "CGetObjectMetaData\nerrorValue=ord:3\nvalue=s:x", ""},
         {"IsObjectExist/1", [](P& p, H& h) { return p.IsObjectExist(h.name, &h.flag); }, o, "", "flag=1", 0, "flag=0",
          exists, "flag=1"},
-        {"IsObjectPathSupported/2",
-         [](P& p, H& h) {
-           WString path = u"p";
-           return p.IsObjectPathSupported(&path, -3, &h.flag);
-         },
+        {"IsObjectPathSupported/2", [](P& p, H& h) { return p.IsObjectPathSupported(&h.path, -3, &h.flag); },
          "\"p\", -3", "", "flag=1", 0, "flag=0", exists, "flag=1"},
         // A failed listing still hands out a list, which the host must free
         // (the sanitizer build reports it if it is not).
