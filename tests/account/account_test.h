@@ -88,6 +88,8 @@ inline std::string ResultClass(const Operation& op) {
 inline const std::vector<Operation>& Operations() {
   using P = ICloudPluginInterface;
   using O = Outputs;
+  // The record's values reach Java bit for bit as third, fourth, first, second, sixth, fifth.
+  static const JobInfoRecord job{1ull << 63, ~0ull, 0, 1, 2, 3};
   static const std::vector<Operation> ops = {
       {"GetKQCloudStorageKey", [](P& p, O& o) { return p.GetKQCloudStorageKey(u"A", u"B", o.At(o.text)); },
        "getStorageKey/2(\"A\", \"B\")", "GetKQCloudStorageKey::Java called ...A\nGetKQCloudStorageKey::Java ended ...A",
@@ -98,11 +100,7 @@ inline const std::vector<Operation>& Operations() {
       {"DeleteContainerFromKQCloud", [](P& p, O&) { return p.DeleteContainerFromKQCloud(); }, "DeleteContainer/0()",
        "DeleteContainerFromKQCloud::Java called ...\nDeleteContainerFromKQCloud::Java ended ...", "", "", "", 40, "",
        ""},
-      // The record's values reach Java bit for bit as third, fourth, first, second, sixth, fifth.
-      {"AddJobInfo",
-       [](P& p, O&) {
-         return p.AddJobInfo(JobInfoRecord{1ull << 63, ~0ull, 0, 1, 2, 3});
-       },
+      {"AddJobInfo", [](P& p, O&) { return p.AddJobInfo(job); },
        "addJobInfo/6(0, 1, 9223372036854775808, 18446744073709551615, 3, 2)", "AddJobInfo::Java ended ...", "", "", "",
        40, "", "AddJobInfo::method is not found..."},
       {"CheckConnectivity", [](P& p, O&) { return p.CheckConnectivity(); }, "CheckConnectivity/0()", "", "", "", "", 40,
