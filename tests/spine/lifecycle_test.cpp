@@ -23,7 +23,7 @@ TEST_F(ScriptedTest, AnUnusableJvmHandleGivesAnInstanceWithoutBridge) {
     log.Mark();
     Instance plugin = Instance::WithVm(nullptr, level);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(plugin->Init(W("arg"), InstallRootW()), 2u);
+    EXPECT_EQ(plugin->Init(W("arg"), W(InstallRoot())), 2u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "Init asked the JVM holder without a bridge";
     EXPECT_EQ(plugin->InitLibrary(W("arg")), 2u);
     EXPECT_EQ(plugin->DeInit(), 2u);

@@ -22,7 +22,7 @@ class Instance {
   static Instance WithTestVm() { return WithVm(TestVm()); }
   static Instance WithVm(JavaVM* vm, int level = 2) {
     JavaVM** inner = level >= 2 ? &vm : nullptr;
-    return Instance(CreateInstance(InstallRootW(), level >= 1 ? &inner : nullptr));
+    return Instance(CreateInstance(W(InstallRoot()), level >= 1 ? &inner : nullptr));
   }
 
   Instance(Instance&& other) noexcept : plugin_(other.plugin_) { other.plugin_ = nullptr; }

@@ -92,7 +92,7 @@ class JvmEnvironment : public ::testing::Environment {
     ASSERT_EQ(JNI_CreateJavaVM(&g_vm, &env, &args), JNI_OK) << "JNI_CreateJavaVM failed";
 
     // Pin the process's log to this root before any test can name another.
-    ICloudPluginInterface* pin = CreateInstance(InstallRootW(), nullptr);
+    ICloudPluginInterface* pin = CreateInstance(W(g_root), nullptr);
     ASSERT_NE(pin, nullptr);
     pin->Release();
     ASSERT_TRUE(fs::is_directory(LogFolder())) << LogFolder();
@@ -121,7 +121,6 @@ JNIEnv* CurrentEnv() {
 }
 
 const std::string& InstallRoot() { return g_root; }
-WString InstallRootW() { return W(g_root); }
 std::string LogFolder() { return (fs::path(g_root) / "Plugin" / "Azure" / "Log").string(); }
 
 static std::string LogBytes() { return kq::testing::ReadBytes(LogFolder() + "/JNIWrapper0.log"); }

@@ -28,8 +28,7 @@ JavaVM* TestVm();
 JNIEnv* CurrentEnv();  // null if the calling thread is not attached (the main thread is)
 
 const std::string& InstallRoot();  // <tmp>/kq-<program>-XXXXXX, with Plugin/Azure below it
-WString InstallRootW();
-std::string LogFolder();  // InstallRoot() + "/Plugin/Azure/Log"
+std::string LogFolder();           // InstallRoot() + "/Plugin/Azure/Log"
 
 // For a test that makes the JVM warn on purpose: the warnings printed so far
 // (e.g. "WARNING in native method", or ""); they no longer fail the run.
