@@ -146,9 +146,8 @@ template <typename T> Reader Number(void (*read)(JNIEnv*, jobject, int32_t*, T*)
   return Seeded<T>(read, 7, [](T n) { return std::to_string(n); });
 }
 Reader Text(void (*read)(JNIEnv*, jobject, int32_t*, WString*)) { return Seeded(read, WString(u"old"), U8); }
-Reader List(void (*read)(JNIEnv*, jobject, int32_t*, WStringList*)) {
-  return Seeded(read, WStringList{u"old"}, [](const WStringList& list) { return Show(list); });
-}
+const auto kShow = [](const auto& value) { return Show(value); };  // for whichever host type is read
+Reader List(void (*read)(JNIEnv*, jobject, int32_t*, WStringList*)) { return Seeded(read, WStringList{u"old"}, kShow); }
 const MetaDataMap kSeedMap{{u"old", PluginValueRecord{u"o", 0}}};
 
 std::string ReadObjectByName(JNIEnv* env, jobject result) {
@@ -182,7 +181,6 @@ struct Case {
 };
 
 const std::vector<Case>& Cases() {
-  const auto map = Seeded(&ReadGObjectMetaDataFnValue, kSeedMap, [](const MetaDataMap& map) { return Show(map); });
   const AccountInfoRecord info{7, u"old", u"old", u"old", u"old", 7, 7};
   static const std::vector<Case> cases = {
       // The handle is h, U+1F600 (a surrogate pair), a zero unit and t, in
@@ -211,11 +209,11 @@ const std::vector<Case>& Cases() {
       {"CGetAccountInfoFnValue",
        "accountIndentity=s:id\naccountType=s:type\ndisplayName=null\nemailAddress=s:mail\nusedSizeInByteTotal=j:1\n"
        "remainedSizeInByteTotal=j:2",
-       Seeded(&ReadGetAccountInfoFnValue, info, [](const AccountInfoRecord& i) { return Show(i); }), "accountType", 0,
+       Seeded(&ReadGetAccountInfoFnValue, info, kShow), "accountType", 0,
        "5|7,id,type,old,mail,1,2 99|7,old,old,old,old,7,7 99|7,old,old,old,old,7,7 40|7,id,type,old,mail,1,2 "
        "5|7,id,old,old,old,7,7 99|7,old,old,old,old,7,7"},
-      {"CGObjectMetaDataFnValue", "values=md:b=2|a=1|old=new", map, "values", 0,
-       "5|a=1,b=2,old=o 99|old=o 40|old=o 40|a=1,b=2,old=o 40|old=o 40|old=o"},
+      {"CGObjectMetaDataFnValue", "values=md:b=2|a=1|old=new", Seeded(&ReadGObjectMetaDataFnValue, kSeedMap, kShow),
+       "values", 0, "5|a=1,b=2,old=o 99|old=o 40|old=o 40|a=1,b=2,old=o 40|old=o 40|old=o"},
       {"CRObjectByNameFnValue", "values=md:b=2|a=1|old=new\nbytesRead=j:10", &ReadObjectByName, "values", 0,
        "5|a=1,b=2,old=o;10 99|old=o;7 40|old=o;7 40|a=1,b=2,old=o;10 40|old=o;10 40|old=o;7"},
       {"CRetGetSubMetaDataList", "metaDat=sub:f2{k=v}|f1{a=1;b=2}", &ReadSubList, "metaDat", 0,
