@@ -12,7 +12,6 @@
 
 #include "bridge/JniHelpers.h"
 #include "tests/support/Instance.h"
-#include "tests/support/LogReader.h"
 #include "tests/support/Script.h"
 #include "tests/support/TestJvm.h"
 

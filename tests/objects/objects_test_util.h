@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "tests/support/Instance.h"
-#include "tests/support/LogReader.h"
 #include "tests/support/Script.h"
 #include "tests/support/TestJvm.h"
 

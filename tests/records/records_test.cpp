@@ -16,7 +16,6 @@
 #include "bridge/JniHelpers.h"
 #include "bridge/MetaData.h"
 #include "bridge/ResultReaders.h"
-#include "tests/support/LogReader.h"
 #include "tests/support/Script.h"
 #include "tests/support/TestJvm.h"
 

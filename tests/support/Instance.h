@@ -7,7 +7,6 @@
 #include <jni.h>
 
 #include "kq/CloudPluginInterface.h"
-#include "tests/support/LogReader.h"
 #include "tests/support/Script.h"
 #include "tests/support/TestJvm.h"
 

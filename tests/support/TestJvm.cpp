@@ -13,7 +13,6 @@
 #include "bridge/ScopedJni.h"
 #include "platform/Platform.h"
 #include "tests/platform/test_support.h"
-#include "tests/support/LogReader.h"
 
 namespace kq {
 namespace test {

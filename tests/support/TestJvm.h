@@ -1,5 +1,6 @@
 // The test rig: one embedded JVM per test process, a scratch installation
-// root shared by the process's tests, and a watch on the JVM's output.
+// root shared by the process's tests, a watch on the JVM's output and a
+// reader of the plug-in's log.
 //
 // The JVM runs with -Xcheck:jni and the test jars on its class path (chosen
 // per test program by kq_add_jvm_test).  Its output passes through a hook;
@@ -15,7 +16,9 @@
 
 #include <jni.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "kq/CloudPluginInterface.h"
 
@@ -29,6 +32,33 @@ JNIEnv* CurrentEnv();  // null if the calling thread is not attached (the main t
 
 const std::string& InstallRoot();  // <tmp>/kq-<program>-XXXXXX, with Plugin/Azure below it
 std::string LogFolder();           // InstallRoot() + "/Plugin/Azure/Log"
+
+using Lines = std::vector<std::string>;
+
+// The lines of a text written "a\nb" (none for ""): keeps tables of expected
+// log lines one row a case.
+inline Lines Split(const std::string& text) {
+  Lines lines;
+  for (size_t start = 0; !text.empty() && start <= text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Reads the plug-in's log back: the messages, as UTF-8, of the records in the
+// process's JNIWrapper0.log (UTF-16LE; "\r\n", a stamp, " :", the message).
+class LogReader {
+ public:
+  // Remembers where the log ends; Since() gives the records written after
+  // it (a stamp out of shape fails the test).
+  void Mark();
+  Lines Since() const;
+
+ private:
+  size_t mark_ = 0;  // in UTF-16 code units
+};
 
 // For a test that makes the JVM warn on purpose: the warnings printed so far
 // (e.g. "WARNING in native method", or ""); they no longer fail the run.
