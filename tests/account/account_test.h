@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "bridge/JniHelpers.h"
-#include "tests/support/Instance.h"
 #include "tests/support/Script.h"
 #include "tests/support/TestJvm.h"
 

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/Instance.h"
 #include "tests/support/Script.h"
 #include "tests/support/TestJvm.h"
 

@@ -1,7 +1,7 @@
 // A library without the constructor the plug-in calls (kq-broken-noctor.jar,
 // in a process of its own); a library without methods is the object tests'
 // tests/objects/missing_methods_test.cpp.
-#include "tests/support/Instance.h"
+#include "tests/support/TestJvm.h"
 
 namespace kq {
 namespace test {

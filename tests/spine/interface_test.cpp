@@ -9,7 +9,7 @@
 
 #include "tests/account/account_test.h"
 #include "tests/objects/objects_test_util.h"
-#include "tests/support/Instance.h"
+#include "tests/support/Script.h"
 
 namespace kq {
 namespace test {

@@ -7,7 +7,7 @@
 
 #include "bridge/ScopedJni.h"
 #include "kq/ReturnCodes.h"
-#include "tests/support/Instance.h"
+#include "tests/support/Script.h"
 
 namespace kq {
 namespace test {

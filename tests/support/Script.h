@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestJvm.h"
+
 namespace kq {
 namespace test {
 
@@ -39,6 +41,16 @@ struct Script {
   static jobject Parse(const std::string& value);
   static jobject Build(const std::string& className, const std::vector<std::string>& modifiedUtf8);
   static std::string Describe(jobject value);
+};
+
+// A JVM test whose program has the test library on its class path: its
+// script starts clean.
+class ScriptedTest : public JvmTest {
+ protected:
+  void SetUp() override {
+    Script::Reset();
+    JvmTest::SetUp();
+  }
 };
 
 }  // namespace test

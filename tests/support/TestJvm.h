@@ -1,6 +1,6 @@
 // The test rig: one embedded JVM per test process, a scratch installation
-// root shared by the process's tests, a watch on the JVM's output and a
-// reader of the plug-in's log.
+// root shared by the process's tests, a watch on the JVM's output, a reader
+// of the plug-in's log, plug-in instances and the fixture of the JVM tests.
 //
 // The JVM runs with -Xcheck:jni and the test jars on its class path (chosen
 // per test program by kq_add_jvm_test).  Its output passes through a hook;
@@ -14,6 +14,7 @@
 #ifndef KQ_TESTS_SUPPORT_TESTJVM_H_
 #define KQ_TESTS_SUPPORT_TESTJVM_H_
 
+#include <gtest/gtest.h>
 #include <jni.h>
 
 #include <algorithm>
@@ -74,6 +75,42 @@ std::string Show(const MetaDataMap& map);
 std::string Show(const ObjectSubList& list);
 std::string Show(const WStringList& list);
 std::string Show(const AccountInfoRecord& info);
+
+// A plug-in instance made through CreateInstance under InstallRoot(),
+// released at scope end.
+class Instance {
+ public:
+  // With the test JVM, or with this VM pointer (a fake one, or null) behind a
+  // jvmHandle that stops short at `level`: 0 = the handle itself is null,
+  // 1 = it points at a null pointer.
+  static Instance WithTestVm() { return WithVm(TestVm()); }
+  static Instance WithVm(JavaVM* vm, int level = 2) {
+    JavaVM** inner = level >= 2 ? &vm : nullptr;
+    return Instance(CreateInstance(W(InstallRoot()), level >= 1 ? &inner : nullptr));
+  }
+
+  Instance(Instance&& other) noexcept : plugin_(other.plugin_) { other.plugin_ = nullptr; }
+  ~Instance() { Release(); }
+  ICloudPluginInterface* get() const { return plugin_; }
+  ICloudPluginInterface* operator->() const { return plugin_; }
+  void Release() {  // now; the destructor then does nothing
+    if (plugin_ != nullptr) plugin_->Release();
+    plugin_ = nullptr;
+  }
+
+ private:
+  explicit Instance(ICloudPluginInterface* plugin) : plugin_(plugin) { EXPECT_NE(plugin, nullptr); }
+  ICloudPluginInterface* plugin_;
+};
+
+// A test of the JVM programs: a log mark at its start, and no Java exception
+// left on its thread at its end.
+class JvmTest : public ::testing::Test {
+ protected:
+  void SetUp() override { log.Mark(); }
+  void TearDown() override { EXPECT_FALSE(CurrentEnv()->ExceptionCheck()) << "a Java exception was left pending"; }
+  LogReader log;
+};
 
 }  // namespace test
 }  // namespace kq
