@@ -54,7 +54,7 @@ TEST_F(Account, EachOperation) {
     for (bool throws : {false, true}) {
       SCOPED_TRACE(throws ? "throws" : "answers null");
       Script::Reset();
-      throws ? Script::Throws(Key(op), "no answer") : Script::ReturnsNull(Key(op));
+      throws ? Script::Throws(Key(op), "no answer") : Script::Returns(Key(op), "null");
       log.Mark();
       Outputs preset;
       EXPECT_EQ(Run(op, preset), op.nullCode);

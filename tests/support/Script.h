@@ -22,7 +22,6 @@ struct Script {
   // The method of `key` answers the value written as text: "ord:3",
   // "noid:0", "s:text", "null", "j:42" (for GetObjectActualSize), ...
   static void Returns(const std::string& key, const std::string& value);
-  static void ReturnsNull(const std::string& key) { Returns(key, "null"); }
   // The method of `key` answers a record: ReturnsBuilt("CreateObject/1",
   // "CCreateFnValue", {"errorValue=ord:0", "objHandle=s:h"}).
   static void ReturnsBuilt(const std::string& key, const std::string& className,

@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 
 JavaVM* g_vm = nullptr;
 std::string g_root;
+std::string LogFolder() { return (fs::path(g_root) / "Plugin" / "Azure" / "Log").string(); }
+std::string LogBytes() { return kq::testing::ReadBytes(LogFolder() + "/JNIWrapper0.log"); }
 // The VM is never destroyed: its threads go on printing (a periodic check's
 // warning, say) while main returns and the statics go, so what they use
 // lives for good and, once the tests have ended, leaves GoogleTest alone.
@@ -120,9 +122,6 @@ JNIEnv* CurrentEnv() {
 }
 
 const std::string& InstallRoot() { return g_root; }
-std::string LogFolder() { return (fs::path(g_root) / "Plugin" / "Azure" / "Log").string(); }
-
-static std::string LogBytes() { return kq::testing::ReadBytes(LogFolder() + "/JNIWrapper0.log"); }
 
 void LogReader::Mark() { mark_ = LogBytes().size() / 2; }
 

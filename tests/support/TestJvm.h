@@ -32,7 +32,6 @@ JavaVM* TestVm();
 JNIEnv* CurrentEnv();  // null if the calling thread is not attached (the main thread is)
 
 const std::string& InstallRoot();  // <tmp>/kq-<program>-XXXXXX, with Plugin/Azure below it
-std::string LogFolder();           // InstallRoot() + "/Plugin/Azure/Log"
 
 using Lines = std::vector<std::string>;
 
