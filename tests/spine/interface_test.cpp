@@ -190,13 +190,12 @@ TEST_F(ScriptedTest, SizeRangeQueryFlagAndQueryValueAnswerWithoutJavaWithOrWitho
     EXPECT_EQ(plugin->GetDefaultObjectSizeRange(&range[0], &range[1], &range[2]), 0u);
     EXPECT_EQ(std::vector<uint64_t>(range, range + 3), (std::vector<uint64_t>{1024, 4294967296, 4294967296}));
     uint32_t flag = 5;
-    EXPECT_EQ(plugin->QueryFlag(nullptr), 0u);
-    EXPECT_EQ(plugin->QueryFlag(&flag), 0u);
-    EXPECT_EQ(flag, 1u);
-    flag = 5;
     EXPECT_EQ(plugin->QueryValue(&flag), 24u);
     EXPECT_EQ(plugin->QueryValue(nullptr), 24u);
     EXPECT_EQ(flag, 5u);
+    EXPECT_EQ(plugin->QueryFlag(nullptr), 0u);
+    EXPECT_EQ(plugin->QueryFlag(&flag), 0u);
+    EXPECT_EQ(flag, 1u);
     EXPECT_TRUE(log.Since().empty());
     EXPECT_TRUE(Script::Journal().empty());
   }

@@ -80,8 +80,7 @@ TEST_F(ScriptedTest, TheBridgeDetachesOnlyTheThreadsItAttached) {
     bool env;
     uint32_t code;
     int attaches, detaches;  // over the creation and one InitLibrary
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"attach refused", JNI_EDETACHED, JNI_ERR, false, 40, 2, 0},
       {"attach without environment", JNI_EDETACHED, JNI_OK, false, 40, 2, 0},
       {"version refused", JNI_EVERSION, JNI_OK, true, 40, 0, 0},
