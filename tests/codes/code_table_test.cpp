@@ -4,22 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "kq/ReturnCodes.h"
+#include "tests/platform/test_support.h"
 
 namespace {
 
 std::string ReadSource(const std::string& relative) {
-  std::ifstream in(std::string(KQ_SOURCE_DIR) + "/" + relative);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return kq::testing::ReadBytes(std::string(KQ_SOURCE_DIR) + "/" + relative);
 }
 
 std::string NameOf(uint32_t code) {
