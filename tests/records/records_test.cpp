@@ -8,7 +8,6 @@
 #include <cstdarg>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -227,9 +226,7 @@ const std::vector<Case>& Cases() {
 TEST(Records, EveryClassInEveryFailureColumn) {
   JNIEnv* env = CurrentEnv();
   for (const Case& c : Cases()) {
-    std::vector<std::string> fields = Split(c.fields), expected;
-    std::istringstream cells(c.expected);
-    for (std::string cell; cells >> cell;) expected.push_back(cell);
+    std::vector<std::string> fields = Split(c.fields), expected = Split(c.expected, ' ');
     ASSERT_EQ(expected.size(), 6u) << c.javaClass;
     fields.push_back("errorValue=ord:5");
     const auto full = Build(env, c.javaClass, fields);
@@ -337,9 +334,7 @@ TEST(Records, ListsSkipWhatTheyCannotRead) {
 // A host map written as Show writes it: "k=v,k2=v2".
 MetaDataMap Map(const std::string& shown) {
   MetaDataMap map;
-  std::istringstream entries(shown);
-  for (std::string e; std::getline(entries, e, ',');)
-    map[W(e.substr(0, e.find('=')))] = {W(e.substr(e.find('=') + 1)), 0};
+  for (const std::string& e : Split(shown, ',')) map[W(e.substr(0, e.find('=')))] = {W(e.substr(e.find('=') + 1)), 0};
   return map;
 }
 

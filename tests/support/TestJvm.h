@@ -35,12 +35,12 @@ const std::string& InstallRoot();  // <tmp>/kq-<program>-XXXXXX, with Plugin/Azu
 
 using Lines = std::vector<std::string>;
 
-// The lines of a text written "a\nb" (none for ""): keeps tables of expected
-// log lines one row a case.
-inline Lines Split(const std::string& text) {
+// The lines of a text written "a\nb" (none for ""), or its parts between
+// another separator: keeps tables of expected log lines one row a case.
+inline Lines Split(const std::string& text, char separator = '\n') {
   Lines lines;
   for (size_t start = 0; !text.empty() && start <= text.size();) {
-    const size_t end = std::min(text.find('\n', start), text.size());
+    const size_t end = std::min(text.find(separator, start), text.size());
     lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
