@@ -68,7 +68,6 @@ class ScopedJniFault {
   ScopedJniFault(const ScopedJniFault&) = delete;
   ScopedJniFault& operator=(const ScopedJniFault&) = delete;
 
-  // How many calls were made to fail.
   int failures() const { return s.failures; }
 
  private:

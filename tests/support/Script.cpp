@@ -78,7 +78,6 @@ class Call {
   JNIEnv* env_;
 };
 
-// A void method of two strings.
 void CallWithTwo(const char* method, const std::string& first, const std::string& second) {
   Call call;
   call.Run(false, method, "(Ljava/lang/String;Ljava/lang/String;)V", call.Str(first), call.Str(second));
