@@ -73,10 +73,9 @@ inline std::string BridgeSignature(const std::string& key) {
   return "";
 }
 
-// The scripted library's key ("Method/arity"), the Java method name, and the
-// result class ("" for a bare CErrorValue).
+// The scripted library's key ("Method/arity") and the result class ("" for a
+// bare CErrorValue).
 inline std::string Key(const Operation& op) { return op.journal.substr(0, op.journal.find('(')); }
-inline std::string Method(const Operation& op) { return op.journal.substr(0, op.journal.find('/')); }
 inline std::string ResultClass(const Operation& op) {
   const std::string signature = BridgeSignature(Key(op));
   const std::string cls = signature.substr(signature.rfind('/') + 1);
