@@ -102,6 +102,7 @@ threads)
     expect_text backup-th out "backup: 75 files"
     ;;
 killed)
+    # Persisted, so that what was committed before the kill can be looked at afterwards.
     start_azurite --location "$work/azurite-data" || exit 1
     mkdir -p "$work/keep" "$work/big"
     printf 'kept\n' >"$work/keep/a.txt"
