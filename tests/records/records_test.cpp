@@ -120,13 +120,6 @@ struct LocalFrame {
   JNIEnv* env;
 };
 
-// A value in the Script's text forms ("ord:3", "md:a=1|b=2", ...), a record
-// of the model classes with "field=VALUE" assignments.
-ScopedLocalRef<jobject> Parse(JNIEnv* env, const std::string& value) { return {env, Script::Parse(value)}; }
-ScopedLocalRef<jobject> Build(JNIEnv* env, const std::string& cls, const std::vector<std::string>& fields) {
-  return {env, Script::Build(cls, fields)};
-}
-
 // Reads a result into seeded outputs; answers "ordinal|outputs".
 using Reader = std::function<std::string(JNIEnv*, jobject)>;
 
@@ -226,10 +219,10 @@ TEST(Records, EveryClassInEveryFailureColumn) {
     std::vector<std::string> fields = Split(c.fields), expected = Split(c.expected, ' ');
     ASSERT_EQ(expected.size(), 6u) << c.javaClass;
     fields.push_back("errorValue=ord:5");
-    const auto full = Build(env, c.javaClass, fields);
+    const ScopedLocalRef<jobject> full(env, Script::Build(c.javaClass, fields));
     fields.back() = "errorValue=null";
-    const auto noError = Build(env, c.javaClass, fields);
-    const auto other = Build(env, "KQAzureContainer", {"containerName=s:x"});
+    const ScopedLocalRef<jobject> noError(env, Script::Build(c.javaClass, fields));
+    const ScopedLocalRef<jobject> other(env, Script::Build("KQAzureContainer", {"containerName=s:x"}));
     const std::tuple<const char*, jobject, std::optional<Call>> columns[] = {
         {"ok", full.get(), {}},
         {"null result", nullptr, {}},
@@ -277,7 +270,7 @@ TEST(Records, ReadErrorOrdinalOrdinalsAndDiagnostics) {
   };
   for (const auto& [value, call, name, expected, printed] : cases) {
     SCOPED_TRACE(std::string(value) + " / " + name);
-    const auto errorValue = Parse(env, value);
+    const ScopedLocalRef<jobject> errorValue(env, Script::Parse(value));
     int32_t ordinal = 99;
     EXPECT_EQ(Printed(env, call, name, 0, [&] { ReadErrorOrdinal(env, errorValue.get(), &ordinal); }), printed);
     EXPECT_FALSE(env->ExceptionCheck());
@@ -320,7 +313,8 @@ TEST(Records, ListsSkipWhatTheyCannotRead) {
     const std::string field = c.fields.substr(0, is + 1), form = c.fields.substr(is + 1, c.fields.find(':') - is);
     if (form != "sa:" && form != "ct:" && form != "sub:") continue;
     for (const auto& [value, outcome] : form == "sub:" ? subLists : lists) {
-      const auto result = Build(env, c.javaClass, {"errorValue=ord:0", field + (value == "null" ? "" : form) + value});
+      const ScopedLocalRef<jobject> result(
+          env, Script::Build(c.javaClass, {"errorValue=ord:0", field + (value == "null" ? "" : form) + value}));
       EXPECT_EQ(c.read(env, result.get()), outcome) << c.javaClass << ": " << value;
       ++read;
     }
@@ -367,7 +361,7 @@ TEST(MetaData, ReadingIntoAHostMap) {
   };
   for (const auto& [value, host, outcome, failingCopy] : cases) {
     SCOPED_TRACE(value);
-    const auto array = Parse(env, value);
+    const ScopedLocalRef<jobject> array(env, Script::Parse(value));
     MetaDataMap map = host;
     const std::optional<Call> copy = failingCopy ? std::optional(Call::kStringChars) : std::nullopt;
     const auto read = [&] { ReadMetaDataArray(env, static_cast<jobjectArray>(array.get()), &map); };
