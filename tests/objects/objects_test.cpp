@@ -163,7 +163,7 @@ TEST_F(ObjectsTest, NameArraysFollowTheirCountAndAMissingPathIsEmpty) {
   }
   Script::ClearJournal();
   uint32_t supported = 7;
-  EXPECT_EQ(plugin().IsObjectPathSupported(nullptr, 4, &supported), 0u);
+  EXPECT_EQ(plugin->IsObjectPathSupported(nullptr, 4, &supported), 0u);
   EXPECT_EQ(supported, 1u);
   EXPECT_EQ(Script::Journal(), Lines{"IsObjectPathSupported/2(\"\", 4)"});
 }

@@ -187,21 +187,16 @@ inline const std::vector<Slot>& ObjectSlots() {
 
 class ObjectsTest : public ScriptedTest {
  protected:
-  void SetUp() override {
-    ScriptedTest::SetUp();
-    ASSERT_NE(instance_.get(), nullptr);
-  }
-  ICloudPluginInterface& plugin() { return *instance_.get(); }
   // Calls the slot, notes what it changed and hands back any sub-list it made.
   uint32_t Call(const Slot& slot, HostCall& io, std::string* changes = nullptr) {
-    const uint32_t code = slot.call(plugin(), io);
+    const uint32_t code = slot.call(*plugin.get(), io);
     if (changes != nullptr) *changes = Changes(io);
-    if (io.subList != nullptr) plugin().FreeObjectSubListMemory(io.subList);
+    if (io.subList != nullptr) plugin->FreeObjectSubListMemory(io.subList);
     io.subList = nullptr;
     return code;
   }
 
-  Instance instance_ = Instance::WithTestVm();
+  Instance plugin = Instance::WithTestVm();
 };
 
 }  // namespace test
