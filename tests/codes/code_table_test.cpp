@@ -14,10 +14,6 @@
 
 namespace {
 
-std::string ReadSource(const std::string& relative) {
-  return kq::testing::ReadBytes(std::string(KQ_SOURCE_DIR) + "/" + relative);
-}
-
 std::string NameOf(uint32_t code) {
   const kq::ReturnCodeInfo* info = kq::FindReturnCode(code);
   return info != nullptr ? info->name : "(no entry for " + std::to_string(code) + ")";
@@ -53,7 +49,7 @@ TEST(CodeTable, MatchesTheJavaEnumAndTheLibraryReadme) {
   const std::set<std::string> shared{"INVALID_CONFIGURATION"};
   for (const auto& [file, pattern, everyOrdinal] : places) {
     SCOPED_TRACE(file);
-    const std::string text = ReadSource(file);
+    const std::string text = kq::testing::ReadBytes(std::string(KQ_SOURCE_DIR) + "/" + file);
     const std::regex row(pattern);
     int32_t rows = 0;
     for (std::sregex_iterator it(text.begin(), text.end(), row), end; it != end; ++it, ++rows) {
