@@ -62,9 +62,11 @@ TEST(CodeTable, MatchesTheJavaEnumAndTheLibraryReadme) {
         EXPECT_EQ(NameOf(code), name);
       }
     }
-    // Every ordinal of the table in the enum (one past it would map as no ordinal does: to the
-    // 23 of unknown ordinals, or fail its code); the README's table found.
-    EXPECT_GE(rows, everyOrdinal ? static_cast<int32_t>(std::size(kq::kCodeOfOrdinal)) : 20);
+    if (everyOrdinal) {
+      EXPECT_EQ(rows, static_cast<int32_t>(std::size(kq::kCodeOfOrdinal))) << "the table must cover every ordinal";
+    } else {
+      EXPECT_GE(rows, 20) << "the README's error table was not found";
+    }
   }
 }
 
