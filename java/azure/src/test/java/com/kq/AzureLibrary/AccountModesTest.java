@@ -112,8 +112,7 @@ class AccountModesTest {
                 : ADMIN.getBlobContainerClient(container)
                         .generateSas(new BlobServiceSasSignatureValues(
                                 expiry, BlobContainerSasPermission.parse(permissions)));
-        return "AccountName=" + DEV_ACCOUNT + ";SharedAccessSignature=" + sas + ";" + AZURITE.endpoint(DEV_ACCOUNT)
-                + "Container=" + container;
+        return AZURITE.connection(DEV_ACCOUNT, "SharedAccessSignature=" + sas) + "Container=" + container;
     }
 
     /**
@@ -201,8 +200,8 @@ class AccountModesTest {
     void aKeyRotatedInTheMiddleOfAWriteSessionKeepsItsData() throws IOException {
         Path keyFile = keyFile();
         try {
-            KQAzurePlugInLibrary lib =
-                    init(AZURITE.keyFileConnection(keyFile) + "Container=" + newContainer() + ";BlockSize=4096");
+            KQAzurePlugInLibrary lib = init(AZURITE.connection(DEV_ACCOUNT, "AccountKeyFile=" + keyFile) + "Container="
+                    + newContainer() + ";BlockSize=4096");
             // A wrong key rotated in is used at once (the service refuses it); rotating back restores access.
             Files.writeString(keyFile, WRONG_KEY);
             CString answer = lib.updateStorageKey();
@@ -311,10 +310,10 @@ class AccountModesTest {
         KQAzurePlugInLibrary second = null;
         try {
             long mib = 1024 * 1024;
-            first = init(two.keyFileConnection(keyFile) + "Container=" + container("first")
+            first = init(two.connection(DEV_ACCOUNT, "AccountKeyFile=" + keyFile) + "Container=" + container("first")
                     + ";BlockSize=65536;MaxInFlight=2;MaxBufferMemory=" + 24 * mib);
             String secondContainer = container("second");
-            second = init(two.connectionString("kqsecond", secondKey) + "Container=" + secondContainer
+            second = init(two.connection("kqsecond", "AccountKey=" + secondKey) + "Container=" + secondContainer
                     + ";BlockSize=131072;MaxInFlight=4;MaxBufferMemory=" + 2 * mib);
             // Other libraries of this VM may ask for more still: at least the larger of these two.
             assertTrue(
@@ -341,7 +340,7 @@ class AccountModesTest {
             ok(first.CloseObject(a.objHandle));
             assertArrayEquals(one, readInChunks(first, "same/name", 256 * 1024));
 
-            second = init(two.connectionString("kqsecond", secondKey) + "Container=" + secondContainer);
+            second = init(two.connection("kqsecond", "AccountKey=" + secondKey) + "Container=" + secondContainer);
             assertArrayEquals(other, readInChunks(second, "same/name", 256 * 1024), "each account holds its own");
             assertEquals("kqsecond", second.GetOwnerName().accountName);
         } finally {

@@ -276,8 +276,8 @@ class FaultTest {
                 return null;
             });
             DataPath.testPolicy = injector; // kept while the test runs: the rotation builds new pipelines
-            lib = self[0] = init(Azurite.shared().keyFileConnection(keyFile) + "Container=" + container("rotate")
-                    + ";BlockSize=" + BLOCK);
+            lib = self[0] = init(Azurite.shared().connection(StorageConfig.DEV_ACCOUNT, "AccountKeyFile=" + keyFile)
+                    + "Container=" + container("rotate") + ";BlockSize=" + BLOCK);
             roundTrip(lib, "rotating", data(8, 9 * 1024 * 1024), 4 * BLOCK, 5 * 1024 * 1024);
             assertEquals(2, injector.hits.get());
         } finally {

@@ -73,21 +73,13 @@ final class TestSupport {
         }
 
         String connectionString() {
-            return connectionString(StorageConfig.DEV_ACCOUNT, StorageConfig.DEV_KEY);
+            return connection(StorageConfig.DEV_ACCOUNT, "AccountKey=" + StorageConfig.DEV_KEY);
         }
 
-        String connectionString(String account, String key) {
-            return "AccountName=" + account + ";AccountKey=" + key + ";" + endpoint(account);
-        }
-
-        /** The development account, its key read from {@code keyFile} (which a test rewrites to rotate it). */
-        String keyFileConnection(Path keyFile) {
-            return "AccountName=" + StorageConfig.DEV_ACCOUNT + ";AccountKeyFile=" + keyFile + ";"
-                    + endpoint(StorageConfig.DEV_ACCOUNT);
-        }
-
-        String endpoint(String account) {
-            return "BlobEndpoint=http://127.0.0.1:" + port + "/" + account + ";";
+        /** {@code account} on this Azurite, with one credential item ("AccountKeyFile=...", say). */
+        String connection(String account, String credential) {
+            return "AccountName=" + account + ";" + credential + ";BlobEndpoint=http://127.0.0.1:" + port + "/"
+                    + account + ";";
         }
 
         void close() {
