@@ -45,7 +45,6 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Base64;
 import java.util.Collections;
-import java.util.Comparator;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.Callable;
@@ -69,13 +68,11 @@ class AccountModesTest {
             .buildClient();
     /** A well-formed key that is not the account's. */
     private static final String WRONG_KEY = DEV_KEY.substring(0, 20) + "AAAA" + DEV_KEY.substring(24);
-    /** The Azurite of the bearer tokens and the folder of its certificate, made for the first token row. */
+    /** The Azurite of the bearer tokens, made for the first token row. */
     private static Azurite oauth;
 
-    private static Path certificates;
-
     @AfterAll
-    static void cleanUp() throws IOException {
+    static void cleanUp() {
         ADMIN.listBlobContainers().forEach(c -> {
             if (c.getName().startsWith("t-modes-")) {
                 ADMIN.deleteBlobContainer(c.getName());
@@ -85,11 +82,6 @@ class AccountModesTest {
         StorageConnection.testCredential = null;
         if (oauth != null) {
             oauth.close();
-        }
-        if (certificates != null) {
-            try (var files = Files.walk(certificates)) {
-                files.sorted(Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
-            }
         }
     }
 
@@ -122,9 +114,11 @@ class AccountModesTest {
      */
     private static String token(String issuer, String audience) throws Exception {
         if (oauth == null) {
-            certificates = Files.createTempDirectory("kq-oauth");
+            Path certificates = Files.createTempDirectory("kq-oauth");
             Path cert = certificates.resolve("cert.pem");
             Path key = certificates.resolve("key.pem");
+            // Removed when the test VM ends, in the reverse order: the files, then their folder.
+            Stream.of(certificates, cert, key).forEach(p -> p.toFile().deleteOnExit());
             String words = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1";
             List<String> openssl =
                     new ArrayList<>(List.of((words + " -addext subjectAltName=IP:127.0.0.1").split(" ")));
@@ -199,38 +193,33 @@ class AccountModesTest {
     @Test
     void aKeyRotatedInTheMiddleOfAWriteSessionKeepsItsData() throws IOException {
         Path keyFile = keyFile();
-        try {
-            KQAzurePlugInLibrary lib = init(AZURITE.connection(DEV_ACCOUNT, "AccountKeyFile=" + keyFile) + "Container="
-                    + newContainer() + ";BlockSize=4096");
-            // A wrong key rotated in is used at once (the service refuses it); rotating back restores access.
-            Files.writeString(keyFile, WRONG_KEY);
-            CString answer = lib.updateStorageKey();
-            ok(answer.errorValue);
-            assertEquals(DEV_ACCOUNT, answer.value);
-            ERRORID refused = lib.IsObjectExist("rotated").errorValue.getErrorID();
-            assertTrue(
-                    refused == ERRORID.AUTHENTICATION_FAILED || refused == ERRORID.ACCESS_DENIED,
-                    "the new key is in use: " + refused);
-            Files.writeString(keyFile, DEV_KEY);
-            ok(lib.updateStorageKey().errorValue);
+        KQAzurePlugInLibrary lib = init(AZURITE.connection(DEV_ACCOUNT, "AccountKeyFile=" + keyFile) + "Container="
+                + newContainer() + ";BlockSize=4096");
+        // A wrong key rotated in is used at once (the service refuses it); rotating back restores access.
+        Files.writeString(keyFile, WRONG_KEY);
+        CString answer = lib.updateStorageKey();
+        ok(answer.errorValue);
+        assertEquals(DEV_ACCOUNT, answer.value);
+        ERRORID refused = lib.IsObjectExist("rotated").errorValue.getErrorID();
+        assertTrue(
+                refused == ERRORID.AUTHENTICATION_FAILED || refused == ERRORID.ACCESS_DENIED,
+                "the new key is in use: " + refused);
+        Files.writeString(keyFile, DEV_KEY);
+        ok(lib.updateStorageKey().errorValue);
 
-            // Rotations in the middle of a write session, blocks still uploading: a bad secret keeps the
-            // clients, a good one swaps them, and the session commits every byte.
-            byte[] content = data(11, 6 * 4096 + 100);
-            String handle = lib.CreateObject("rotated").objHandle;
-            ok(lib.WriteObject(handle, Arrays.copyOfRange(content, 0, 3 * 4096), 3 * 4096));
-            Files.writeString(keyFile, "not a key");
-            expect(ERRORID.INVALID_CONNECTION_STRING, lib.updateStorageKey().errorValue);
-            Files.writeString(keyFile, DEV_KEY);
-            ok(lib.updateStorageKey().errorValue);
-            ok(lib.WriteObject(
-                    handle, Arrays.copyOfRange(content, 3 * 4096, content.length), content.length - 3 * 4096));
-            ok(lib.CloseObject(handle));
-            assertArrayEquals(content, readInChunks(lib, "rotated", 8192));
-            ok(lib.AzureDeInit());
-        } finally {
-            Files.deleteIfExists(keyFile);
-        }
+        // Rotations in the middle of a write session, blocks still uploading: a bad secret keeps the
+        // clients, a good one swaps them, and the session commits every byte.
+        byte[] content = data(11, 6 * 4096 + 100);
+        String handle = lib.CreateObject("rotated").objHandle;
+        ok(lib.WriteObject(handle, Arrays.copyOfRange(content, 0, 3 * 4096), 3 * 4096));
+        Files.writeString(keyFile, "not a key");
+        expect(ERRORID.INVALID_CONNECTION_STRING, lib.updateStorageKey().errorValue);
+        Files.writeString(keyFile, DEV_KEY);
+        ok(lib.updateStorageKey().errorValue);
+        ok(lib.WriteObject(handle, Arrays.copyOfRange(content, 3 * 4096, content.length), content.length - 3 * 4096));
+        ok(lib.CloseObject(handle));
+        assertArrayEquals(content, readInChunks(lib, "rotated", 8192));
+        ok(lib.AzureDeInit());
     }
 
     @Test
@@ -349,7 +338,6 @@ class AccountModesTest {
                     ok(lib.AzureDeInit());
                 }
             }
-            Files.deleteIfExists(keyFile);
             two.close();
         }
     }

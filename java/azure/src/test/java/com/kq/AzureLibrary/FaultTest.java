@@ -19,7 +19,6 @@ import com.kq.KQCloudPluginInterface.CErrorValue;
 import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.time.Duration;
 import java.util.ArrayList;
@@ -282,7 +281,6 @@ class FaultTest {
             assertEquals(2, injector.hits.get());
         } finally {
             DataPath.testPolicy = null;
-            Files.deleteIfExists(keyFile);
         }
     }
 

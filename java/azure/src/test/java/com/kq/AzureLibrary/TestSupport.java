@@ -112,9 +112,11 @@ final class TestSupport {
         }
     }
 
-    /** A new temporary file holding the development account's key. */
+    /** A new temporary file holding the development account's key, removed when the test VM ends. */
     static Path keyFile() throws IOException {
-        return Files.writeString(Files.createTempFile("kq-key", ".txt"), StorageConfig.DEV_KEY);
+        Path file = Files.writeString(Files.createTempFile("kq-key", ".txt"), StorageConfig.DEV_KEY);
+        file.toFile().deleteOnExit();
+        return file;
     }
 
     /** A library on a container of its own, named after {@code purpose}. */
