@@ -5,7 +5,6 @@ import static org.junit.jupiter.api.Assertions.*;
 import java.io.DataInputStream;
 import java.io.File;
 import java.io.IOException;
-import java.io.InputStream;
 import java.lang.reflect.Method;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -68,8 +67,8 @@ class EntryClassTest {
                 + Paths.get("target", "test-classes").toAbsolutePath();
         String java = Paths.get(System.getProperty("java.home"), "bin", "java").toString();
         Process child = new ProcessBuilder(java, "-cp", classPath, Probe.class.getName()).start();
-        String out = text(child.getInputStream());
-        String err = text(child.getErrorStream());
+        String out = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        String err = new String(child.getErrorStream().readAllBytes(), StandardCharsets.UTF_8);
         assertTrue(child.waitFor(60, TimeUnit.SECONDS), "the probe ended");
         assertEquals(0, child.exitValue(), out + err);
 
@@ -120,9 +119,5 @@ class EntryClassTest {
         } catch (IOException e) {
             throw new AssertionError(classFile.toString(), e);
         }
-    }
-
-    private static String text(InputStream in) throws IOException {
-        return new String(in.readAllBytes(), StandardCharsets.UTF_8);
     }
 }
