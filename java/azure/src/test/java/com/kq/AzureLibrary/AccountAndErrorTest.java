@@ -9,7 +9,7 @@ import com.kq.KQCloudPluginInterface.ERRORID;
 import java.io.ByteArrayOutputStream;
 import java.lang.reflect.Method;
 import java.util.*;
-import java.util.function.Supplier;
+import java.util.concurrent.Callable;
 import java.util.logging.*;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
@@ -119,10 +119,6 @@ class AccountAndErrorTest {
         assertEquals("3,4,1,2,6," + Long.MIN_VALUE, stored.get(AzureStorageLibrary.JOB_INFO_KEY), "as received");
     }
 
-    private static Arguments row(String what, ERRORID expected, Supplier<Object> call) {
-        return Arguments.of(what, expected, call);
-    }
-
     static Stream<Arguments> failures() {
         byte[] b = new byte[10];
         return Stream.of( // first, as a refused configuration leaves the library and its sessions as they were
@@ -157,8 +153,8 @@ class AccountAndErrorTest {
 
     @ParameterizedTest(name = "{0}")
     @MethodSource("failures")
-    void eachFailureHasItsOwnIdentifier(String what, ERRORID expected, Supplier<Object> call) {
-        expect(expected, errorOf(call.get()));
+    void eachFailureHasItsOwnIdentifier(String what, ERRORID expected, Callable<Object> call) throws Exception {
+        expect(expected, errorOf(call.call()));
     }
 
     @Test

@@ -155,21 +155,17 @@ class AccountModesTest {
         return Base64.getUrlEncoder().withoutPadding().encodeToString(json.getBytes(StandardCharsets.UTF_8));
     }
 
-    private static Arguments way(String what, ERRORID expected, Callable<String> configuration) {
-        return Arguments.of(what, expected, configuration);
-    }
-
     static Stream<Arguments> waysIn() {
         String sts = "https://sts.windows.net/00000000-0000-0000-0000-000000000000/";
         String storage = "https://storage.azure.com";
         return Stream.of(
-                way("account SAS, rwdlac", SUCCESS, () -> sas("account", "rwdlac")),
-                way("container SAS, rwdl", SUCCESS, () -> sas("container", "rwdl")),
-                way("container SAS, rdl", ACCESS_DENIED, () -> sas("container", "rdl")),
-                way("account SAS, rl", ACCESS_DENIED, () -> sas("account", "rl")),
-                way("accepted token", SUCCESS, () -> token(sts, storage)),
-                way("token, wrong audience", AUTHENTICATION_FAILED, () -> token(sts, "https://vault.azure.net")),
-                way("token, wrong issuer", AUTHENTICATION_FAILED, () -> token("https://issuer.example.com/", storage)));
+                row("account SAS, rwdlac", SUCCESS, () -> sas("account", "rwdlac")),
+                row("container SAS, rwdl", SUCCESS, () -> sas("container", "rwdl")),
+                row("container SAS, rdl", ACCESS_DENIED, () -> sas("container", "rdl")),
+                row("account SAS, rl", ACCESS_DENIED, () -> sas("account", "rl")),
+                row("accepted token", SUCCESS, () -> token(sts, storage)),
+                row("token, wrong audience", AUTHENTICATION_FAILED, () -> token(sts, "https://vault.azure.net")),
+                row("token, wrong issuer", AUTHENTICATION_FAILED, () -> token("https://issuer.example.com/", storage)));
     }
 
     @ParameterizedTest(name = "{0}")

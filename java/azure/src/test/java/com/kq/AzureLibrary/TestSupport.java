@@ -17,6 +17,7 @@ import java.util.function.IntFunction;
 import java.util.function.Supplier;
 import java.util.stream.Collectors;
 import java.util.stream.IntStream;
+import org.junit.jupiter.params.provider.Arguments;
 
 /** Shared helpers of the library tests, and the Azurite they run against. */
 final class TestSupport {
@@ -138,6 +139,11 @@ final class TestSupport {
         } finally {
             ok(lib.AzureDeInit());
         }
+    }
+
+    /** A table row of {@code what}, the answer {@code expected} and the {@code call} to make. */
+    static Arguments row(String what, ERRORID expected, Callable<?> call) {
+        return Arguments.of(what, expected, call);
     }
 
     static String container(String purpose) {
