@@ -23,6 +23,9 @@ class SessionTableTest {
         CONNECTION.close();
     }
 
+    /** Each test's own table, of a library always initialised. */
+    private final SessionTable table = new SessionTable(() -> {});
+
     private static WriteSession writer(String name) {
         return new WriteSession(HandleTokens.newHandle(), name, DATA, 1024);
     }
@@ -33,7 +36,6 @@ class SessionTableTest {
 
     @Test
     void racingWritersOfOneNameGetOneSessionAndRacingClosesOneSession() throws Exception {
-        SessionTable table = new SessionTable(() -> {});
         List<Object> opened = eightAtOnce(t -> table.addWriter(writer("race")));
         List<Object> won = new ArrayList<>(opened);
         won.removeIf(o -> o == HANDLE_IN_USE);
@@ -46,7 +48,6 @@ class SessionTableTest {
 
     @Test
     void whatAStringMeans() {
-        SessionTable table = new SessionTable(() -> {});
         WriteSession w = table.addWriter(writer("w/obj"));
         ReadSession r = reader("r/obj");
         table.addReader(r);
@@ -78,7 +79,6 @@ class SessionTableTest {
 
     @Test
     void discardingEndsSessionsForGood() {
-        SessionTable table = new SessionTable(() -> {});
         WriteSession cached = table.addWriter(writer("cached"));
         table.discardWriter("cached");
         assertEquals(OBJECT_NOT_FOUND, answer(() -> table.discardWriter("cached")));
