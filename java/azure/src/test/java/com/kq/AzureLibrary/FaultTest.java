@@ -48,7 +48,10 @@ import reactor.core.publisher.Mono;
 class FaultTest {
     private static final int BLOCK = 64 * 1024;
 
-    /** Answers some requests itself (an error, silence) or damages them; the rest go on to Azurite. */
+    /**
+     * Answers some requests itself (an error, silence) or damages them; the rest go on to Azurite. Every request
+     * given an action counts as a hit, so an action it does not know ("count") counts requests and nothing else.
+     */
     static final class Injector implements HttpPipelinePolicy {
         final Function<HttpRequest, Object> rule;
         final AtomicInteger hits = new AtomicInteger();
@@ -116,16 +119,6 @@ class FaultTest {
     static Injector onNth(Predicate<HttpRequest> which, IntPredicate nth, Object action) {
         AtomicInteger n = new AtomicInteger();
         return new Injector(r -> which.test(r) && nth.test(n.incrementAndGet()) ? action : null);
-    }
-
-    /** Injects nothing; counts the requests {@code which} picks. */
-    static Injector counting(Predicate<HttpRequest> which, AtomicInteger count) {
-        return new Injector(r -> {
-            if (which.test(r)) {
-                count.incrementAndGet();
-            }
-            return null;
-        });
     }
 
     private KQAzurePlugInLibrary lib;
@@ -247,15 +240,15 @@ class FaultTest {
 
     @Test
     void anUpdateInBlocksOfAMissingObjectStagesNothing() {
-        AtomicInteger blocks = new AtomicInteger();
-        withFaults(counting(FaultTest::isBlock, blocks), "");
+        Injector blocks = onNth(FaultTest::isBlock, n -> true, "count");
+        withFaults(blocks, "");
         byte[] content = data(7, 3 * BLOCK + 1);
         expect(OBJECT_NOT_FOUND, lib.UpdateObject("absent", "", content, content.length, null).errorValue);
-        assertEquals(0, blocks.get(), "found missing before any block was sent");
+        assertEquals(0, blocks.hits.get(), "found missing before any block was sent");
         assertFalse(exists(lib, "absent"));
         ok(lib.WriteObject("present", new byte[1], 1));
         assertEquals("present", lib.UpdateObject("present", "", content, content.length, null).objHandle);
-        assertEquals(4, blocks.get());
+        assertEquals(4, blocks.hits.get());
         assertArrayEquals(content, readInChunks(lib, "present", BLOCK));
     }
 
@@ -357,25 +350,25 @@ class FaultTest {
 
     @Test
     void sequentialReadsAreFetchedAheadAndRandomReadsAreNot() {
-        AtomicInteger gets = new AtomicInteger();
-        withFaults(counting(FaultTest::isRangedGet, gets), "ReadAhead=2");
+        Injector gets = onNth(FaultTest::isRangedGet, n -> true, "count");
+        withFaults(gets, "ReadAhead=2");
         int mib = 1024 * 1024;
         byte[] content = data(6, 12 * mib + 3);
         ok(lib.WriteObject("ahead", content, content.length, null).errorValue);
 
-        gets.set(0);
+        gets.hits.set(0);
         assertArrayEquals(content, readInChunks(lib, "ahead", mib));
-        assertTrue(gets.get() <= 7, "13 reads of 1 MiB served by about four 4 MiB ranges: " + gets.get());
+        assertTrue(gets.hits.get() <= 7, "13 reads of 1 MiB served by about four 4 MiB ranges: " + gets.hits.get());
 
         CCreateFnValue opened = lib.OpenObject("ahead");
         byte[] buf = new byte[1000];
-        gets.set(0);
+        gets.hits.set(0);
         for (int i = 11; i >= 0; i--) { // backwards: never sequential
             CReadObjectFnValue r = lib.ReadObject(opened.objHandle, buf, buf.length, (long) i * mib);
             ok(r.errorValue);
             assertArrayEquals(Arrays.copyOfRange(content, i * mib, i * mib + 1000), buf);
         }
-        assertEquals(12, gets.get(), "one request per random read, nothing fetched ahead");
+        assertEquals(12, gets.hits.get(), "one request per random read, nothing fetched ahead");
         ok(lib.CloseObject(opened.objHandle));
         assertEquals(0, BufferPool.SHARED.used(), "read-ahead buffers given back at the close");
     }
