@@ -36,12 +36,6 @@ class RangePlanTest {
         return new Block().setName(id).setSizeLong(size);
     }
 
-    private static int[] sizes(String list) {
-        return list.isEmpty()
-                ? new int[0]
-                : Arrays.stream(list.split(" ")).mapToInt(Integer::parseInt).toArray();
-    }
-
     /** The ranges as "start+length", with "s" when the blocks' sums check them. */
     private static String cut(RangePlan plan, long length) {
         StringJoiner out = new StringJoiner(" ");
@@ -68,7 +62,11 @@ class RangePlanTest {
                 "5 5        |  6 | 0+4 4+4 8+2",
             })
     void cutsTheObjectIntoRanges(String blocks, long adoptFrom, String expected) {
-        int[] sizes = sizes(blocks == null ? "" : blocks.trim());
+        int[] sizes = blocks == null
+                ? new int[0]
+                : Arrays.stream(blocks.trim().split(" "))
+                        .mapToInt(Integer::parseInt)
+                        .toArray();
         long length = sizes.length == 0 ? 10 : Arrays.stream(sizes).sum();
         RangePlan plan = new RangePlan(length, 8, 4);
         if (adoptFrom >= 0) {
