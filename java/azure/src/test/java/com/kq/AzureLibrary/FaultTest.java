@@ -256,19 +256,18 @@ class FaultTest {
     void triesRefusedWhileTheKeyRotatesAreSentAgainWithTheNewKey() throws IOException {
         Path keyFile = keyFile();
         try {
-            KQAzurePlugInLibrary[] self = new KQAzurePlugInLibrary[1];
             AtomicInteger blocks = new AtomicInteger();
             AtomicInteger gets = new AtomicInteger();
             // One block and one ranged read are refused while the key changes under them.
             Injector injector = new Injector(r -> {
                 if ((isBlock(r) && blocks.incrementAndGet() == 2) || (isRangedGet(r) && gets.incrementAndGet() == 2)) {
-                    ok(self[0].updateStorageKey().errorValue);
+                    ok(lib.updateStorageKey().errorValue); // set below before any block or range is sent
                     return 403;
                 }
                 return null;
             });
             DataPath.testPolicy = injector; // kept while the test runs: the rotation builds new pipelines
-            lib = self[0] = init(Azurite.shared().connection(StorageConfig.DEV_ACCOUNT, "AccountKeyFile=" + keyFile)
+            lib = init(Azurite.shared().connection(StorageConfig.DEV_ACCOUNT, "AccountKeyFile=" + keyFile)
                     + "Container=" + container("rotate") + ";BlockSize=" + BLOCK);
             roundTrip(lib, "rotating", data(8, 9 * 1024 * 1024), 4 * BLOCK, 5 * 1024 * 1024);
             assertEquals(2, injector.hits.get());
