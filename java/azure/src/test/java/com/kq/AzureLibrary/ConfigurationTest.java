@@ -11,6 +11,7 @@ import java.nio.file.Path;
 import java.util.List;
 import java.util.Map;
 import java.util.function.Predicate;
+import java.util.stream.Collectors;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -182,14 +183,11 @@ class ConfigurationTest {
         List<String> lines = Files.readAllLines(Path.of("README.md"));
         int header = lines.indexOf("| Item | Rule and meaning | Default |");
         assertTrue(header >= 0, "the README's item table");
-        StringBuilder table = new StringBuilder();
-        for (String line : lines.subList(header + 2, lines.size())) {
-            if (!line.startsWith("|")) {
-                break;
-            }
-            table.append(line).append('\n');
-        }
-        assertEquals(StorageConfig.documentation(), table.toString());
+        String table = lines.subList(header + 2, lines.size()).stream()
+                .takeWhile(line -> line.startsWith("|"))
+                .map(line -> line + "\n")
+                .collect(Collectors.joining());
+        assertEquals(StorageConfig.documentation(), table);
     }
 
     @Test
