@@ -41,11 +41,9 @@ import java.nio.file.Path;
 import java.security.KeyStore;
 import java.security.cert.CertificateFactory;
 import java.time.OffsetDateTime;
-import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Base64;
 import java.util.Collections;
-import java.util.List;
 import java.util.Map;
 import java.util.concurrent.Callable;
 import java.util.concurrent.CompletableFuture;
@@ -119,15 +117,14 @@ class AccountModesTest {
             Path key = certificates.resolve("key.pem");
             // Removed when the test VM ends, in the reverse order: the files, then their folder.
             Stream.of(certificates, cert, key).forEach(p -> p.toFile().deleteOnExit());
-            String words = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1";
-            List<String> openssl =
-                    new ArrayList<>(List.of((words + " -addext subjectAltName=IP:127.0.0.1").split(" ")));
-            openssl.addAll(List.of("-keyout", key.toString(), "-out", cert.toString())); // a path may hold a space
-            Process p = new ProcessBuilder(openssl)
+            String openssl = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
+                    + " -addext subjectAltName=IP:127.0.0.1 -keyout key.pem -out cert.pem"; // in the folder
+            Process p = new ProcessBuilder(openssl.split(" "))
+                    .directory(certificates.toFile())
                     .redirectErrorStream(true)
                     .redirectOutput(Redirect.DISCARD)
                     .start();
-            assertTrue(p.waitFor(60, TimeUnit.SECONDS) && p.exitValue() == 0, String.join(" ", openssl) + " failed");
+            assertTrue(p.waitFor(60, TimeUnit.SECONDS) && p.exitValue() == 0, openssl + " failed");
             oauth = Azurite.start(Map.of(), "--oauth", "basic", "--cert", cert.toString(), "--key", key.toString());
             KeyStore trust = KeyStore.getInstance(KeyStore.getDefaultType());
             trust.load(null, null);
