@@ -17,7 +17,6 @@ import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
-import org.junit.jupiter.params.provider.ValueSource;
 import reactor.core.publisher.Mono;
 
 /** What the configuration string accepts and what it refuses; no service involved. */
@@ -38,6 +37,11 @@ class ConfigurationTest {
     /** Rows each refused: {@code prefix} followed by one of {@code items}. */
     private static Stream<Arguments> refused(String prefix, String... items) {
         return Stream.of(items).map(item -> Arguments.of(prefix + item, null));
+    }
+
+    /** Rows accepted, {@code prefix} followed by one of {@code items}, for what the SDK makes of them. */
+    private static Stream<Arguments> accepted(String prefix, String... items) {
+        return Stream.of(items).map(item -> Arguments.of(prefix + item, (Predicate<StorageConfig>) c -> true));
     }
 
     static Stream<Arguments> table() throws IOException {
@@ -135,7 +139,13 @@ class ConfigurationTest {
                         HTTPS + "Auth=ClientSecret;" + TENANT + CLIENT,
                         "ClientSecretEnv=KQ_SECRET;ClientSecretFile=" + keyFile),
                 ok(HTTPS + "Auth=WorkloadIdentity", c -> c.auth == StorageConfig.Auth.WORKLOAD_IDENTITY),
-                refused(HTTPS, "Auth=AzureCli;" + CLIENT, "Auth=Kerberos", KEY + TENANT));
+                refused(HTTPS, "Auth=AzureCli;" + CLIENT, "Auth=Kerberos", KEY + TENANT),
+                // Where the SDK sends: the endpoint's scheme, from the protocol item, the endpoint or its default.
+                accepted(withKey, "", "DefaultEndpointsProtocol=http", "DefaultEndpointsProtocol=https"),
+                accepted(withKey, "BlobEndpoint=http://127.0.0.1:10000/acct", "BlobEndpoint=HTTP://h.example/acct"),
+                accepted(withKey, "DefaultEndpointsProtocol=https;BlobEndpoint=http://h.example/acct"),
+                accepted(withKey, "DefaultEndpointsProtocol=http;" + HTTPS),
+                accepted("", SAS + "BlobEndpoint=http://h.example/acct", "UseDevelopmentStorage=true"));
         return groups.flatMap(rows -> rows);
     }
 
@@ -150,31 +160,17 @@ class ConfigurationTest {
             StorageConfig c = StorageConfig.parse(text, ENV::get);
             assertTrue(check.test(c), c.toString());
             assertFalse(c.toString().contains("s3cret") || c.toString().contains(DEV_KEY), c.toString());
+            if (c.serviceConnectionString != null) { // the Entra ID ways give the SDK no connection string
+                // The HTTP client goes without TLS exactly when the SDK's endpoint is plain HTTP: it could reach no
+                // other.
+                String url = new BlobServiceClientBuilder()
+                        .connectionString(c.serviceConnectionString)
+                        .httpClient(request -> Mono.error(new IllegalStateException("no request is sent")))
+                        .buildClient()
+                        .getAccountUrl();
+                assertEquals(url.regionMatches(true, 0, "http://", 0, 7), c.cleartext(), url);
+            }
         }
-    }
-
-    /** The HTTP client goes without TLS exactly when the SDK's endpoint is plain HTTP: it could not reach any other. */
-    @ParameterizedTest(name = "[{index}] {0}")
-    @ValueSource(
-            strings = {
-                ACCOUNT + KEY,
-                ACCOUNT + KEY + "DefaultEndpointsProtocol=http",
-                ACCOUNT + KEY + "DefaultEndpointsProtocol=https",
-                ACCOUNT + KEY + "BlobEndpoint=http://127.0.0.1:10000/acct",
-                ACCOUNT + KEY + "BlobEndpoint=HTTP://h.example/acct",
-                ACCOUNT + KEY + "DefaultEndpointsProtocol=https;BlobEndpoint=http://h.example/acct",
-                ACCOUNT + KEY + "DefaultEndpointsProtocol=http;" + HTTPS,
-                SAS + "BlobEndpoint=http://h.example/acct",
-                "UseDevelopmentStorage=true"
-            })
-    void cleartextExactlyWhenTheSdkSendsToAnHttpEndpoint(String text) {
-        StorageConfig c = StorageConfig.parse(text, ENV::get);
-        String url = new BlobServiceClientBuilder()
-                .connectionString(c.serviceConnectionString)
-                .httpClient(request -> Mono.error(new IllegalStateException("no request is sent")))
-                .buildClient()
-                .getAccountUrl();
-        assertEquals(url.regionMatches(true, 0, "http://", 0, 7), c.cleartext(), url);
     }
 
     /** The README's table of items is this one's rendering: names, rules, defaults and wording. */
