@@ -15,25 +15,21 @@ import org.junit.jupiter.params.provider.CsvSource;
 class ObjectTest {
     private static final int BLOCK = 16 * 1024;
     /** Names Azure forbids or folds (case twins, hyphen, ...), values it refuses, look-alikes of the encoding. */
-    private static final String[][] AWKWARD = {
-        {"size", "12"},
-        {"Size", "upper-case twin"},
-        {"SIZE", "third twin"},
-        {"Content-Type", "hyphen"},
-        {"1st", "leading digit"},
-        {"with space", " leading and trailing blanks "},
-        {"ünïcödé", "välüé ✓"},
-        {"emoji\uD83D\uDE00", "\uD83D\uDE00"},
-        {"", "empty name"},
-        {"kq_lookalike", "kqb64:not really encoded"},
-        {"kq_", ""},
-        {"tab\tname", "line\nbreak"},
-        {"_under", "ok"},
+    private static final CPluginMetaData[] AWKWARD = {
+        new CPluginMetaData("size", "12"),
+        new CPluginMetaData("Size", "upper-case twin"),
+        new CPluginMetaData("SIZE", "third twin"),
+        new CPluginMetaData("Content-Type", "hyphen"),
+        new CPluginMetaData("1st", "leading digit"),
+        new CPluginMetaData("with space", " leading and trailing blanks "),
+        new CPluginMetaData("ünïcödé", "välüé ✓"),
+        new CPluginMetaData("emoji\uD83D\uDE00", "\uD83D\uDE00"),
+        new CPluginMetaData("", "empty name"),
+        new CPluginMetaData("kq_lookalike", "kqb64:not really encoded"),
+        new CPluginMetaData("kq_", ""),
+        new CPluginMetaData("tab\tname", "line\nbreak"),
+        new CPluginMetaData("_under", "ok"),
     };
-
-    private static CPluginMetaData[] awkward() {
-        return Arrays.stream(AWKWARD).map(p -> new CPluginMetaData(p[0], p[1])).toArray(CPluginMetaData[]::new);
-    }
 
     private static final KQAzurePlugInLibrary lib = library(Azurite.shared(), "objects", "BlockSize=" + BLOCK);
 
@@ -231,7 +227,7 @@ class ObjectTest {
 
     @Test
     void awkwardMetadataIsStoredAsDistinctIdentifiersAndSurvivesEveryPath() {
-        Map<String, String> expected = asMap(awkward());
+        Map<String, String> expected = asMap(AWKWARD);
         Set<String> stored = new HashSet<>();
         expected.forEach((name, value) -> {
             String n = MetadataCodec.encodeName(name);
@@ -240,9 +236,9 @@ class ObjectTest {
             assertTrue(v.matches("[\\x21-\\x7e]([\\x20-\\x7e]*[\\x21-\\x7e])?"), v);
         });
         assertEquals("size12", MetadataCodec.encodeName("size") + MetadataCodec.encodeValue("12"), "plain as is");
-        ok(lib.WriteObject("awkward/oneshot", data(1, 10), 10, awkward()).errorValue);
+        ok(lib.WriteObject("awkward/oneshot", data(1, 10), 10, AWKWARD).errorValue);
         CCreateFnValue session = lib.CreateObject("awkward/session");
-        ok(lib.WriteObject(session.objHandle, data(2, 10), 10, awkward()).errorValue);
+        ok(lib.WriteObject(session.objHandle, data(2, 10), 10, AWKWARD).errorValue);
         ok(lib.CloseObject(session.objHandle));
         for (String name : new String[] {"awkward/oneshot", "awkward/session"}) {
             assertEquals(expected, asMap(lib.GetObjectMetaData(name).values), name);
