@@ -123,10 +123,12 @@ class FaultTest {
 
     private KQAzurePlugInLibrary lib;
 
-    private KQAzurePlugInLibrary withFaults(Injector injector, String items) {
+    /** Makes {@code lib}, its pipelines with {@code injector} in them; answers the injector. */
+    private Injector withFaults(Injector injector, String items) {
         DataPath.testPolicy = injector;
         try {
-            return lib = library(Azurite.shared(), "faults", "BlockSize=" + BLOCK + ";" + items);
+            lib = library(Azurite.shared(), "faults", "BlockSize=" + BLOCK + ";" + items);
+            return injector;
         } finally {
             DataPath.testPolicy = null;
         }
@@ -143,8 +145,7 @@ class FaultTest {
     @ValueSource(ints = {500, 503, 429})
     void aFailedRangedReadIsRetriedAndTheReadIsExact(int status) {
         // Every third ranged GET fails once: first tries, tries of the parallel split, the session's reads.
-        Injector injector = onNth(FaultTest::isRangedGet, n -> n % 3 == 1, status);
-        withFaults(injector, "");
+        Injector injector = withFaults(onNth(FaultTest::isRangedGet, n -> n % 3 == 1, status), "");
         byte[] content = data(status, 9 * 1024 * 1024 + 5); // more than two 4 MiB ranges
         ok(lib.WriteObject("read/" + status, content, content.length, null).errorValue);
         assertArrayEquals(content, readInChunks(lib, "read/" + status, 5 * 1024 * 1024));
@@ -173,8 +174,7 @@ class FaultTest {
 
     @Test
     void aCorruptedBlockIsRefusedBySumAndSentAgain() {
-        Injector injector = onNth(FaultTest::isBlock, n -> n % 2 == 1, "flip");
-        withFaults(injector, "");
+        Injector injector = withFaults(onNth(FaultTest::isBlock, n -> n % 2 == 1, "flip"), "");
         roundTrip(lib, "kqh-named-like-a-handle", data(3, 5 * BLOCK + 17), 50_000, 100_000);
         assertTrue(injector.hits.get() >= 3, "bodies were damaged"); // block uploads only: the count is the write's
     }
@@ -240,8 +240,7 @@ class FaultTest {
 
     @Test
     void anUpdateInBlocksOfAMissingObjectStagesNothing() {
-        Injector blocks = onNth(FaultTest::isBlock, n -> true, "count");
-        withFaults(blocks, "");
+        Injector blocks = withFaults(onNth(FaultTest::isBlock, n -> true, "count"), "");
         byte[] content = data(7, 3 * BLOCK + 1);
         expect(OBJECT_NOT_FOUND, lib.UpdateObject("absent", "", content, content.length, null).errorValue);
         assertEquals(0, blocks.hits.get(), "found missing before any block was sent");
@@ -349,8 +348,7 @@ class FaultTest {
 
     @Test
     void sequentialReadsAreFetchedAheadAndRandomReadsAreNot() {
-        Injector gets = onNth(FaultTest::isRangedGet, n -> true, "count");
-        withFaults(gets, "ReadAhead=2");
+        Injector gets = withFaults(onNth(FaultTest::isRangedGet, n -> true, "count"), "ReadAhead=2");
         int mib = 1024 * 1024;
         byte[] content = data(6, 12 * mib + 3);
         ok(lib.WriteObject("ahead", content, content.length, null).errorValue);
