@@ -14,17 +14,14 @@ import com.azure.core.http.policy.HttpPipelinePolicy;
 import com.azure.core.util.BinaryData;
 import com.azure.storage.blob.BlobContainerClient;
 import com.azure.storage.blob.BlobServiceClientBuilder;
-import com.azure.storage.blob.specialized.BlockBlobClient;
+import com.azure.storage.blob.models.ParallelTransferOptions;
+import com.azure.storage.blob.options.BlobParallelUploadOptions;
 import com.kq.KQCloudPluginInterface.CErrorValue;
 import java.io.IOException;
 import java.nio.ByteBuffer;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
 import java.time.Duration;
-import java.util.ArrayList;
 import java.util.Arrays;
-import java.util.Base64;
-import java.util.List;
 import java.util.Set;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.ConcurrentHashMap;
@@ -209,15 +206,15 @@ class FaultTest {
                     .buildClient()
                     .getBlobContainerClient(box);
             other.createIfNotExists();
-            BlockBlobClient blob = other.getBlobClient("damaged").getBlockBlobClient();
-            List<String> ids = new ArrayList<>();
-            for (int off = 0, i = 0; off < content.length; off += 1024 * 1024, i++) {
-                int n = Math.min(1024 * 1024, content.length - off);
-                ids.add(Base64.getEncoder()
-                        .encodeToString(String.format("other-%04d", i).getBytes(StandardCharsets.UTF_8)));
-                blob.stageBlock(ids.get(i), BinaryData.fromBytes(Arrays.copyOfRange(content, off, off + n)));
-            }
-            blob.commitBlockList(ids);
+            // In blocks of 1 MiB, staged under the SDK's own block ids.
+            ParallelTransferOptions blocks =
+                    new ParallelTransferOptions().setBlockSizeLong(1L << 20).setMaxSingleUploadSizeLong(1L << 20);
+            other.getBlobClient("damaged")
+                    .uploadWithResponse(
+                            new BlobParallelUploadOptions(BinaryData.fromBytes(content))
+                                    .setParallelTransferOptions(blocks),
+                            null,
+                            null);
         }
         assertArrayEquals(content, readInChunks(lib, "damaged", 256 * 1024));
         assertTrue(injector.hits.get() >= 3, "answers were damaged: " + injector.hits.get());
