@@ -30,7 +30,6 @@ import java.io.BufferedReader;
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.InputStreamReader;
-import java.io.UncheckedIOException;
 import java.lang.ProcessBuilder.Redirect;
 import java.net.InetAddress;
 import java.net.ServerSocket;
@@ -260,8 +259,6 @@ class AccountModesTest {
                                             + "Content-Length: 0\r\nConnection: close\r\n\r\n")
                                     .getBytes(ISO_8859_1));
                     return line;
-                } catch (IOException e) {
-                    throw new UncheckedIOException(e);
                 }
             });
             Map<String, String> env = Map.of("HTTP_PROXY", "http://127.0.0.1:" + proxy.getLocalPort());

@@ -115,16 +115,6 @@ class PipelineUnitTest {
         assertEquals(72 * mib, DataPath.bufferBudget(72 * mib, Long.MAX_VALUE), "a VM without a heap limit");
     }
 
-    private static CompletableFuture<byte[]> acquireAsync(BufferPool pool, int size, AtomicBoolean dropped) {
-        return TestSupport.onItsOwnThread(() -> {
-            try {
-                return pool.acquire(size, dropped::get);
-            } catch (InterruptedException e) {
-                throw new IllegalStateException(e);
-            }
-        });
-    }
-
     @Test
     void aWriterWaitsForMemoryInFlightUntilItsSessionIsDroppedAndNeverDeadlocksOnIdleBuffers() throws Exception {
         BufferPool pool = new BufferPool(100);
@@ -135,9 +125,9 @@ class PipelineUnitTest {
         assertEquals(120, pool.used());
         assertNull(pool.tryAcquire(1), "read-ahead takes only free memory");
         pool.markInFlight(overdraft);
-        CompletableFuture<byte[]> waiting = acquireAsync(pool, 30, never);
+        CompletableFuture<byte[]> waiting = TestSupport.onItsOwnThread(() -> pool.acquire(30, never::get));
         AtomicBoolean dropped = new AtomicBoolean();
-        CompletableFuture<byte[]> abandoned = acquireAsync(pool, 30, dropped);
+        CompletableFuture<byte[]> abandoned = TestSupport.onItsOwnThread(() -> pool.acquire(30, dropped::get));
         Thread.sleep(200);
         assertFalse(waiting.isDone(), "an upload in flight will give memory back: wait for it");
         dropped.set(true);
@@ -276,13 +266,8 @@ class PipelineUnitTest {
                         Mono.never().doOnCancel(() -> cancelled.set(true)), Duration.ofMillis(50), live, () -> false));
         assertTrue(cancelled.get(), "a try past its time is cancelled, which closes its connection");
 
-        CompletableFuture<Object> caller = TestSupport.onItsOwnThread(() -> {
-            try {
-                return DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> false);
-            } catch (TimeoutException e) {
-                return e;
-            }
-        });
+        CompletableFuture<Object> caller = TestSupport.onItsOwnThread(
+                () -> DataPath.await(Mono.never(), Duration.ofSeconds(60), live, () -> false));
         long until = System.nanoTime() + TimeUnit.SECONDS.toNanos(5);
         while (live.isEmpty() && System.nanoTime() < until) {
             Thread.sleep(5);

@@ -24,10 +24,17 @@ final class TestSupport {
     /**
      * Runs a host call on a daemon thread of its own, as a host thread would make it. The common pool is no place
      * for calls that block: on two cores it may run one task at a time (Java 25), so a second call would wait
-     * behind the first.
+     * behind the first. What the call throws, checked or not, fails the future.
      */
-    static <T> CompletableFuture<T> onItsOwnThread(Supplier<T> call) {
-        return CompletableFuture.supplyAsync(call, task -> {
+    static <T> CompletableFuture<T> onItsOwnThread(Callable<T> call) {
+        Supplier<T> unchecked = () -> {
+            try {
+                return call.call();
+            } catch (Exception e) {
+                throw new CompletionException(e);
+            }
+        };
+        return CompletableFuture.supplyAsync(unchecked, task -> {
             Thread t = new Thread(task, "host-call");
             t.setDaemon(true);
             t.start();
