@@ -27,7 +27,6 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashSet;
 import java.util.List;
-import java.util.Random;
 import java.util.Set;
 import java.util.concurrent.CancellationException;
 import java.util.concurrent.CompletableFuture;
@@ -359,8 +358,7 @@ class PipelineUnitTest {
 
     @Test
     void aRangeTargetTakesABodyOfAnyLengthAtAConstantStackDepthAndNothingPastItsRangeOrItsTry() {
-        byte[] body = new byte[300_000];
-        new Random(7).nextBytes(body);
+        byte[] body = TestSupport.data(7, 300_000);
         byte[] target = new byte[body.length + 2];
         RangeTarget into = new RangeTarget(target, 2, body.length, null, null);
         // Completions nested one per write would overflow the stack long before 300,000 of them.

@@ -135,9 +135,8 @@ class RangePlanTest {
         Crc32c check = new Crc32c();
         check.update("123456789".getBytes(StandardCharsets.US_ASCII), 0, 9);
         assertEquals(0xE3069283L, check.getValue());
-        Random random = new Random(20);
-        byte[] data = new byte[70_000];
-        random.nextBytes(data);
+        byte[] data = TestSupport.data(20, 70_000);
+        Random random = new Random(21);
         for (int i = 0; i < 400; i++) {
             int len = i < 40 ? i : random.nextInt(i < 200 ? 64 : data.length);
             int off = random.nextInt(data.length - len + 1);
