@@ -28,7 +28,6 @@ class ConfigurationTest {
     private static final String TENANT = "TenantId=72f988bf-86f1-41af-91ab-2d7cd011db47;";
     private static final String CLIENT = "ClientId=04b07795-8ddb-461a-bbee-02f9e1bf7b46;";
     private static final Map<String, String> ENV = Map.of("KQ_SECRET", "s3cret", "KQ_KEY", DEV_KEY, "KQ_EMPTY", " ");
-    private static Path keyFile;
 
     private static Stream<Arguments> ok(String text, Predicate<StorageConfig> check) {
         return Stream.of(Arguments.of(text, check));
@@ -45,8 +44,7 @@ class ConfigurationTest {
     }
 
     static Stream<Arguments> table() throws IOException {
-        keyFile = Files.createTempFile("kq-key", ".txt");
-        Files.writeString(keyFile, DEV_KEY + "\n");
+        Path keyFile = Files.writeString(Files.createTempFile("kq-key", ".txt"), DEV_KEY + "\n");
         Path empty = Files.createTempFile("kq-empty", ".txt");
         String withKey = ACCOUNT + KEY;
         Stream<Stream<Arguments>> groups = Stream.of(
