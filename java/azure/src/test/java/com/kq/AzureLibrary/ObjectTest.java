@@ -158,13 +158,10 @@ class ObjectTest {
         expect(OBJECT_NOT_FOUND, lib.DeleteObjectByHandle(new String[] {"del/b", "del/c"})); // all tried
         // Many at once: every one tried, and the answer is the first failure in the array's order, not the first
         // to arrive (the refused name fails at once, before any request).
-        String[] many = new String[40];
-        for (int i = 0; i < many.length; i++) {
-            many[i] = i == 10 ? "del/missing" : i == 30 ? "del/bad\\name" : "del/m" + i;
-            if (i != 10 && i != 30) {
-                ok(lib.WriteObject(many[i], new byte[1], 1));
-            }
-        }
+        String[] many = IntStream.range(0, 40)
+                .mapToObj(i -> i == 10 ? "del/missing" : i == 30 ? "del/bad\\name" : "del/m" + i)
+                .toArray(String[]::new);
+        Arrays.stream(many).filter(n -> n.matches("del/m[0-9]+")).forEach(n -> ok(lib.WriteObject(n, new byte[1], 1)));
         expect(OBJECT_NOT_FOUND, lib.DeleteObjectByHandle(many));
         assertEquals(0, lib.GetObjectSubList("del/").metaDat.length, "nothing left, nothing discarded committed");
     }
