@@ -70,11 +70,9 @@ class AccountModesTest {
 
     @AfterAll
     static void cleanUp() {
-        ADMIN.listBlobContainers().forEach(c -> {
-            if (c.getName().startsWith("t-modes-")) {
-                ADMIN.deleteBlobContainer(c.getName());
-            }
-        });
+        ADMIN.listBlobContainers().stream()
+                .filter(c -> c.getName().startsWith("t-modes-"))
+                .forEach(c -> ADMIN.deleteBlobContainer(c.getName()));
         StorageConnection.testTrustManager = null;
         StorageConnection.testCredential = null;
         if (oauth != null) {
