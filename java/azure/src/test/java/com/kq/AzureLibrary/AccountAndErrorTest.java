@@ -196,9 +196,7 @@ class AccountAndErrorTest {
             expect(CONTAINER_NOT_FOUND, errorOf(r));
         }
         assertEquals(0, empty.GetAllObjectsSize().size, "nothing stored yet");
-        CCreateFnValue session = empty.CreateObject("first");
-        ok(empty.WriteObject(session.objHandle, data(2, 3000), 3000)); // stages blocks into the missing container
-        ok(empty.CloseObject(session.objHandle));
+        writeInChunks(empty, "first", data(2, 3000), 3000); // stages blocks into the missing container
         assertTrue(empty.IsValidContainer(empty.GetContainerName().accountName).isExist);
         ok(empty.DeleteContainer());
         ok(empty.WriteObject("again", data(3, 10), 10)); // a one-shot write creates it again
