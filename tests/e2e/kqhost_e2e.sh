@@ -136,8 +136,7 @@ corrupt)
         { fail "the driver could not corrupt $victim: $(tail -n 5 "$work/corrupt.out")"; exit 1; }
     kq_says restore 1 err "$victim: SHA-256 mismatch" -- --block-size 1M restore "$work/dst" --prefix c
     expect_text restore out "restore: 14 files" "1 failed"
-    [[ -e "$work/dst/boundary/block-plus-1.bin" ]] && fail "the corrupt object was restored"
-    [[ -z "$(find "$work/dst" -name '.kqhost-*')" ]] || fail "partial files left in $work/dst"
+    # Everything else restored whole: the corrupt object or a partial file would be in dst alone.
     rm -f "$work/src/boundary/block-plus-1.bin"
     same_tree "$work/src" "$work/dst"
     kq_says verify 1 err "$victim: SHA-256 mismatch" -- verify --prefix c
@@ -255,8 +254,7 @@ interrupt)
     kq_bg restore --block-size 1M restore "$work/dst" --prefix i
     part_grew() { [[ -n "$(find "$work/dst" -name '.kqhost-*.part' -size +1M 2>/dev/null)" ]]; }
     interrupt_after restore $! part_grew
-    [[ -z "$(find "$work/dst" -name '.kqhost-*' 2>/dev/null)" ]] || fail "partial files left in $work/dst"
-    [[ ! -e "$work/dst/big.bin" ]] || fail "an interrupted restore left big.bin"
+    [[ -z "$(find "$work/dst" -mindepth 1 2>/dev/null)" ]] || fail "an interrupted restore left $(ls -A "$work/dst")"
 
     kq_bg backup2 --block-size 1M backup "$work/src" --prefix j
     backup_pid=$!
