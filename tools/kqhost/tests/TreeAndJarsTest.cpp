@@ -116,12 +116,10 @@ std::string ReadAll(const fs::path& p) {
 TEST_F(TempDir, RestoredFilesNeverFollowPlantedLinksNorReplaceWithoutBeingAsked) {
   fs::path outside = root_ / "outside";
   fs::path dest = root_ / "dest";
-  fs::create_directories(outside);
-  fs::create_directories(dest);
   Write("dest/existing.txt", 3);
+  Write("outside/victim.txt", 4);
   fs::create_symlink(outside, dest / "evil");
   fs::create_symlink(outside / "victim.txt", dest / "linked.txt");
-  Write("outside/victim.txt", 4);
   const std::string longName(255, 'n');  // the longest name most file systems allow
   RestoreRoot root;
   std::string error;
